@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs the Windows build's tests through Wine. Called inside xvfb-run, so GUI
+# tests have a display; the persistent wineserver (warmed up with its
+# services' output on /dev/null) keeps CTest from waiting on inherited pipes.
+set -euo pipefail
+build_dir="$1"; shift
+source "$(dirname "$0")/wine-env.sh"
+wineserver -p
+trap 'wineserver -k || true' EXIT
+wine cmd /c exit >/dev/null 2>&1 || true
+ctest --test-dir "$build_dir" --output-on-failure --timeout 300 "$@"
