@@ -1,0 +1,40 @@
+// A stream over a local file. Paths are UTF-8; on Windows they are handed to
+// the wide-character file functions. A file opened for reading may still be
+// read by others but not written while it is open, so a file being sent
+// cannot change under the transfer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/Stream.h"
+
+namespace tarnwick {
+
+enum class FileMode {
+  OpenRead,  // existing file, read only, others may read but not write
+  Create,    // create or replace (truncate), read and write
+};
+
+class TFileStream : public TStream {
+ public:
+  // Raises EFOpenError (OpenRead) or EFCreateError (Create) with the path.
+  TFileStream(const std::string& path, FileMode mode);
+  ~TFileStream() override;
+
+  std::int32_t Read(void* buffer, std::int32_t count) override;
+  std::int32_t Write(const void* buffer, std::int32_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override;
+
+  // Closes the file now; a failure to flush it raises EWriteError. Harmless
+  // when already closed. The destructor closes silently.
+  void Close();
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::intptr_t handle_;  // file descriptor or HANDLE; kClosed when closed
+};
+
+}  // namespace tarnwick
