@@ -1,0 +1,44 @@
+#include "crash/DialogLayout.h"
+
+#include <algorithm>
+
+namespace tarnwick {
+
+namespace {
+constexpr int kDesignWidth = 466;
+constexpr int kDesignHeight = 252;
+
+LayoutRect Rect(int left, int top, int width, int height) noexcept {
+  return {left, top, std::max(width, 0), std::max(height, 0)};
+}
+}  // namespace
+
+ReportDialogLayout LayoutReportDialog(int w, int h) noexcept {
+  const int d = w - kDesignWidth;
+  ReportDialogLayout layout;
+  layout.report = Rect(8, 80, 451 + d, h + 131 - kDesignHeight);
+  layout.explanation = Rect(48, 8, 410 + d, 54);
+  layout.button = Rect((w - 75) / 2, h - 32, 75, 25);
+  return layout;
+}
+
+LayoutRect ReportLabelRect(int pixelsPerInchY) noexcept {
+  // Rounded to nearest, halves away from zero.
+  const int h = (13 * pixelsPerInchY + 48) / 96;
+  return {8, 78 - h, 500, h};
+}
+
+DialogGeometry DefaultDialogGeometry(int screenWidth, int screenHeight) noexcept {
+  DialogGeometry g;
+  g.left = (screenWidth - g.width) / 2;
+  g.top = (screenHeight - g.height) / 2;
+  return g;
+}
+
+int RecordedShowState(bool maximised, bool minimised) noexcept {
+  if (maximised) return 3;
+  if (minimised) return 6;
+  return 1;
+}
+
+}  // namespace tarnwick

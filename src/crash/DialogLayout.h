@@ -1,0 +1,35 @@
+// Where the report dialog puts its controls, as plain arithmetic on the
+// client size so that it is tested without a window.
+#pragma once
+
+namespace tarnwick {
+
+struct LayoutRect {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+
+struct ReportDialogLayout {
+  LayoutRect report;       // the read-only edit with the report text
+  LayoutRect explanation;  // the centred text beside the picture
+  LayoutRect button;
+};
+
+// Widths and heights never go below zero: a window shrunk below its design
+// size keeps its controls collapsed instead of handing negative sizes on.
+ReportDialogLayout LayoutReportDialog(int clientWidth, int clientHeight) noexcept;
+
+// The label above the report: 13 pixels at 96 dots per inch, scaled.
+LayoutRect ReportLabelRect(int pixelsPerInchY) noexcept;
+
+struct DialogGeometry {
+  int left = 0, top = 0, width = 466, height = 252;
+  int showState = 1;  // 1 normal, 3 maximised, 6 minimised
+};
+
+// The geometry used when the profile holds none: centred on the screen.
+DialogGeometry DefaultDialogGeometry(int screenWidth, int screenHeight) noexcept;
+
+// The show state recorded for a size event: maximised 3, minimised 6, else 1.
+int RecordedShowState(bool maximised, bool minimised) noexcept;
+
+}  // namespace tarnwick

@@ -1,0 +1,62 @@
+// Report dialog geometry: resize layout, label placement, defaults.
+#include "crash/DialogLayout.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwick {
+namespace {
+
+void ExpectRect(const LayoutRect& r, int left, int top, int width, int height) {
+  EXPECT_EQ(r.left, left);
+  EXPECT_EQ(r.top, top);
+  EXPECT_EQ(r.width, width);
+  EXPECT_EQ(r.height, height);
+}
+
+TEST(ReportDialogLayoutTest, FollowsTheClientSize) {
+  struct Case {
+    int w, h;
+    int editW, editH, textW, buttonLeft, buttonTop;
+  } cases[] = {
+      {466, 252, 451, 131, 410, 195, 220},
+      {467, 253, 452, 132, 411, 196, 221},
+      {600, 400, 585, 279, 544, 262, 368},
+      {76, 121, 61, 0, 20, 0, 89},
+      {74, 0, 59, 0, 18, 0, -32},  // (74 - 75) / 2 rounds toward zero
+      {0, 0, 0, 0, 0, -37, -32},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
+    const ReportDialogLayout l = LayoutReportDialog(c.w, c.h);
+    ExpectRect(l.report, 8, 80, c.editW, c.editH);
+    ExpectRect(l.explanation, 48, 8, c.textW, 54);
+    ExpectRect(l.button, c.buttonLeft, c.buttonTop, 75, 25);
+  }
+}
+
+TEST(ReportDialogLayoutTest, LabelHeightScalesWithDpi) {
+  struct Case {
+    int dpi, h;
+  } cases[] = {{96, 13}, {120, 16}, {144, 20}, {192, 26}, {72, 10}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    ExpectRect(ReportLabelRect(c.dpi), 8, 78 - c.h, 500, c.h);
+  }
+}
+
+TEST(ReportDialogLayoutTest, DefaultGeometryIsCentred) {
+  const DialogGeometry g = DefaultDialogGeometry(1024, 768);
+  EXPECT_EQ(g.width, 466);
+  EXPECT_EQ(g.height, 252);
+  EXPECT_EQ(g.left, 279);
+  EXPECT_EQ(g.top, 258);
+  EXPECT_EQ(g.showState, 1);
+  EXPECT_EQ(DefaultDialogGeometry(465, 251).left, 0);  // -1 / 2 rounds toward zero
+  EXPECT_EQ(DefaultDialogGeometry(400, 200).top, -26);
+  EXPECT_EQ(RecordedShowState(true, false), 3);
+  EXPECT_EQ(RecordedShowState(false, true), 6);
+  EXPECT_EQ(RecordedShowState(false, false), 1);
+}
+
+}  // namespace
+}  // namespace tarnwick
