@@ -91,4 +91,21 @@ ToolRect TooltipRect(const ButtonPlacement& p, int captionHeight, int menuHeight
   return r;
 }
 
+int StockCursorResource(int cursorId) {
+  constexpr int kArrow = 32512;
+  struct Entry {
+    int id;
+    int resource;
+  };
+  static constexpr Entry kStock[] = {
+      {0, kArrow},   {-2, kArrow},  {-3, 32515},  {-4, 32513},  {-6, 32643},  {-7, 32645},  {-8, 32642},
+      {-9, 32644},   {-10, 32516},  {-11, 32514}, {-12, 32648}, {-19, 32650}, {-20, 32651}, {-21, 32649},
+      {-22, 32646},
+  };
+  for (const Entry& e : kStock) {
+    if (e.id == cursorId) return e.resource;
+  }
+  return kArrow;
+}
+
 }  // namespace tarnwick

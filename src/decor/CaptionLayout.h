@@ -109,4 +109,9 @@ struct ToolRect {
 // Tooltip area in client coordinates; an empty rectangle never shows.
 ToolRect TooltipRect(const ButtonPlacement& p, int captionHeight, int menuHeight, bool active);
 
+// System cursor resource (the IDC_* number) for a cursor id of the
+// component settings: 0 is the default arrow, negative ids name the stock
+// cursors. Unknown ids fall back to the arrow.
+int StockCursorResource(int cursorId);
+
 }  // namespace tarnwick

@@ -174,3 +174,17 @@ TEST(CaptionTooltip, RectangleCoversTheButtonAboveTheClientArea) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+TEST(CaptionCursor, StockIdsMapToSystemCursors) {
+  struct Row {
+    int id, resource;
+  } rows[] = {{0, 32512}, {-2, 32512}, {-4, 32513}, {-11, 32514}, {-21, 32649}, {-22, 32646},
+              {-1, 32512} /*none: arrow*/, {5, 32512}, {-23, 32512}};
+  for (const Row& r : rows) EXPECT_EQ(StockCursorResource(r.id), r.resource) << r.id;
+}
+
+}  // namespace
+}  // namespace tarnwick
