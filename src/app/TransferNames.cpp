@@ -1,0 +1,53 @@
+#include "app/TransferNames.h"
+
+#include "app/WorkLogText.h"
+
+namespace tarnwick {
+
+std::string TrimName(std::string_view text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) < 33) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) < 33) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::string BaseFileName(TransferDirection direction, std::string_view typed) {
+  return direction == TransferDirection::Send ? TrimName(typed) : std::string(typed);
+}
+
+std::string RemoteName(TransferDirection direction, const NameFields& fields) {
+  std::string name = BaseFileName(direction, fields.fileName);
+  if (!fields.password.empty()) {
+    name += fields.delimiter;
+    name += fields.password;
+  }
+  return name;
+}
+
+std::string ShownName(TransferDirection direction, const NameFields& fields) {
+  std::string name = BaseFileName(direction, fields.fileName);
+  if (!fields.maskPassword) {
+    name += TrimName(fields.delimiter);
+    name += TrimName(fields.password);
+  }
+  return name;
+}
+
+std::string OneLineText(std::string_view text) {
+  std::string line(text);
+  for (char& c : line) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) c = ' ';
+  }
+  return line;
+}
+
+std::string ErrorCodeLine(std::int32_t code, std::string_view text) {
+  std::string line = worklog::kErrorCodeLine;
+  line += std::to_string(code);
+  line += worklog::kErrorCodeSeparator;
+  line += OneLineText(text);
+  return line;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,45 @@
+// The rules that turn the window's fields into the name sent to the device
+// and the name written to the work log, and the one-line form of a device's
+// error message. Shared by the window and tarnwick-cli; all text is
+// std::string (bytes in, bytes out), so it works the same on UTF-8 and CP932.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+enum class TransferDirection { Receive, Send };
+
+struct NameFields {
+  std::string fileName;   // as typed
+  std::string password;   // as typed
+  std::string delimiter;  // as typed
+  bool maskPassword = true;
+};
+
+// Removes every leading and trailing byte below 33 (blanks and controls).
+std::string TrimName(std::string_view text);
+
+// The file name the rules start from: trimmed for a send, as typed for a
+// receive.
+std::string BaseFileName(TransferDirection direction, std::string_view typed);
+
+// Name for the request: base name, then delimiter and password as typed
+// when the password is not empty (a password of blanks counts).
+std::string RemoteName(TransferDirection direction, const NameFields& fields);
+
+// Name for the log: the base name alone while the password is masked, else
+// base name + trimmed delimiter + trimmed password (even when empty).
+std::string ShownName(TransferDirection direction, const NameFields& fields);
+
+// A device's message shown as one log line: every control byte (below 32,
+// and 127) becomes a space, so line breaks in it cannot split or fake log
+// lines.
+std::string OneLineText(std::string_view text);
+
+// "ホストから返ってきたエラーコード：" + code + " - " + text (one line).
+std::string ErrorCodeLine(std::int32_t code, std::string_view text);
+
+}  // namespace tarnwick
