@@ -1,0 +1,110 @@
+// Build step run on the host after the Windows executable is linked: reads
+// the executable's line information, strips it, and appends the crash
+// reporter's options block with this program's values and the line tables.
+//
+//   tarnwick-crashtables <objdump> <strip> <executable> <source root>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crash/CrashOptions.h"
+#include "crash/LineTable.h"
+#include "crash/LineTableBuilder.h"
+#include "crash/PeImage.h"
+
+namespace {
+
+using tarnwick::CrashOptions;
+
+std::string Quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool RunCapture(const std::string& command, std::string& output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return false;
+  char buffer[65536];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  return pclose(pipe) == 0;
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::cerr << "usage: tarnwick-crashtables <objdump> <strip> <executable> <source root>\n";
+    return 2;
+  }
+  const std::string objdump = argv[1], strip = argv[2], exe = argv[3], root = argv[4];
+
+  std::string decoded;
+  if (!RunCapture(Quoted(objdump) + " -w --dwarf=decodedline " + Quoted(exe), decoded)) {
+    std::cerr << "tarnwick-crashtables: cannot read the line information of " << exe << "\n";
+    return 1;
+  }
+  if (std::system((Quoted(strip) + " " + Quoted(exe)).c_str()) != 0) {
+    std::cerr << "tarnwick-crashtables: strip failed for " << exe << "\n";
+    return 1;
+  }
+
+  std::vector<std::uint8_t> image;
+  if (!ReadFile(exe, image)) {
+    std::cerr << "tarnwick-crashtables: cannot read " << exe << "\n";
+    return 1;
+  }
+  const auto pe = tarnwick::ReadPeCodeInfo(image.data(), image.size());
+  if (!pe) {
+    std::cerr << "tarnwick-crashtables: " << exe << " is not a 32-bit PE image\n";
+    return 1;
+  }
+
+  std::istringstream rows(decoded);
+  std::vector<tarnwick::LineUnit> units =
+      tarnwick::BuildLineUnits(tarnwick::ParseDecodedLines(rows), pe->imageBase, root);
+  std::vector<tarnwick::LineModule> modules = {{BaseName(exe), std::move(units)}};
+  std::vector<std::uint8_t> tables = tarnwick::EncodeLineTables(modules);
+  // The reader refuses a stream whose positions no longer fit in 16 bits;
+  // rather than ship tables nobody can use, the last units are left out.
+  std::size_t dropped = 0;
+  while (tables.size() >= tarnwick::kLineTableLimit && !modules[0].units.empty()) {
+    const std::size_t drop = std::max<std::size_t>(1, modules[0].units.size() / 20);
+    modules[0].units.resize(modules[0].units.size() - drop);
+    dropped += drop;
+    tables = tarnwick::EncodeLineTables(modules);
+  }
+
+  CrashOptions options = tarnwick::TarnwickCrashOptions();
+  options.lineTables = tables;
+  const std::vector<std::uint8_t> block = tarnwick::WriteOptionsBlock(options);
+  std::ofstream out(exe, std::ios::binary | std::ios::app);
+  out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+  if (!out.flush()) {
+    std::cerr << "tarnwick-crashtables: cannot append to " << exe << "\n";
+    return 1;
+  }
+  std::cout << "tarnwick-crashtables: " << BaseName(exe) << ": " << modules[0].units.size() << " units, "
+            << tables.size() << " bytes of line tables";
+  if (dropped) std::cout << " (" << dropped << " units left out to stay below 64 KiB)";
+  std::cout << "\n";
+  return 0;
+}
