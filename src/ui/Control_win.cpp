@@ -1,0 +1,396 @@
+#include "ui/Control.h"
+
+#include <algorithm>
+
+#include "base/TextCodec.h"
+#include "ui/Application.h"
+#include "ui/Font.h"
+#include "ui/Form.h"
+#include "ui/OSError.h"
+
+namespace tarnwick {
+namespace {
+// The window property that binds a window to its control object. A
+// property rather than GWLP_USERDATA, which system classes may use.
+constexpr const wchar_t* kControlProp = L"TarnwickControl";
+}  // namespace
+
+COLORREF ToColorRef(Color c, COLORREF fallback) noexcept {
+  switch (c.kind) {
+    case Color::Rgb:
+      return RGB(c.r, c.g, c.b);
+    case Color::ButtonFace:
+      return ::GetSysColor(COLOR_BTNFACE);
+    case Color::Window:
+      return ::GetSysColor(COLOR_WINDOW);
+    case Color::Default:
+      break;
+  }
+  return fallback;
+}
+
+TWinControl::TWinControl(TComponent* owner) : TComponent(owner) {}
+
+TWinControl::~TWinControl() {
+  BeginDestroy();
+  for (TWinControl* child : children_) child->parent_ = nullptr;
+  children_.clear();
+  if (parent_ != nullptr) {
+    auto& siblings = parent_->children_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+    parent_ = nullptr;
+  }
+  DestroyHandle();
+}
+
+TWinControl* TWinControl::FromHandle(HWND wnd) noexcept {
+  if (wnd == nullptr) return nullptr;
+  return static_cast<TWinControl*>(::GetPropW(wnd, kControlProp));
+}
+
+HWND TWinControl::Handle() {
+  if (handle_ == nullptr) CreateHandle();
+  return handle_;
+}
+
+void TWinControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent_ != nullptr) {
+    auto& siblings = parent_->children_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+  }
+  parent_ = parent;
+  if (parent_ != nullptr) {
+    parent_->children_.push_back(this);
+    if (handle_ != nullptr && parent_->handle_ != nullptr) ::SetParent(handle_, parent_->handle_);
+  }
+}
+
+TForm* TWinControl::ParentForm() noexcept {
+  TWinControl* c = this;
+  while (c->parent_ != nullptr) c = c->parent_;
+  return dynamic_cast<TForm*>(c);
+}
+
+void TWinControl::SetBounds(const Rect& r) {
+  bounds_ = r;
+  if (handle_ != nullptr) {
+    ::SetWindowPos(handle_, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void TWinControl::SetAlign(Align a) {
+  align_ = a;
+  if (parent_ != nullptr && parent_->handle_ != nullptr) parent_->Realign();
+}
+
+int TWinControl::ClientWidth() {
+  RECT rc{};
+  ::GetClientRect(Handle(), &rc);
+  return rc.right - rc.left;
+}
+
+int TWinControl::ClientHeight() {
+  RECT rc{};
+  ::GetClientRect(Handle(), &rc);
+  return rc.bottom - rc.top;
+}
+
+std::wstring TWinControl::Text() const {
+  if (handle_ == nullptr) return text_;
+  int length = ::GetWindowTextLengthW(handle_);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  int got = ::GetWindowTextW(handle_, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(std::max(got, 0)));
+  return text;
+}
+
+void TWinControl::SetText(const std::wstring& text) {
+  text_ = text;
+  if (handle_ != nullptr) ::SetWindowTextW(handle_, text_.c_str());
+}
+
+void TWinControl::SetFont(const FontDef& font) {
+  font_ = font;
+  if (handle_ != nullptr) ::SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), TRUE);
+}
+
+FontDef TWinControl::EffectiveFont() const {
+  for (const TWinControl* c = this; c != nullptr; c = c->parent_) {
+    if (!c->font_.Inherits()) return c->font_;
+  }
+  FontDef fallback;
+  fallback.face = "MS P ゴシック";
+  fallback.height = 12;
+  return fallback;
+}
+
+HFONT TWinControl::FontHandle() const { return FontFor(EffectiveFont()); }
+
+void TWinControl::SetColor(Color c) {
+  color_ = c;
+  if (handle_ != nullptr) ::InvalidateRect(handle_, nullptr, TRUE);
+}
+
+COLORREF TWinControl::EffectiveBackground() const {
+  for (const TWinControl* c = this; c != nullptr; c = c->parent_) {
+    if (c->color_.IsSet()) return ToColorRef(c->color_, 0);
+  }
+  return ::GetSysColor(COLOR_BTNFACE);
+}
+
+HBRUSH TWinControl::BackgroundBrush() {
+  COLORREF want = EffectiveBackground();
+  if (!brush_ || brushColor_ != want) {
+    brush_.reset(::CreateSolidBrush(want));
+    brushColor_ = want;
+  }
+  return brush_.get();
+}
+
+HBRUSH TWinControl::CtlColor(HDC dc, UINT msg) {
+  FontDef f = EffectiveFont();
+  if (f.color.IsSet()) ::SetTextColor(dc, ToColorRef(f.color, 0));
+  // Edit boxes keep the system's window colour unless given their own.
+  if (msg == WM_CTLCOLOREDIT && !color_.IsSet()) return nullptr;
+  ::SetBkColor(dc, EffectiveBackground());
+  return BackgroundBrush();
+}
+
+void TWinControl::SetVisible(bool v) {
+  visible_ = v;
+  if (handle_ != nullptr) ::ShowWindow(handle_, v ? SW_SHOWNA : SW_HIDE);
+}
+
+bool TWinControl::Enabled() const { return handle_ != nullptr ? ::IsWindowEnabled(handle_) != FALSE : enabled_; }
+
+void TWinControl::SetEnabled(bool e) {
+  enabled_ = e;
+  if (handle_ != nullptr) ::EnableWindow(handle_, e ? TRUE : FALSE);
+}
+
+void TWinControl::SetFocus() { ::SetFocus(Handle()); }
+
+bool TWinControl::Focused() const { return handle_ != nullptr && ::GetFocus() == handle_; }
+
+Rect TWinControl::AlignArea() {
+  RECT rc{};
+  if (handle_ != nullptr) ::GetClientRect(handle_, &rc);
+  return Rect{0, 0, rc.right - rc.left, rc.bottom - rc.top};
+}
+
+void TWinControl::Realign() {
+  if (handle_ == nullptr || children_.empty()) return;
+  std::vector<AlignItem> items;
+  items.reserve(children_.size());
+  for (TWinControl* c : children_) items.push_back({c->align_, c->bounds_});
+  std::vector<Rect> placed = AlignChildren(AlignArea(), items);
+  for (std::size_t i = 0; i < children_.size(); ++i) {
+    TWinControl* c = children_[i];
+    if (c->align_ == Align::None) continue;
+    c->bounds_ = placed[i];
+    if (c->handle_ != nullptr) {
+      ::SetWindowPos(c->handle_, nullptr, placed[i].left, placed[i].top, placed[i].width, placed[i].height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+}
+
+void TWinControl::ApplyTabOrder() {
+  std::vector<int> orders;
+  for (TWinControl* c : children_) orders.push_back(c->tabOrder_);
+  HWND after = HWND_TOP;
+  for (std::size_t i : TabSequence(orders)) {
+    HWND wnd = children_[i]->handle_;
+    if (wnd == nullptr) continue;
+    ::SetWindowPos(wnd, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    after = wnd;
+  }
+}
+
+HWND TWinControl::ParentHandleForCreate() { return parent_ != nullptr ? parent_->Handle() : nullptr; }
+
+void TWinControl::CreateHandle() {
+  CreateParamsRec p;
+  CreateParams(p);
+  HWND parentWnd = ParentHandleForCreate();
+  if (handle_ != nullptr) return;  // creating the parent created us too
+  DWORD style = p.style;
+  if (parent_ != nullptr) style |= WS_CHILD;
+  if (visible_ && parent_ != nullptr) style |= WS_VISIBLE;
+  if (!enabled_) style |= WS_DISABLED;
+  if (parent_ != nullptr && tabOrder_ >= 0 && (p.exStyle & WS_EX_CONTROLPARENT) == 0) style |= WS_TABSTOP;
+  HMENU menuOrId = parent_ != nullptr ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr;
+  HWND wnd = ::CreateWindowExW(p.exStyle, p.className, text_.c_str(), style, bounds_.left, bounds_.top,
+                               bounds_.width, bounds_.height, parentWnd, menuOrId, Application().Instance(),
+                               p.ownClass ? this : nullptr);
+  if (wnd == nullptr) RaiseLastOSError("CreateWindowExW");
+  if (!p.ownClass) {
+    handle_ = wnd;
+    ::SetPropW(wnd, kControlProp, this);
+    oldProc_ = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::SubclassProc)));
+  }
+  HandleCreated();
+}
+
+void TWinControl::HandleCreated() {
+  ::SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), FALSE);
+  for (TWinControl* child : children_) child->Handle();
+  Realign();
+  ApplyTabOrder();
+}
+
+void TWinControl::DestroyHandle() noexcept {
+  if (handle_ == nullptr) return;
+  HWND wnd = handle_;
+  ::DestroyWindow(wnd);  // WM_NCDESTROY detaches us
+  if (handle_ == wnd) Detach();
+}
+
+void TWinControl::Detach() noexcept {
+  if (handle_ == nullptr) return;
+  ::RemovePropW(handle_, kControlProp);
+  if (oldProc_ != nullptr) {
+    ::SetWindowLongPtrW(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(oldProc_));
+    oldProc_ = nullptr;
+  }
+  handle_ = nullptr;
+  for (TWinControl* child : children_) {
+    // Windows destroys child windows with their parent.
+    if (child->handle_ != nullptr && !::IsWindow(child->handle_)) child->Detach();
+  }
+}
+
+void TWinControl::Notification(TComponent* component, Operation operation) {
+  TComponent::Notification(component, operation);
+}
+
+bool TWinControl::HandleReflected(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+void TWinControl::ApplyDefinition(const ControlDef& def) {
+  SetName(def.name);
+  id_ = def.id;
+  bounds_ = def.bounds;
+  align_ = def.align;
+  tabOrder_ = def.tabOrder;
+  text_ = Utf8ToWide(def.text);
+  font_ = def.font;
+  color_ = def.color;
+}
+
+LRESULT TWinControl::DefaultHandler(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (oldProc_ != nullptr) return ::CallWindowProcW(oldProc_, handle_, msg, wParam, lParam);
+  return ::DefWindowProcW(handle_, msg, wParam, lParam);
+}
+
+LRESULT TWinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+      if (lParam != 0) {
+        if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam))) {
+          LRESULT result = 0;
+          if (child->HandleReflected(msg, wParam, lParam, result)) return result;
+        }
+      }
+      break;
+    case WM_DRAWITEM: {
+      auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (dis != nullptr && dis->CtlType != ODT_MENU) {
+        if (TWinControl* child = FromHandle(dis->hwndItem)) {
+          LRESULT result = TRUE;
+          if (child->HandleReflected(msg, wParam, lParam, result)) return result;
+        }
+      }
+      break;
+    }
+    case WM_NOTIFY: {
+      auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
+      if (hdr != nullptr) {
+        if (TWinControl* child = FromHandle(hdr->hwndFrom)) {
+          LRESULT result = 0;
+          if (child->HandleReflected(msg, wParam, lParam, result)) return result;
+        }
+      }
+      break;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX:
+      if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam))) {
+        if (HBRUSH brush = child->CtlColor(reinterpret_cast<HDC>(wParam), msg)) {
+          return reinterpret_cast<LRESULT>(brush);
+        }
+      }
+      break;
+    case WM_SIZE:
+      Realign();
+      break;
+    case WM_ERASEBKGND:
+      // Our own classes have no class brush: paint the background colour.
+      if (oldProc_ == nullptr) {
+        RECT rc{};
+        ::GetClientRect(handle_, &rc);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &rc, BackgroundBrush());
+        return 1;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefaultHandler(msg, wParam, lParam);
+}
+
+LRESULT TWinControl::Dispatch(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+  LRESULT result = Application().Guard(
+      this, [&]() -> LRESULT { return WndProc(msg, wParam, lParam); }, LRESULT{0});
+  if (msg == WM_NCDESTROY && handle_ == wnd) Detach();
+  return result;
+}
+
+LRESULT CALLBACK TWinControl::OwnClassProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+  TWinControl* self = FromHandle(wnd);
+  if (self == nullptr && msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    self = static_cast<TWinControl*>(cs->lpCreateParams);
+    if (self != nullptr) {
+      self->handle_ = wnd;
+      ::SetPropW(wnd, kControlProp, self);
+    }
+  }
+  if (self == nullptr) return ::DefWindowProcW(wnd, msg, wParam, lParam);
+  return self->Dispatch(wnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TWinControl::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+  TWinControl* self = FromHandle(wnd);
+  if (self == nullptr) return ::DefWindowProcW(wnd, msg, wParam, lParam);
+  return self->Dispatch(wnd, msg, wParam, lParam);
+}
+
+namespace window_class {
+
+void RegisterAll(HINSTANCE instance) {
+  auto reg = [instance](const wchar_t* name, WNDPROC proc, UINT style, HICON icon) {
+    WNDCLASSEXW wc{};
+    if (::GetClassInfoExW(instance, name, &wc)) return;
+    wc.cbSize = sizeof(wc);
+    wc.style = style;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hIcon = icon;
+    wc.lpszClassName = name;
+    if (::RegisterClassExW(&wc) == 0) RaiseLastOSError("RegisterClassExW");
+  };
+  // The program icon is resource 1 when the executable carries one.
+  HICON icon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+  if (icon == nullptr) icon = ::LoadIconW(nullptr, IDI_APPLICATION);
+  reg(Form, &TWinControl::OwnClassProc, CS_DBLCLKS, icon);
+  reg(Panel, &TWinControl::OwnClassProc, CS_DBLCLKS, nullptr);
+}
+
+}  // namespace window_class
+
+}  // namespace tarnwick
