@@ -179,17 +179,24 @@ int TBlockSocket::ReceiveExactly(void* buffer, int length, int timeout) {
   std::string chunk;
   std::size_t taken = 0;
   auto* out = static_cast<char*>(buffer);
-  for (;;) {
-    const std::uint32_t start = CurrentTick();
-    chunk = ReceiveChunk(timeout);
-    taken = std::min<std::size_t>(chunk.size(), static_cast<std::size_t>(std::max(length - filled, 0)));
-    if (taken > 0) std::memcpy(out + filled, chunk.data(), taken);
-    filled += static_cast<int>(taken);
-    if (LastSocketError != 0 || filled >= length) break;
-    if (!TimeoutPerChunk && !ConsumeTimeout(timeout, start)) {
-      LastSocketError = kErrorTimedOut;
-      break;
+  try {
+    for (;;) {
+      const std::uint32_t start = CurrentTick();
+      chunk = ReceiveChunk(timeout);
+      taken = std::min<std::size_t>(chunk.size(), static_cast<std::size_t>(std::max(length - filled, 0)));
+      if (taken > 0) std::memcpy(out + filled, chunk.data(), taken);
+      filled += static_cast<int>(taken);
+      if (LastSocketError != 0 || filled >= length) break;
+      if (!TimeoutPerChunk && !ConsumeTimeout(timeout, start)) {
+        LastSocketError = kErrorTimedOut;
+        break;
+      }
     }
+  } catch (...) {
+    // A raised error leaves the caller without the count: the bytes already
+    // taken go back to PendingInput rather than being lost.
+    PendingInput.assign(out, static_cast<std::size_t>(filled));
+    throw;
   }
   PendingInput = chunk.substr(taken);
   return filled;
@@ -240,7 +247,12 @@ std::string TBlockSocket::ReceiveUntil(int timeout, const std::string& terminato
   std::string lineEnd;
   for (;;) {
     const std::uint32_t start = CurrentTick();
-    s += ReceiveChunk(timeout);
+    try {
+      s += ReceiveChunk(timeout);
+    } catch (...) {
+      PendingInput = s;  // keep what was accumulated when an error is raised
+      throw;
+    }
     if (LastSocketError != 0) break;
     x = 0;
     if (!s.empty()) {
