@@ -1,0 +1,24 @@
+// The get and put operations of tarnwick-cli: the same steps and work-log
+// lines as the window's receive and send, written to a stream instead of the
+// window's log.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+
+namespace tarnwick::cli {
+
+enum ExitCode : int { kExitDone = 0, kExitTransferFailed = 1, kExitUsageOrLocalFile = 2 };
+
+// Runs one transfer. Local-file errors are raised (EFOpenError,
+// EFCreateError, ...); RunMain turns them into exit code 2.
+int RunTransfer(const Options& options, std::ostream& log);
+
+// Whole command line (without the program name): parse, run, map errors to
+// exit codes. The socket layer must already be started.
+int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace tarnwick::cli
