@@ -1,0 +1,8 @@
+# Readers of bytes that arrive from a TFTP peer: packet readers, the device's
+# error text on its way to the log.
+tarnwick_add_fuzzer(tftp_packet_fuzzer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/TftpPacketFuzz.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/TftpPacket.cpp
+          ${PROJECT_SOURCE_DIR}/src/app/TransferNames.cpp
+          ${PROJECT_SOURCE_DIR}/src/base/TextCodec.cpp
+          ${PROJECT_SOURCE_DIR}/src/base/TextCodec_posix.cpp)
