@@ -1,0 +1,50 @@
+// The common open and save dialogs. Each object lives as long as its form,
+// so it remembers the name and folder chosen last and opens there again.
+#pragma once
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commdlg.h>
+
+#include <string>
+
+#include "ui/Component.h"
+
+namespace tarnwick {
+
+class TFileDialog : public TComponent {
+ public:
+  using TComponent::TComponent;
+
+  std::wstring title;
+  std::wstring fileName;    // proposed before, chosen full path after Execute
+  std::wstring initialDir;  // the folder of the last choice
+  std::wstring filter;      // "Text|*.txt|..." style, empty for none
+  int filterIndex = 0;
+  DWORD options = 0;        // OFN_* flags, on top of the explorer style
+
+  // Shows the dialog over `owner`; true when the user chose a file.
+  bool Execute(HWND owner);
+
+ protected:
+  virtual BOOL Call(OPENFILENAMEW& ofn) = 0;
+};
+
+class TOpenDialog : public TFileDialog {
+ public:
+  using TFileDialog::TFileDialog;
+
+ protected:
+  BOOL Call(OPENFILENAMEW& ofn) override;
+};
+
+class TSaveDialog : public TFileDialog {
+ public:
+  using TFileDialog::TFileDialog;
+  std::wstring defaultExt;
+
+ protected:
+  BOOL Call(OPENFILENAMEW& ofn) override;
+};
+
+}  // namespace tarnwick
