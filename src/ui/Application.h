@@ -54,6 +54,9 @@ class TApplication : public TComponent {
   // Handles one message; false once WM_QUIT has been seen.
   bool HandleMessage();
   void Terminate() noexcept;
+  // Frees every form now (the last created first); the program calls this
+  // when its loop has ended.
+  void DestroyForms() noexcept { DestroyComponents(); }
   bool Terminated() const noexcept { return terminated_; }
 
   // Deletes `form` once the messages already queued (for it or anyone) are

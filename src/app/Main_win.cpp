@@ -1,0 +1,34 @@
+// Program entry: error handling first, then the socket layer, then the
+// application object and the main window; the loop runs until the main
+// window closes.
+#include <windows.h>
+
+#include "app/MainForm.h"
+#include "base/TextCodec.h"
+#include "net/SocketApi.h"
+#include "ui/Application.h"
+
+using namespace tarnwick;
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // CRASH REPORTER: installs itself here, before anything else runs, as the
+  // application's handler for errors reaching the loop and as the handler of
+  // last resort.
+  try {
+    SocketLayerScope sockets;  // stopped and unloaded when the loop has ended
+    TApplication& app = Application();
+    app.Initialize(instance);
+    app.SetTitle(L"Tarnwick");
+    app.CreateForm<TForm1>();
+    app.Run();
+    // The forms go while the window system and the socket layer are still
+    // up, so components that clean up in their destructors (the tray icon,
+    // say) can do so.
+    app.DestroyForms();
+  } catch (const std::exception& error) {
+    std::wstring text = Utf8ToWide(error.what());
+    ::MessageBoxW(nullptr, text.c_str(), L"Tarnwick", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    return 1;
+  }
+  return 0;
+}
