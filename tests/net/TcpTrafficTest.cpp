@@ -183,6 +183,46 @@ TEST_F(TcpTraffic, DiscardInputEmptiesEverything) {
   EXPECT_EQ(client.LastSocketError, 10060);
 }
 
+// Regression: with whole-call time-outs, -1 still means "no limit"; it must
+// not run out after the first chunk.
+TEST_F(TcpTraffic, WholeCallTimeoutMinusOneHasNoLimit) {
+  client.TimeoutPerChunk = false;
+  Feed("abc");
+  std::thread later([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    server.Send("def\r\nghi");
+  });
+  char buffer[5];
+  EXPECT_EQ(client.ReceiveExactly(buffer, 5, -1), 5);
+  later.join();
+  EXPECT_EQ(client.LastSocketError, 0);
+  EXPECT_EQ(std::string(buffer, 5), "abcde");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(client.ReceiveUntil(-1, "\r\n"), "f");
+  EXPECT_EQ(client.LastSocketError, 0);
+}
+
+TEST_F(TcpTraffic, WholeCallTimeoutRunsOutAcrossChunks) {
+  client.TimeoutPerChunk = false;
+  std::thread drip([this] {
+    for (int i = 0; i < 6; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      server.Send("x");
+    }
+  });
+  EXPECT_EQ(client.ReceiveUntil(200, ";"), "");
+  EXPECT_EQ(client.LastSocketError, 10060) << "the limit covers the whole call, not each chunk";
+  drip.join();
+}
+
+// Regression: a peer-chosen length in counted text must not reserve memory
+// for bytes that never come.
+TEST_F(TcpTraffic, HugeCountedLengthDoesNotReserveIt) {
+  Feed(std::string("\xF0\xFF\xFF\x7F", 4) + "only this");
+  EXPECT_EQ(client.ReceiveCountedText(100), "");
+  EXPECT_EQ(client.LastSocketError, 10060);
+}
+
 TEST(TcpConnect, RefusedPortGives10061) {
   std::string port;
   {
