@@ -3,6 +3,7 @@
 // reporter's options block with this program's values and the line tables.
 //
 //   tarnwick-crashtables <objdump> <strip> <executable> <source root>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +58,16 @@ int main(int argc, char** argv) {
   }
   const std::string objdump = argv[1], strip = argv[2], exe = argv[3], root = argv[4];
 
+  std::vector<std::uint8_t> image;
+  if (!ReadFile(exe, image)) {
+    std::cerr << "tarnwick-crashtables: cannot read " << exe << "\n";
+    return 1;
+  }
+  if (tarnwick::ReadOptionsBlock(image.data(), image.size())) {
+    std::cout << "tarnwick-crashtables: " << BaseName(exe) << " already carries its crash tables\n";
+    return 0;
+  }
+
   std::string decoded;
   if (!RunCapture(Quoted(objdump) + " -w --dwarf=decodedline " + Quoted(exe), decoded)) {
     std::cerr << "tarnwick-crashtables: cannot read the line information of " << exe << "\n";
@@ -67,7 +78,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<std::uint8_t> image;
   if (!ReadFile(exe, image)) {
     std::cerr << "tarnwick-crashtables: cannot read " << exe << "\n";
     return 1;

@@ -41,4 +41,6 @@ int RecordedShowState(bool maximised, bool minimised) noexcept {
   return 1;
 }
 
+int UsableShowState(int stored) noexcept { return stored == 3 || stored == 6 ? stored : 1; }
+
 }  // namespace tarnwick

@@ -32,4 +32,9 @@ DialogGeometry DefaultDialogGeometry(int screenWidth, int screenHeight) noexcept
 // The show state recorded for a size event: maximised 3, minimised 6, else 1.
 int RecordedShowState(bool maximised, bool minimised) noexcept;
 
+// The profile file is plain text anyone can edit: a show state other than
+// the three the dialog records (a hidden one would leave an invisible modal
+// dialog blocking the program) opens it normally.
+int UsableShowState(int stored) noexcept;
+
 }  // namespace tarnwick

@@ -19,6 +19,8 @@ inline std::vector<std::string> ReporterUnits() {
       "REPORTDIALOG_WIN.CPP", "REPORTDIALOG.H",  "REPORTERUNITS.H",   "REPORTTEXT.CPP",
       "REPORTTEXT.H",       "STACKCAPTURE_WIN.CPP", "STACKCAPTURE.H", "STACKSCAN.CPP",
       "STACKSCAN.H",        "STACKTABLE.CPP",    "STACKTABLE.H",      "EXCEPTION.CPP",
+      "ANSITEXT.H",         "ANSITEXT_WIN.CPP",  "CRASHFILES.H",      "CRASHFILES_WIN.CPP",
+      "MAILRULES.H",        "MAILRULES.CPP",
   };
 }
 

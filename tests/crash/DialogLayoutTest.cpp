@@ -58,5 +58,12 @@ TEST(ReportDialogLayoutTest, DefaultGeometryIsCentred) {
   EXPECT_EQ(RecordedShowState(false, false), 1);
 }
 
+TEST(ReportDialogLayoutTest, OnlyRecordedShowStatesAreUsed) {
+  struct Case {
+    int stored, used;
+  } cases[] = {{1, 1}, {3, 3}, {6, 6}, {0, 1}, {2, 1}, {5, 1}, {-1, 1}, {7, 1}};
+  for (const Case& c : cases) EXPECT_EQ(UsableShowState(c.stored), c.used) << c.stored;
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -1,0 +1,57 @@
+// The crash reporter: catches every error that nothing else handles, writes
+// a report with the call stack resolved to source files and lines into the
+// log beside the executable, and shows it. Its texts and settings come from
+// the options block appended to the executable.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// What a report says about one error.
+struct ErrorReport {
+  bool isException = true;  // false for something thrown that is no exception object
+  std::string className;
+  std::string message;  // UTF-8
+  std::uint32_t address = 0;
+  std::vector<std::uint32_t> stack;  // captured when raised; empty: capture while reporting
+};
+
+// Names of the active form and of the focused control ("----" for none).
+struct ActiveNames {
+  std::string form = "----";
+  std::string control = "----";
+};
+
+class TCrashHandler {
+ public:
+  // Supplies the names of the active form and control for the report.
+  std::function<ActiveNames()> ActiveNamesSource;
+  // Optional: sees each error first and may clear `allowOutput`.
+  std::function<void(const ErrorReport& error, bool& allowOutput)> OnNotify;
+
+  // The report procedure. Never throws.
+  void Report(const ErrorReport& error) noexcept;
+};
+
+// Describes an exception object: class name, message, raise point.
+ErrorReport DescribeException(const std::exception* error);
+
+// Start-up and shut-down of the reporter: the handler of last resort, the
+// raise capture and the pending-mail check. The application's message-loop
+// handler is connected by the caller (see HandleLoopException).
+void InstallCrashReporter();
+void RemoveCrashReporter();
+TCrashHandler& CrashHandler();
+
+// For an error that reached the message loop: report it, the program goes on.
+void HandleLoopException(const std::exception& error) noexcept;
+// For the current exception in a catch block outside the message loop:
+// report it and end the process with exit code 1.
+[[noreturn]] void HandleFatalException() noexcept;
+
+}  // namespace tarnwick

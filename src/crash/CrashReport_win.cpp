@@ -1,0 +1,285 @@
+#include "crash/CrashReport.h"
+
+#include <windows.h>
+#include <cxxabi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <typeinfo>
+
+#include "base/Exception.h"
+#include "crash/AnsiText.h"
+#include "crash/CrashLog.h"
+#include "crash/CrashOptions.h"
+#include "crash/MailSend.h"
+#include "crash/CrashFiles.h"
+#include "crash/ReportDialog.h"
+#include "crash/ReportText.h"
+#include "crash/ReporterUnits.h"
+#include "crash/StackCapture.h"
+#include "crash/StackTable.h"
+
+namespace tarnwick {
+
+namespace {
+
+LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+bool installed = false;
+// A failure inside the report procedure must not start another report.
+bool reporting = false;
+std::string lastReport;
+
+std::string Demangled(const char* name) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> plain(abi::__cxa_demangle(name, nullptr, nullptr, &status), std::free);
+  std::string result = status == 0 && plain ? plain.get() : name;
+  const std::size_t scope = result.rfind("::");
+  return scope == std::string::npos ? result : result.substr(scope + 2);
+}
+
+void PlainErrorBox(const ErrorReport& error) {
+  const std::wstring text = error.isException ? AnsiToWide(Utf8ToAnsi(error.message)) : L"General Error.";
+  MessageBoxW(nullptr, text.c_str(), L"Error.", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+std::string ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  return GetComputerNameW(name, &size) ? WideToAnsi(std::wstring(name, size)) : std::string();
+}
+
+std::string DateText(bool longTime) {
+  wchar_t text[128] = {};
+  const int n = longTime ? GetTimeFormatW(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, 128)
+                         : GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, text, 128);
+  return n > 0 ? WideToAnsi(std::wstring(text, static_cast<std::size_t>(n - 1))) : std::string();
+}
+
+std::string VersionNumber(const std::wstring& exe) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  if (size == 0) return "----";
+  std::vector<std::uint8_t> data(size);
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoW(exe.c_str(), 0, size, data.data()) ||
+      !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+      length < sizeof *info)
+    return "1.0";
+  return FormatVersionNumber(HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                             HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+}
+
+// The loaded module a line-table record stands for: the program itself for
+// the first record, else the module named like the record with "dll" in
+// place of its last three characters.
+std::optional<std::uint32_t> ModuleBase(int index, const std::string& name) {
+  HMODULE module = index == 0 ? GetModuleHandleW(nullptr)
+                              : GetModuleHandleA(SideFilePath(name, "dll").c_str());
+  if (module == nullptr) return std::nullopt;
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
+}
+
+void WriteStdout(const std::string& text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD written = 0;
+  if (out != nullptr && out != INVALID_HANDLE_VALUE)
+    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void Produce(const ErrorReport& error, const CrashOptions& options, const std::wstring& exe,
+             const std::function<ActiveNames()>& names, const std::function<void(const ErrorReport&, bool&)>& notify) {
+  if (options.useClassMessages) {
+    const std::string upper = UpperCase(error.className);
+    for (const auto& [name, message] : options.classMessages) {
+      if (UpperCase(name) != upper) continue;
+      if (!message.empty())
+        MessageBoxW(nullptr, AnsiToWide(message).c_str(), AnsiToWide(options.Text(kTextInfoCaption)).c_str(),
+                    MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+      return;
+    }
+  }
+
+  ReportFields fields;
+  fields.exceptionType = error.className;
+  fields.exceptionMessage = error.isException ? ReportMessage(Utf8ToAnsi(error.message)) : "----";
+  const std::vector<std::uint32_t> stack =
+      error.stack.empty() ? CaptureStack(error.address, ProgramCodeRanges(options.extraModules)) : error.stack;
+  if (options.showComputerName) fields.computerName = ComputerName();
+  if (options.showDate) fields.date = DateText(false);
+  if (options.showTime) fields.time = DateText(true);
+  if (names) {
+    const ActiveNames active = names();
+    fields.activeForm = active.form.empty() ? "----" : active.form;
+    fields.activeControl = active.control.empty() ? "----" : active.control;
+  }
+  fields.versionNumber = VersionNumber(exe);
+  const std::string header = BuildReportHeader(options, fields);
+
+  StackTableLayout layout;
+  layout.showAddress = options.showAddress;
+  layout.showModule = !options.extraModules.empty();
+  layout.showRowsWithoutLineInfo = options.showRowsWithoutLineInfo;
+  layout.addressHeader = options.Text(kTextAddressColumn);
+  layout.moduleHeader = options.Text(kTextModuleColumn);
+  layout.unitHeader = options.Text(kTextUnitColumn);
+  layout.lineHeader = options.Text(kTextLineColumn);
+  layout.hiddenUnits = ReporterUnits();
+  const std::vector<std::uint8_t>& tables = options.lineTables;
+  const std::string table = FormatStackTable(
+      stack, [&](std::uint32_t a) { return LookupLine(tables.data(), tables.size(), a, &ModuleBase); }, layout);
+
+  lastReport = header + table.substr(0, table.size() - 2);
+  const std::string exeName = FileNamePart(WideToAnsi(exe));
+  bool allowOutput = true;
+  if (notify) notify(error, allowOutput);
+  if (!options.noOutput && allowOutput) {
+    if (options.outputMode == 0) {
+      ReportDialogTexts texts;
+      texts.caption = AnsiToWide(options.Text(kTextDialogCaption) + " (" + exeName + ")");
+      texts.explanation = AnsiToWide(options.Text(kTextExplanation));
+      texts.label = AnsiToWide(options.Text(kTextReportLabel));
+      texts.button = AnsiToWide(options.Text(kTextButton));
+      texts.report = AnsiToWide(lastReport);
+      ShowReportDialog(texts);
+    } else if (options.outputMode == 1) {
+      WriteStdout(ConsoleReport(options, exeName, lastReport));
+    } else if (options.outputMode == 2) {
+      WriteStdout(WebReport(options, exeName, lastReport));
+    }
+  }
+
+  const std::wstring logPath = AnsiToWide(SideFilePath(WideToAnsi(exe), "log", options.logFolder));
+  const bool duplicate = !AppendLogEntry(logPath, header + table + "\r\n", table, fields.versionNumber, options);
+  if (options.sendMode != 0 && !duplicate) {
+    PumpMessages();
+    if (options.sendMode == 1)
+      SendLogNow(options);
+    else
+      MarkMailForNextStart();
+  }
+}
+
+LONG WINAPI LastResortFilter(EXCEPTION_POINTERS* pointers) {
+  ErrorReport error;
+  const EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
+  char text[160];
+  if (record != nullptr && record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
+    error.className = "EAccessViolation";
+    std::snprintf(text, sizeof text, "Access violation at address %08X. %s of address %08X",
+                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(record->ExceptionAddress)),
+                  record->ExceptionInformation[0] == 8   ? "Execute"
+                  : record->ExceptionInformation[0] == 1 ? "Write"
+                                                         : "Read",
+                  static_cast<unsigned>(record->ExceptionInformation[1]));
+  } else {
+    error.className = "EExternalException";
+    std::snprintf(text, sizeof text, "External exception %08X",
+                  record != nullptr ? static_cast<unsigned>(record->ExceptionCode) : 0u);
+  }
+  error.message = text;
+  error.address = record != nullptr ? static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(record->ExceptionAddress)) : 0;
+  CrashHandler().Report(error);
+  ExitProcess(1);
+}
+
+}  // namespace
+
+ErrorReport DescribeException(const std::exception* error) {
+  ErrorReport report;
+  if (error == nullptr) {
+    report.isException = false;
+    report.className = "----";
+  } else if (const auto* own = dynamic_cast<const Exception*>(error)) {
+    report.className = own->ClassName();
+    report.message = own->Message();
+    report.address = static_cast<std::uint32_t>(own->Raised().address);
+    report.stack.assign(own->Raised().stack.begin(), own->Raised().stack.end());
+  } else {
+    report.className = Demangled(typeid(*error).name());
+    report.message = error->what();
+  }
+  if (report.address == 0)
+    report.address = static_cast<std::uint32_t>(
+        reinterpret_cast<std::uintptr_t>(__builtin_extract_return_addr(__builtin_return_address(0))));
+  return report;
+}
+
+void TCrashHandler::Report(const ErrorReport& error) noexcept {
+  if (reporting) {
+    PlainErrorBox(error);
+    return;
+  }
+  reporting = true;
+  try {
+    const std::wstring exe = ProgramPath();
+    std::optional<CrashOptions> options = LoadOptions(exe);
+    bool handles = false;
+    if (options) {
+      for (const CodeRange& code : ProgramCodeRanges(options->extraModules))
+        if (code.Contains(error.address)) handles = true;
+    }
+    if (!handles)
+      PlainErrorBox(error);
+    else
+      Produce(error, *options, exe, ActiveNamesSource, OnNotify);
+  } catch (...) {
+    PlainErrorBox(error);
+  }
+  reporting = false;
+}
+
+TCrashHandler& CrashHandler() {
+  static TCrashHandler handler;
+  return handler;
+}
+
+void InstallCrashReporter() {
+  if (installed) return;
+  installed = true;
+  CrashHandler();
+  InstallRaiseCapture();
+  previousFilter = SetUnhandledExceptionFilter(&LastResortFilter);
+  CheckPendingMail();
+}
+
+void RemoveCrashReporter() {
+  if (!installed) return;
+  CheckPendingMail();
+  SetUnhandledExceptionFilter(previousFilter);
+  RemoveRaiseCapture();
+  installed = false;
+}
+
+void HandleLoopException(const std::exception& error) noexcept {
+  CrashHandler().Report(DescribeException(&error));
+}
+
+void HandleFatalException() noexcept {
+  ErrorReport report;
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    report = DescribeException(&error);
+  } catch (...) {
+    report = DescribeException(nullptr);
+  }
+  CrashHandler().Report(report);
+  ExitProcess(1);
+}
+
+}  // namespace tarnwick

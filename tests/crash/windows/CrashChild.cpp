@@ -1,0 +1,100 @@
+// A program that fails on purpose, run by the crash reporter's Windows
+// tests in a process of its own. It uses the real reporter and carries the
+// real options block and line tables.
+//
+//   crash_child open-fail <path>  an unreadable file in a "click handler";
+//                                 the report dialog is closed by a watcher
+//                                 thread that prints the report it showed
+//   crash_child fatal <path>      the same error outside the message loop
+//   crash_child fault             an access violation outside the loop
+//   crash_child start             start-up and shut-down only (mail check)
+//
+// A watcher thread answers the report dialog and the plain error box.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "base/FileStream.h"
+#include "crash/CrashReport.h"
+
+namespace {
+
+std::atomic<bool> watching{true};
+
+// Closes every report dialog of this process once its text is readable and
+// prints that text, so the parent sees what the user would have seen.
+void WatchForDialog() {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring name = path;
+  name = name.substr(name.find_last_of(L'\\') + 1);
+  const std::wstring caption = L"Exception Log (" + name + L")";
+  while (watching) {
+    if (HWND dialog = FindWindowW(nullptr, caption.c_str())) {
+      wchar_t text[8192] = {};
+      GetDlgItemTextW(dialog, 103, text, 8192);
+      char bytes[16384] = {};
+      const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+      std::printf("DIALOG-REPORT-BEGIN\n%s\nDIALOG-REPORT-END\n", n > 0 ? bytes : "");
+      std::fflush(stdout);
+      PostMessageW(dialog, WM_COMMAND, 2, 0);
+      Sleep(300);
+    }
+    // The plain box shown when the reporter has no options to work with.
+    if (HWND box = FindWindowW(nullptr, L"Error.")) {
+      std::printf("ERROR-BOX\n");
+      std::fflush(stdout);
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      Sleep(300);
+    }
+    Sleep(20);
+  }
+}
+
+__attribute__((noinline)) void OpenForSending(const std::string& path) {
+  tarnwick::TFileStream file(path, tarnwick::FileMode::OpenRead);
+  std::printf("opened unexpectedly\n");
+}
+
+// Stands for a click handler: what escapes it goes to the loop's handler.
+__attribute__((noinline)) void ClickHandler(const std::string& path) {
+  try {
+    OpenForSending(path);
+  } catch (const std::exception& error) {
+    tarnwick::HandleLoopException(error);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const std::string path = argc > 2 ? argv[2] : "";
+  tarnwick::InstallCrashReporter();
+  std::thread watcher(WatchForDialog);
+  int code = 0;
+  try {
+    if (mode == "open-fail") {
+      ClickHandler(path);
+      std::printf("the program goes on\n");
+    } else if (mode == "fatal") {
+      OpenForSending(path);
+    } else if (mode == "fault") {
+      volatile int* nowhere = nullptr;
+      *nowhere = 1;
+    } else if (mode != "start") {
+      code = 2;
+    }
+  } catch (...) {
+    // The watcher stays on duty: the report still has to be answered, and
+    // the process ends inside the handler.
+    tarnwick::HandleFatalException();
+  }
+  watching = false;
+  watcher.join();
+  tarnwick::RemoveCrashReporter();
+  return code;
+}
