@@ -12,6 +12,10 @@
 #include "ui/Application.h"
 #include "ui/Form.h"
 
+namespace {
+void CALLBACK EndDemo(HWND, UINT, UINT_PTR, DWORD) { tarnwick::Application().Terminate(); }
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR args, int) {
   using namespace tarnwick;
   TApplication& app = Application();
@@ -29,7 +33,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR args, int) {
   form->Show();
   if (std::wcsstr(args, L"rolled") != nullptr) d.FormRoller1->SetRollUp(true);
   if (std::wcsstr(args, L"pressed") != nullptr) d.FormTopmost1->SetTopmostValue(true);
-  ::SetTimer(form->Handle(), 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) { Application().Terminate(); });
+  ::SetTimer(form->Handle(), 0, 20000, &EndDemo);
   app.Run();
   return 0;
 }
