@@ -1,9 +1,9 @@
 // tarnwick-cli entry on POSIX: arguments are UTF-8 already.
 #include <iostream>
 
+#include "base/Exception.h"
 #include "cli/CliTransfer.h"
 #include "net/SocketApi.h"
-#include "net/SocketError.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -4,6 +4,7 @@
 
 #include <iostream>
 
+#include "base/Exception.h"
 #include "base/TextCodec.h"
 #include "cli/CliTransfer.h"
 #include "net/SocketApi.h"
