@@ -132,6 +132,12 @@ void FillMissingEntries(SocketFunctionTable& t) {
   FillOne(t.getnameinfo);
 }
 
+void OverrideResolverFlags(bool inMain, bool inAddOn) {
+  std::lock_guard<std::recursive_mutex> hold(SocketLibraryLock());
+  State().resolverMain = inMain;
+  State().resolverAddOn = inAddOn;
+}
+
 }  // namespace detail
 
 SocketFunctionTable& SocketApi() {

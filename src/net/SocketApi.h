@@ -187,6 +187,9 @@ void CloseLibraries();
 // True where the system's resolver serves both roles (POSIX): then both
 // resolver flags are on together.
 bool AddOnResolverAlongsideMain();
+// Sets both resolver flags as a library without (or with) the name
+// functions would; lets tests reach the legacy resolution on any system.
+void OverrideResolverFlags(bool inMain, bool inAddOn);
 // Replaces null entries with failing stand-ins.
 void FillMissingEntries(SocketFunctionTable& table);
 }  // namespace detail

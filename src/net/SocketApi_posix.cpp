@@ -278,9 +278,20 @@ int recvfromAdapter(SocketHandle s, char* buffer, int length, int flags, SocketA
   socklen_t n = sizeof(native);
   std::memset(&native, 0, sizeof(native));
   int nativeFlags = (flags & kPeekFlag) ? MSG_PEEK : 0;
+  // A datagram longer than the buffer is an error (10040) as on Windows,
+  // not a silently shortened success. MSG_TRUNC reports the full length,
+  // but on a stream socket it would discard data, so only for datagrams.
+  int type = 0;
+  socklen_t typeLength = sizeof(type);
+  const bool datagram = ::getsockopt(Fd(s), SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM;
+  if (datagram) nativeFlags |= MSG_TRUNC;
   ssize_t r = ::recvfrom(Fd(s), buffer, static_cast<std::size_t>(length), nativeFlags,
                          reinterpret_cast<sockaddr*>(&native), &n);
   if (r < 0) return Fail();
+  if (datagram && r > length) {
+    FromNative(reinterpret_cast<sockaddr*>(&native), from, fromLength);
+    return FailWith(10040);
+  }
   FromNative(reinterpret_cast<sockaddr*>(&native), from, fromLength);
   return static_cast<int>(r);
 }

@@ -209,5 +209,107 @@ TEST(BindAndOpen, QueuedOptionsApplyLastFirstAtCreation) {
   EXPECT_TRUE(s.PendingOptions.empty());
 }
 
+// The legacy IPv4 functions, reached by switching the resolver flags off
+// for one test (as on a system whose library lacks the name functions).
+class LegacyResolver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    main_ = ResolverInMainLibrary();
+    addOn_ = ResolverInAddOnLibrary();
+    detail::OverrideResolverFlags(false, false);
+  }
+  void TearDown() override { detail::OverrideResolverFlags(main_, addOn_); }
+  bool main_ = false, addOn_ = false;
+};
+
+TEST_F(LegacyResolver, LiteralsNamesAndPorts) {
+  TUDPBlockSocket s;
+  SocketAddress a;
+  s.FillAddress(a, "192.0.2.9", "4000");
+  EXPECT_EQ(a.family, kFamilyIPv4);
+  EXPECT_EQ(s.AddressPort(a), 4000);
+  EXPECT_EQ(s.AddressText(a), "192.0.2.9") << "the legacy text comes from inet_ntoa";
+
+  s.FillAddress(a, "255.255.255.255", "69");
+  EXPECT_EQ(s.AddressText(a), "255.255.255.255") << "taken literally, not as a failed lookup";
+
+  s.FillAddress(a, "no-such-host.invalid", "x69");
+  EXPECT_EQ(a.family, kFamilyIPv4);
+  EXPECT_EQ(s.AddressText(a), "255.255.255.255") << "an unknown name leaves all ones";
+  EXPECT_EQ(s.AddressPort(a), 0) << "a port that is neither a number nor a service";
+
+  s.FillAddress(a, "localhost", "69");
+  EXPECT_EQ(s.AddressText(a), "127.0.0.1");
+
+  EXPECT_EQ(s.LookupPort("4000"), 4000);
+  EXPECT_EQ(s.LookupPort("bogus-service"), 0);
+  std::vector<std::string> list;
+  s.LookupHost("10.1.2.3", list);
+  EXPECT_EQ(list, std::vector<std::string>{"10.1.2.3"}) << "a dotted name is listed unchanged";
+  s.LookupHost("localhost", list);
+  EXPECT_EQ(list, std::vector<std::string>{"127.0.0.1"});
+  s.LookupHost("no-such-host.invalid", list);
+  EXPECT_EQ(list, std::vector<std::string>{"0.0.0.0"});
+  SocketAddress six;
+  s.ParseIPv6Literal("::1", six);
+  EXPECT_EQ(six.family, 0) << "no IPv6 parsing without the name functions";
+}
+
+TEST_F(LegacyResolver, AddOnOnlySettlesTheFamilyFromTheText) {
+  detail::OverrideResolverFlags(false, true);
+  struct Row {
+    const char* host;
+    bool favourIPv4;
+    AddressFamilyChoice family;
+  } rows[] = {
+      {"127.0.0.1", false, FamilyIPv4},
+      {"::1", true, FamilyIPv6},
+      {"localhost", true, FamilyIPv4},
+      {"localhost", false, FamilyIPv6},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.host);
+    TUDPBlockSocket s;
+    s.FavourIPv4 = r.favourIPv4;
+    SocketAddress a;
+    s.FillAddress(a, r.host, "69");
+    EXPECT_EQ(s.AddressFamily, r.family);
+    if (r.family == FamilyIPv4) {
+      EXPECT_EQ(a.family, kFamilyIPv4) << "IPv4 resolves the legacy way";
+    }
+  }
+}
+
+TEST(BindAndOpen, AttachHandleTakesOverASocket) {
+  SocketFunctionTable& api = SocketApi();
+  SocketAddress local = test::LoopbackAddress("127.0.0.1", 0);
+  SocketHandle raw = api.socket(kFamilyIPv4, 2, 17);
+  ASSERT_NE(raw, kNoSocket);
+  ASSERT_EQ(api.bind(raw, &local, SocketAddressLength(local)), 0);
+  TUDPBlockSocket s;
+  s.AttachHandle(raw);
+  EXPECT_EQ(s.Handle, raw);
+  EXPECT_EQ(s.LocalAddressText(), "127.0.0.1");
+  EXPECT_NE(s.LocalPortNumber(), 0);
+  EXPECT_FALSE(s.UsesIPv6);
+  // The attached handle serves the object's own waits and receives.
+  test::LoopbackUdpPeer peer("127.0.0.1");
+  peer.SendTo(s.LocalPortNumber(), "attached");
+  EXPECT_EQ(s.ReceiveChunk(2000), "attached");
+  EXPECT_EQ(s.RemotePortNumber(), peer.Port());
+}
+
+TEST(BindAndOpen, ShortBufferDatagramIsAnError) {
+  TUDPBlockSocket s;
+  s.BindTo("127.0.0.1", "0");
+  test::LoopbackUdpPeer peer("127.0.0.1");
+  peer.SendTo(s.LocalPortNumber(), "0123456789");
+  ASSERT_TRUE(s.WaitReadable(2000));
+  char small[4];
+  EXPECT_EQ(s.ReceiveDataFrom(small, sizeof(small)), -1);
+  EXPECT_EQ(s.LastSocketError, 10040) << "a cut datagram is not a success";
+  EXPECT_EQ(s.LastSocketErrorText, "Message too long");
+}
+
 }  // namespace
 }  // namespace tarnwick
