@@ -21,8 +21,8 @@ using test::LoopbackUdpPeer;
 
 TEST(UdpSocket, ConnectSendsNothingAndFirstSendReachesPeer) {
   LoopbackUdpPeer peer("127.0.0.1");
+  std::vector<SocketStatusReason> reasons;  // outlives the socket, whose destructor still reports
   TUDPBlockSocket udp;
-  std::vector<SocketStatusReason> reasons;
   udp.StatusHandler = [&](TBlockSocket&, SocketStatusReason r, const std::string&) { reasons.push_back(r); };
   udp.ConnectTo("127.0.0.1", peer.PortText());
   EXPECT_EQ(udp.LastSocketError, 0);
