@@ -58,6 +58,9 @@ class TApplication : public TComponent {
   // when its loop has ended.
   void DestroyForms() noexcept { DestroyComponents(); }
   bool Terminated() const noexcept { return terminated_; }
+  // Lets one process run the loop again after it ended (in-process tests
+  // that close several main windows).
+  void ClearTerminated() noexcept { terminated_ = false; }
 
   // Deletes `form` once the messages already queued (for it or anyone) are
   // handled, so a form may release itself from its own handler.

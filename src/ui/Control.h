@@ -119,6 +119,7 @@ class TWinControl : public TComponent {
   std::wstring text_;
 
  private:
+  bool Reflect(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) noexcept;
   LRESULT Dispatch(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
   void Detach() noexcept;
 

@@ -268,6 +268,13 @@ void TWinControl::Notification(TComponent* component, Operation operation) {
 
 bool TWinControl::HandleReflected(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
+bool TWinControl::Reflect(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) noexcept {
+  // The control's own handler raised it, so the control is the sender; the
+  // message counts as handled either way.
+  return Application().Guard(
+      this, [&] { return HandleReflected(msg, wParam, lParam, result); }, true);
+}
+
 void TWinControl::ApplyDefinition(const ControlDef& def) {
   SetName(def.name);
   id_ = def.id;
@@ -290,7 +297,7 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (lParam != 0) {
         if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam))) {
           LRESULT result = 0;
-          if (child->HandleReflected(msg, wParam, lParam, result)) return result;
+          if (child->Reflect(msg, wParam, lParam, result)) return result;
         }
       }
       break;
@@ -299,7 +306,7 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (dis != nullptr && dis->CtlType != ODT_MENU) {
         if (TWinControl* child = FromHandle(dis->hwndItem)) {
           LRESULT result = TRUE;
-          if (child->HandleReflected(msg, wParam, lParam, result)) return result;
+          if (child->Reflect(msg, wParam, lParam, result)) return result;
         }
       }
       break;
@@ -309,7 +316,7 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (hdr != nullptr) {
         if (TWinControl* child = FromHandle(hdr->hwndFrom)) {
           LRESULT result = 0;
-          if (child->HandleReflected(msg, wParam, lParam, result)) return result;
+          if (child->Reflect(msg, wParam, lParam, result)) return result;
         }
       }
       break;

@@ -1,0 +1,243 @@
+// The application object and forms with real windows: the error hook, the
+// modal loop, deferred release, keyboard accelerators, docking, the memo.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "ui/Application.h"
+#include "ui/Form.h"
+#include "ui/StdCtrls.h"
+
+namespace tarnwick {
+namespace {
+
+FormDef TestForm(BorderStyle border = BorderStyle::Dialog) {
+  FormDef f;
+  f.name = "Probe";
+  f.caption = "probe form";
+  f.clientWidth = 300;
+  f.clientHeight = 200;
+  f.border = border;
+  f.font.face = "MS P ゴシック";
+  f.font.height = 12;
+  f.controls = {
+      MakeControl(ControlKind::Panel, "Side", "", {0, 0, 80, 0}, "").Id(10).Dock(Align::Left).Tab(1),
+      MakeControl(ControlKind::StatusBar, "Status", "", {0, 0, 0, 20}, "").Id(11).Dock(Align::Bottom),
+      MakeControl(ControlKind::Button, "Ok", "", {100, 10, 75, 25}, "&Go").Id(12).Tab(0).Result(mrOk),
+      MakeControl(ControlKind::Button, "Plain", "", {100, 40, 75, 25}, "&Plain").Id(13).Tab(2),
+      MakeControl(ControlKind::Memo, "Memo", "", {100, 70, 150, 80}, "a\nb").Id(14).Tab(3),
+      MakeControl(ControlKind::CheckBox, "Check", "Side", {4, 4, 70, 16}, "&Tick").Id(15).Tab(0),
+  };
+  return f;
+}
+
+class ProbeForm : public TForm {
+ public:
+  explicit ProbeForm(TComponent* owner, BorderStyle border = BorderStyle::Dialog) : TForm(owner) {
+    BeginLoading();
+    Build(TestForm(border));
+    EndLoading();
+  }
+};
+
+class ApplicationTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Application().Initialize();
+    Application().OnException = [this](TObject* sender, const std::exception& e) {
+      ++errors;
+      lastSender = sender;
+      lastMessage = e.what();
+    };
+  }
+  void TearDown() override { Application().OnException = nullptr; }
+  int errors = 0;
+  TObject* lastSender = nullptr;
+  std::string lastMessage;
+};
+
+TEST_F(ApplicationTest, ExceptionInAClickHandlerReachesTheHookAndTheFormGoesOn) {
+  std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+  auto* plain = form->Control<TButton>("Plain");
+  int clicks = 0;
+  plain->OnClick = [&](TObject*) {
+    ++clicks;
+    if (clicks == 1) throw std::runtime_error("click failed");
+  };
+  ::SendMessageW(plain->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(lastMessage, "click failed");
+  EXPECT_EQ(lastSender, static_cast<TObject*>(plain)) << "the control whose handler raised it";
+  ::SendMessageW(plain->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(errors, 1);
+}
+
+TEST_F(ApplicationTest, NonStandardExceptionsAndFailingHooksAreContained) {
+  std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+  auto* plain = form->Control<TButton>("Plain");
+  plain->OnClick = [](TObject*) { throw 42; };
+  ::SendMessageW(plain->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(lastMessage, "unknown exception");
+}
+
+TEST_F(ApplicationTest, ModalFormEndsWithTheButtonsResultOrCancelOnClose) {
+  struct Row {
+    UINT msg;
+    WPARAM wParam;
+    bool toButton;
+    int want;
+  };
+  const Row rows[] = {{BM_CLICK, 0, true, mrOk}, {WM_CLOSE, 0, false, mrCancel},
+                      {WM_SYSCOMMAND, SC_CLOSE, false, mrCancel}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.msg);
+    std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+    HWND target = row.toButton ? form->Control<TButton>("Ok")->Handle() : form->Handle();
+    ASSERT_TRUE(::PostMessageW(target, row.msg, row.wParam, 0));
+    EXPECT_EQ(form->ShowModal(), row.want);
+    EXPECT_FALSE(::IsWindowVisible(form->Handle()));
+    EXPECT_FALSE(form->IsModal());
+  }
+}
+
+TEST_F(ApplicationTest, ModalFormDisablesOtherWindowsOnlyWhileItRuns) {
+  std::unique_ptr<ProbeForm> owner(new ProbeForm(nullptr, BorderStyle::Sizeable));
+  owner->Show();
+  auto* dialog = new ProbeForm(owner.get());
+  bool ownerEnabledDuring = true;
+  dialog->Control<TButton>("Plain")->OnClick = [&](TObject*) {
+    ownerEnabledDuring = ::IsWindowEnabled(owner->Handle()) != FALSE;
+    dialog->SetModalResult(mrCancel);
+  };
+  ::PostMessageW(dialog->Control<TButton>("Plain")->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(dialog->ShowModal(), mrCancel);
+  EXPECT_FALSE(ownerEnabledDuring);
+  EXPECT_TRUE(::IsWindowEnabled(owner->Handle()));
+  // The dialog is owned by the form and goes with it.
+  EXPECT_EQ(::GetWindow(dialog->Handle(), GW_OWNER), owner->Handle());
+}
+
+TEST_F(ApplicationTest, ReleasedFormLivesUntilQueuedMessagesAreHandled) {
+  auto* form = new ProbeForm(nullptr);
+  HWND wnd = form->Handle();
+  bool destroyed = false;
+  struct Watch : TComponent {
+    bool* flag;
+    Watch(bool* f) : TComponent(nullptr), flag(f) {}
+    void Notification(TComponent*, Operation op) override {
+      if (op == Operation::Remove) *flag = true;
+    }
+  } watch(&destroyed);
+  watch.FreeNotification(form);
+  Application().ReleaseForm(form);
+  EXPECT_TRUE(::IsWindow(wnd));
+  EXPECT_FALSE(destroyed);
+  Application().ProcessMessages();
+  EXPECT_TRUE(destroyed);
+  EXPECT_FALSE(::IsWindow(wnd));
+}
+
+TEST_F(ApplicationTest, ReleaseOfAFormFreedMeanwhileIsIgnored) {
+  static int destructions = 0;
+  struct Counted : ProbeForm {
+    using ProbeForm::ProbeForm;
+    ~Counted() override { ++destructions; }
+  };
+  destructions = 0;
+  auto* form = new Counted(nullptr);
+  Application().ReleaseForm(form);
+  delete form;  // its owner went first, say
+  Application().ProcessMessages();  // must not free it again
+  EXPECT_EQ(destructions, 1);
+  // A release still pending frees the form exactly once.
+  auto* second = new Counted(nullptr);
+  Application().ReleaseForm(second);
+  Application().ProcessMessages();
+  Application().ProcessMessages();
+  EXPECT_EQ(destructions, 2);
+}
+
+TEST_F(ApplicationTest, AltAcceleratorsClickButtonsAndCheckBoxes) {
+  std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+  form->Show();
+  int plainClicks = 0;
+  form->Control<TButton>("Plain")->OnClick = [&](TObject*) { ++plainClicks; };
+  auto* check = form->Control<TCheckBox>("Check");
+  EXPECT_TRUE(form->HandleMnemonic(U'p'));
+  EXPECT_EQ(plainClicks, 1);
+  EXPECT_FALSE(check->Checked());
+  EXPECT_TRUE(form->HandleMnemonic(U'T'));
+  EXPECT_TRUE(check->Checked());
+  EXPECT_FALSE(form->HandleMnemonic(U'z'));
+  // Through the loop, as the keyboard delivers it.
+  ::PostMessageW(form->Control<TMemo>("Memo")->Handle(), WM_SYSCHAR, L'p', 0);
+  Application().ProcessMessages();
+  EXPECT_EQ(plainClicks, 2);
+}
+
+TEST_F(ApplicationTest, DockingAndTabOrderReachTheWindows) {
+  std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+  HWND wnd = form->Handle();
+  RECT client{};
+  ::GetClientRect(wnd, &client);
+  EXPECT_EQ(client.right, 300);
+  EXPECT_EQ(client.bottom, 200);
+  auto rectOf = [&](int id) {
+    RECT r{};
+    HWND child = ::GetDlgItem(wnd, id);
+    ::GetWindowRect(child, &r);
+    ::MapWindowPoints(nullptr, wnd, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  RECT side = rectOf(10), status = rectOf(11);
+  EXPECT_EQ(side.left, 0);
+  EXPECT_EQ(side.right, 80);
+  EXPECT_EQ(side.bottom, 180);
+  EXPECT_EQ(status.top, 180);
+  EXPECT_EQ(status.bottom, 200);
+  EXPECT_EQ(status.right, 300);
+  // Tab order: Ok (0), Side's check box (1), Plain (2), Memo (3).
+  HWND first = ::GetNextDlgTabItem(wnd, nullptr, FALSE);
+  EXPECT_EQ(::GetDlgCtrlID(first), 12);
+  HWND second = ::GetNextDlgTabItem(wnd, first, FALSE);
+  EXPECT_EQ(::GetDlgCtrlID(second), 15);
+  HWND third = ::GetNextDlgTabItem(wnd, second, FALSE);
+  EXPECT_EQ(::GetDlgCtrlID(third), 13);
+  EXPECT_EQ(::GetDlgCtrlID(::GetNextDlgTabItem(wnd, third, FALSE)), 14);
+}
+
+TEST_F(ApplicationTest, MemoAppendsLinesWithoutALengthLimit) {
+  std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+  auto* memo = form->Control<TMemo>("Memo");
+  EXPECT_EQ(memo->Lines(), (std::vector<std::wstring>{L"a", L"b"}));
+  memo->AppendLine(L"");
+  memo->AppendLine(L"日本語");
+  EXPECT_EQ(memo->Lines(), (std::vector<std::wstring>{L"a", L"b", L"", L"日本語"}));
+  // A last line typed without a break is finished before the next one.
+  memo->SetText(memo->Text() + L"typed");
+  memo->AppendLine(L"next");
+  auto lines = memo->Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], L"typed");
+  EXPECT_EQ(lines.back(), L"next");
+  // Past the 32767 characters a plain edit control stops at.
+  const std::wstring line(1000, L'x');
+  for (int i = 0; i < 40; ++i) memo->AppendLine(line);
+  EXPECT_GT(memo->Text().size(), 40000u);
+  EXPECT_EQ(memo->Lines().back(), line);
+}
+
+TEST(SplitLines, BreaksAtCrLfAndLoneLf) {
+  EXPECT_EQ(SplitLines(L""), (std::vector<std::wstring>{}));
+  EXPECT_EQ(SplitLines(L"a"), (std::vector<std::wstring>{L"a"}));
+  EXPECT_EQ(SplitLines(L"a\r\n"), (std::vector<std::wstring>{L"a"}));
+  EXPECT_EQ(SplitLines(L"a\r\n\r\n"), (std::vector<std::wstring>{L"a", L""}));
+  EXPECT_EQ(SplitLines(L"a\nb\r\nc"), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+  EXPECT_EQ(SplitLines(L"\r\n"), (std::vector<std::wstring>{L""}));
+}
+
+}  // namespace
+}  // namespace tarnwick
