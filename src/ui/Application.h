@@ -54,6 +54,10 @@ class TApplication : public TComponent {
   // Handles one message; false once WM_QUIT has been seen.
   bool HandleMessage();
   void Terminate() noexcept;
+  // Minimising the main form minimises the application window (and with it
+  // the task-bar button's windows); restoring brings the main form back.
+  void Minimize();
+  void Restore();
   // Frees every form now (the last created first); the program calls this
   // when its loop has ended.
   void DestroyForms() noexcept { DestroyComponents(); }

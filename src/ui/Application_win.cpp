@@ -103,6 +103,23 @@ void TApplication::ProcessMessages() {
   }
 }
 
+void TApplication::Minimize() {
+  if (handle_ == nullptr || ::IsIconic(handle_)) return;
+  ::ShowWindow(handle_, SW_MINIMIZE);
+  // Owned windows follow their owner; hide the main form explicitly too, so
+  // it does not depend on how the window manager treats owned windows.
+  if (mainForm_ != nullptr && mainForm_->HandleAllocated()) ::ShowWindow(mainForm_->Handle(), SW_HIDE);
+}
+
+void TApplication::Restore() {
+  if (handle_ == nullptr) return;
+  if (::IsIconic(handle_)) ::ShowWindow(handle_, SW_RESTORE);
+  if (mainForm_ != nullptr && mainForm_->Visible()) {
+    ::ShowWindow(mainForm_->Handle(), SW_SHOW);
+    ::SetForegroundWindow(mainForm_->Handle());
+  }
+}
+
 void TApplication::Terminate() noexcept {
   if (terminated_) return;
   terminated_ = true;
@@ -199,10 +216,18 @@ LRESULT TApplication::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         Terminate();
       return 0;
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_RESTORE && mainForm_ != nullptr) {
-        LRESULT r = ::DefWindowProcW(handle_, msg, wParam, lParam);
-        mainForm_->Show();
-        return r;
+      if ((wParam & 0xFFF0) == SC_RESTORE) {
+        Restore();
+        return 0;
+      }
+      break;
+    case WM_ACTIVATE:
+      // A click on the task-bar button activates us; pass it on to the
+      // main form, which is what the user sees.
+      if (LOWORD(wParam) != WA_INACTIVE && mainForm_ != nullptr && mainForm_->HandleAllocated() &&
+          ::IsWindowVisible(mainForm_->Handle()) && ::IsWindowEnabled(mainForm_->Handle())) {
+        ::SetActiveWindow(mainForm_->Handle());
+        return 0;
       }
       break;
     case WM_NCDESTROY: {

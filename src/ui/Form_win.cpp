@@ -230,6 +230,15 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Close();
       return 0;
+    case WM_SYSCOMMAND:
+      // The main form has no task-bar button of its own: minimising it
+      // minimises the application window, which hides the windows it owns
+      // and shows them again when it is restored.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE && Application().MainForm() == this && Application().Handle() != nullptr) {
+        Application().Minimize();
+        return 0;
+      }
+      break;
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
         HWND focus = ::GetFocus();

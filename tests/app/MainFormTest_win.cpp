@@ -389,6 +389,18 @@ TEST_F(MainFormTest, ErrorInAnOperationGoesToTheHookAndReleasesTheEngine) {
   EXPECT_EQ(LogLines().size(), 13u);
 }
 
+TEST_F(MainFormTest, MinimisingTheMainFormMinimisesTheApplicationWindow) {
+  HWND app = Application().Handle();
+  ::ShowWindow(app, SW_SHOWNOACTIVATE);
+  ::SendMessageW(wnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(::IsIconic(app));
+  EXPECT_FALSE(::IsWindowVisible(wnd));
+  ::SendMessageW(app, WM_SYSCOMMAND, SC_RESTORE, 0);
+  EXPECT_FALSE(::IsIconic(app));
+  EXPECT_TRUE(::IsWindowVisible(wnd));
+  EXPECT_FALSE(::IsIconic(wnd));
+}
+
 TEST_F(MainFormTest, ExitClosesTheMainWindowAndEndsTheLoop) {
   ASSERT_EQ(Application().MainForm(), form);
   Click(ids::BExit);

@@ -230,6 +230,83 @@ TEST_F(ApplicationTest, MemoAppendsLinesWithoutALengthLimit) {
   EXPECT_EQ(memo->Lines().back(), line);
 }
 
+// Paints the control the way its parent asks it to, into a bitmap, and
+// reads one pixel back.
+COLORREF OwnerDrawnPixel(TWinControl* control, int x, int y) {
+  RECT rc{};
+  ::GetClientRect(control->Handle(), &rc);
+  HDC screen = ::GetDC(nullptr);
+  HDC dc = ::CreateCompatibleDC(screen);
+  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, rc.right, rc.bottom);
+  HGDIOBJ old = ::SelectObject(dc, bitmap);
+  DRAWITEMSTRUCT dis{};
+  dis.CtlType = ODT_BUTTON;
+  dis.CtlID = static_cast<UINT>(control->ControlId());
+  dis.itemAction = ODA_DRAWENTIRE;
+  dis.hwndItem = control->Handle();
+  dis.hDC = dc;
+  dis.rcItem = rc;
+  ::SendMessageW(::GetParent(control->Handle()), WM_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
+  COLORREF pixel = ::GetPixel(dc, x, y);
+  ::SelectObject(dc, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  ::ReleaseDC(nullptr, screen);
+  return pixel;
+}
+
+TEST_F(ApplicationTest, ButtonFaceIsSilverAndOrangeWhileTheMouseIsOverIt) {
+  std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+  form->Show();
+  auto* button = form->Control<TButton>("Plain");
+  HWND wnd = button->Handle();
+  EXPECT_FALSE(button->Hot());
+  EXPECT_EQ(OwnerDrawnPixel(button, 3, 3), RGB(192, 192, 192));
+  ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  EXPECT_TRUE(button->Hot());
+  EXPECT_EQ(OwnerDrawnPixel(button, 3, 3), RGB(255, 128, 64));
+  ::SendMessageW(wnd, WM_MOUSELEAVE, 0, 0);
+  EXPECT_FALSE(button->Hot());
+  EXPECT_EQ(OwnerDrawnPixel(button, 3, 3), RGB(192, 192, 192));
+}
+
+TEST_F(ApplicationTest, LabelTextColourAndInheritedBackground) {
+  FormDef def = TestForm();
+  def.controls.push_back(MakeControl(ControlKind::Label, "Warn", "Side", {4, 30, 0, 0}, "赤")
+                             .Id(16)
+                             .Font([] {
+                               FontDef f;
+                               f.face = "MS P ゴシック";
+                               f.height = 12;
+                               f.underline = true;
+                               f.color = colors::Red;
+                               return f;
+                             }()));
+  def.controls[0].color = Color::FromRgb(240, 231, 187);
+  struct Custom : TForm {
+    Custom(const FormDef& d) : TForm(nullptr) {
+      BeginLoading();
+      Build(d);
+      EndLoading();
+    }
+  };
+  std::unique_ptr<Custom> form(new Custom(def));
+  HWND label = form->Control<TLabel>("Warn")->Handle();
+  RECT r{};
+  ::GetClientRect(label, &r);
+  EXPECT_GT(r.right, 0) << "sized to its caption";
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  auto brush = reinterpret_cast<HBRUSH>(
+      ::SendMessageW(::GetParent(label), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)));
+  EXPECT_EQ(::GetTextColor(dc), RGB(255, 0, 0));
+  EXPECT_EQ(::GetBkColor(dc), RGB(240, 231, 187));
+  LOGBRUSH lb{};
+  ASSERT_NE(brush, nullptr);
+  ::GetObjectW(brush, sizeof(lb), &lb);
+  EXPECT_EQ(lb.lbColor, RGB(240, 231, 187));
+  ::DeleteDC(dc);
+}
+
 TEST(SplitLines, BreaksAtCrLfAndLoneLf) {
   EXPECT_EQ(SplitLines(L""), (std::vector<std::wstring>{}));
   EXPECT_EQ(SplitLines(L"a"), (std::vector<std::wstring>{L"a"}));
