@@ -17,6 +17,8 @@
 #include "crash/LineTable.h"
 #include "crash/LineTableBuilder.h"
 #include "crash/PeImage.h"
+#include "crash/ReporterUnits.h"
+#include "crash/StackTable.h"
 
 namespace {
 
@@ -91,6 +93,15 @@ int main(int argc, char** argv) {
   std::istringstream rows(decoded);
   std::vector<tarnwick::LineUnit> units =
       tarnwick::BuildLineUnits(tarnwick::ParseDecodedLines(rows), pe->imageBase, root);
+  // The reporter never shows rows of its own sources, so their tables would
+  // only take room from the program's.
+  const std::vector<std::string> hidden = tarnwick::ReporterUnits();
+  units.erase(std::remove_if(units.begin(), units.end(),
+                             [&](const tarnwick::LineUnit& unit) {
+                               return std::find(hidden.begin(), hidden.end(), tarnwick::UpperCase(unit.name)) !=
+                                      hidden.end();
+                             }),
+              units.end());
   std::vector<tarnwick::LineModule> modules = {{BaseName(exe), std::move(units)}};
   std::vector<std::uint8_t> tables = tarnwick::EncodeLineTables(modules);
   // The reader refuses a stream whose positions no longer fit in 16 bits;

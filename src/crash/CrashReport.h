@@ -48,6 +48,17 @@ void InstallCrashReporter();
 void RemoveCrashReporter();
 TCrashHandler& CrashHandler();
 
+// Installs the reporter for the life of the scope: made first thing in the
+// program entry, removed (with its second pending-mail check) when the entry
+// returns.
+class CrashReporterScope {
+ public:
+  CrashReporterScope() { InstallCrashReporter(); }
+  ~CrashReporterScope() { RemoveCrashReporter(); }
+  CrashReporterScope(const CrashReporterScope&) = delete;
+  CrashReporterScope& operator=(const CrashReporterScope&) = delete;
+};
+
 // For an error that reached the message loop: report it, the program goes on.
 void HandleLoopException(const std::exception& error) noexcept;
 // For the current exception in a catch block outside the message loop:

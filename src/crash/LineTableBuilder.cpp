@@ -1,5 +1,6 @@
 #include "crash/LineTableBuilder.h"
 
+#include <optional>
 #include <sstream>
 
 namespace tarnwick {
@@ -91,22 +92,37 @@ std::vector<LineUnit> BuildLineUnits(const std::vector<LineRow>& rows, std::uint
                                      const std::string& sourceRoot) {
   std::vector<LineUnit> units;
   OpenUnit open;
+  // Library code inlined into one of our functions interrupts its rows; when
+  // the same file goes on after it, the unit goes on too and the inlined
+  // code counts as the line that led into it. Otherwise the unit ends where
+  // the foreign code began.
+  std::optional<std::uint32_t> foreignFrom;
   for (const LineRow& row : rows) {
     const bool ours = !row.endOfSequence && !row.path.empty() && row.path.rfind(sourceRoot, 0) == 0;
     if (!open.points.empty()) {
-      const bool sameFile = ours && row.path == open.path;
       const bool backwards = row.address < open.points.back().first;
-      if (!sameFile || backwards)
-        Close(open, backwards ? open.points.back().first + 1 : row.address, imageBase, units);
+      if (backwards) {
+        Close(open, open.points.back().first + 1, imageBase, units);
+        foreignFrom.reset();
+      } else if (!ours && !row.endOfSequence) {
+        if (!foreignFrom) foreignFrom = row.address;
+      } else if (!ours || row.path != open.path) {
+        Close(open, foreignFrom.value_or(row.address), imageBase, units);
+        foreignFrom.reset();
+      }
     }
     if (!ours) continue;
+    foreignFrom.reset();
     open.path = row.path;
     if (!open.points.empty() && open.points.back().first == row.address)
       open.points.back().second = row.line;
     else
       open.points.emplace_back(row.address, row.line);
+    // A step to the same line adds nothing a lookup could tell apart.
+    const std::size_t n = open.points.size();
+    if (n >= 2 && open.points[n - 1].second == open.points[n - 2].second) open.points.pop_back();
   }
-  if (!open.points.empty()) Close(open, open.points.back().first + 1, imageBase, units);
+  if (!open.points.empty()) Close(open, foreignFrom.value_or(open.points.back().first + 1), imageBase, units);
   return units;
 }
 

@@ -25,9 +25,10 @@ struct LineRow {
 std::vector<LineRow> ParseDecodedLines(std::istream& in);
 
 // Turns rows into unit records of one module: rows of files under
-// `sourceRoot` only, one unit per run of consecutive addresses in one file,
-// several rows at one address reduced to the last, each unit ending one byte
-// before the code that follows it.
+// `sourceRoot` only, one unit per run of addresses in one file (library code
+// inlined in the middle of the run belongs to the line before it), several
+// rows at one address reduced to the last, steps that keep the line left
+// out, each unit ending one byte before the code that follows it.
 std::vector<LineUnit> BuildLineUnits(const std::vector<LineRow>& rows, std::uint32_t imageBase,
                                      const std::string& sourceRoot);
 

@@ -37,32 +37,47 @@ const char kDump[] =
     "\n"
     "/src/app/MainBox.cpp:\n"
     "MainBox.cpp                                   30            0x401040               x\n"
+    "MainBox.cpp                                   30            0x401044\n"
     "MainBox.cpp                                    -            0x401050\n"
     "\n"
+    "/src/app/Other.cpp:\n"
+    "Other.cpp                                     40            0x401050               x\n"
+    "\n"
+    "/usr/include/c++/12/bits/stl_vector.h:\n"
+    "stl_vector.h                                 901            0x401058               x\n"
+    "\n"
+    "/src/app/Third.cpp:\n"
+    "Third.cpp                                      3            0x401060               x\n"
+    "Third.cpp                                      -            0x401070\n"
+    "\n"
     "CU: /src/app/Other File.cpp:\n"
-    "Other File.cpp                                 5            0x401060               x\n"
+    "Other File.cpp                                 5            0x401070               x\n"
     "garbage line\n";
 
 TEST(LineTableBuilderTest, ParsesRowsAndTheirPaths) {
   std::istringstream in(kDump);
   const auto rows = ParseDecodedLines(in);
-  ASSERT_EQ(rows.size(), 8u);
+  ASSERT_EQ(rows.size(), 13u);
   EXPECT_EQ(rows[0].file, "vector");
   EXPECT_EQ(rows[0].path, "");  // printed under another file's heading
   EXPECT_EQ(rows[1].path, "/src/app/MainBox.cpp");
   EXPECT_EQ(rows[1].line, 20);
   EXPECT_EQ(rows[1].address, 0x401010u);
   EXPECT_EQ(rows[5].path, "/usr/include/c++/12/bits/stl_vector.h");
-  EXPECT_TRUE(rows[7].endOfSequence);
-  EXPECT_EQ(rows[7].address, 0x401050u);
+  EXPECT_TRUE(rows[8].endOfSequence);
+  EXPECT_EQ(rows[8].address, 0x401050u);
 }
 
 TEST(LineTableBuilderTest, UnitsResolveLikeTheRowsSay) {
   std::istringstream in(kDump);
   const auto units = BuildLineUnits(ParseDecodedLines(in), kImageBase, "/src/");
-  ASSERT_EQ(units.size(), 2u);
+  ASSERT_EQ(units.size(), 3u);
   EXPECT_EQ(units[0].name, "MainBox.cpp");
   EXPECT_EQ(units[0].start, 0x10u);
+  // 20, 22, 19, 30 and the closing step: the repeated 30 adds none.
+  EXPECT_EQ(units[0].steps.size(), 4u);
+  EXPECT_EQ(units[1].name, "Other.cpp");
+  EXPECT_EQ(units[2].name, "Third.cpp");
 
   const auto stream = EncodeLineTables({{"Tarnwick.exe", units}});
   const auto line = [&](std::uint32_t address) -> int {
@@ -77,8 +92,11 @@ TEST(LineTableBuilderTest, UnitsResolveLikeTheRowsSay) {
       {0x401000, -1}, {0x40100F, -1}, {0x401010, 20}, {0x401013, 20},
       {0x401014, 22},  // two rows at one address: the last one holds
       {0x40101F, 22}, {0x401020, 19}, {0x40102F, 19},
-      {0x401030, -1},  // library header code is not ours
-      {0x401040, 30}, {0x40104F, 30}, {0x401050, -1}, {0x401060, -1},
+      {0x401030, 19},  // library code inlined between our rows: the line before
+      {0x40103F, 19}, {0x401040, 30}, {0x401044, 30}, {0x40104F, 30},
+      {0x401050, 40}, {0x401057, 40},
+      {0x401058, -1},  // library code before another file: not ours
+      {0x40105F, -1}, {0x401060, 3}, {0x40106F, 3}, {0x401070, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.address);
