@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include "app/MainForm.h"
+#if TARNWICK_CRASH_LINKED
+#include "crash/CrashReport.h"
+#endif
 #include "base/TextCodec.h"
 #include "net/SocketApi.h"
 #include "ui/Application.h"
@@ -14,6 +17,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // CRASH REPORTER: installs itself here, before anything else runs, as the
   // application's handler for errors reaching the loop and as the handler of
   // last resort.
+#if TARNWICK_CRASH_LINKED
+  CrashReporterScope crashReporter;
+  Application().OnException = [](TObject*, const std::exception& error) { HandleLoopException(error); };
+  CrashHandler().ActiveNamesSource = [] {
+    ActiveNames names;
+    if (TWinControl* form = TWinControl::FromHandle(::GetActiveWindow())) names.form = form->Name();
+    if (TWinControl* control = TWinControl::FromHandle(::GetFocus())) names.control = control->Name();
+    return names;
+  };
+#endif
   try {
     SocketLayerScope sockets;  // stopped and unloaded when the loop has ended
     TApplication& app = Application();
