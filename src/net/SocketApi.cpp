@@ -215,9 +215,9 @@ void DescriptorSetAdd(SocketHandle handle, DescriptorSet& set) {
   if (set.count < 64) set.handles[set.count++] = handle;
 }
 
-void StartSocketLayer() {
+void StartSocketLayer(const std::string& libraryName) {
   SocketLibraryLock();  // created once, before anything can race for it
-  if (!LoadSocketLibrary("ws2_32.dll")) {
+  if (!LoadSocketLibrary(libraryName)) {
     const std::string text = "Error loading Socket interface (ws2_32.dll)!";
     throw ESocketError(text, 0, text);
   }

@@ -159,8 +159,8 @@ void DescriptorSetAdd(SocketHandle handle, DescriptorSet& set);
 
 // Program start and end: load and start the sockets service, and the
 // reverse. StartSocketLayer raises ESocketError (number 0) when the library
-// cannot be loaded.
-void StartSocketLayer();
+// cannot be loaded; the name is only ever changed by tests.
+void StartSocketLayer(const std::string& libraryName = "ws2_32.dll");
 void StopSocketLayer();
 
 // Start and stop paired to a scope (program entry, test mains).

@@ -7,6 +7,7 @@
 
 #include "NetTestPeers.h"
 #include "net/SocketApi.h"
+#include "net/SocketError.h"
 
 namespace tarnwick {
 namespace {
@@ -81,6 +82,18 @@ TEST_F(LibraryLoading, LibraryWithoutGetnameinfoFallsBackToAddOn) {
   EXPECT_EQ(GetModuleHandleW(L"tarnwick_fake_ws2.dll"), nullptr);
   EXPECT_EQ(SocketApi().socket(kFamilyIPv4, 2, 17), kNoSocket);
   EXPECT_EQ(SocketLastError(), kMissingEntryError) << "no call reaches the freed library";
+}
+
+TEST_F(LibraryLoading, StartUpFailureRaisesTheLoadingError) {
+  try {
+    StartSocketLayer("no-such-socket-library.dll");
+    ADD_FAILURE() << "expected ESocketError";
+  } catch (const ESocketError& e) {
+    EXPECT_STREQ(e.what(), "Error loading Socket interface (ws2_32.dll)!");
+    EXPECT_EQ(e.ErrorNumber, 0);
+    EXPECT_EQ(e.ErrorText, "Error loading Socket interface (ws2_32.dll)!");
+  }
+  EXPECT_EQ(SocketLibraryRefs(), 0);
 }
 
 }  // namespace
