@@ -70,7 +70,9 @@ std::int32_t TFileStream::Write(const void* buffer, std::int32_t count) {
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
-  int whence = origin == SeekOrigin::Beginning ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  int whence = origin == SeekOrigin::Beginning ? SEEK_SET
+               : origin == SeekOrigin::Current ? SEEK_CUR
+                                               : SEEK_END;
   off_t at = handle_ == kClosed ? -1 : ::lseek(Fd(handle_), static_cast<off_t>(offset), whence);
   if (at < 0) throw EStreamError("ストリームの位置が範囲外です");
   return at;

@@ -1,13 +1,12 @@
 // File streams and the memory stream's load/save, with the exact error texts
 // the user sees.
-#include "base/FileStream.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "base/FileStream.h"
 #include "base/MemoryStream.h"
 
 namespace tarnwick {
@@ -15,12 +14,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+bool TFileStreamCanOpen(const std::string& path) {
+  try {
+    TFileStream probe(path, FileMode::OpenRead);
+    return true;
+  } catch (const EFOpenError&) {
+    return false;
+  }
+}
+
 class FileStreamTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tarnwick-fs-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() / ("tarnwick-fs-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+                                     "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -29,9 +37,7 @@ class FileStreamTest : public testing::Test {
     fs::remove_all(dir_, ec);
   }
   // UTF-8 path text of a file in the test folder.
-  std::string PathOf(const std::string& utf8Name) const {
-    return dir_.u8string() + "/" + utf8Name;
-  }
+  std::string PathOf(const std::string& utf8Name) const { return dir_.u8string() + "/" + utf8Name; }
   static std::string ReadAll(const std::string& utf8Path) {
     TFileStream in(utf8Path, FileMode::OpenRead);
     std::string bytes(static_cast<std::size_t>(in.Size()), '\0');
@@ -118,6 +124,15 @@ TEST_F(FileStreamTest, FileStreamReadSeekAndSize) {
   EXPECT_EQ(f.Read(buf, 16), 0);
   EXPECT_EQ(f.Write("x", 1), 0);  // opened for reading only
 }
+
+#ifndef _WIN32
+TEST_F(FileStreamTest, FullDiskIsAWriteErrorNotASilentSuccess) {
+  if (!TFileStreamCanOpen("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TMemoryStream s;
+  s.WriteBuffer("data", 4);
+  EXPECT_THROW(s.SaveToFile("/dev/full"), EWriteError);
+}
+#endif
 
 #ifdef _WIN32
 TEST_F(FileStreamTest, FileOpenForReadingCannotBeReplacedMeanwhile) {

@@ -1,12 +1,12 @@
 // Memory stream: growth, the 32-bit size limit, seeking and whole-file load
 // and save.
-#include "base/MemoryStream.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "base/MemoryStream.h"
 
 namespace tarnwick {
 namespace {
@@ -18,9 +18,18 @@ TEST(StreamLimit, FitsInStreamAtTheBoundaries) {
   };
   const std::int64_t max = INT32_MAX;
   const Row rows[] = {
-      {0, 0, true},          {0, max, true},           {1, max, false},          {max, 0, true},
-      {max, 1, false},       {max - 512, 512, true},   {max - 511, 512, false},  {-1, 0, false},
-      {0, -1, false},        {max + 1, 0, false},      {0, 0xffffffffLL, false}, {1LL << 30, 1LL << 30, false},
+      {0, 0, true},
+      {0, max, true},
+      {1, max, false},
+      {max, 0, true},
+      {max, 1, false},
+      {max - 512, 512, true},
+      {max - 511, 512, false},
+      {-1, 0, false},
+      {0, -1, false},
+      {max + 1, 0, false},
+      {0, 0xffffffffLL, false},
+      {1LL << 30, 1LL << 30, false},
       {(1LL << 30) - 1, 1LL << 30, true},
   };
   for (const Row& r : rows) {
@@ -35,13 +44,10 @@ TEST(StreamLimit, GrownCapacityDoublesAndStopsAtTheLimit) {
   };
   const std::size_t max = INT32_MAX;
   const Row rows[] = {
-      {0, 1, 4096},
-      {0, 4096, 4096},
-      {0, 4097, 8192},
-      {4096, 4097, 8192},
-      {8192, 100, 8192},  // already big enough: unchanged
-      {8192, 40000, 65536},
-      {0x40000000, 0x40000001, max},  // doubling would pass 2^31-1
+      {0, 1, 4096},           {0, 4096, 4096},
+      {0, 4097, 8192},        {4096, 4097, 8192},
+      {8192, 100, 8192},                                      // already big enough: unchanged
+      {8192, 40000, 65536},   {0x40000000, 0x40000001, max},  // doubling would pass 2^31-1
       {0x7ffff000, max, max},
   };
   for (const Row& r : rows) {

@@ -1,10 +1,10 @@
 // Text conversion: CP932 both ways, UTF-8/UTF-16, and the replacement of
 // anything undecodable.
-#include "base/TextCodec.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "base/TextCodec.h"
 
 namespace tarnwick {
 namespace {
@@ -17,10 +17,10 @@ TEST(TextCodec, Cp932DecodesValidAndReplacesInvalidBytes) {
       {"", ""},
       {"config", "config"},
       {"\x93\xfa\x96\x7b\x8c\xea", "日本語"},
-      {"\xb1\xdd", "ｱﾝ"},  // half-width katakana are single bytes
-      {"\x83\x5c", "ソ"},  // trail byte 0x5C is not a backslash here
-      {"a\x93", "a\xEF\xBF\xBD"},           // lead byte cut off at the end
-      {"\x93 b", "\xEF\xBF\xBD b"},         // lead byte with an invalid trail
+      {"\xb1\xdd", "ｱﾝ"},                      // half-width katakana are single bytes
+      {"\x83\x5c", "ソ"},                      // trail byte 0x5C is not a backslash here
+      {"a\x93", "a\xEF\xBF\xBD"},              // lead byte cut off at the end
+      {"\x93 b", "\xEF\xBF\xBD b"},            // lead byte with an invalid trail
       {"x\x93\xfay\x93", "x日y\xEF\xBF\xBD"},  // valid and invalid mixed
       {std::string("\0a", 2), std::string("\0a", 2)},
   };
@@ -69,10 +69,10 @@ TEST(TextCodec, Utf8ToUtf16ReplacesMalformedSequences) {
       {"A\xC3\xA9", u"A\u00e9"},
       {"\xE6\x97\xA5", u"\u65e5"},
       {"\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong slash
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong slash
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-      {"\xE6\x97", u"\uFFFD"},                  // truncated at the end
+      {"\xE6\x97", u"\uFFFD"},                            // truncated at the end
       {"\xE6\x97x", u"\uFFFDx"},
       {"\x80", u"\uFFFD"},
   };
@@ -85,8 +85,11 @@ TEST(TextCodec, Utf8ToUtf16ReplacesMalformedSequences) {
 
 TEST(TextCodec, Utf16ToUtf8AndWideRoundTrip) {
   EXPECT_EQ(Utf16ToUtf8(u"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(Utf16ToUtf8(u"\xD800" u"a"), "\xEF\xBF\xBD" "a");  // unpaired high surrogate
-  EXPECT_EQ(Utf16ToUtf8(u"\xDC00"), "\xEF\xBF\xBD");           // unpaired low surrogate
+  EXPECT_EQ(Utf16ToUtf8(u"\xD800"
+                        u"a"),
+            "\xEF\xBF\xBD"
+            "a");                                     // unpaired high surrogate
+  EXPECT_EQ(Utf16ToUtf8(u"\xDC00"), "\xEF\xBF\xBD");  // unpaired low surrogate
   for (const char* text : {"", "plain", "日本語テスト", "\xF0\x9F\x98\x80 x"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);

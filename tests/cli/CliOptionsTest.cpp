@@ -1,7 +1,7 @@
 // Parsing of the tarnwick-cli command line.
-#include "cli/CliOptions.h"
-
 #include <gtest/gtest.h>
+
+#include "cli/CliOptions.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -56,9 +56,14 @@ TEST(CliOptions, TimeoutBoundaries) {
     bool ok;
     std::int32_t value;
   };
-  const Row rows[] = {{"0", true, 0},           {"-1", true, -1},          {"2147483647", true, 2147483647},
-                      {"2147483648", false, 0}, {"-2", false, 0},          {"", false, 0},
-                      {"10ms", false, 0},       {"99999999999999999999", false, 0}};
+  const Row rows[] = {{"0", true, 0},
+                      {"-1", true, -1},
+                      {"2147483647", true, 2147483647},
+                      {"2147483648", false, 0},
+                      {"-2", false, 0},
+                      {"", false, 0},
+                      {"10ms", false, 0},
+                      {"99999999999999999999", false, 0}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);
     ParseResult p = Parse({"get", "h", "f", "--timeout", r.text});

@@ -40,7 +40,8 @@ TEST(CliProcess, ExitStatusForUsageAndHelp) {
       {"get 127.0.0.1", 2, "missing arguments"},
       {"get 127.0.0.1 f --timeout abc", 2, "--timeout"},
       {"--help", 0, "--raw-name"},
-      {"put 127.0.0.1 /nonexistent/tarnwick-input --port 9", 2, "ファイル /nonexistent/tarnwick-input は開けません"},
+      {"put 127.0.0.1 /nonexistent/tarnwick-input --port 9", 2,
+       "ファイル /nonexistent/tarnwick-input は開けません"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.arguments);

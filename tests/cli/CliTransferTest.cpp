@@ -1,10 +1,9 @@
 // tarnwick-cli end to end in process: exit codes, the work-log lines, the
 // local files it leaves (and never leaves) behind.
-#include "cli/CliTransfer.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -12,6 +11,8 @@
 
 #include "../tftp/ScriptedPeer.h"
 #include "../tftp/TftpdServer.h"
+#include "base/MemoryStream.h"
+#include "cli/CliTransfer.h"
 #include "cli/LocalFile.h"
 
 namespace tarnwick::cli {
@@ -61,15 +62,15 @@ TEST_F(CliTransferTest, SuccessfulGetWritesTheFileAndTheWindowsLines) {
   const std::string target = Local("ok.bin");
   std::remove(target.c_str());
   const std::string file = Pattern(700);
-  int code = Run({"get", "127.0.0.1", "config", target, "--port", Port(), "--password", "pw"},
-                 [&](ScriptedPeer& p) {
-                   auto rrq = p.Receive();
-                   EXPECT_EQ(rrq.value_or(""), std::string("\0\1config/pw\0octet\0", 18));
-                   p.Reply(Data(1, file.substr(0, 512)));
-                   p.Receive();
-                   p.Reply(Data(2, file.substr(512)));
-                   p.Receive();
-                 });
+  int code =
+      Run({"get", "127.0.0.1", "config", target, "--port", Port(), "--password", "pw"}, [&](ScriptedPeer& p) {
+        auto rrq = p.Receive();
+        EXPECT_EQ(rrq.value_or(""), std::string("\0\1config/pw\0octet\0", 18));
+        p.Reply(Data(1, file.substr(0, 512)));
+        p.Receive();
+        p.Reply(Data(2, file.substr(512)));
+        p.Receive();
+      });
   EXPECT_EQ(code, kExitDone);
   EXPECT_EQ(ReadFile(target), file);
   const std::vector<std::string> expected = {
@@ -113,9 +114,9 @@ TEST_F(CliTransferTest, FailedGetLeavesNoFileAndKeepsAnOldOne) {
 }
 
 TEST_F(CliTransferTest, SilentServerLogsCodeZeroAndAnEmptyText) {
-  int code = Run({"get", "127.0.0.1", "config", Local("silent.bin"), "--port", Port(), "--timeout", "200",
-                  "--quiet"},
-                 [&](ScriptedPeer& p) { p.Receive(); });
+  int code = Run(
+      {"get", "127.0.0.1", "config", Local("silent.bin"), "--port", Port(), "--timeout", "200", "--quiet"},
+      [&](ScriptedPeer& p) { p.Receive(); });
   EXPECT_EQ(code, kExitTransferFailed);
   // Quiet: only the failure lines.
   const std::vector<std::string> expected = {"受信中に何らかのエラーが発生しました",
@@ -132,7 +133,8 @@ TEST_F(CliTransferTest, DeviceTextInCp932IsDecoded) {
                                                 "\xdc\x82\xb9\x82\xf1\xff\0")));
                  });
   EXPECT_EQ(code, kExitTransferFailed);
-  EXPECT_EQ(Lines(log_.str()).at(1), "ホストから返ってきたエラーコード：1 - ファイルがありません\xEF\xBF\xBD");
+  EXPECT_EQ(Lines(log_.str()).at(1),
+            "ホストから返ってきたエラーコード：1 - ファイルがありません\xEF\xBF\xBD");
 }
 
 TEST_F(CliTransferTest, JapaneseRemoteNameGoesOutAsCp932UnlessRaw) {
@@ -207,18 +209,61 @@ TEST(CliAgainstTftpd, GetAndPutThroughARealServer) {
   server.WriteFile("cfg.txt", file);
   const std::string local = ::testing::TempDir() + "tarnwick-cli-tftpd.bin";
   std::ostringstream out, log;
-  EXPECT_EQ(RunMain({"get", "127.0.0.1", "cfg.txt", local, "--port", std::to_string(server.Port())}, out, log),
-            kExitDone);
+  EXPECT_EQ(
+      RunMain({"get", "127.0.0.1", "cfg.txt", local, "--port", std::to_string(server.Port())}, out, log),
+      kExitDone);
   EXPECT_EQ(ReadFile(local), file);
-  EXPECT_EQ(RunMain({"put", "127.0.0.1", local, "back.txt", "--port", std::to_string(server.Port())}, out, log),
-            kExitDone);
+  EXPECT_EQ(
+      RunMain({"put", "127.0.0.1", local, "back.txt", "--port", std::to_string(server.Port())}, out, log),
+      kExitDone);
   EXPECT_EQ(server.ReadFile("back.txt"), file);
-  EXPECT_EQ(RunMain({"get", "127.0.0.1", "absent.txt", local + ".absent", "--port",
-                     std::to_string(server.Port())},
-                    out, log),
-            kExitTransferFailed);
+  EXPECT_EQ(
+      RunMain({"get", "127.0.0.1", "absent.txt", local + ".absent", "--port", std::to_string(server.Port())},
+              out, log),
+      kExitTransferFailed);
   EXPECT_FALSE(FileExists(local + ".absent"));
   std::remove(local.c_str());
+}
+
+}  // namespace
+}  // namespace tarnwick::cli
+
+namespace tarnwick::cli {
+namespace {
+
+TEST(PendingFile, CommitReplacesTheTargetAndLeavesNoTemporaryFile) {
+  const std::string target = ::testing::TempDir() + "tarnwick-pending.bin";
+  { std::ofstream(target, std::ios::binary) << "old old old"; }
+  std::string temporary;
+  {
+    PendingFile pending(target);
+    temporary = pending.TemporaryPath();
+    EXPECT_TRUE(FileExists(temporary));
+    EXPECT_EQ(ReadFile(target), "old old old");  // untouched until the commit
+    TMemoryStream content;
+    content.WriteBuffer("new", 3);
+    pending.Commit(content);
+  }
+  EXPECT_EQ(ReadFile(target), "new");
+  EXPECT_FALSE(FileExists(temporary));
+  std::remove(target.c_str());
+}
+
+TEST(PendingFile, FailedRenameRaisesAndCleansUp) {
+  // A folder of the target's name cannot be replaced by a file.
+  const std::string target = ::testing::TempDir() + "tarnwick-pending-folder";
+  std::filesystem::create_directories(target);
+  std::string temporary;
+  {
+    PendingFile pending(target);
+    temporary = pending.TemporaryPath();
+    TMemoryStream content;
+    content.WriteBuffer("x", 1);
+    EXPECT_THROW(pending.Commit(content), EFCreateError);
+  }
+  EXPECT_FALSE(FileExists(temporary));
+  EXPECT_TRUE(std::filesystem::is_directory(target));
+  std::filesystem::remove(target);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // The remote-name, shown-name, trimming and one-line rules shared by the
 // window and the command line.
-#include "app/TransferNames.h"
-
 #include <gtest/gtest.h>
 
+#include "app/TransferNames.h"
 #include "app/WorkLogText.h"
 
 namespace tarnwick {
@@ -11,7 +10,11 @@ namespace {
 
 TEST(TransferNames, TrimRemovesBytesBelow33AtBothEnds) {
   EXPECT_EQ(TrimName("  config \t\r\n"), "config");
-  EXPECT_EQ(TrimName(std::string("\0\x1f" "a b" "\x20", 6)), "a b");
+  EXPECT_EQ(TrimName(std::string("\0\x1f"
+                                 "a b"
+                                 "\x20",
+                                 6)),
+            "a b");
   EXPECT_EQ(TrimName("!x!"), "!x!");  // 33 stays
   EXPECT_EQ(TrimName("\x7f"), "\x7f");
   EXPECT_EQ(TrimName("日本 "), "日本");  // multibyte bytes are all >= 0x80

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool data_packet = tftp::IsData(packet);
   Require(data_packet == (size >= 4 && tftp::ReadOpcode(packet) == tftp::kData));
   if (data_packet) Require(tftp::DataBytes(packet).size() == size - 4);
-  Require(tftp::IsAckOf(packet, tftp::ReadNumber(packet, 2)) == (size >= 4 && tftp::ReadOpcode(packet) == tftp::kAck));
+  Require(tftp::IsAckOf(packet, tftp::ReadNumber(packet, 2)) ==
+          (size >= 4 && tftp::ReadOpcode(packet) == tftp::kAck));
 
   const tftp::PeerError error = tftp::ReadError(packet);
   Require(error.text.size() + 4 <= size || error.text.empty());

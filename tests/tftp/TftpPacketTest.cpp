@@ -1,10 +1,10 @@
 // Packet building and reading, byte for byte, including every short and
 // malformed datagram the readers must survive.
-#include "tftp/TftpPacket.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "tftp/TftpPacket.h"
 
 namespace tarnwick::tftp {
 namespace {
