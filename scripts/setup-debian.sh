@@ -48,3 +48,11 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   "${sudo_cmd[@]}" sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
   "${sudo_cmd[@]}" locale-gen >/dev/null
 fi
+
+# The SOCKS proxy tests check user/password authentication against a real
+# danted, which takes user names from the system's accounts. This account
+# exists for nothing else: no home, no login shell, a fixed test password.
+if ! id tarnwick-socks >/dev/null 2>&1; then
+  "${sudo_cmd[@]}" useradd --system --no-create-home --shell /usr/sbin/nologin tarnwick-socks
+  echo 'tarnwick-socks:tarnwick-socks-test' | "${sudo_cmd[@]}" chpasswd
+fi

@@ -40,7 +40,7 @@ class ScriptedProxy {
     worker_ = std::thread([this] { Run(); });
   }
   ~ScriptedProxy() {
-    worker_.join();
+    if (worker_.joinable()) worker_.join();
     if (peer_ != kNoSocket) SocketApi().closesocket(peer_);
     SocketApi().closesocket(listener_);
   }

@@ -1,0 +1,148 @@
+// The SOCKS client against a real SOCKS server (danted) on loopback: TCP
+// connect in both protocol versions, user/password authentication accepted
+// and refused, and UDP datagrams relayed both ways through an association.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+
+#include <memory>
+#include <string>
+
+#include "PeerProcess.h"
+#include "net/TcpBlockSocket.h"
+#include "net/UdpBlockSocket.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr const char* kTestAccount = "tarnwick-socks";
+constexpr const char* kTestPassword = "tarnwick-socks-test";
+
+class Dante : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string program = test::FindProgram("danted");
+    if (program.empty()) return;
+    scratch = new test::ScratchDirectory();
+    scratch->File("danted.log");
+    for (int attempt = 0; attempt < 3 && !server; ++attempt) {
+      port = test::FreeTcpPort();
+      const std::string config = scratch->Write("danted.conf", test::PeerConfig("danted.conf.in", port, scratch->Path()));
+      server = new test::PeerProcess({program, "-f", config, "-p", scratch->File("danted.pid"), "-N", "1"},
+                                     scratch->File("danted.out"));
+      if (!server->WaitAccepting(port, 5000)) {
+        delete server;
+        server = nullptr;
+      }
+    }
+  }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+    delete scratch;
+    scratch = nullptr;
+  }
+  void SetUp() override {
+    if (test::FindProgram("danted").empty()) GTEST_SKIP() << "danted is not installed";
+    ASSERT_NE(server, nullptr) << "danted did not start: " << test::ReadFile(scratch->Path() + "/danted.log");
+  }
+  void UseProxy(TSocksBlockSocket& socket) {
+    socket.SocksServer = "127.0.0.1";
+    socket.SocksServerPort = std::to_string(port);
+    socket.SocksReplyTimeout = 5000;
+  }
+
+  static test::ScratchDirectory* scratch;
+  static test::PeerProcess* server;
+  static std::uint16_t port;
+};
+
+test::ScratchDirectory* Dante::scratch = nullptr;
+test::PeerProcess* Dante::server = nullptr;
+std::uint16_t Dante::port = 0;
+
+TEST_F(Dante, ConnectBothVersionsAndTalk) {
+  for (std::uint8_t version : {0, 4}) {
+    SCOPED_TRACE(static_cast<int>(version));
+    test::LoopbackTcpListener target("127.0.0.1");
+    TTCPBlockSocket client;
+    UseProxy(client);
+    client.SocksVersion = version;
+    client.ConnectTo("127.0.0.1", target.PortText());
+    ASSERT_EQ(client.LastSocketError, 0) << client.LastSocketErrorText;
+    ASSERT_TRUE(target.Accept(3000));
+    EXPECT_TRUE(client.SocksActive);
+    EXPECT_EQ(client.RemoteAddressText(), "127.0.0.1");
+    EXPECT_EQ(client.RemotePortNumber(), std::stoi(target.PortText()));
+    EXPECT_EQ(client.SocksReplyCode, version == 0 ? 0 : 90);
+    EXPECT_EQ(client.SendText("through the proxy"), 17);
+    EXPECT_EQ(target.ReceiveSome(3000), "through the proxy");
+    target.Send("and back");
+    EXPECT_EQ(client.ReceiveText(8, 3000), "and back");
+  }
+}
+
+TEST_F(Dante, ConnectToClosedPortIsRefused) {
+  std::string closedPort;
+  {
+    test::LoopbackTcpListener gone("127.0.0.1");
+    closedPort = gone.PortText();
+  }
+  TTCPBlockSocket client;
+  UseProxy(client);
+  client.ConnectTo("127.0.0.1", closedPort);
+  EXPECT_EQ(client.LastSocketError, 10091);
+  EXPECT_NE(client.SocksReplyCode, 0) << "the proxy's refusal code is kept";
+  EXPECT_FALSE(client.SocksActive);
+}
+
+TEST_F(Dante, UserPassword) {
+  if (getpwnam(kTestAccount) == nullptr) {
+    GTEST_SKIP() << "the test account " << kTestAccount << " is missing: run scripts/setup-debian.sh";
+  }
+  struct Row {
+    const char* password;
+    int error;
+  } rows[] = {{kTestPassword, 0}, {"wrong password", 10091}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.password);
+    test::LoopbackTcpListener target("127.0.0.1");
+    TTCPBlockSocket client;
+    UseProxy(client);
+    client.SocksLogin = kTestAccount;
+    client.SocksLoginPassword = row.password;
+    client.ConnectTo("127.0.0.1", target.PortText());
+    EXPECT_EQ(client.LastSocketError, row.error) << client.LastSocketErrorText;
+    if (row.error == 0) {
+      ASSERT_TRUE(target.Accept(3000));
+      EXPECT_EQ(client.SendText("authenticated"), 13);
+      EXPECT_EQ(target.ReceiveSome(3000), "authenticated");
+    }
+  }
+}
+
+TEST_F(Dante, UdpRelayBothWays) {
+  test::LoopbackUdpPeer target("127.0.0.1");
+  TUDPBlockSocket socket;
+  UseProxy(socket);
+  socket.ConnectTo("127.0.0.1", target.PortText());
+  ASSERT_EQ(socket.LastSocketError, 0);
+  EXPECT_EQ(socket.SendText("0123456789"), 20);
+  ASSERT_EQ(socket.LastSocketError, 0) << socket.LastSocketErrorText;
+  EXPECT_TRUE(socket.SocksActive);
+  std::string got;
+  ASSERT_TRUE(target.Receive(got, 3000));
+  EXPECT_EQ(got, "0123456789") << "the relay strips the header";
+  ASSERT_EQ(target.Reply("reply-bytes"), 11);
+  EXPECT_EQ(socket.ReceiveChunk(3000), "reply-bytes");
+  EXPECT_EQ(socket.LastSocketError, 0);
+  EXPECT_EQ(socket.RemoteAddressText(), "127.0.0.1");
+  EXPECT_EQ(socket.RemotePortNumber(), target.Port()) << "the sender behind the relay";
+  // A second send runs a new association and still arrives.
+  EXPECT_EQ(socket.SendText("again"), 15);
+  ASSERT_TRUE(target.Receive(got, 3000));
+  EXPECT_EQ(got, "again");
+}
+
+}  // namespace
+}  // namespace tarnwick
