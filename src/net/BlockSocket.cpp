@@ -137,9 +137,12 @@ void TBlockSocket::FillAddress(SocketAddress& address, const std::string& host, 
   ReportStatus(StatusResolving, host + ":" + port);
   address.Clear();
   if (ResolverInAddOnLibrary() && AddressFamily == FamilyAny) {
-    if (IsIPv4Literal(host)) AddressFamily = FamilyIPv4;
-    else if (IsIPv6Literal(host)) AddressFamily = FamilyIPv6;
-    else AddressFamily = FavourIPv4 ? FamilyIPv4 : FamilyIPv6;
+    if (IsIPv4Literal(host))
+      AddressFamily = FamilyIPv4;
+    else if (IsIPv6Literal(host))
+      AddressFamily = FamilyIPv6;
+    else
+      AddressFamily = FavourIPv4 ? FamilyIPv4 : FamilyIPv6;
   }
   if (UseEnhancedResolver()) {
     FillAddressEnhanced(address, host, port);
@@ -152,8 +155,10 @@ void TBlockSocket::FillAddress(SocketAddress& address, const std::string& host, 
 void TBlockSocket::FillAddressEnhanced(SocketAddress& address, const std::string& host,
                                        const std::string& port) {
   AddressInfo hints{};
-  if (Handle == kNoSocket) hints.family = SystemFamily(AddressFamily);
-  else hints.family = UsesIPv6 ? kFamilyIPv6 : kFamilyIPv4;
+  if (Handle == kNoSocket)
+    hints.family = SystemFamily(AddressFamily);
+  else
+    hints.family = UsesIPv6 ? kFamilyIPv6 : kFamilyIPv4;
   hints.socketType = SocketKind();
   hints.protocol = SocketProtocolNumber();
   AddressInfo* list = nullptr;
@@ -184,9 +189,12 @@ void TBlockSocket::FillAddressEnhanced(SocketAddress& address, const std::string
       haveV6 = true;
     }
   }
-  if (haveV4 && haveV6) address = FavourIPv4 ? v4 : v6;
-  else if (haveV6) address = v6;
-  else if (haveV4) address = v4;
+  if (haveV4 && haveV6)
+    address = FavourIPv4 ? v4 : v6;
+  else if (haveV6)
+    address = v6;
+  else if (haveV4)
+    address = v4;
   api.freeaddrinfo(list);
 }
 
@@ -199,8 +207,10 @@ void TBlockSocket::FillAddressLegacy(SocketAddress& address, const std::string& 
   if (ProtocolEntry* protocol = api.getprotobynumber(SocketProtocolNumber())) {
     service = api.getservbyname(port.c_str(), protocol->name);
   }
-  if (service) address.port = static_cast<std::uint16_t>(service->port);
-  else address.port = api.htons(PortFromText(port));
+  if (service)
+    address.port = static_cast<std::uint16_t>(service->port);
+  else
+    address.port = api.htons(PortFromText(port));
   std::uint32_t ip = 0xFFFFFFFFu;
   if (host != "255.255.255.255") {
     ip = api.inet_addr(host.c_str());
@@ -222,8 +232,8 @@ std::string TBlockSocket::AddressText(const SocketAddress& address) {
   if (UseEnhancedResolver()) {
     char host[1025] = {0};
     char service[32] = {0};
-    int code = SocketApi().getnameinfo(&address, SocketAddressLength(address), host, sizeof(host),
-                                       service, sizeof(service), kNameInfoNumeric);
+    int code = SocketApi().getnameinfo(&address, SocketAddressLength(address), host, sizeof(host), service,
+                                       sizeof(service), kNameInfoNumeric);
     return code == 0 ? std::string(host) : std::string();
   }
   std::uint32_t ip;
@@ -314,8 +324,7 @@ std::uint16_t TBlockSocket::LookupPort(const std::string& port) {
     AddressInfo* results = nullptr;
     std::uint16_t value = 0;
     if (api.getaddrinfo(nullptr, port.c_str(), &hints, &results) == 0) {
-      if (results && results->address &&
-          (results->family == kFamilyIPv4 || results->family == kFamilyIPv6)) {
+      if (results && results->address && (results->family == kFamilyIPv4 || results->family == kFamilyIPv6)) {
         value = api.ntohs(results->address->port);
       }
       api.freeaddrinfo(results);
@@ -355,8 +364,8 @@ std::string TBlockSocket::IPv6AddressText(const SocketAddress& address) {
   if (!ResolverInMainLibrary() && !ResolverInAddOnLibrary()) return std::string();
   char host[1025] = {0};
   char service[32] = {0};
-  if (SocketApi().getnameinfo(&address, 28, host, sizeof(host), service, sizeof(service),
-                              kNameInfoNumeric) != 0) {
+  if (SocketApi().getnameinfo(&address, 28, host, sizeof(host), service, sizeof(service), kNameInfoNumeric) !=
+      0) {
     return std::string();
   }
   return host;

@@ -55,7 +55,8 @@ struct SocketOption {
 };
 
 class TBlockSocket;
-using SocketStatusEvent = std::function<void(TBlockSocket& sender, SocketStatusReason reason, const std::string& text)>;
+using SocketStatusEvent =
+    std::function<void(TBlockSocket& sender, SocketStatusReason reason, const std::string& text)>;
 using SocketFilterEvent = std::function<void(TBlockSocket& sender, std::string& bytes)>;
 using SocketCreatedEvent = std::function<void(TBlockSocket& sender)>;
 

@@ -63,21 +63,39 @@ void TBlockSocket::ApplyOption(const SocketOption& option) {
       api.setsockopt(Handle, socketLevel, 0x80, reinterpret_cast<const char*>(pair), sizeof(pair));
       break;
     }
-    case OptionReceiveBuffer: set(socketLevel, 0x1002, option.value); break;
-    case OptionSendBuffer: set(socketLevel, 0x1001, option.value); break;
+    case OptionReceiveBuffer:
+      set(socketLevel, 0x1002, option.value);
+      break;
+    case OptionSendBuffer:
+      set(socketLevel, 0x1001, option.value);
+      break;
     case OptionNonBlocking: {
       std::uint32_t argument = static_cast<std::uint32_t>(flag);
       api.ioctlsocket(Handle, static_cast<std::int32_t>(kIoctlNonBlocking), &argument);
       NonBlocking = option.enabled;
       break;
     }
-    case OptionReceiveTimeout: set(socketLevel, 0x1006, option.value); break;
-    case OptionSendTimeout: set(socketLevel, 0x1005, option.value); break;
-    case OptionReuseAddress: set(socketLevel, 4, flag); break;
-    case OptionTimeToLive: set(ipLevel, 4, option.value); break;
-    case OptionBroadcast: set(socketLevel, 0x20, flag); break;
-    case OptionMulticastTimeToLive: set(ipLevel, 10, option.value); break;
-    case OptionMulticastLoop: set(ipLevel, 11, flag); break;
+    case OptionReceiveTimeout:
+      set(socketLevel, 0x1006, option.value);
+      break;
+    case OptionSendTimeout:
+      set(socketLevel, 0x1005, option.value);
+      break;
+    case OptionReuseAddress:
+      set(socketLevel, 4, flag);
+      break;
+    case OptionTimeToLive:
+      set(ipLevel, 4, option.value);
+      break;
+    case OptionBroadcast:
+      set(socketLevel, 0x20, flag);
+      break;
+    case OptionMulticastTimeToLive:
+      set(ipLevel, 10, option.value);
+      break;
+    case OptionMulticastLoop:
+      set(ipLevel, 11, flag);
+      break;
   }
 }
 

@@ -161,8 +161,10 @@ std::string TBlockSocket::ReceiveChunk(int timeout) {
       result = ReceiveStreamChunk(n);
     } else if (WaitReadable(timeout)) {
       n = PendingByteCount();
-      if (n == 0) LastSocketError = kErrorConnectionReset;  // readable with nothing: the peer closed
-      else result = ReceiveStreamChunk(n);
+      if (n == 0)
+        LastSocketError = kErrorConnectionReset;  // readable with nothing: the peer closed
+      else
+        result = ReceiveStreamChunk(n);
     } else if (LastSocketError == 0) {
       LastSocketError = kErrorTimedOut;
     }

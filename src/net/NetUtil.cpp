@@ -62,10 +62,14 @@ bool IsHexGroup(const std::string& text) {
   unsigned value = 0;
   for (char c : text) {
     unsigned digit;
-    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-    else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-    else return false;
+    if (c >= '0' && c <= '9')
+      digit = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    else
+      return false;
     value = value * 16 + digit;
     if (value > 0xFFFF) return false;
   }
@@ -157,8 +161,7 @@ std::size_t FindLineEnd(const std::string& text, std::string& lineEnd) {
 }
 
 std::string Base64Encode(const std::string& bytes) {
-  static const char alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
   std::string out;
   out.reserve(4 * ((bytes.size() + 2) / 3));
   std::size_t i = 0;

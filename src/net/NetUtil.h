@@ -18,7 +18,7 @@ std::uint32_t CurrentTick();
 // range; otherwise the distance backwards is returned as a positive span.
 std::uint32_t TickSpan(std::uint32_t earlier, std::uint32_t later);
 
-std::string EncodeWord(std::uint16_t value);                    // high byte first
+std::string EncodeWord(std::uint16_t value);                               // high byte first
 std::uint16_t DecodeWord(const std::string& bytes, std::size_t position);  // 0 when short
 
 std::string TextBefore(const std::string& text, const std::string& delimiter);

@@ -13,9 +13,9 @@ constexpr std::uint16_t kFamilyIPv4 = 2;
 constexpr std::uint16_t kFamilyIPv6 = 23;
 
 struct SocketAddress {
-  std::uint16_t family;      // 0 = empty record
-  std::uint16_t port;        // network order, same place in both layouts
-  std::uint8_t rest[24];     // IPv4: address + 8 zero bytes; IPv6: flow, address, scope
+  std::uint16_t family;   // 0 = empty record
+  std::uint16_t port;     // network order, same place in both layouts
+  std::uint8_t rest[24];  // IPv4: address + 8 zero bytes; IPv6: flow, address, scope
 
   // IPv4 view: the 4 address bytes in network order.
   std::uint8_t* IPv4Bytes() { return rest; }

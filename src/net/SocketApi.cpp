@@ -12,14 +12,14 @@
 namespace tarnwick {
 
 const char* const kSocketFunctionNames[38] = {
-    "WSAIoctl",      "__WSAFDIsSet",   "closesocket",      "ioctlsocket",   "WSAGetLastError",
-    "WSAStartup",    "WSACleanup",     "accept",           "bind",          "connect",
-    "getpeername",   "getsockname",    "getsockopt",       "htonl",         "htons",
-    "inet_addr",     "inet_ntoa",      "listen",           "ntohl",         "ntohs",
-    "recv",          "recvfrom",       "select",           "send",          "sendto",
-    "setsockopt",    "shutdown",       "socket",           "gethostbyaddr", "gethostbyname",
+    "WSAIoctl",       "__WSAFDIsSet",     "closesocket",   "ioctlsocket",   "WSAGetLastError",
+    "WSAStartup",     "WSACleanup",       "accept",        "bind",          "connect",
+    "getpeername",    "getsockname",      "getsockopt",    "htonl",         "htons",
+    "inet_addr",      "inet_ntoa",        "listen",        "ntohl",         "ntohs",
+    "recv",           "recvfrom",         "select",        "send",          "sendto",
+    "setsockopt",     "shutdown",         "socket",        "gethostbyaddr", "gethostbyname",
     "getprotobyname", "getprotobynumber", "getservbyname", "getservbyport", "gethostname",
-    "getaddrinfo",   "freeaddrinfo",   "getnameinfo"};
+    "getaddrinfo",    "freeaddrinfo",     "getnameinfo"};
 
 namespace {
 
@@ -83,9 +83,7 @@ std::uint32_t TARNWICK_SOCKAPI SwapFromNet32(std::uint32_t v) {
 }
 int TARNWICK_SOCKAPI LastErrorOfSystem() { return detail::SystemSocketError(); }
 
-bool HasResolver(const SocketFunctionTable& t) {
-  return t.getaddrinfo && t.freeaddrinfo && t.getnameinfo;
-}
+bool HasResolver(const SocketFunctionTable& t) { return t.getaddrinfo && t.freeaddrinfo && t.getnameinfo; }
 
 }  // namespace
 

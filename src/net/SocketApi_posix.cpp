@@ -173,34 +173,66 @@ bool NativeOption(int level, int name, int& nativeLevel, int& nativeName) {
   if (level == 0xFFFF) {
     nativeLevel = SOL_SOCKET;
     switch (name) {
-      case 0x80: nativeName = SO_LINGER; return true;
-      case 0x1001: nativeName = SO_SNDBUF; return true;
-      case 0x1002: nativeName = SO_RCVBUF; return true;
-      case 0x1005: nativeName = SO_SNDTIMEO; return true;
-      case 0x1006: nativeName = SO_RCVTIMEO; return true;
-      case 4: nativeName = SO_REUSEADDR; return true;
-      case 0x20: nativeName = SO_BROADCAST; return true;
-      case 0x1008: nativeName = SO_TYPE; return true;
-      case 0x1007: nativeName = SO_ERROR; return true;
+      case 0x80:
+        nativeName = SO_LINGER;
+        return true;
+      case 0x1001:
+        nativeName = SO_SNDBUF;
+        return true;
+      case 0x1002:
+        nativeName = SO_RCVBUF;
+        return true;
+      case 0x1005:
+        nativeName = SO_SNDTIMEO;
+        return true;
+      case 0x1006:
+        nativeName = SO_RCVTIMEO;
+        return true;
+      case 4:
+        nativeName = SO_REUSEADDR;
+        return true;
+      case 0x20:
+        nativeName = SO_BROADCAST;
+        return true;
+      case 0x1008:
+        nativeName = SO_TYPE;
+        return true;
+      case 0x1007:
+        nativeName = SO_ERROR;
+        return true;
     }
     return false;
   }
   if (level == 0) {
     nativeLevel = IPPROTO_IP;
     switch (name) {
-      case 4: nativeName = IP_TTL; return true;
-      case 10: nativeName = IP_MULTICAST_TTL; return true;
-      case 11: nativeName = IP_MULTICAST_LOOP; return true;
+      case 4:
+        nativeName = IP_TTL;
+        return true;
+      case 10:
+        nativeName = IP_MULTICAST_TTL;
+        return true;
+      case 11:
+        nativeName = IP_MULTICAST_LOOP;
+        return true;
     }
     return false;
   }
   if (level == 41) {
     nativeLevel = IPPROTO_IPV6;
     switch (name) {
-      case 4: nativeName = IPV6_UNICAST_HOPS; return true;
-      case 10: nativeName = IPV6_MULTICAST_HOPS; return true;
-      case 11: nativeName = IPV6_MULTICAST_LOOP; return true;
-      case 27: nativeName = IPV6_V6ONLY; return true;
+      case 4:
+        nativeName = IPV6_UNICAST_HOPS;
+        return true;
+      case 10:
+        nativeName = IPV6_MULTICAST_HOPS;
+        return true;
+      case 11:
+        nativeName = IPV6_MULTICAST_LOOP;
+        return true;
+      case 27:
+        nativeName = IPV6_V6ONLY;
+        return true;
     }
     return false;
   }
@@ -283,7 +315,8 @@ int recvfromAdapter(SocketHandle s, char* buffer, int length, int flags, SocketA
   // but on a stream socket it would discard data, so only for datagrams.
   int type = 0;
   socklen_t typeLength = sizeof(type);
-  const bool datagram = ::getsockopt(Fd(s), SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM;
+  const bool datagram =
+      ::getsockopt(Fd(s), SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM;
   if (datagram) nativeFlags |= MSG_TRUNC;
   ssize_t r = ::recvfrom(Fd(s), buffer, static_cast<std::size_t>(length), nativeFlags,
                          reinterpret_cast<sockaddr*>(&native), &n);

@@ -128,8 +128,8 @@ int getnameinfoAdapter(const SocketAddress* address, int length, char* host, std
   if (flags & 1) nativeFlags |= NI_NOFQDN;
   if (flags & 4) nativeFlags |= NI_NAMEREQD;
   if (flags & 16) nativeFlags |= NI_DGRAM;
-  int code = ::getnameinfo(reinterpret_cast<sockaddr*>(&native), n, host, host ? hostLength : 0,
-                           service, service ? serviceLength : 0, nativeFlags);
+  int code = ::getnameinfo(reinterpret_cast<sockaddr*>(&native), n, host, host ? hostLength : 0, service,
+                           service ? serviceLength : 0, nativeFlags);
   return WindowsErrorFromResolver(code, errno);
 }
 
@@ -186,7 +186,9 @@ ProtocolEntry* FromProtoent(const protoent* p) {
   s.proto.number = static_cast<std::int16_t>(p->p_proto);
   return &s.proto;
 }
-ProtocolEntry* getprotobynameAdapter(const char* name) { return name ? FromProtoent(::getprotobyname(name)) : nullptr; }
+ProtocolEntry* getprotobynameAdapter(const char* name) {
+  return name ? FromProtoent(::getprotobyname(name)) : nullptr;
+}
 ProtocolEntry* getprotobynumberAdapter(int number) { return FromProtoent(::getprotobynumber(number)); }
 
 ServiceEntry* FromServent(const servent* e) {

@@ -1,9 +1,8 @@
 // Loading real and fake socket libraries by name under Windows: the
 // reference count, the resolver flags with the add-on library fallback, and
 // stand-ins for the names a library does not export.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "NetTestPeers.h"
 #include "net/SocketApi.h"

@@ -24,7 +24,7 @@ UINT_PTR FAKE_API socket(int af, int type, int protocol) {
   (void)type;
   (void)protocol;
   SetLastError(10047);
-  return (UINT_PTR)~(UINT_PTR)0;
+  return (UINT_PTR) ~(UINT_PTR)0;
 }
 int FAKE_API getaddrinfo(const char* node, const char* service, const void* hints, void** result) {
   (void)node;

@@ -16,11 +16,11 @@ TEST(TickSpan, ForwardBackwardAndWrap) {
       {5, 5, 0},
       {0, 1, 1},
       {100, 600, 500},
-      {4294967040u, 256, 512},          // counter wrapped between the two
-      {0xFFFFFFFFu, 0, 1},              // the smallest wrap
+      {4294967040u, 256, 512},                  // counter wrapped between the two
+      {0xFFFFFFFFu, 0, 1},                      // the smallest wrap
       {0x80000000u, 0x7FFFFFFFu, 0xFFFFFFFFu},  // top bit set, other clear: forward distance
-      {256, 176, 80},                   // no wrap: distance backwards
-      {0x7FFFFFFFu, 0, 0x7FFFFFFFu},    // neither has the top bit: backwards
+      {256, 176, 80},                           // no wrap: distance backwards
+      {0x7FFFFFFFu, 0, 0x7FFFFFFFu},            // neither has the top bit: backwards
       {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu},  // both have it: backwards
   };
   for (const Row& r : rows) {
@@ -82,10 +82,20 @@ TEST(AddressLiterals, IPv4) {
     const char* text;
     bool ok;
   } rows[] = {
-      {"192.168.0.1", true}, {"0.0.0.0", true},  {"255.255.255.255", true}, {"010.001.000.009", true},
-      {" 1 . 2 . 3 . 4 ", true}, {"256.1.1.1", false}, {"1.2.3.256", false}, {"1.2.3", false},
-      {"1.2.3.4.5", false}, {"1.2.3.x", false}, {"", false}, {"1..3.4", false},
-      {"99999999999999999999.1.1.1", false}, {"-1.2.3.4", false},
+      {"192.168.0.1", true},
+      {"0.0.0.0", true},
+      {"255.255.255.255", true},
+      {"010.001.000.009", true},
+      {" 1 . 2 . 3 . 4 ", true},
+      {"256.1.1.1", false},
+      {"1.2.3.256", false},
+      {"1.2.3", false},
+      {"1.2.3.4.5", false},
+      {"1.2.3.x", false},
+      {"", false},
+      {"1..3.4", false},
+      {"99999999999999999999.1.1.1", false},
+      {"-1.2.3.4", false},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);
@@ -129,9 +139,8 @@ TEST(FindLineEnd, EarliestWinsAndTiesPreferPairs) {
     std::size_t position;
     std::string end;
   } rows[] = {
-      {"ab\r\nc", 3, "\r\n"}, {"ab\n\rc", 3, "\n\r"}, {"abc", 0, ""},     {"ab\rc", 3, "\r"},
-      {"ab\nc", 3, "\n"},     {"\n", 1, "\n"},        {"a\nb\r\n", 2, "\n"}, {"", 0, ""},
-      {"abc\r", 4, "\r"},
+      {"ab\r\nc", 3, "\r\n"}, {"ab\n\rc", 3, "\n\r"}, {"abc", 0, ""}, {"ab\rc", 3, "\r"}, {"ab\nc", 3, "\n"},
+      {"\n", 1, "\n"},        {"a\nb\r\n", 2, "\n"},  {"", 0, ""},    {"abc\r", 4, "\r"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);
@@ -145,8 +154,14 @@ TEST(Base64, Rfc4648Vectors) {
   struct Row {
     std::string in, out;
   } rows[] = {
-      {"", ""},         {"f", "Zg=="},        {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"abc", "YWJj"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {"abc", "YWJj"},
       {std::string("\xFF\xFE\x00", 3), "//4A"},
   };
   for (const Row& r : rows) {
