@@ -31,6 +31,11 @@ class TlsServer : public ::testing::Test {
     test::PeerProcess lock({openssl, "pkey", "-in", key, "-out", lockedKey, "-aes128", "-passout", "pass:k3y"},
                            scratch->File("pkey.out"));
     WaitExit(lock);
+    otherKey = scratch->File("other-key.pem");
+    test::PeerProcess other({openssl, "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                             "-out", otherKey},
+                            scratch->File("genpkey.out"));
+    WaitExit(other);
     scratch->File("server.out");
     for (int attempt = 0; attempt < 3 && !server; ++attempt) {
       port = test::FreeTcpPort();
@@ -62,13 +67,13 @@ class TlsServer : public ::testing::Test {
     ASSERT_EQ(client.LastSocketError, 0) << client.TlsErrorText;
     client.ConnectTo("127.0.0.1", std::to_string(port));
   }
-  static std::string openssl, cert, key, lockedKey;
+  static std::string openssl, cert, key, lockedKey, otherKey;
   static test::ScratchDirectory* scratch;
   static test::PeerProcess* server;
   static std::uint16_t port;
 };
 
-std::string TlsServer::openssl, TlsServer::cert, TlsServer::key, TlsServer::lockedKey;
+std::string TlsServer::openssl, TlsServer::cert, TlsServer::key, TlsServer::lockedKey, TlsServer::otherKey;
 test::ScratchDirectory* TlsServer::scratch = nullptr;
 test::PeerProcess* TlsServer::server = nullptr;
 std::uint16_t TlsServer::port = 0;
@@ -117,7 +122,7 @@ TEST_F(TlsServer, KeyFilesThatDoNotLoad) {
       {"garbage key", cert, garbage, ""},
       {"missing certificate", scratch->Path() + "/absent.pem", "", ""},
       {"garbage authority", "", "", garbage},
-      {"key without its certificate", "", key, ""},
+      {"key that does not match the certificate", cert, otherKey, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
