@@ -125,65 +125,6 @@ void TCustomCaptionButton::MoveTo(int newOrder) {
 }
 
 // ---------------------------------------------------------------------------
-// Tooltip
-
-HWND TCustomCaptionButton::TooltipWindow() noexcept { return caption_registry::Tooltip(); }
-
-namespace {
-TOOLINFOW MakeToolInfo(HWND form, int id) {
-  TOOLINFOW ti{};
-  ti.cbSize = TTTOOLINFOW_V2_SIZE;
-  ti.hwnd = form;
-  ti.uId = static_cast<UINT_PTR>(id);
-  ti.hinst = ::GetModuleHandleW(nullptr);
-  return ti;
-}
-wchar_t kEmptyText[] = L"";
-}  // namespace
-
-void TCustomCaptionButton::AddTool() {
-  HWND tip = caption_registry::Tooltip();
-  if (tip == nullptr) return;
-  if (FToolAdded) DeleteTool();
-  toolId_ = caption_registry::NextToolId();
-  // The tool relays through our own hook (see BeforeHookedMessage) rather
-  // than having the tooltip subclass the form: the hook chain rewrites the
-  // window procedure and would cut such a subclass out of it.
-  TOOLINFOW ti = MakeToolInfo(HookedWnd(), toolId_);
-  ti.lpszText = kEmptyText;
-  FButtonRect = ButtonPlacement{};
-  toolArea_ = ToolRect{};
-  ::SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-  FToolAdded = true;
-}
-
-int TCustomCaptionButton::CaptionBand() {
-  return ::GetSystemMetrics(IsToolWindow(static_cast<std::uint32_t>(GetFormExStyle())) ? SM_CYSMCAPTION
-                                                                                        : SM_CYCAPTION);
-}
-
-void TCustomCaptionButton::UpdateTool() {
-  HWND tip = caption_registry::Tooltip();
-  if (tip == nullptr || !FToolAdded) return;
-  const bool active = FVisible && FEnabled && FShowHint && !FHint.empty();
-  const int menu = ::GetMenu(HookedWnd()) != nullptr ? ::GetSystemMetrics(SM_CYMENU) : 0;
-  toolArea_ = TooltipRect(FButtonRect, CaptionBand(), menu, active);
-  TOOLINFOW ti = MakeToolInfo(HookedWnd(), toolId_);
-  ti.rect = RECT{toolArea_.left, toolArea_.top, toolArea_.right, toolArea_.bottom};
-  ti.lpszText = active ? const_cast<wchar_t*>(FHint.c_str()) : kEmptyText;
-  ::SendMessageW(tip, TTM_SETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&ti));
-}
-
-void TCustomCaptionButton::DeleteTool() {
-  if (!FToolAdded) return;
-  if (HWND tip = caption_registry::Tooltip()) {
-    TOOLINFOW ti = MakeToolInfo(HookedWnd(), toolId_);
-    ::SendMessageW(tip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-  }
-  FToolAdded = false;
-}
-
-// ---------------------------------------------------------------------------
 // Message handling
 
 void TCustomCaptionButton::SetCursorFor(int cursorId) {
@@ -353,71 +294,6 @@ void TCustomCaptionButton::ButtonDown() {
 }
 void TCustomCaptionButton::ButtonUp() {
   if (OnButtonUp) OnButtonUp(this);
-}
-
-// ---------------------------------------------------------------------------
-// TACaptionButton
-
-int TACaptionButton::GetBtnOrder() const {
-  const TacRealButtonsList* list = caption_registry::ListHolding(&button_);
-  return list == nullptr ? -1 : list->IndexOf(&button_);
-}
-
-void TACaptionButton::SetBtnOrder(int value) {
-  if (value < -1) value = -1;
-  if (value > 32767) value = 32767;
-  if (button_.IsLoading())
-    button_.FPendingOrder = value;
-  else
-    button_.MoveTo(value);
-}
-
-int TACaptionButton::GetCursor() const { return button_.FCursor; }
-void TACaptionButton::SetCursor(int value) { button_.FCursor = value; }
-int TACaptionButton::GetCursorDown() const { return button_.FCursorDown; }
-void TACaptionButton::SetCursorDown(int value) { button_.FCursorDown = value; }
-bool TACaptionButton::GetEnabled() const { return button_.FEnabled; }
-
-void TACaptionButton::SetEnabled(bool value) {
-  if (value == button_.FEnabled) return;
-  button_.FEnabled = value;
-  ::EnableMenuItem(button_.GetSystemMenuHandle(), static_cast<UINT>(button_.FButtonId),
-                   MF_BYCOMMAND | (value ? MF_ENABLED : MF_GRAYED));
-  button_.UpdateTool();
-  button_.Repaint();
-}
-
-const std::wstring& TACaptionButton::GetHint() const { return button_.FHint; }
-
-void TACaptionButton::SetHint(const std::wstring& value) {
-  if (value == button_.FHint) return;
-  button_.FHint = value;
-  button_.UpdateTool();
-}
-
-int TACaptionButton::GetSeparatorWidth() const { return button_.FSeparatorWidth; }
-
-void TACaptionButton::SetSeparatorWidth(int value) {
-  const std::uint8_t stored = StoredSeparatorWidth(value);
-  if (stored == button_.FSeparatorWidth) return;
-  button_.FSeparatorWidth = stored;
-  button_.Relayout(true);
-}
-
-bool TACaptionButton::GetShowHint() const { return button_.FShowHint; }
-
-void TACaptionButton::SetShowHint(bool value) {
-  if (value == button_.FShowHint) return;
-  button_.FShowHint = value;
-  button_.UpdateTool();
-}
-
-bool TACaptionButton::GetVisible() const { return button_.FVisible; }
-
-void TACaptionButton::SetVisible(bool value) {
-  button_.FVisible = value;
-  button_.UpdateTool();
-  button_.Relayout(true);
 }
 
 }  // namespace tarnwick

@@ -85,6 +85,8 @@ class TFormTrayIcon : public TCustomCaptionButton {
 
  private:
   class AppHook;
+  static constexpr UINT_PTR kAnimationTimer = 1;
+  static HICON CopyIconOrNull(HICON icon);
   void BuildNotifyData(bool withBalloon);
   void AddIcon();
   void ModifyIcon();

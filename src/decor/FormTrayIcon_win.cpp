@@ -1,14 +1,11 @@
 #include "decor/FormTrayIcon.h"
 
-#include "base/Exception.h"
 #include "decor/DecorResources_win.h"
 #include "decor/FormAccess_win.h"
 #include "ui/Application.h"
 
 namespace tarnwick {
 namespace {
-
-constexpr UINT_PTR kAnimationTimer = 1;
 
 template <std::size_t N>
 void CopyField(wchar_t (&field)[N], const std::wstring& text) {
@@ -25,9 +22,9 @@ bool IsWin2000OrLater() {
   return SupportsTrayBalloon(info.dwPlatformId, info.dwMajorVersion);
 }
 
-HICON CopyIconOrNull(HICON icon) { return icon != nullptr ? ::CopyIcon(icon) : nullptr; }
-
 }  // namespace
+
+HICON TFormTrayIcon::CopyIconOrNull(HICON icon) { return icon != nullptr ? ::CopyIcon(icon) : nullptr; }
 
 // Entry point of the application window's procedure bound to the tray.
 class TFormTrayIcon::AppHook final : public WndProcTarget {
@@ -138,147 +135,6 @@ void TFormTrayIcon::ShowBalloon() {
 }
 
 // ---------------------------------------------------------------------------
-// Properties
-
-void TFormTrayIcon::SetVisible(bool value) {
-  if (IsLoading() && (options_ & kTrayHideOnRestore) != 0) return;
-  if (value == visible_) return;
-  visible_ = value;
-  if (value) {
-    AddIcon();
-    if (OnShow) OnShow(this);
-  } else {
-    DeleteIcon();
-    if (OnHide) OnHide(this);
-    // The form is never left hidden without an icon to bring it back.
-    if (!IsDestroying() && !FormVisible(Form())) RestoreFromTray();
-  }
-}
-
-void TFormTrayIcon::SetHint(const std::wstring& value) {
-  if (value == hint_) return;
-  hint_ = value;
-  ModifyIcon();
-}
-
-void TFormTrayIcon::SetShowHint(bool value) {
-  if (value == showHint_) return;
-  showHint_ = value;
-  ModifyIcon();
-}
-
-void TFormTrayIcon::SetIcon(HICON icon) {
-  icon_.reset(CopyIconOrNull(icon));
-  if (imageList_ == nullptr) {
-    currentIcon_.reset(CopyIconOrNull(icon_.get()));
-    ModifyIcon();
-  }
-}
-
-void TFormTrayIcon::SetImageList(HIMAGELIST list) {
-  imageList_ = list;
-  if (list != nullptr) {
-    UpdateIconFromList();
-  } else {
-    currentIcon_.reset(CopyIconOrNull(icon_.get()));
-    ModifyIcon();
-    animate_ = false;
-  }
-  RestartAnimation();
-}
-
-void TFormTrayIcon::SetImageIndex(int value) {
-  if (value == imageIndex_) return;
-  imageIndex_ = value;
-  UpdateIconFromList();
-}
-
-void TFormTrayIcon::SetAnimate(bool value) {
-  if (value == animate_) return;
-  animate_ = value;
-  RestartAnimation();
-}
-
-void TFormTrayIcon::SetAnimateInterval(int value) {
-  value &= 0xFFFF;
-  if (value == animateInterval_) return;
-  animateInterval_ = value;
-  RestartAnimation();
-}
-
-void TFormTrayIcon::SetOptions(std::uint8_t value) { options_ = value; }
-
-void TFormTrayIcon::SetPopupMenu(TTrayPopupMenu* menu) {
-  if (popupMenu_ != nullptr && popupMenu_ != menu) RemoveFreeNotification(popupMenu_);
-  popupMenu_ = menu;
-  if (menu != nullptr) FreeNotification(menu);
-}
-
-void TFormTrayIcon::SetPopupMenuRestoreItem(TTrayMenuItem* item) {
-  if (restoreItem_ != nullptr) restoreItem_->OnClick = FSavedRestoreClick;
-  FSavedRestoreClick = nullptr;
-  restoreItem_ = item;
-  if (item == nullptr) return;
-  FreeNotification(&item->Menu);
-  FSavedRestoreClick = item->OnClick;
-  item->OnClick = [this](TObject*) {
-    if (FSavedRestoreClick) FSavedRestoreClick(restoreItem_);
-    RestoreFromTray();
-  };
-}
-
-void TFormTrayIcon::SetPopupMenuTrayMinimizeItem(TTrayMenuItem* item) {
-  if (minimizeItem_ != nullptr) minimizeItem_->OnClick = FSavedMinimizeClick;
-  FSavedMinimizeClick = nullptr;
-  minimizeItem_ = item;
-  if (item == nullptr) return;
-  FreeNotification(&item->Menu);
-  FSavedMinimizeClick = item->OnClick;
-  item->OnClick = [this](TObject*) {
-    if (FSavedMinimizeClick) FSavedMinimizeClick(minimizeItem_);
-    MinimizeToTray();
-  };
-}
-
-void TFormTrayIcon::Notification(TComponent* component, Operation operation) {
-  TCustomCaptionButton::Notification(component, operation);
-  if (operation != Operation::Remove) return;
-  if (component == popupMenu_) popupMenu_ = nullptr;
-  // Items die with their menu; nothing may be restored into them.
-  if (restoreItem_ != nullptr && &restoreItem_->Menu == component) {
-    restoreItem_ = nullptr;
-    FSavedRestoreClick = nullptr;
-  }
-  if (minimizeItem_ != nullptr && &minimizeItem_->Menu == component) {
-    minimizeItem_ = nullptr;
-    FSavedMinimizeClick = nullptr;
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Icon pictures and animation
-
-void TFormTrayIcon::UpdateIconFromList() {
-  if (imageList_ == nullptr) return;
-  currentIcon_.reset(ImageList_GetIcon(imageList_, imageIndex_, ILD_NORMAL));
-  ModifyIcon();
-}
-
-void TFormTrayIcon::StopAnimation() noexcept {
-  if (UtilityWnd() != nullptr) ::KillTimer(UtilityWnd(), kAnimationTimer);
-  timerRunning_ = false;
-}
-
-void TFormTrayIcon::RestartAnimation() {
-  StopAnimation();
-  if (!animate_ || animateInterval_ <= 0 || imageList_ == nullptr) return;
-  SetImageIndex(0);
-  if (::SetTimer(UtilityWnd(), kAnimationTimer, static_cast<UINT>(animateInterval_), nullptr) == 0)
-    throw Exception("EOutOfResources", "No timers");
-  timerRunning_ = true;
-}
-
-// ---------------------------------------------------------------------------
 // Minimise and restore
 
 void TFormTrayIcon::SetItemStates(bool minimised) {
@@ -354,73 +210,6 @@ void TFormTrayIcon::AppWndProc(THookMessage& msg) {
     MinimizeToTray();
   }
   msg.Result = ::CallWindowProcW(FOldAppWndProc, hookedAppWnd_, msg.Msg, msg.WParam, msg.LParam);
-}
-
-// ---------------------------------------------------------------------------
-// Utility window: shell callbacks, timer, end of session
-
-void TFormTrayIcon::UtilityWndProc(THookMessage& msg) {
-  TCustomCaptionButton::UtilityWndProc(msg);
-  if (msg.Msg == WM_TRAYICON_NOTIFY) {
-    HandleTrayMouse(static_cast<UINT>(msg.LParam));
-  } else if (msg.Msg == WM_QUERYENDSESSION) {
-    SetVisible(false);  // the answer stays 1
-  } else if (msg.Msg == WM_TIMER && msg.WParam == kAnimationTimer) {
-    const int count = imageList_ != nullptr ? ImageList_GetImageCount(imageList_) : 0;
-    SetImageIndex(NextTrayImageIndex(imageIndex_, count));
-  } else if (taskbarCreated_ != 0 && msg.Msg == taskbarCreated_) {
-    if (visible_) AddIcon();
-  }
-}
-
-void TFormTrayIcon::HandleTrayMouse(UINT mouseMessage) {
-  POINT p{};
-  ::GetCursorPos(&p);
-  const unsigned keys = TrayShiftFromKeys(::GetKeyState(VK_SHIFT) < 0, ::GetKeyState(VK_CONTROL) < 0,
-                                          ::GetKeyState(VK_MENU) < 0);
-  TrayState state;
-  state.leftDown = FLeftDown;
-  state.formVisible = FormVisible(Form());
-  state.options = options_;
-  state.popupMenuSet = popupMenu_ != nullptr && popupMenu_->AutoPopup;
-  state.popupHasDefaultItem = popupMenu_ != nullptr && popupMenu_->DefaultItem() != nullptr;
-  const TrayReaction r = ReactToTrayMouse(mouseMessage, state);
-  FLeftDown = r.leftDownAfter;
-  if (r.setForegroundApp && Application().Handle() != nullptr) ::SetForegroundWindow(Application().Handle());
-  switch (r.event) {
-    case TrayMouseEvent::Move:
-      if (OnMouseMove) OnMouseMove(this, keys, p.x, p.y);
-      break;
-    case TrayMouseEvent::Down:
-      if (OnMouseDown) OnMouseDown(this, r.button, keys | r.shiftAdd, p.x, p.y);
-      break;
-    case TrayMouseEvent::Up:
-      if (OnMouseUp) OnMouseUp(this, r.button, keys | r.shiftAdd, p.x, p.y);
-      break;
-    case TrayMouseEvent::None:
-      break;
-  }
-  if (r.raiseClick && OnClick) OnClick(this);
-  if (r.raiseDblClick && OnDblClick) OnDblClick(this);
-  if (r.clickDefaultItem) {
-    if (TTrayMenuItem* item = popupMenu_ != nullptr ? popupMenu_->DefaultItem() : nullptr) item->Click();
-    return;
-  }
-  if (r.showPopup) ShowPopupMenu();
-  if (r.restore) RestoreFromTray();
-  if (r.minimize) MinimizeToTray();
-}
-
-void TFormTrayIcon::ShowPopupMenu() {
-  if (popupMenu_ == nullptr || !popupMenu_->AutoPopup) return;
-  POINT p{};
-  ::GetCursorPos(&p);
-  Application().ProcessMessages();
-  ::SetForegroundWindow(HookedWnd());
-  popupMenu_->Popup(HookedWnd(), p.x, p.y);
-  // Without a message after the menu, a second popup may not close.
-  ::PostMessageW(HookedWnd(), WM_NULL, 0, 0);
-  if (OnPopupMenu) OnPopupMenu(this);
 }
 
 }  // namespace tarnwick
