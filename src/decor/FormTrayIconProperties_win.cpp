@@ -18,8 +18,11 @@ void TFormTrayIcon::SetVisible(bool value) {
   } else {
     DeleteIcon();
     if (OnHide) OnHide(this);
-    // The form is never left hidden without an icon to bring it back.
-    if (!IsDestroying() && !FormVisible(Form())) RestoreFromTray();
+    // The form is never left hidden without an icon to bring it back, even
+    // when this component goes away; a form that is itself going away is
+    // not shown again.
+    const bool formGoing = Form() == nullptr || Form()->IsDestroying();
+    if (!formGoing && !FormVisible(Form())) RestoreFromTray();
   }
 }
 

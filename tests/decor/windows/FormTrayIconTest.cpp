@@ -107,6 +107,25 @@ TEST_F(Tray, RemovingTheIconWhileHiddenBringsTheFormBack) {
   EXPECT_TRUE(::IsWindowVisible(app));
 }
 
+TEST_F(Tray, FreeingTheComponentWhileMinimisedBringsTheFormBack) {
+  tray->MinimizeToTray();
+  ASSERT_FALSE(::IsWindowVisible(wnd));
+  delete tray;
+  tray = nullptr;
+  EXPECT_TRUE(::IsWindowVisible(wnd));
+  EXPECT_TRUE(::IsWindowVisible(app));
+  EXPECT_EQ(events, (std::vector<std::string>{"show", "minimize", "hide", "restore"}));
+}
+
+TEST_F(Tray, FreeingTheFormWhileMinimisedShowsNothing) {
+  tray->MinimizeToTray();
+  events.clear();
+  delete form;
+  form = nullptr;
+  EXPECT_EQ(events, (std::vector<std::string>{"hide"}));
+  EXPECT_FALSE(::IsWindowVisible(app));
+}
+
 TEST_F(Tray, SingleClickNeedsThePressOnTheIcon) {
   tray->SetOptions(kTrayOneClickRestore);
   tray->MinimizeToTray();
