@@ -2,9 +2,11 @@
 // tests in a process of its own. It uses the real reporter and carries the
 // real options block and line tables.
 //
-//   crash_child open-fail <path>  an unreadable file in a "click handler";
+//   crash_child open-fail <path> [maximise]
+//                                 an unreadable file in a "click handler";
 //                                 the report dialog is closed by a watcher
 //                                 thread that prints the report it showed
+//                                 (maximising the dialog first if asked)
 //   crash_child fatal <path>      the same error outside the message loop
 //   crash_child fault             an access violation outside the loop
 //   crash_child start             start-up and shut-down only (mail check)
@@ -23,6 +25,7 @@
 namespace {
 
 std::atomic<bool> watching{true};
+std::atomic<bool> maximiseDialog{false};
 
 // Closes every report dialog of this process once its text is readable and
 // prints that text, so the parent sees what the user would have seen.
@@ -38,8 +41,17 @@ void WatchForDialog() {
       GetDlgItemTextW(dialog, 103, text, 8192);
       char bytes[16384] = {};
       const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
-      std::printf("DIALOG-REPORT-BEGIN\n%s\nDIALOG-REPORT-END\n", n > 0 ? bytes : "");
+      RECT r{};
+      GetWindowRect(dialog, &r);
+      std::printf("DIALOG-REPORT-BEGIN\n%s\nDIALOG-REPORT-END\nZOOMED=%d WIDTH=%ld HEIGHT=%ld\n", n > 0 ? bytes : "",
+                  IsZoomed(dialog) ? 1 : 0, r.right - r.left, r.bottom - r.top);
       std::fflush(stdout);
+      if (maximiseDialog) {
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+        Sleep(200);
+        std::printf("MAXIMISED=%d\n", IsZoomed(dialog) ? 1 : 0);
+        std::fflush(stdout);
+      }
       PostMessageW(dialog, WM_COMMAND, 2, 0);
       Sleep(300);
     }
@@ -73,6 +85,7 @@ __attribute__((noinline)) void ClickHandler(const std::string& path) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   const std::string path = argc > 2 ? argv[2] : "";
+  maximiseDialog = argc > 3 && std::string(argv[3]) == "maximise";
   tarnwick::InstallCrashReporter();
   std::thread watcher(WatchForDialog);
   int code = 0;

@@ -259,6 +259,56 @@ TEST_F(CrashChildTest, NewVersionOfTheLogIsClearedFirst) {
   EXPECT_NE(log.find("EFOpenError"), std::string::npos) << log;
 }
 
+// The dialog keeps its geometry in "CrashReport.ini" of the Windows folder.
+class CrashDialogGeometryTest : public CrashChildTest {
+ protected:
+  void SetUp() override {
+    CrashChildTest::SetUp();
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    profile_ = std::wstring(windows) + L"\\CrashReport.ini";
+    saved_ = ReadAll(profile_);
+    DeleteFileW(profile_.c_str());
+  }
+  void TearDown() override {
+    if (saved_.empty())
+      DeleteFileW(profile_.c_str());
+    else
+      WriteAll(profile_, saved_);
+    CrashChildTest::TearDown();
+  }
+  int Stored(const wchar_t* key) {
+    return static_cast<int>(GetPrivateProfileIntW(L"Coordinates", key, -1, L"CrashReport.ini"));
+  }
+  std::wstring profile_;
+  std::string saved_;
+};
+
+TEST_F(CrashDialogGeometryTest, ClosedMaximisedOpensMaximised) {
+  RunResult run = Run("open-fail " + Missing() + " maximise");
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_NE(run.output.find("ZOOMED=0 WIDTH=466 HEIGHT=252"), std::string::npos) << "defaults: " << run.output;
+  EXPECT_EQ(Stored(L"WindowsState"), 3);
+  EXPECT_EQ(Stored(L"Width"), 466) << "the normal size is kept while maximised";
+
+  run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_NE(run.output.find("ZOOMED=1"), std::string::npos) << run.output;
+  EXPECT_EQ(Stored(L"WindowsState"), 3);
+}
+
+TEST_F(CrashDialogGeometryTest, StoredSizeAndUnknownStateAreUsed) {
+  for (const auto& [key, value] : {std::pair{L"Width", L"500"}, {L"Height", L"300"}, {L"Left", L"10"},
+                                   {L"Top", L"20"}, {L"WindowsState", L"0"}})
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Coordinates", key, value, L"CrashReport.ini"));
+  const RunResult run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << "a hidden modal dialog would never be answered: " << run.output;
+  EXPECT_NE(run.output.find("ZOOMED=0 WIDTH=500 HEIGHT=300"), std::string::npos) << run.output;
+  EXPECT_EQ(Stored(L"Left"), 10);
+  EXPECT_EQ(Stored(L"Top"), 20);
+  EXPECT_EQ(Stored(L"WindowsState"), 1);
+}
+
 // Mail: the pending-mail flag is honoured at start, and cleared whatever
 // happens.
 class CrashMailTest : public CrashChildTest {
