@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "base/FileStream.h"
 
@@ -30,7 +29,7 @@ void TMemoryStream::EnsureCapacity(std::size_t needed) {
   if (needed <= capacity_) return;
   std::size_t next = GrownCapacity(capacity_, needed, static_cast<std::size_t>(limit_));
   void* grown = std::realloc(data_, next);
-  if (!grown) throw std::bad_alloc();
+  if (!grown) throw EOutOfMemory();
   data_ = static_cast<char*>(grown);
   capacity_ = next;
 }

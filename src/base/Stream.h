@@ -40,6 +40,12 @@ class EWriteError : public EStreamError {
   EWriteError() : EStreamError("EWriteError", "ストリームの書き込みエラー") {}
 };
 
+// A memory stream could not get the memory it needed to grow.
+class EOutOfMemory : public Exception {
+ public:
+  EOutOfMemory() : Exception("EOutOfMemory", "メモリが不足しています") {}
+};
+
 enum class SeekOrigin { Beginning, Current, End };
 
 class TStream {

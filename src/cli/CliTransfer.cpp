@@ -6,6 +6,7 @@
 #include "app/TransferNames.h"
 #include "app/WorkLogText.h"
 #include "base/Exception.h"
+#include "base/Stream.h"
 #include "base/TextCodec.h"
 #include "cli/LocalFile.h"
 #include "tftp/TFTPSend.h"
@@ -122,6 +123,11 @@ int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   try {
     return RunTransfer(parsed.options, err);
+  } catch (const EOutOfMemory& e) {
+    // The download did not fit in memory: a failed transfer, not a usage
+    // or local-file problem.
+    err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
+    return kExitTransferFailed;
   } catch (const Exception& e) {
     // Local files and names; the transfer itself reports through the log.
     err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;

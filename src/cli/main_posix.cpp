@@ -13,5 +13,8 @@ int main(int argc, char** argv) {
   } catch (const tarnwick::Exception& e) {
     std::cerr << "tarnwick-cli: " << e.Message() << '\n';
     return tarnwick::cli::kExitTransferFailed;
+  } catch (const std::exception& e) {
+    std::cerr << "tarnwick-cli: " << e.what() << '\n';
+    return tarnwick::cli::kExitTransferFailed;
   }
 }

@@ -19,5 +19,8 @@ int wmain(int argc, wchar_t** argv) {
   } catch (const tarnwick::Exception& e) {
     std::cerr << "tarnwick-cli: " << e.Message() << '\n';
     return tarnwick::cli::kExitTransferFailed;
+  } catch (const std::exception& e) {
+    std::cerr << "tarnwick-cli: " << e.what() << '\n';
+    return tarnwick::cli::kExitTransferFailed;
   }
 }

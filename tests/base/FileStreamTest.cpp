@@ -14,15 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool TFileStreamCanOpen(const std::string& path) {
-  try {
-    TFileStream probe(path, FileMode::OpenRead);
-    return true;
-  } catch (const EFOpenError&) {
-    return false;
-  }
-}
-
 class FileStreamTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -126,6 +117,15 @@ TEST_F(FileStreamTest, FileStreamReadSeekAndSize) {
 }
 
 #ifndef _WIN32
+bool TFileStreamCanOpen(const std::string& path) {
+  try {
+    TFileStream probe(path, FileMode::OpenRead);
+    return true;
+  } catch (const EFOpenError&) {
+    return false;
+  }
+}
+
 TEST_F(FileStreamTest, FullDiskIsAWriteErrorNotASilentSuccess) {
   if (!TFileStreamCanOpen("/dev/full")) GTEST_SKIP() << "no /dev/full";
   TMemoryStream s;

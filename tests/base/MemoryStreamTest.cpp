@@ -149,3 +149,21 @@ TEST(MemoryStream, ReadBufferRaisesOnShortData) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+#if SIZE_MAX == UINT32_MAX
+// A 32-bit process cannot hold 2^31-1 bytes in one block: the stream reports
+// that as its own error and stays usable.
+TEST(MemoryStream, GrowthBeyondAvailableMemoryRaisesEOutOfMemory) {
+  TMemoryStream s;
+  s.WriteBuffer("abc", 3);
+  EXPECT_THROW(s.Reserve(INT32_MAX), EOutOfMemory);
+  EXPECT_EQ(s.Size(), 3);
+  EXPECT_EQ(std::string(s.Memory(), 3), "abc");
+}
+#endif
+
+}  // namespace
+}  // namespace tarnwick
