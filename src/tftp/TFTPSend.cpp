@@ -79,7 +79,6 @@ bool TTFTPSend::GetPacket(std::uint16_t expected, std::string& data) {
 }
 
 bool TTFTPSend::PutFile(const std::string& remoteName) {
-  bool result = false;
   ClearPeerError();
   UdpSocket.CloseEndpoint();
   EndpointGuard guard(UdpSocket);
@@ -95,18 +94,17 @@ bool TTFTPSend::PutFile(const std::string& remoteName) {
   const std::int64_t wholeBlocks = size / tftp::kBlockSize;
   const auto rest = static_cast<std::int32_t>(size % tftp::kBlockSize);
   std::uint16_t block = 1;
-  block_.resize(tftp::kBlockSize);
   for (std::int64_t i = 0; i < wholeBlocks; ++i) {
+    block_.resize(tftp::kBlockSize);
     block_.resize(static_cast<std::size_t>(Content.Read(block_.data(), tftp::kBlockSize)));
     if (!PutPacket(tftp::kData, block, block_)) return false;
     block = tftp::NextBlock(block);
-    block_.resize(tftp::kBlockSize);
   }
   // Always a last block shorter than 512 bytes, empty when the size is a
   // multiple of 512: that is how the server knows the file has ended.
+  block_.resize(tftp::kBlockSize);
   block_.resize(static_cast<std::size_t>(Content.Read(block_.data(), rest)));
-  result = PutPacket(tftp::kData, block, block_);
-  return result;
+  return PutPacket(tftp::kData, block, block_);
 }
 
 bool TTFTPSend::GetFile(const std::string& remoteName) {
