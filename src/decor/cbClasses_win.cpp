@@ -12,6 +12,11 @@ constexpr wchar_t kListClass[] = L"TarnwickHookList";
 constexpr wchar_t kUtilityClass[] = L"TarnwickHookUtility";
 
 TcbHookList* hookList = nullptr;
+// Windows whose topmost change is being announced right now. While the
+// announcement runs through the chain, the hooks must not try to apply it
+// again: if the window refused the change, each of them would send the
+// announcement anew, without end.
+std::vector<HWND> announcingTopmost;
 
 HINSTANCE ModuleInstance() { return ::GetModuleHandleW(nullptr); }
 
@@ -119,7 +124,16 @@ void TcbFormHookComponent::SetTopmost(bool value) {
                  SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
   // Every hooking component of the form and the button see the change
   // through the chain, whoever made it.
-  ::SendMessageW(FHookedWnd, WM_FORMHOOK_TOPMOST, value ? 1 : 0, 0);
+  HWND wnd = FHookedWnd;
+  announcingTopmost.push_back(wnd);
+  struct Done {
+    HWND wnd;
+    ~Done() {
+      auto it = std::find(announcingTopmost.begin(), announcingTopmost.end(), wnd);
+      if (it != announcingTopmost.end()) announcingTopmost.erase(it);
+    }
+  } done{wnd};
+  ::SendMessageW(wnd, WM_FORMHOOK_TOPMOST, value ? 1 : 0, 0);
 }
 
 LRESULT TcbFormHookComponent::EntryDispatch(HWND, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -136,7 +150,10 @@ LRESULT TcbFormHookComponent::EntryDispatch(HWND, UINT message, WPARAM wParam, L
         ::PostMessageW(list->Window(), WM_FORMHOOK_REHOOK, 0, reinterpret_cast<LPARAM>(FHookedWnd));
       }
     } else if (message == WM_FORMHOOK_TOPMOST) {
-      SetTopmost(wParam != 0);
+      // Keeps every hooking component of the form in step with a change
+      // announced by someone else.
+      if (std::find(announcingTopmost.begin(), announcingTopmost.end(), FHookedWnd) == announcingTopmost.end())
+        SetTopmost(wParam != 0);
     }
     BeforeHookedMessage(msg, handled);
     if (!handled) msg.Result = ::CallWindowProcW(FOldWndProc, FHookedWnd, msg.Msg, msg.WParam, msg.LParam);

@@ -102,6 +102,34 @@ TEST_F(Topmost, AnotherHookingComponentFollowsTheMessage) {
   EXPECT_TRUE(probe->GetTopmost());
 }
 
+// Keeps the window out of the topmost band, as a shell or another program
+// might.
+class TTopmostRefuser : public TcbFormHookComponent {
+ public:
+  explicit TTopmostRefuser(TComponent* owner) : TcbFormHookComponent(owner) {}
+  ~TTopmostRefuser() override { BeginDestroy(); }
+
+ protected:
+  void BeforeHookedMessage(THookMessage& msg, bool&) override {
+    if (msg.Msg == WM_WINDOWPOSCHANGING) reinterpret_cast<WINDOWPOS*>(msg.LParam)->flags |= SWP_NOZORDER;
+  }
+};
+
+TEST_F(Topmost, RefusedChangeIsAnnouncedOnceAndDoesNotRecurse) {
+  new TTopmostRefuser(form);
+  top->SetTopmostValue(true);
+  EXPECT_FALSE(StyleTopmost());
+  EXPECT_EQ(events, (std::vector<bool>{true}));  // the change was asked for
+}
+
+TEST_F(Topmost, AnnouncementFromOutsideBringsTheWindowInStep) {
+  ::SendMessageW(wnd, WM_FORMHOOK_TOPMOST, 1, 0);
+  EXPECT_TRUE(StyleTopmost());
+  EXPECT_TRUE(top->Down());
+  // The hook applied it and announced it itself; the outer message adds one.
+  EXPECT_EQ(events, (std::vector<bool>{true, true}));
+}
+
 TEST(TopmostLoaded, AlreadyTopmostFormShowsTheButtonDown) {
   TForm* form = MakeForm(300, 100);
   ::SetWindowPos(form->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
