@@ -26,8 +26,16 @@ class TFileDialog : public TComponent {
   // Shows the dialog over `owner`; true when the user chose a file.
   bool Execute(HWND owner);
 
+  // The proposed name of the last call, as put into the dialog (tests).
+  const std::wstring& LastProposed() const noexcept { return lastProposed_; }
+
  protected:
   virtual BOOL Call(OPENFILENAMEW& ofn) = 0;
+  // The reason the last Call returned FALSE (0 = the user cancelled).
+  virtual DWORD ExtendedError() const;
+
+ private:
+  std::wstring lastProposed_;
 };
 
 class TOpenDialog : public TFileDialog {

@@ -29,6 +29,7 @@ bool TFileDialog::Execute(HWND owner) {
 
   auto run = [&](const std::wstring& proposed) {
     std::wstring fitted = FitToBuffer(proposed, buffer.size());
+    lastProposed_ = fitted;
     std::fill(buffer.begin(), buffer.end(), L'\0');
     std::copy(fitted.begin(), fitted.end(), buffer.begin());
     OPENFILENAMEW ofn{};
@@ -48,12 +49,14 @@ bool TFileDialog::Execute(HWND owner) {
   // A proposed name the dialog refuses (characters a file name cannot
   // hold, say) makes it fail without showing anything; the user would
   // never get to choose. Ask again without the name.
-  if (!chosen && ::CommDlgExtendedError() == FNERR_INVALIDFILENAME) chosen = run(L"");
+  if (!chosen && ExtendedError() == FNERR_INVALIDFILENAME) chosen = run(L"");
   if (!chosen) return false;
   fileName.assign(buffer.data());
   initialDir = DirectoryPart(fileName);
   return true;
 }
+
+DWORD TFileDialog::ExtendedError() const { return ::CommDlgExtendedError(); }
 
 BOOL TOpenDialog::Call(OPENFILENAMEW& ofn) { return ::GetOpenFileNameW(&ofn); }
 

@@ -1,0 +1,47 @@
+// The text conversions between the window (UTF-8) and the device (CP932).
+#include "app/TftpTransferEngine.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwick {
+namespace {
+
+TEST(RemoteNameBytes, ConvertsToCp932AndRefusesWhatItCannotCarry) {
+  EXPECT_EQ(RemoteNameBytes("config/pw"), "config/pw");
+  EXPECT_EQ(RemoteNameBytes(""), "");
+  // 設定 in CP932.
+  EXPECT_EQ(RemoteNameBytes("設定"), "\x90\xdd\x92\xe8");
+  // Half-width katakana are single bytes in CP932.
+  EXPECT_EQ(RemoteNameBytes("ｱ"), "\xb1");
+  for (const char* bad : {"\xF0\x9F\x98\x80", "a\xC3", "\xED\xA0\x80"}) {
+    SCOPED_TRACE(bad);
+    try {
+      RemoteNameBytes(bad);
+      FAIL() << "must not send a name CP932 cannot carry";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.ClassName(), "EConvertError");
+    }
+  }
+}
+
+TEST(TftpTransferEngine, DeviceTextIsDecodedFromCp932) {
+  TftpTransferEngine engine;
+  engine.Engine().PeerErrorText = "\x83\x74\x83\x40\x83\x43\x83\x8b";  // ファイル
+  EXPECT_EQ(engine.PeerErrorText(), "ファイル");
+  engine.Engine().PeerErrorText = "ok \x81";  // a lead byte with nothing after it
+  EXPECT_EQ(engine.PeerErrorText(), "ok \xEF\xBF\xBD");
+  engine.Engine().PeerErrorCode = 2;
+  EXPECT_EQ(engine.PeerErrorCode(), 2);
+}
+
+TEST(TftpTransferEngine, HostAndPortPassThroughAsTyped) {
+  TftpTransferEngine engine;
+  engine.SetServerHost(" 192.0.2.1 ");
+  engine.SetServerPort("069");
+  EXPECT_EQ(engine.ServerHost(), " 192.0.2.1 ");
+  EXPECT_EQ(engine.ServerPort(), "069");
+  EXPECT_EQ(engine.Engine().ServerHost, " 192.0.2.1 ");
+}
+
+}  // namespace
+}  // namespace tarnwick
