@@ -248,6 +248,15 @@ void TCustomCaptionButton::AfterHookedMessage(THookMessage& msg) {
         if (LeftCaptionBand(GET_Y_LPARAM(msg.LParam), band)) Paint(FDown);
       }
       break;
+    case WM_CAPTURECHANGED:
+      // The press was taken away (another window grabbed the mouse, the
+      // user switched away): without the capture the release may never
+      // come, and a later click in the client area must not count.
+      if (FPressed && reinterpret_cast<HWND>(msg.LParam) != HookedWnd()) {
+        FPressed = false;
+        Paint(FDown);
+      }
+      break;
     case WM_CAPTIONBTN_REPAINT:
       Repaint();
       break;

@@ -150,6 +150,19 @@ TEST_F(CaptionButtons, DraggingIntoTheClientAreaCancelsTheClick) {
   EXPECT_FALSE(b->Pressed());
 }
 
+TEST_F(CaptionButtons, LosingTheCaptureEndsThePressWithoutAClick) {
+  TCustomCaptionButton* b = Make();
+  const POINT at = Over(*b);
+  SendAt(wnd, WM_NCLBUTTONDOWN, static_cast<WPARAM>(SendAt(wnd, WM_NCHITTEST, 0, at)), at);
+  ASSERT_TRUE(b->Pressed());
+  ::ReleaseCapture();  // as when another window takes the mouse
+  EXPECT_FALSE(b->Pressed());
+  EXPECT_FALSE(b->DrawnDown());
+  // A later click in the client area is not a click on the button.
+  ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(30, 30));
+  EXPECT_EQ(buttonClicks, 0);
+}
+
 TEST_F(CaptionButtons, MovingWithinTheCaptionBandKeepsThePressedLook) {
   TCustomCaptionButton* b = Make();
   const POINT at = Over(*b);
