@@ -390,9 +390,11 @@ void TBlockSocket::FilterOutgoing(const void*& buffer, int& length) {
 void TBlockSocket::ThrottleTransfer(int length, std::int32_t limit, std::uint32_t& nextTick) {
   if (limit <= 0) return;
   // The difference is read as signed so that a tick counter wrapping between
-  // two transfers does not turn into a wait of weeks.
+  // two transfers does not turn into a wait of weeks. A next tick of 0 was
+  // never set: on a machine up for more than 24.8 days it would otherwise
+  // read as a wait of the same length.
   const auto wait = static_cast<std::int32_t>(nextTick - CurrentTick());
-  if (wait > 0) {
+  if (nextTick != 0 && wait > 0) {
     ReportStatus(StatusThrottled, std::to_string(wait));
     std::this_thread::sleep_for(std::chrono::milliseconds(wait));
   }
