@@ -1,0 +1,90 @@
+# Receive cases: a file saved where the user says, a save dialog cancelled,
+# an error packet from the device and a device that never answers.
+
+# The block every receive starts with, for the port in GUI_PORT and the
+# shown name given.
+receive_head() {
+  RECEIVE_HEAD=("--- 操作：ファイルの受信 ---"
+    "Tarnwick ソケットを生成しました"
+    "接続先（IPアドレス）：127.0.0.1"
+    "接続先（ポート番号）：$GUI_PORT"
+    "受信中...："
+    "  ホスト上のファイル名：$1")
+}
+RECEIVE_TAIL=("Tarnwick ソケットを破棄しました" "")
+
+# Three whole blocks and a short one: the last block boundary is crossed
+# and the end is found by length.
+case_receive_saved() {
+  start_tftpd
+  head -c $((512 * 3 + 77)) /dev/urandom >"$gui_work/server/config"
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  focus_main
+  key alt+r
+  type_into_file_dialog "$GUI_SAVE_TITLE" "$gui_work/local/saved.bin"
+  receive_head config
+  expect_log "${RECEIVE_HEAD[@]}" \
+    "    →ローカルファイル名：$(win_path "$gui_work/local/saved.bin")" \
+    "受信が無事完了しました" "${RECEIVE_TAIL[@]}"
+  cmp "$gui_work/server/config" "$gui_work/local/saved.bin" || fail "saved file differs from the device's"
+
+  # A second receive of an exact multiple of the block size (the device ends
+  # with an empty block) replaces the saved file and appends a second block
+  # under the first.
+  head -c $((512 * 2)) /dev/urandom >"$gui_work/server/config"
+  focus_main
+  key alt+r
+  type_into_file_dialog "$GUI_SAVE_TITLE" "$gui_work/local/saved.bin"
+  local first=("${RECEIVE_HEAD[@]}" "    →ローカルファイル名：$(win_path "$gui_work/local/saved.bin")"
+    "受信が無事完了しました" "${RECEIVE_TAIL[@]}")
+  expect_log "${first[@]}" "${first[@]}"
+  cmp "$gui_work/server/config" "$gui_work/local/saved.bin" || fail "replaced file differs from the device's"
+}
+
+# Cancelling the save dialog after a good transfer is not an error, and no
+# file is left anywhere we can see.
+case_receive_save_cancelled() {
+  start_tftpd
+  printf 'hostname edge-01\r\n' >"$gui_work/server/config"
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  focus_main
+  key alt+r
+  cancel_file_dialog "$GUI_SAVE_TITLE"
+  receive_head config
+  expect_log "${RECEIVE_HEAD[@]}" "受信がキャンセルされました" "${RECEIVE_TAIL[@]}"
+  [ -z "$(ls -A "$gui_work/local")" ] || fail "a cancelled save left files: $(ls -A "$gui_work/local")"
+  [ "$(ls -A "$gui_work/app")" = "Tarnwick.exe" ] || fail "a cancelled save left files: $(ls -A "$gui_work/app")"
+}
+
+# The device answers with an ERROR packet: its code and text reach the log
+# and no save dialog is shown.
+case_receive_missing_file() {
+  start_tftpd
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  set_edit "$ID_FILE" "no-such-config"
+  focus_main
+  key alt+r
+  receive_head no-such-config
+  expect_log "${RECEIVE_HEAD[@]}" "受信中に何らかのエラーが発生しました" \
+    "ホストから返ってきたエラーコード：1 - File not found" "${RECEIVE_TAIL[@]}"
+  gone "$GUI_SAVE_TITLE" || fail "a failed receive showed the save dialog"
+}
+
+# Nobody answers: after the engine's wait the failure carries code 0 and no
+# text at all after " - ".
+case_receive_silent_device() {
+  start_silent_peer
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  focus_main
+  local started=$SECONDS
+  key alt+r
+  receive_head config
+  expect_log "${RECEIVE_HEAD[@]}" "受信中に何らかのエラーが発生しました" \
+    "ホストから返ってきたエラーコード：0 - " "${RECEIVE_TAIL[@]}"
+  note "silent device took $((SECONDS - started)) s to give up"
+  gone "$GUI_SAVE_TITLE" || fail "a failed receive showed the save dialog"
+}

@@ -1,0 +1,120 @@
+# Send cases: the confirmation declined, the open dialog cancelled, a file
+# that reaches the device whole, and a local file that does not exist.
+
+send_head() {  # send_head <local unix path> <shown name>
+  SEND_HEAD=("--- 操作：ファイルの送信 ---"
+    "Tarnwick ソケットを生成しました"
+    "接続先（IPアドレス）：127.0.0.1"
+    "接続先（ポート番号）：$GUI_PORT"
+    "送信中...："
+    "  ローカルファイル名：$(win_path "$1")"
+    "    →ホスト上のファイル名：$2")
+}
+
+# With the "do not confirm" box clear (the start state) a send asks first;
+# declining writes the header and one line, not even an empty line.
+case_send_confirmation_declined() {
+  start_tftpd
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  focus_main
+  key alt+s
+  wait_visible "$GUI_CONFIRM_TITLE"
+  text_is "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_CANCEL" "キャンセル" || fail "confirmation has no キャンセル button"
+  click_control "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_CANCEL"
+  wait_gone "$GUI_CONFIRM_TITLE"
+  expect_log "--- 操作：ファイルの送信 ---" "送信処理がキャンセルされました"
+  gone "$GUI_OPEN_TITLE" || fail "the open dialog came after a declined confirmation"
+  [ -z "$(ls -A "$gui_work/server")" ] || fail "something reached the device"
+}
+
+# Confirmed, then the open dialog cancelled: three lines, the last empty.
+case_send_open_cancelled() {
+  start_tftpd
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  focus_main
+  key alt+s
+  wait_visible "$GUI_CONFIRM_TITLE"
+  click_control "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_EXECUTE"
+  wait_gone "$GUI_CONFIRM_TITLE"
+  cancel_file_dialog "$GUI_OPEN_TITLE"
+  expect_log "--- 操作：ファイルの送信 ---" "処理がキャンセルされました" ""
+  [ -z "$(ls -A "$gui_work/server")" ] || fail "something reached the device"
+}
+
+# Confirmation switched off, a name typed with blanks around it (sent and
+# shown trimmed), two whole blocks so the device needs the closing empty
+# block. Then an empty file, which is one empty block.
+case_send_succeeds() {
+  start_tftpd
+  head -c $((512 * 2)) /dev/urandom >"$gui_work/local/upload.bin"
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  set_edit "$ID_FILE" "  router-a.cfg "
+  set_check "$ID_NO_CONFIRM" 1
+  focus_main
+  key alt+s
+  type_into_file_dialog "$GUI_OPEN_TITLE" "$gui_work/local/upload.bin"
+  send_head "$gui_work/local/upload.bin" router-a.cfg
+  local first=("${SEND_HEAD[@]}" "送信が無事完了しました" "Tarnwick ソケットを破棄しました" "")
+  expect_log "${first[@]}"
+  gone "$GUI_CONFIRM_TITLE" || fail "confirmation shown although switched off"
+  cmp "$gui_work/local/upload.bin" "$gui_work/server/router-a.cfg" || fail "device got other bytes"
+
+  : >"$gui_work/local/empty.bin"
+  set_edit "$ID_FILE" "empty.cfg"
+  focus_main
+  key alt+s
+  type_into_file_dialog "$GUI_OPEN_TITLE" "$gui_work/local/empty.bin"
+  send_head "$gui_work/local/empty.bin" empty.cfg
+  expect_log "${first[@]}" "${SEND_HEAD[@]}" "送信が無事完了しました" "Tarnwick ソケットを破棄しました" ""
+  [ -f "$gui_work/server/empty.cfg" ] && [ ! -s "$gui_work/server/empty.cfg" ] ||
+    fail "empty file did not arrive as an empty file"
+}
+
+# A name the open dialog accepts but that cannot be loaded: the handler
+# stops after the host-file line, the error reaches the program's error
+# handler (its dialog or its log file shows the message), and the window
+# goes on working.
+error_shown() {
+  local found
+  if found="$(helper find "は開けません")"; then
+    GUI_ERROR_WINDOW="${found%$'\n'}"
+    return 0
+  fi
+  local f
+  for f in "$gui_work"/app/*.log; do
+    [ -f "$f" ] || continue
+    if iconv -f CP932 -t UTF-8 "$f" 2>/dev/null | grep -q "は開けません"; then
+      GUI_ERROR_WINDOW=""
+      return 0
+    fi
+  done
+  return 1
+}
+
+case_send_missing_local_file() {
+  start_tftpd
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  set_check "$ID_NO_CONFIRM" 1
+  focus_main
+  key alt+s
+  type_into_file_dialog "$GUI_OPEN_TITLE" "$gui_work/local/missing.bin"
+  poll "$GUI_WAIT" error_shown || fail "the load error was shown nowhere"
+  if [ -n "$GUI_ERROR_WINDOW" ]; then
+    note "error shown in \"$GUI_ERROR_WINDOW\""
+    helper find "$(win_path "$gui_work/local/missing.bin")" >/dev/null || fail "the error does not name the file"
+    key Escape
+    poll "$GUI_WAIT" gone "$GUI_ERROR_WINDOW" || fail "error window did not close on Escape"
+  fi
+  send_head "$gui_work/local/missing.bin" config
+  expect_log "${SEND_HEAD[@]}"
+  [ -z "$(ls -A "$gui_work/server")" ] || fail "something reached the device"
+  # Still usable: the next operation runs and logs a fresh block.
+  focus_main
+  key alt+s
+  cancel_file_dialog "$GUI_OPEN_TITLE"
+  expect_log "${SEND_HEAD[@]}" "--- 操作：ファイルの送信 ---" "処理がキャンセルされました" ""
+}

@@ -1,0 +1,54 @@
+# Window cases: the start state, the About dialog opened and closed many
+# times, and leaving the program.
+
+case_startup_values() {
+  start_app
+  local expect=("$ID_HOST" "127.0.0.1" "$ID_PORT" "69" "$ID_FILE" "config" "$ID_PASSWORD" ""
+    "$ID_DELIMITER" "/" "$ID_LOG" "")
+  local i
+  for ((i = 0; i < ${#expect[@]}; i += 2)); do
+    text_is "$GUI_MAIN_TITLE" "${expect[i]}" "${expect[i + 1]}" ||
+      fail "control ${expect[i]} reads \"$(helper text "$GUI_MAIN_TITLE" "${expect[i]}")\", not \"${expect[i + 1]}\""
+  done
+  checked_is "$ID_MASK" 1 || fail "password masking is not on at start"
+  checked_is "$ID_NO_CONFIRM" 0 || fail "confirmation is switched off at start"
+  # The password box echoes stars, but the text it hands on is the typed one.
+  set_edit "$ID_PASSWORD" "s3cret"
+}
+
+about_open() { helper count "$GUI_ABOUT_TITLE"; }
+
+# Each click creates a dialog that is released after it closes: after many
+# rounds the process owns as many top-level windows as before the first.
+case_about_repeated() {
+  start_app
+  local before rounds="${TARNWICK_GUI_ABOUT_ROUNDS:-8}" i memo
+  before="$(helper owned "$GUI_MAIN_TITLE")" || fail "cannot count the program's windows"
+  for ((i = 1; i <= rounds; i++)); do
+    focus_main
+    key alt+a
+    wait_visible "$GUI_ABOUT_TITLE"
+    if [ "$i" -eq 1 ]; then
+      memo="$(helper text "$GUI_ABOUT_TITLE" "$ID_ABOUT_MEMO")" || fail "About text unreadable"
+      grep -q '^■Tarnwick について' <<<"$memo" || fail "About text lacks its first section"
+      grep -q '^■改修履歴' <<<"$memo" || fail "About text lacks the release history"
+    fi
+    # Odd rounds close with the button's accelerator, even ones with a
+    # mouse click on the button.
+    if ((i % 2)); then key alt+c; else click_control "$GUI_ABOUT_TITLE" "$ID_ABOUT_CLOSE"; fi
+    wait_gone "$GUI_ABOUT_TITLE"
+  done
+  poll "$GUI_WAIT" owned_is "$before" ||
+    fail "program owns $(helper owned "$GUI_MAIN_TITLE") top-level windows after $rounds rounds, $before before"
+  [ "$(about_open)" = "0" ] || fail "an About window is left behind"
+  expect_log
+}
+owned_is() { [ "$(helper owned "$GUI_MAIN_TITLE")" = "$1" ]; }
+
+# Alt+Q ends the program with status 0 and its window goes with it.
+case_exit_closes() {
+  start_app
+  quit_app
+  [ "$GUI_EXIT" -eq 0 ] || fail "program ended with status $GUI_EXIT"
+  gone "$GUI_MAIN_TITLE" || fail "main window still there after exit"
+}
