@@ -2,10 +2,11 @@
 // TSocksBlockSocket and the address encoding they share with the UDP relay
 // header. The bytes themselves are built and read by SocksCodec; this file
 // adds the conversation over the object's own connection to the proxy.
+#include "net/SocksBlockSocket.h"
+
 #include <string>
 
 #include "net/NetUtil.h"
-#include "net/SocksBlockSocket.h"
 #include "net/SocksCodec.h"
 
 namespace tarnwick {
@@ -60,7 +61,8 @@ bool TSocksBlockSocket::SocksGreet() {
   return true;
 }
 
-bool TSocksBlockSocket::SocksSendRequest(std::uint8_t command, const std::string& host, const std::string& port) {
+bool TSocksBlockSocket::SocksSendRequest(std::uint8_t command, const std::string& host,
+                                         const std::string& port) {
   NegotiationScope negotiating(SocksNegotiating);
   std::string address = SocksEncodeAddress(host, port);
   if (address.empty()) return false;  // a name too long for its length byte

@@ -51,7 +51,8 @@ std::string Socks4AddressPart(const std::string& host, std::uint16_t port, const
   return out;
 }
 
-bool Socks5AddressPart(const std::string& host, const std::uint8_t* ipv6, std::uint16_t port, std::string& out) {
+bool Socks5AddressPart(const std::string& host, const std::uint8_t* ipv6, std::uint16_t port,
+                       std::string& out) {
   out.clear();
   if (IsIPv4Literal(host)) {
     out += '\x01';

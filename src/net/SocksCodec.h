@@ -37,13 +37,14 @@ std::string Socks4AddressPart(const std::string& host, std::uint16_t port, const
 // bytes for an IPv4 literal, 04 + the 16 bytes given for an IPv6 literal
 // (ipv6 non-null), otherwise 03 + length byte + name; then the port.
 // False (nothing written) for a name longer than 255 bytes.
-bool Socks5AddressPart(const std::string& host, const std::uint8_t* ipv6, std::uint16_t port, std::string& out);
+bool Socks5AddressPart(const std::string& host, const std::uint8_t* ipv6, std::uint16_t port,
+                       std::string& out);
 
 // What a SOCKS reply (or a relay datagram) says about an address.
 struct SocksAddressFields {
   enum Kind { None, IPv4, Name, IPv6 };
   Kind kind = None;
-  std::string host;                  // dotted text (IPv4) or the name
+  std::string host;                     // dotted text (IPv4) or the name
   std::array<std::uint8_t, 16> ipv6{};  // the address bytes (IPv6)
   bool hasPort = false;
   std::uint16_t port = 0;

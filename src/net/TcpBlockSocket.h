@@ -17,8 +17,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   TTCPBlockSocket() = default;
   ~TTCPBlockSocket() override;
 
-  bool TlsOn = false;       // a TLS context and session exist
-  bool TlsBypass = false;   // send and receive skip TLS even when on
+  bool TlsOn = false;      // a TLS context and session exist
+  bool TlsBypass = false;  // send and receive skip TLS even when on
   void* TlsSession = nullptr;
   void* TlsContext = nullptr;
   std::string TlsKeyPassword;
@@ -34,9 +34,9 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // it, and the context cannot be created (10043) rather than quietly
   // running another version.
   std::uint8_t TlsMethod = 3;
-  std::string TunnelHost;   // HTTP proxy; empty = no tunnel
+  std::string TunnelHost;  // HTTP proxy; empty = no tunnel
   std::string TunnelPort;
-  bool TunnelUp = false;    // the last CONNECT got a 2xx status
+  bool TunnelUp = false;  // the last CONNECT got a 2xx status
   std::string TunnelPeerHost;
   std::string TunnelPeerPort;
   std::string TunnelLogin;  // non-empty adds Basic authorisation

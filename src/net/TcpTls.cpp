@@ -69,8 +69,10 @@ void TTCPBlockSocket::RecordTlsError() {
   TlsErrorCode = static_cast<std::uint32_t>(code);
   if (code == 0) return;
   char text[256] = {0};
-  if (t.ERR_error_string_n) t.ERR_error_string_n(code, text, sizeof(text));
-  else t.ERR_error_string(code, text);
+  if (t.ERR_error_string_n)
+    t.ERR_error_string_n(code, text, sizeof(text));
+  else
+    t.ERR_error_string(code, text);
   text[sizeof(text) - 1] = '\0';
   TlsErrorText = text;
 }

@@ -64,15 +64,16 @@ bool FillTable(void* ssl, void* crypto, TlsFunctionTable& t) {
   Bind(crypto, "EVP_cleanup", t.EVP_cleanup);
   Bind(crypto, "CRYPTO_cleanup_all_ex_data", t.CRYPTO_cleanup_all_ex_data);
   Bind(crypto, "ERR_remove_state", t.ERR_remove_state);
-  const bool anyMethod = t.TLS_client_method || t.SSLv23_method || t.SSLv2_method || t.SSLv3_method ||
-                         t.TLSv1_method;
+  const bool anyMethod =
+      t.TLS_client_method || t.SSLv23_method || t.SSLv2_method || t.SSLv3_method || t.TLSv1_method;
   const bool errors = t.ERR_get_error && t.ERR_clear_error && (t.ERR_error_string_n || t.ERR_error_string);
   const bool startup = t.SSL_library_init || t.OPENSSL_init_ssl;
   return anyMethod && errors && startup && t.SSL_CTX_new && t.SSL_CTX_free && t.SSL_CTX_set_cipher_list &&
-         t.SSL_CTX_set_verify && t.SSL_CTX_set_default_passwd_cb && t.SSL_CTX_set_default_passwd_cb_userdata &&
-         t.SSL_CTX_use_certificate_chain_file && t.SSL_CTX_use_PrivateKey_file &&
-         t.SSL_CTX_load_verify_locations && t.SSL_new && t.SSL_free && t.SSL_set_fd && t.SSL_connect &&
-         t.SSL_shutdown && t.SSL_read && t.SSL_write && t.SSL_get_error && t.SSL_pending;
+         t.SSL_CTX_set_verify && t.SSL_CTX_set_default_passwd_cb &&
+         t.SSL_CTX_set_default_passwd_cb_userdata && t.SSL_CTX_use_certificate_chain_file &&
+         t.SSL_CTX_use_PrivateKey_file && t.SSL_CTX_load_verify_locations && t.SSL_new && t.SSL_free &&
+         t.SSL_set_fd && t.SSL_connect && t.SSL_shutdown && t.SSL_read && t.SSL_write && t.SSL_get_error &&
+         t.SSL_pending;
 }
 
 void StartLibrary(const TlsFunctionTable& t) {

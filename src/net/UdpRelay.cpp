@@ -50,8 +50,7 @@ int TUDPBlockSocket::SendRelayed(const void* buffer, int length) {
   SetPeer(SocksPeerHost, SocksPeerPort);
   std::string datagram = RelayHeaderHead() + address;
   if (length > 0) datagram.append(static_cast<const char*>(buffer), static_cast<std::size_t>(length));
-  const int result =
-      TDgramBlockSocket::SendDataTo(datagram.data(), static_cast<int>(datagram.size()));
+  const int result = TDgramBlockSocket::SendDataTo(datagram.data(), static_cast<int>(datagram.size()));
   SetPeer(destinationHost, destinationPort);
   return result;
 }

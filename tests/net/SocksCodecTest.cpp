@@ -28,7 +28,8 @@ TEST(SocksCodec, GreetingAndUserPassword) {
   } rows[] = {{255, 0, true}, {0, 255, true}, {256, 1, false}, {1, 256, false}, {255, 255, true}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.login) + "/" + std::to_string(row.password));
-    EXPECT_EQ(Socks5UserPasswordRequest(std::string(row.login, 'u'), std::string(row.password, 'p'), out), row.ok);
+    EXPECT_EQ(Socks5UserPasswordRequest(std::string(row.login, 'u'), std::string(row.password, 'p'), out),
+              row.ok);
     if (row.ok) {
       EXPECT_EQ(out.size(), 3 + row.login + row.password);
       EXPECT_EQ(static_cast<std::uint8_t>(out[1]), row.login);
@@ -136,7 +137,8 @@ TEST(SocksCodec, Socks5ReplyUnknownTypeAndLyingLength) {
 TEST(SocksCodec, RelayDataOffsets) {
   struct Row {
     std::size_t next, received, offset;
-  } rows[] = {{0, 3, 0}, {0, 0, 0}, {1, 5, 0}, {5, 20, 4}, {11, 20, 10}, {11, 10, 10}, {13, 12, 12}, {40, 3, 3}};
+  } rows[] = {{0, 3, 0},    {0, 0, 0},    {1, 5, 0},    {5, 20, 4},
+              {11, 20, 10}, {11, 10, 10}, {13, 12, 12}, {40, 3, 3}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.next) + "/" + std::to_string(row.received));
     EXPECT_EQ(RelayDataOffset(row.next, row.received), row.offset);

@@ -103,8 +103,8 @@ class ScriptedProxy {
     for (;;) {
       if (step.readLength > 0 && got.size() >= step.readLength) break;
       if (!step.readUntil.empty() && got.find(step.readUntil) != std::string::npos) break;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || !WaitReadableRaw(peer_, static_cast<int>(left.count()))) break;
       // One byte at a time: never take bytes that belong to the next step.
       char c;

@@ -53,8 +53,8 @@ TEST_F(SocksClient, Socks5NameReplyOfFiveCharacters) {
 }
 
 TEST_F(SocksClient, Socks5LocalResolveSendsAddress) {
-  ScriptedProxy proxy({{3, "", kChooseNoAuth},
-                       {10, "", Socks5Reply(0, Bytes({1, 127, 0, 0, 1, 0x9C, 0x40}))}});
+  ScriptedProxy proxy(
+      {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(0, Bytes({1, 127, 0, 0, 1, 0x9C, 0x40}))}});
   UseProxy(proxy);
   client.SetAddressFamily(FamilyIPv4);
   client.SocksRemoteResolve = false;
@@ -133,11 +133,26 @@ TEST_F(SocksClient, RefusedAndMalformedReplies) {
       {"wrong greeting version", {{3, "", Bytes({4, 0})}}, 10091, 0},
       {"no acceptable method", {{3, "", Bytes({5, 0xFF})}}, 10091, 0},
       {"greeting cut short", {{3, "", Bytes({5}), true}}, 10054, 0},
-      {"refused with code 5", {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(5, Bytes({1, 0, 0, 0, 0, 0, 0}))}}, 10091, 5},
-      {"unknown address type", {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(0, Bytes({9, 0, 0, 0, 0, 0, 0}))}}, 10091, -1},
-      {"wrong reply version", {{3, "", kChooseNoAuth}, {10, "", Bytes({4, 0, 0, 1, 0, 0, 0, 0, 0, 0})}}, 10091, -1},
-      {"name longer than the data", {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(0, Bytes({3, 40}) + "abc"), true}}, 10054, -1},
-      {"short IPv6 reply", {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(0, Bytes({4, 1, 2, 3, 4, 5, 6, 7, 8})), true}}, 10054, -1},
+      {"refused with code 5",
+       {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(5, Bytes({1, 0, 0, 0, 0, 0, 0}))}},
+       10091,
+       5},
+      {"unknown address type",
+       {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(0, Bytes({9, 0, 0, 0, 0, 0, 0}))}},
+       10091,
+       -1},
+      {"wrong reply version",
+       {{3, "", kChooseNoAuth}, {10, "", Bytes({4, 0, 0, 1, 0, 0, 0, 0, 0, 0})}},
+       10091,
+       -1},
+      {"name longer than the data",
+       {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(0, Bytes({3, 40}) + "abc"), true}},
+       10054,
+       -1},
+      {"short IPv6 reply",
+       {{3, "", kChooseNoAuth}, {10, "", Socks5Reply(0, Bytes({4, 1, 2, 3, 4, 5, 6, 7, 8})), true}},
+       10054,
+       -1},
       {"closed before reply", {{3, "", kChooseNoAuth}, {10, "", "", true}}, 10054, -1},
   };
   for (Row& row : rows) {

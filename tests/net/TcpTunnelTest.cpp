@@ -24,10 +24,10 @@ TEST(TcpTunnel, StatusLines) {
       {"HTTP/1.1 200 OK\r\nProxy-agent: scripted\r\n\r\n", true, 0},
       {"HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", false, 10091},
       {"HTTP/1.0 502 Bad Gateway\r\n\r\n", false, 10091},
-      {"HTTP/1.1 2x\r\n\r\n", true, 0},           // 12 bytes with its CR: long enough
-      {"HTTP/1.1 2\r\n\r\n", false, 10091},       // 11 bytes: too short to count
+      {"HTTP/1.1 2x\r\n\r\n", true, 0},      // 12 bytes with its CR: long enough
+      {"HTTP/1.1 2\r\n\r\n", false, 10091},  // 11 bytes: too short to count
       {"Status 200 but not HTTP\r\n\r\n", false, 10091},
-      {"HTTP/1.0 200 OK\n\n", true, 0},            // bare LF line ends
+      {"HTTP/1.0 200 OK\n\n", true, 0},  // bare LF line ends
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.answer);

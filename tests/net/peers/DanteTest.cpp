@@ -2,7 +2,6 @@
 // connect in both protocol versions, user/password authentication accepted
 // and refused, and UDP datagrams relayed both ways through an association.
 #include <gtest/gtest.h>
-
 #include <pwd.h>
 
 #include <memory>
@@ -27,7 +26,8 @@ class Dante : public ::testing::Test {
     scratch->File("danted.log");
     for (int attempt = 0; attempt < 3 && !server; ++attempt) {
       port = test::FreeTcpPort();
-      const std::string config = scratch->Write("danted.conf", test::PeerConfig("danted.conf.in", port, scratch->Path()));
+      const std::string config =
+          scratch->Write("danted.conf", test::PeerConfig("danted.conf.in", port, scratch->Path()));
       server = new test::PeerProcess({program, "-f", config, "-p", scratch->File("danted.pid"), "-N", "1"},
                                      scratch->File("danted.out"));
       if (!server->WaitAccepting(port, 5000)) {

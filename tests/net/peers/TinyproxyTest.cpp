@@ -37,7 +37,8 @@ class Tinyproxy : public ::testing::Test {
   }
   void SetUp() override {
     if (test::FindProgram("tinyproxy").empty()) GTEST_SKIP() << "tinyproxy is not installed";
-    ASSERT_NE(server, nullptr) << "tinyproxy did not start: " << test::ReadFile(scratch->Path() + "/tinyproxy.out");
+    ASSERT_NE(server, nullptr) << "tinyproxy did not start: "
+                               << test::ReadFile(scratch->Path() + "/tinyproxy.out");
   }
   static test::ScratchDirectory* scratch;
   static test::PeerProcess* server;

@@ -24,23 +24,25 @@ class TlsServer : public ::testing::Test {
     cert = scratch->File("cert.pem");
     key = scratch->File("key.pem");
     lockedKey = scratch->File("locked-key.pem");
-    test::PeerProcess make({openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                            "-nodes", "-keyout", key, "-out", cert, "-subj", "/CN=localhost", "-days", "2"},
-                           scratch->File("req.out"));
+    test::PeerProcess make(
+        {openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", key, "-out", cert, "-subj", "/CN=localhost", "-days", "2"},
+        scratch->File("req.out"));
     WaitExit(make);
-    test::PeerProcess lock({openssl, "pkey", "-in", key, "-out", lockedKey, "-aes128", "-passout", "pass:k3y"},
-                           scratch->File("pkey.out"));
+    test::PeerProcess lock(
+        {openssl, "pkey", "-in", key, "-out", lockedKey, "-aes128", "-passout", "pass:k3y"},
+        scratch->File("pkey.out"));
     WaitExit(lock);
     otherKey = scratch->File("other-key.pem");
-    test::PeerProcess other({openssl, "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                             "-out", otherKey},
+    test::PeerProcess other({openssl, "genpkey", "-algorithm", "EC", "-pkeyopt",
+                             "ec_paramgen_curve:prime256v1", "-out", otherKey},
                             scratch->File("genpkey.out"));
     WaitExit(other);
     scratch->File("server.out");
     for (int attempt = 0; attempt < 3 && !server; ++attempt) {
       port = test::FreeTcpPort();
-      server = new test::PeerProcess({openssl, "s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
-                                      cert, "-key", key, "-rev"},
+      server = new test::PeerProcess({openssl, "s_server", "-accept", "127.0.0.1:" + std::to_string(port),
+                                      "-cert", cert, "-key", key, "-rev"},
                                      scratch->Path() + "/server.out");
       if (!server->WaitAccepting(port, 5000)) {
         delete server;
@@ -55,11 +57,13 @@ class TlsServer : public ::testing::Test {
     scratch = nullptr;
   }
   static void WaitExit(test::PeerProcess& process) {
-    for (int i = 0; i < 200 && process.Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    for (int i = 0; i < 200 && process.Running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   void SetUp() override {
     if (openssl.empty()) GTEST_SKIP() << "the openssl program is not installed";
-    ASSERT_NE(server, nullptr) << "s_server did not start: " << test::ReadFile(scratch->Path() + "/server.out");
+    ASSERT_NE(server, nullptr) << "s_server did not start: "
+                               << test::ReadFile(scratch->Path() + "/server.out");
     if (!LoadTlsLibrary()) GTEST_SKIP() << "no TLS library to load";
   }
   void Connect(TTCPBlockSocket& client) {
