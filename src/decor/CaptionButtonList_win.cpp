@@ -27,8 +27,8 @@ HWND tooltip = nullptr;
 HWND CreateTooltip() {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
   ::InitCommonControlsEx(&icc);
-  return ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0,
-                           0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  return ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                           0, 0, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
 }
 
 }  // namespace

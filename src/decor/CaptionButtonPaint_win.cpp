@@ -3,7 +3,6 @@
 // shows a half-drawn button. Plain pens and system colours only; the
 // button keeps its classic look on any title bar.
 #include "decor/CaptionButton.h"
-
 #include "decor/GlyphImage.h"
 #include "ui/ScopeGuard.h"
 
@@ -24,8 +23,10 @@ GlyphPixels ReadPixels(HDC dc, HBITMAP bitmap) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
-  std::vector<std::uint32_t> raw(static_cast<std::size_t>(bm.bmWidth) * static_cast<std::size_t>(bm.bmHeight));
-  if (::GetDIBits(dc, bitmap, 0, static_cast<UINT>(bm.bmHeight), raw.data(), &bi, DIB_RGB_COLORS) == 0) return px;
+  std::vector<std::uint32_t> raw(static_cast<std::size_t>(bm.bmWidth) *
+                                 static_cast<std::size_t>(bm.bmHeight));
+  if (::GetDIBits(dc, bitmap, 0, static_cast<UINT>(bm.bmHeight), raw.data(), &bi, DIB_RGB_COLORS) == 0)
+    return px;
   px.width = bm.bmWidth;
   px.height = bm.bmHeight;
   px.pixels.reserve(raw.size());

@@ -1,11 +1,9 @@
 // The published settings object of a caption button: each property reads
 // and writes the button and keeps layout, tooltip and menu in step.
 #include "decor/CaptionButton.h"
-
 #include "decor/CaptionButtonList_win.h"
 
 namespace tarnwick {
-
 
 int TACaptionButton::GetBtnOrder() const {
   const TacRealButtonsList* list = caption_registry::ListHolding(&button_);

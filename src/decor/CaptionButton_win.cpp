@@ -1,8 +1,11 @@
-#include "decor/CaptionButton.h"
-
-#include <windowsx.h>
+// clang-format off
+// windows.h first: the other system headers build on it.
+#include <windows.h>
 #include <commctrl.h>
+#include <windowsx.h>
+// clang-format on
 
+#include "decor/CaptionButton.h"
 #include "decor/CaptionButtonList_win.h"
 
 namespace tarnwick {
@@ -108,7 +111,8 @@ void TCustomCaptionButton::Relayout(bool refresh) {
   m.cxSmSize = ::GetSystemMetrics(SM_CXSMSIZE);
   const int w = CaptionButtonWidth(m, static_cast<std::uint32_t>(GetFormExStyle()));
   std::vector<LayoutSlot> slots;
-  for (TCustomCaptionButton* b : list.buttons) slots.push_back({b->FVisible, b->FSeparatorWidth, b->FRightOffset});
+  for (TCustomCaptionButton* b : list.buttons)
+    slots.push_back({b->FVisible, b->FSeparatorWidth, b->FRightOffset});
   AssignRightOffsets(slots, w);
   for (std::size_t i = 0; i < slots.size(); ++i) list.buttons[i]->FRightOffset = slots[i].rightOffset;
   if (refresh) RefreshFrame();

@@ -12,11 +12,11 @@ namespace tarnwick {
 
 // Style bits the placement depends on (values of the Win32 constants).
 namespace caption_style {
-constexpr std::uint32_t kCaption = 0x00C00000;      // WS_CAPTION (border + title)
-constexpr std::uint32_t kSysMenu = 0x00080000;      // WS_SYSMENU
-constexpr std::uint32_t kThickFrame = 0x00040000;   // WS_THICKFRAME
-constexpr std::uint32_t kMinimizeBox = 0x00020000;  // WS_MINIMIZEBOX
-constexpr std::uint32_t kMaximizeBox = 0x00010000;  // WS_MAXIMIZEBOX
+constexpr std::uint32_t kCaption = 0x00C00000;        // WS_CAPTION (border + title)
+constexpr std::uint32_t kSysMenu = 0x00080000;        // WS_SYSMENU
+constexpr std::uint32_t kThickFrame = 0x00040000;     // WS_THICKFRAME
+constexpr std::uint32_t kMinimizeBox = 0x00020000;    // WS_MINIMIZEBOX
+constexpr std::uint32_t kMaximizeBox = 0x00010000;    // WS_MAXIMIZEBOX
 constexpr std::uint32_t kExToolWindow = 0x00000080;   // WS_EX_TOOLWINDOW
 constexpr std::uint32_t kExContextHelp = 0x00000400;  // WS_EX_CONTEXTHELP
 }  // namespace caption_style

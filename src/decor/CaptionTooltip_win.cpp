@@ -1,14 +1,16 @@
 // The tooltip tool of a caption button in the one tooltip window of the
 // process: added when the button is ready, its area following the button's
 // last painted place.
-#include "decor/CaptionButton.h"
-
+// clang-format off
+// windows.h first: the other system headers build on it.
+#include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
+#include "decor/CaptionButton.h"
 #include "decor/CaptionButtonList_win.h"
 
 namespace tarnwick {
-
 
 HWND TCustomCaptionButton::TooltipWindow() noexcept { return caption_registry::Tooltip(); }
 
@@ -42,7 +44,7 @@ void TCustomCaptionButton::AddTool() {
 
 int TCustomCaptionButton::CaptionBand() {
   return ::GetSystemMetrics(IsToolWindow(static_cast<std::uint32_t>(GetFormExStyle())) ? SM_CYSMCAPTION
-                                                                                        : SM_CYCAPTION);
+                                                                                       : SM_CYCAPTION);
 }
 
 void TCustomCaptionButton::UpdateTool() {

@@ -24,7 +24,8 @@ constexpr std::array<WNDPROC, sizeof...(N)> MakeTable(std::integer_sequence<int,
   return {{&Entry<N>...}};
 }
 
-const std::array<WNDPROC, kEntryPointCount> entries = MakeTable(std::make_integer_sequence<int, kEntryPointCount>{});
+const std::array<WNDPROC, kEntryPointCount> entries =
+    MakeTable(std::make_integer_sequence<int, kEntryPointCount>{});
 
 }  // namespace
 

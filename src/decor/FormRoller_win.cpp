@@ -1,7 +1,6 @@
-#include "decor/FormRoller.h"
-
 #include "decor/DecorResources_win.h"
 #include "decor/FormAccess_win.h"
+#include "decor/FormRoller.h"
 #include "ui/Application.h"
 #include "ui/Form.h"
 #include "ui/ScopeGuard.h"

@@ -1,6 +1,5 @@
-#include "decor/FormTopmost.h"
-
 #include "decor/DecorResources_win.h"
+#include "decor/FormTopmost.h"
 
 namespace tarnwick {
 

@@ -7,9 +7,12 @@
 // of the shell.
 #pragma once
 
+// clang-format off
+// windows.h first: the other system headers build on it.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+// clang-format on
 
 #include <cstdint>
 #include <functional>
@@ -32,7 +35,8 @@ struct TWin2kInfoBalloon {
 };
 
 using TMouseMoveEvent = std::function<void(TObject* sender, unsigned shift, int x, int y)>;
-using TMouseEvent = std::function<void(TObject* sender, TrayMouseButton button, unsigned shift, int x, int y)>;
+using TMouseEvent =
+    std::function<void(TObject* sender, TrayMouseButton button, unsigned shift, int x, int y)>;
 
 class TFormTrayIcon : public TCustomCaptionButton {
  public:

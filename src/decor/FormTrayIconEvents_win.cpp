@@ -1,12 +1,10 @@
 // What reaches a tray icon's utility window: the shell's mouse callbacks,
 // the animation timer, the end of the session and a restarted shell.
-#include "decor/FormTrayIcon.h"
-
 #include "decor/FormAccess_win.h"
+#include "decor/FormTrayIcon.h"
 #include "ui/Application.h"
 
 namespace tarnwick {
-
 
 void TFormTrayIcon::UtilityWndProc(THookMessage& msg) {
   TCustomCaptionButton::UtilityWndProc(msg);

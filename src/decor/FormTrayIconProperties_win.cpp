@@ -1,12 +1,10 @@
 // Property writes of the tray icon: icon state, pictures, animation and
 // the popup-menu items it takes over.
-#include "decor/FormTrayIcon.h"
-
 #include "base/Exception.h"
 #include "decor/FormAccess_win.h"
+#include "decor/FormTrayIcon.h"
 
 namespace tarnwick {
-
 
 void TFormTrayIcon::SetVisible(bool value) {
   if (IsLoading() && (options_ & kTrayHideOnRestore) != 0) return;

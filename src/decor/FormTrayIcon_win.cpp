@@ -1,7 +1,6 @@
-#include "decor/FormTrayIcon.h"
-
 #include "decor/DecorResources_win.h"
 #include "decor/FormAccess_win.h"
+#include "decor/FormTrayIcon.h"
 #include "ui/Application.h"
 
 namespace tarnwick {

@@ -2,7 +2,8 @@
 
 namespace tarnwick {
 
-GlyphPixels ComposeGlyph(const GlyphPixels& source, bool enabled, bool transparent, const GlyphColours& colours) {
+GlyphPixels ComposeGlyph(const GlyphPixels& source, bool enabled, bool transparent,
+                         const GlyphColours& colours) {
   GlyphPixels out = source;
   if (source.empty()) return out;
   if (enabled) {

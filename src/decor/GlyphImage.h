@@ -31,6 +31,7 @@ struct GlyphColours {
 // Enabled: with `transparent`, the top-left pixel's colour becomes the face.
 // Disabled: only exactly black pixels survive, drawn engraved (highlight one
 // pixel down and right, shadow on top); everything else is face.
-GlyphPixels ComposeGlyph(const GlyphPixels& source, bool enabled, bool transparent, const GlyphColours& colours);
+GlyphPixels ComposeGlyph(const GlyphPixels& source, bool enabled, bool transparent,
+                         const GlyphColours& colours);
 
 }  // namespace tarnwick

@@ -1,8 +1,7 @@
-#include "decor/MainWindowDecorations.h"
-
 #include "decor/FormRoller.h"
 #include "decor/FormTopmost.h"
 #include "decor/FormTrayIcon.h"
+#include "decor/MainWindowDecorations.h"
 
 namespace tarnwick {
 namespace {

@@ -65,7 +65,8 @@ void TSystemMenu::Apply() {
     }
     ::InsertMenuItemW(menu, static_cast<UINT>(step.position), TRUE, &mii);
   }
-  ::EnableMenuItem(menu, static_cast<UINT>(id), MF_BYCOMMAND | (button_.CaptionButton().GetEnabled() ? MF_ENABLED : MF_GRAYED));
+  ::EnableMenuItem(menu, static_cast<UINT>(id),
+                   MF_BYCOMMAND | (button_.CaptionButton().GetEnabled() ? MF_ENABLED : MF_GRAYED));
   FInserted = true;
   SetChecked(button_.Down());
 }

@@ -1,5 +1,4 @@
 #include "decor/TrayPopupMenu.h"
-
 #include "ui/Handle.h"
 
 namespace tarnwick {

@@ -34,7 +34,7 @@ enum class TrayMouseButton { Left, Right, Middle };
 enum class TrayMouseEvent { None, Move, Down, Up };
 
 struct TrayState {
-  bool leftDown = false;      // the left button went down on the icon
+  bool leftDown = false;  // the left button went down on the icon
   bool formVisible = true;
   std::uint8_t options = kTrayDblClickRestore | kTrayShowAtDesignTime;
   bool popupMenuSet = false;  // a popup menu is assigned and auto-pops

@@ -1,8 +1,7 @@
-#include "decor/cbClasses.h"
-
 #include <algorithm>
 
 #include "decor/FormAccess_win.h"
+#include "decor/cbClasses.h"
 #include "ui/Application.h"
 
 namespace tarnwick {
@@ -152,7 +151,8 @@ LRESULT TcbFormHookComponent::EntryDispatch(HWND, UINT message, WPARAM wParam, L
     } else if (message == WM_FORMHOOK_TOPMOST) {
       // Keeps every hooking component of the form in step with a change
       // announced by someone else.
-      if (std::find(announcingTopmost.begin(), announcingTopmost.end(), FHookedWnd) == announcingTopmost.end())
+      if (std::find(announcingTopmost.begin(), announcingTopmost.end(), FHookedWnd) ==
+          announcingTopmost.end())
         SetTopmost(wParam != 0);
     }
     BeforeHookedMessage(msg, handled);

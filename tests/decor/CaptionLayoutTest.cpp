@@ -1,8 +1,8 @@
-#include "decor/CaptionLayout.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "decor/CaptionLayout.h"
 
 namespace tarnwick {
 namespace {
@@ -29,10 +29,10 @@ TEST(CaptionOrder, MoveTargetIsClampedIntoTheList) {
   struct Row {
     int current, requested, count, expected;
   } rows[] = {
-      {0, 5, 2, 1},    // past the end: last index
-      {1, -3, 2, 0},   // negative: first index
-      {0, 1, 2, 1},    {1, 1, 2, -1},  // already there
-      {0, 0, 1, -1},   {-1, 0, 3, -1},  // not in a list
+      {0, 5, 2, 1},                       // past the end: last index
+      {1, -3, 2, 0},                      // negative: first index
+      {0, 1, 2, 1},      {1, 1, 2, -1},   // already there
+      {0, 0, 1, -1},     {-1, 0, 3, -1},  // not in a list
       {2, 32767, 3, -1}, {2, 0, 3, 0},
   };
   for (const Row& r : rows) {
@@ -90,7 +90,7 @@ TEST(CaptionPlacement, OverlappedWindowSubtractsThreeStandardButtons) {
   WindowShape shape{618, kOverlapped, 0, false};
   const ButtonPlacement p = PlaceButton(ClassicMetrics(), shape, 18);
   ASSERT_TRUE(p.paintable);
-  const int w = 618 - 3 * 18;                          // min, max, close
+  const int w = 618 - 3 * 18;                         // min, max, close
   EXPECT_EQ(p.rectLeft, w - 18 - (4 - 2) - (4 + 2));  // thick frame
   EXPECT_EQ(p.rectTop, 6);
   EXPECT_EQ(p.rectRight, p.rectLeft + 13 + 3);
@@ -111,8 +111,8 @@ TEST(CaptionPlacement, StandardButtonsAndFramesFollowStyle) {
   } rows[] = {
       {"sysmenu only, dialog frame", kCaption | kSysMenu, 0, false, 300 - 18, 3, 3},
       {"help + close", kCaption | kSysMenu, kExContextHelp, false, 300 - 36, 3, 3},
-      {"help ignored with minimise box", kCaption | kSysMenu | kMinimizeBox, kExContextHelp, false,
-       300 - 54, 3, 3},
+      {"help ignored with minimise box", kCaption | kSysMenu | kMinimizeBox, kExContextHelp, false, 300 - 54,
+       3, 3},
       {"no close button", kCaption | kThickFrame, 0, false, 300, 4, 4},
       {"iconic uses dialog frame", kOverlapped, 0, true, 300 - 54, 3, 3},
   };
@@ -181,8 +181,15 @@ namespace {
 TEST(CaptionCursor, StockIdsMapToSystemCursors) {
   struct Row {
     int id, resource;
-  } rows[] = {{0, 32512}, {-2, 32512}, {-4, 32513}, {-11, 32514}, {-21, 32649}, {-22, 32646},
-              {-1, 32512} /*none: arrow*/, {5, 32512}, {-23, 32512}};
+  } rows[] = {{0, 32512},
+              {-2, 32512},
+              {-4, 32513},
+              {-11, 32514},
+              {-21, 32649},
+              {-22, 32646},
+              {-1, 32512} /*none: arrow*/,
+              {5, 32512},
+              {-23, 32512}};
   for (const Row& r : rows) EXPECT_EQ(StockCursorResource(r.id), r.resource) << r.id;
 }
 

@@ -1,6 +1,6 @@
-#include "decor/GlyphImage.h"
-
 #include <gtest/gtest.h>
+
+#include "decor/GlyphImage.h"
 
 namespace tarnwick {
 namespace {
@@ -30,9 +30,10 @@ TEST(GlyphImage, OpaqueGlyphIsCopiedUnchanged) {
 
 TEST(GlyphImage, DisabledKeepsOnlyExactBlackEngraved) {
   // K at (0,0) and (1,1); D (not exactly black) at (2,0).
-  const GlyphPixels src = Make(3, 3, {K, M, D,  //
-                                      M, K, M,  //
-                                      M, M, W});
+  const GlyphPixels src = Make(3, 3,
+                               {K, M, D,  //
+                                M, K, M,  //
+                                M, M, W});
   const GlyphPixels out = ComposeGlyph(src, false, true, kColours);
   const std::uint32_t F = kColours.face, H = kColours.highlight, S = kColours.shadow;
   // (1,1) is highlighted by (0,0) but shadowed by its own black pixel;
@@ -45,7 +46,8 @@ TEST(GlyphImage, DisabledKeepsOnlyExactBlackEngraved) {
 TEST(GlyphImage, DisabledBlackOnTheEdgeDoesNotWriteOutside) {
   const GlyphPixels src = Make(2, 2, {M, M, M, K});
   const GlyphPixels out = ComposeGlyph(src, false, true, kColours);
-  EXPECT_EQ(out.pixels, (std::vector<std::uint32_t>{kColours.face, kColours.face, kColours.face, kColours.shadow}));
+  EXPECT_EQ(out.pixels,
+            (std::vector<std::uint32_t>{kColours.face, kColours.face, kColours.face, kColours.shadow}));
   EXPECT_TRUE(ComposeGlyph(GlyphPixels{}, false, true, kColours).pixels.empty());
 }
 

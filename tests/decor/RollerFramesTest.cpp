@@ -1,14 +1,13 @@
-#include "decor/RollerFrames.h"
-
 #include <gtest/gtest.h>
+
+#include "decor/RollerFrames.h"
 
 namespace tarnwick {
 namespace {
 
 TEST(RollerFrames, MainWindowRollsUpInElevenFrames) {
   EXPECT_EQ(RollerStep(311, 8), 34);
-  EXPECT_EQ(RollUpFrames(311, 0, 8),
-            (std::vector<int>{311, 277, 243, 209, 175, 141, 107, 73, 39, 5, 0}));
+  EXPECT_EQ(RollUpFrames(311, 0, 8), (std::vector<int>{311, 277, 243, 209, 175, 141, 107, 73, 39, 5, 0}));
 }
 
 TEST(RollerFrames, MainWindowRollsDownToTheExactHeight) {
@@ -24,8 +23,8 @@ TEST(RollerFrames, MainWindowRollsDownToTheExactHeight) {
 TEST(RollerFrames, DivisorAndMinimumStepOverTheSpeedRange) {
   struct Row {
     int speed, divisor, height, step;
-  } rows[] = {{0, 33, 311, 9}, {8, 9, 311, 34}, {10, 3, 4, 2}, {10, 3, 7, 2}, {10, 3, 9, 3},
-              {0, 33, 0, 2},   {-5, 33, 66, 2}, {99, 3, 30, 10}};
+  } rows[] = {{0, 33, 311, 9}, {8, 9, 311, 34}, {10, 3, 4, 2},   {10, 3, 7, 2},
+              {10, 3, 9, 3},   {0, 33, 0, 2},   {-5, 33, 66, 2}, {99, 3, 30, 10}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.speed);
     EXPECT_EQ(RollerDivisor(r.speed), r.divisor);

@@ -1,9 +1,9 @@
-#include "decor/SystemMenuPlan.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "decor/SystemMenuPlan.h"
 
 namespace tarnwick {
 namespace {
@@ -11,8 +11,11 @@ namespace {
 // Replays the steps on a list of names, as InsertMenuItem by position does.
 std::vector<std::string> Replay(std::vector<std::string> menu, const std::vector<MenuInsertStep>& steps) {
   for (const MenuInsertStep& s : steps) {
-    const char* name = s.kind == MenuEntryKind::Item ? "item" : s.kind == MenuEntryKind::SeparatorBefore ? "-before" : "-after";
-    const auto at = static_cast<std::size_t>(s.position) > menu.size() ? menu.end() : menu.begin() + s.position;
+    const char* name = s.kind == MenuEntryKind::Item              ? "item"
+                       : s.kind == MenuEntryKind::SeparatorBefore ? "-before"
+                                                                  : "-after";
+    const auto at =
+        static_cast<std::size_t>(s.position) > menu.size() ? menu.end() : menu.begin() + s.position;
     menu.insert(at, name);
   }
   return menu;

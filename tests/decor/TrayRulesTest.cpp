@@ -1,12 +1,12 @@
-#include "decor/TrayRules.h"
-
 #include <gtest/gtest.h>
+
+#include "decor/TrayRules.h"
 
 namespace tarnwick {
 namespace {
 
-constexpr unsigned kMove = 512, kLDown = 513, kLUp = 514, kLDbl = 515, kRDown = 516, kRUp = 517,
-                   kMDown = 519, kMUp = 520;
+constexpr unsigned kMove = 512, kLDown = 513, kLUp = 514, kLDbl = 515, kRDown = 516, kRUp = 517, kMDown = 519,
+                   kMUp = 520;
 
 TEST(TrayMouse, ButtonEventsCarryTheirButtonAndShiftBit) {
   struct Row {
@@ -72,10 +72,10 @@ TEST(TrayMouse, DoubleClickRestoresMinimisesOrClicksTheDefaultItem) {
   } rows[] = {
       {"main window as designed, hidden", kTrayDblClickRestore, false, false, false, true, false, false},
       {"visible, no minimise option", kTrayDblClickRestore, true, false, false, true, false, false},
-      {"visible, minimise option", kTrayDblClickRestore | kTrayMinimizeToTray, true, false, false, false, true,
-       false},
-      {"hidden, minimise option", kTrayDblClickRestore | kTrayMinimizeToTray, false, false, false, true, false,
-       false},
+      {"visible, minimise option", kTrayDblClickRestore | kTrayMinimizeToTray, true, false, false, false,
+       true, false},
+      {"hidden, minimise option", kTrayDblClickRestore | kTrayMinimizeToTray, false, false, false, true,
+       false, false},
       {"no double-click option", 0, false, false, false, false, false, false},
       {"default item wins", kTrayDblClickRestore, false, true, true, false, false, true},
       {"menu without default item", kTrayDblClickRestore, false, true, false, true, false, false},

@@ -1,7 +1,9 @@
+// clang-format off
+// windows.h first: the other system headers build on it.
 #include <windows.h>
 #include <commctrl.h>
-
 #include <gtest/gtest.h>
+// clang-format on
 
 #include "DecorTestSupport.h"
 #include "decor/CaptionButton.h"
@@ -228,7 +230,8 @@ TEST_F(CaptionButtons, SystemMenuItemPositionAndSeparators) {
     int position;
     bool before, after;
     int itemIndex;
-  } rows[] = {{standard, true, false, standard + 1}, {standard + 13, false, false, standard}, {0, false, true, 0}};
+  } rows[] = {
+      {standard, true, false, standard + 1}, {standard + 13, false, false, standard}, {0, false, true, 0}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.position);
     TCustomCaptionButton* b = Make();
@@ -258,16 +261,16 @@ TEST_F(CaptionButtons, DisablingGreysTheMenuItemAndIgnoresPresses) {
   TCustomCaptionButton* b = Make();
   b->SystemMenu().SetApplyToMenu(true);
   b->CaptionButton().SetEnabled(false);
-  EXPECT_NE(::GetMenuState(::GetSystemMenu(wnd, FALSE), static_cast<UINT>(b->ButtonId()), MF_BYCOMMAND) &
-                MF_GRAYED,
-            0u);
+  EXPECT_NE(
+      ::GetMenuState(::GetSystemMenu(wnd, FALSE), static_cast<UINT>(b->ButtonId()), MF_BYCOMMAND) & MF_GRAYED,
+      0u);
   Click(*b);
   EXPECT_EQ(buttonClicks, 0);
   EXPECT_FALSE(b->Pressed());
   b->CaptionButton().SetEnabled(true);
-  EXPECT_EQ(::GetMenuState(::GetSystemMenu(wnd, FALSE), static_cast<UINT>(b->ButtonId()), MF_BYCOMMAND) &
-                MF_GRAYED,
-            0u);
+  EXPECT_EQ(
+      ::GetMenuState(::GetSystemMenu(wnd, FALSE), static_cast<UINT>(b->ButtonId()), MF_BYCOMMAND) & MF_GRAYED,
+      0u);
 }
 
 TEST_F(CaptionButtons, NoTitleBarNoButton) {

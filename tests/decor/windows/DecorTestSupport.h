@@ -32,10 +32,10 @@ class TProbe : public TcbFormHookComponent {
       : TcbFormHookComponent(owner), name_(std::move(name)), log_(log) {}
   ~TProbe() override { BeginDestroy(); }
 
-  UINT watch = WM_USER + 5;              // message logged
-  UINT swallow = 0;                      // message handled before the form
+  UINT watch = WM_USER + 5;  // message logged
+  UINT swallow = 0;          // message handled before the form
   LRESULT swallowResult = 0;
-  UINT raiseOn = 0;                      // message that raises an error
+  UINT raiseOn = 0;  // message that raises an error
   int restored = 0;
 
  protected:

@@ -1,7 +1,9 @@
+// clang-format off
+// windows.h first: the other system headers build on it.
 #include <windows.h>
 #include <commctrl.h>
-
 #include <gtest/gtest.h>
+// clang-format on
 
 #include "DecorTestSupport.h"
 #include "decor/FormTrayIcon.h"
