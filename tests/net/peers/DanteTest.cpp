@@ -20,21 +20,9 @@ constexpr const char* kTestPassword = "tarnwick-socks-test";
 class Dante : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::string program = test::FindProgram("danted");
-    if (program.empty()) return;
+    if (test::FindProgram("danted").empty()) return;
     scratch = new test::ScratchDirectory();
-    scratch->File("danted.log");
-    for (int attempt = 0; attempt < 3 && !server; ++attempt) {
-      port = test::FreeTcpPort();
-      const std::string config =
-          scratch->Write("danted.conf", test::PeerConfig("danted.conf.in", port, scratch->Path()));
-      server = new test::PeerProcess({program, "-f", config, "-p", scratch->File("danted.pid"), "-N", "1"},
-                                     scratch->File("danted.out"));
-      if (!server->WaitAccepting(port, 5000)) {
-        delete server;
-        server = nullptr;
-      }
-    }
+    server = test::StartDanted(*scratch, port);
   }
   static void TearDownTestSuite() {
     delete server;

@@ -169,3 +169,45 @@ inline std::string PeerConfig(const std::string& templateName, std::uint16_t por
 }
 
 }  // namespace tarnwick::test
+
+namespace tarnwick::test {
+
+// Starts a server whose configuration template takes the port, on a port
+// that was free a moment ago (a few attempts, as another process may take
+// it in between); null when it never accepted.
+inline PeerProcess* StartConfiguredServer(const std::string& program, const std::string& templateName,
+                                          ScratchDirectory& scratch, std::uint16_t& port,
+                                          std::vector<std::string> (*arguments)(const std::string& config,
+                                                                                ScratchDirectory& scratch)) {
+  if (program.empty()) return nullptr;
+  const std::string base = templateName.substr(0, templateName.find('.'));
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    port = FreeTcpPort();
+    const std::string config = scratch.Write(base + ".conf", PeerConfig(templateName, port, scratch.Path()));
+    std::vector<std::string> argv = arguments(config, scratch);
+    argv.insert(argv.begin(), program);
+    auto* server = new PeerProcess(argv, scratch.File(base + ".out"));
+    if (server->WaitAccepting(port, 5000)) return server;
+    delete server;
+  }
+  return nullptr;
+}
+
+inline PeerProcess* StartDanted(ScratchDirectory& scratch, std::uint16_t& port) {
+  scratch.File("danted.log");
+  return StartConfiguredServer(FindProgram("danted"), "danted.conf.in", scratch, port,
+                               [](const std::string& config, ScratchDirectory& s) {
+                                 return std::vector<std::string>{"-f", config, "-p", s.File("danted.pid"),
+                                                                 "-N", "1"};
+                               });
+}
+
+inline PeerProcess* StartTinyproxy(ScratchDirectory& scratch, std::uint16_t& port) {
+  scratch.File("tinyproxy.log");
+  return StartConfiguredServer(FindProgram("tinyproxy"), "tinyproxy.conf.in", scratch, port,
+                               [](const std::string& config, ScratchDirectory&) {
+                                 return std::vector<std::string>{"-d", "-c", config};
+                               });
+}
+
+}  // namespace tarnwick::test

@@ -14,20 +14,9 @@ namespace {
 class Tinyproxy : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::string program = test::FindProgram("tinyproxy");
-    if (program.empty()) return;
+    if (test::FindProgram("tinyproxy").empty()) return;
     scratch = new test::ScratchDirectory();
-    scratch->File("tinyproxy.log");
-    for (int attempt = 0; attempt < 3 && !server; ++attempt) {
-      port = test::FreeTcpPort();
-      const std::string config =
-          scratch->Write("tinyproxy.conf", test::PeerConfig("tinyproxy.conf.in", port, scratch->Path()));
-      server = new test::PeerProcess({program, "-d", "-c", config}, scratch->File("tinyproxy.out"));
-      if (!server->WaitAccepting(port, 5000)) {
-        delete server;
-        server = nullptr;
-      }
-    }
+    server = test::StartTinyproxy(*scratch, port);
   }
   static void TearDownTestSuite() {
     delete server;

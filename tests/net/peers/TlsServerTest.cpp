@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "PeerProcess.h"
@@ -198,6 +199,48 @@ TEST_F(TlsServer, ConnectFailureTurnsTlsOffKeepingTheCode) {
   client.ConnectTo("127.0.0.1", closedPort);
   EXPECT_EQ(client.LastSocketError, 10061);
   EXPECT_FALSE(client.TlsOn);
+}
+
+// The proxy exchange runs in the clear, then TLS starts over the tunnel to
+// the target: through a SOCKS server and through an HTTP proxy.
+TEST_F(TlsServer, ThroughProxies) {
+  test::ScratchDirectory proxies;
+  std::uint16_t socksPort = 0, httpPort = 0;
+  std::unique_ptr<test::PeerProcess> socks(test::StartDanted(proxies, socksPort));
+  std::unique_ptr<test::PeerProcess> http(test::StartTinyproxy(proxies, httpPort));
+  struct Row {
+    const char* name;
+    bool available;
+    void (*use)(TTCPBlockSocket&, std::uint16_t, std::uint16_t);
+  } rows[] = {
+      {"socks", socks != nullptr,
+       [](TTCPBlockSocket& c, std::uint16_t s, std::uint16_t) {
+         c.SocksServer = "127.0.0.1";
+         c.SocksServerPort = std::to_string(s);
+       }},
+      {"tunnel", http != nullptr,
+       [](TTCPBlockSocket& c, std::uint16_t, std::uint16_t h) {
+         c.TunnelHost = "127.0.0.1";
+         c.TunnelPort = std::to_string(h);
+         c.TunnelLogin = "tunneluser";
+         c.TunnelLoginPassword = "tunnelpass";
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!row.available) {
+      ADD_FAILURE() << "proxy did not start (or is not installed)";
+      continue;
+    }
+    TTCPBlockSocket client;
+    row.use(client, socksPort, httpPort);
+    Connect(client);
+    ASSERT_EQ(client.LastSocketError, 0) << client.LastSocketErrorText << " " << client.TlsErrorText;
+    EXPECT_TRUE(client.TlsOn);
+    EXPECT_FALSE(client.SocksNegotiating);
+    EXPECT_EQ(client.SendText("proxy\n"), 6);
+    EXPECT_EQ(client.ReceiveUntil(5000, "\n"), "yxorp");
+  }
 }
 
 TEST_F(TlsServer, BypassSendsPlainBytes) {
