@@ -213,9 +213,21 @@ expected_log() {
   for line in "$@"; do printf '%s\r\n' "$line"; done
 }
 
+# Line ends made visible ("\r$"), so a missing or doubled CR LF shows.
+visible_ends() { sed 's/\r$/\\r/; s/$/$/' "$1"; }
+show_log_diff() {
+  [ -f "$gui_work/log.actual" ] || : >"$gui_work/log.actual"
+  diff -u --label expected --label actual <(visible_ends "$gui_work/log.expected") \
+    <(visible_ends "$gui_work/log.actual") >&2 || true
+}
+
 log_matches() {
   helper text "$GUI_MAIN_TITLE" "$ID_LOG" >"$gui_work/log.actual" || return 1
   cmp -s "$gui_work/log.actual" "$gui_work/log.expected"
+}
+
+log_has_line() {  # log_has_line <line>: some line of the log is exactly this
+  helper text "$GUI_MAIN_TITLE" "$ID_LOG" | tr -d '\r' | grep -qxF -- "$1"
 }
 
 # expect_log <line>...: waits until the log reads exactly these lines (the
@@ -224,14 +236,11 @@ log_matches() {
 expect_log() {
   expected_log "$@" >"$gui_work/log.expected"
   if ! poll "$GUI_WAIT" log_matches; then
-    echo "--- expected:" >&2
-    cat -A "$gui_work/log.expected" >&2
-    echo "--- actual:" >&2
-    cat -A "$gui_work/log.actual" >&2 || true
+    show_log_diff
     fail "work log differs"
   fi
   helper text "$GUI_MAIN_TITLE" "$ID_HOST" >/dev/null || fail "main window stopped answering"
-  log_matches || { diff <(cat -A "$gui_work/log.expected") <(cat -A "$gui_work/log.actual") >&2; fail "lines were added after the block"; }
+  log_matches || { show_log_diff; fail "lines were added after the block"; }
 }
 
 # Alt accelerators go to the foreground window; a click on the log (which

@@ -7,6 +7,7 @@
 //   wgettext text    <title> <id>   text of the control (0: the window itself)
 //   wgettext checked <title> <id>   "1" when the check box is ticked, else "0"
 //   wgettext center  <title> <id>   "x y": screen centre of the control
+//   wgettext rect    <title> <id>   "WxH+X+Y": the control's screen rectangle
 //   wgettext visible <title>        status 0 when such a window is visible
 //   wgettext count   <title>        number of top-level windows so titled,
 //                                   hidden ones included
@@ -142,7 +143,7 @@ int ParseId(const wchar_t* text, int& id) {
 }
 
 int Usage() {
-  Write(L"usage: wgettext text|checked|center <title> <id> | visible|count|owned <title> | find <text>\n");
+  Write(L"usage: wgettext text|checked|center|rect <title> <id> | visible|count|owned <title> | find <text>\n");
   return 2;
 }
 
@@ -167,6 +168,11 @@ int RunControlCommand(const std::wstring& command, const wchar_t* title, const w
   }
   RECT r;
   if (!GetWindowRect(control, &r)) return 3;
+  if (command == L"rect") {
+    Write(std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top) + L"+" + std::to_wstring(r.left) +
+          L"+" + std::to_wstring(r.top) + L"\n");
+    return 0;
+  }
   Write(std::to_wstring((r.left + r.right) / 2) + L" " + std::to_wstring((r.top + r.bottom) / 2) + L"\n");
   return 0;
 }
@@ -176,7 +182,7 @@ int RunControlCommand(const std::wstring& command, const wchar_t* title, const w
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return Usage();
   const std::wstring command = argv[1];
-  if (command == L"text" || command == L"checked" || command == L"center") {
+  if (command == L"text" || command == L"checked" || command == L"center" || command == L"rect") {
     if (argc != 4) return Usage();
     return RunControlCommand(command, argv[2], argv[3]);
   }
