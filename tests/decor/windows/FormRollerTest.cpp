@@ -169,6 +169,16 @@ TEST_F(Roller, ButtonClickToggles) {
   EXPECT_TRUE(roller->RollUp());
 }
 
+TEST_F(Roller, RecreatedWindowIsClippedAgain) {
+  roller->SetAnimate(false);
+  roller->SetRollUp(true);
+  ::DestroyWindow(wnd);
+  Pump(100);
+  wnd = form->Handle();
+  ASSERT_EQ(roller->HookedWnd(), wnd);
+  EXPECT_EQ(RegionHeight(), roller->RolledHeight());
+}
+
 // A handler that fails in the middle of a roll must not block later rolls.
 TEST_F(Roller, ErrorDuringARollLeavesItUsable) {
   roller->SetAnimate(false);

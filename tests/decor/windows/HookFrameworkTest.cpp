@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "DecorTestSupport.h"
+#include "base/Exception.h"
 #include "decor/EntryPoints_win.h"
 #include "ui/Application.h"
 
@@ -155,6 +156,45 @@ TEST_F(HookFramework, DestroyingTheFormPostsNoRehook) {
   EXPECT_EQ(TcbHookList::Instance()->Count(), 1);
   delete other;
   EXPECT_EQ(TcbHookList::Instance(), nullptr);
+}
+
+struct CountingTarget final : WndProcTarget {
+  int calls = 0;
+  LRESULT EntryDispatch(HWND, UINT, WPARAM, LPARAM) noexcept override { return ++calls; }
+};
+
+TEST(EntryPoints, EachEntryReachesItsOwnTargetUntilAllAreTaken) {
+  const int bound = BoundEntryPointCount();
+  std::vector<CountingTarget> targets(static_cast<std::size_t>(kEntryPointCount - bound));
+  std::vector<WNDPROC> procs;
+  for (CountingTarget& t : targets) procs.push_back(AcquireEntryPoint(&t));
+  EXPECT_EQ(BoundEntryPointCount(), kEntryPointCount);
+  CountingTarget extra;
+  try {
+    AcquireEntryPoint(&extra);
+    ADD_FAILURE() << "an entry point was handed out twice";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.ClassName(), "EOutOfResources");
+  }
+  // Each procedure reaches exactly its own target.
+  ::CallWindowProcW(procs[3], nullptr, WM_NULL, 0, 0);
+  ::CallWindowProcW(procs[3], nullptr, WM_NULL, 0, 0);
+  ::CallWindowProcW(procs[0], nullptr, WM_NULL, 0, 0);
+  EXPECT_EQ(targets[3].calls, 2);
+  EXPECT_EQ(targets[0].calls, 1);
+  EXPECT_EQ(targets[1].calls, 0);
+  // A released one is free again and no longer reaches its old target.
+  ReleaseEntryPoint(procs[1]);
+  WNDPROC again = AcquireEntryPoint(&extra);
+  EXPECT_EQ(again, procs[1]);
+  ::CallWindowProcW(again, nullptr, WM_NULL, 0, 0);
+  EXPECT_EQ(extra.calls, 1);
+  EXPECT_EQ(targets[1].calls, 0);
+  ReleaseEntryPoint(again);
+  for (std::size_t i = 0; i < procs.size(); ++i) {
+    if (i != 1) ReleaseEntryPoint(procs[i]);
+  }
+  EXPECT_EQ(BoundEntryPointCount(), bound);
 }
 
 }  // namespace
