@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #endif
 
+#include "../tftp/ScriptedPeer.h"
+
 namespace {
 
 #ifndef _WIN32
@@ -30,6 +32,8 @@ Outcome RunCli(const std::string& arguments) {
 }
 
 TEST(CliProcess, ExitStatusForUsageAndHelp) {
+  tarnwick::testing_support::ScriptedPeer silent;  // a loopback port where nothing answers
+  const std::string port = std::to_string(silent.Port());
   struct Row {
     std::string arguments;
     int status;
@@ -40,7 +44,7 @@ TEST(CliProcess, ExitStatusForUsageAndHelp) {
       {"get 127.0.0.1", 2, "missing arguments"},
       {"get 127.0.0.1 f --timeout abc", 2, "--timeout"},
       {"--help", 0, "--raw-name"},
-      {"put 127.0.0.1 /nonexistent/tarnwick-input --port 9", 2,
+      {"put 127.0.0.1 /nonexistent/tarnwick-input --port " + port, 2,
        "ファイル /nonexistent/tarnwick-input は開けません"},
   };
   for (const Row& r : rows) {
@@ -52,11 +56,16 @@ TEST(CliProcess, ExitStatusForUsageAndHelp) {
 }
 
 TEST(CliProcess, UnreachableServerExitsWithOneAfterOneWait) {
-  // A port nobody listens on: the request goes out, nothing comes back.
-  Outcome o = RunCli("get 127.0.0.1 config /tmp/tarnwick-cli-unreachable.bin --port 9 --timeout 300");
+  // The request reaches a socket that never answers.
+  tarnwick::testing_support::ScriptedPeer silent;
+  const std::string target = ::testing::TempDir() + "tarnwick-cli-unreachable.bin";
+  Outcome o = RunCli("get 127.0.0.1 config " + target + " --port " + std::to_string(silent.Port()) +
+                     " --timeout 300");
   EXPECT_EQ(o.status, 1) << o.output;
   EXPECT_NE(o.output.find("ホストから返ってきたエラーコード：0 - \n"), std::string::npos) << o.output;
-  EXPECT_EQ(std::fopen("/tmp/tarnwick-cli-unreachable.bin", "rb"), nullptr);
+  EXPECT_TRUE(silent.Receive(1000).has_value());  // the one request, sent once
+  EXPECT_FALSE(silent.Receive(200).has_value());
+  EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
 }
 #endif
 
