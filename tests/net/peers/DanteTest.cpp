@@ -109,6 +109,29 @@ TEST_F(Dante, UserPassword) {
   }
 }
 
+// Listening through the proxy: the first reply names the port the proxy
+// opened for us, the second (read by the user) the peer that connected.
+TEST_F(Dante, ListenThroughBind) {
+  TTCPBlockSocket listener;
+  UseProxy(listener);
+  listener.BindTo("127.0.0.1", "0");
+  ASSERT_EQ(listener.LastSocketError, 0);
+  listener.OpenListener();
+  ASSERT_EQ(listener.LastSocketError, 0) << listener.LastSocketErrorText;
+  EXPECT_EQ(listener.LocalAddressText(), "127.0.0.1");
+  const std::uint16_t boundPort = listener.LocalPortNumber();
+  ASSERT_NE(boundPort, 0);
+  EXPECT_TRUE(listener.SocksPeerHost.empty());
+  TTCPBlockSocket peer;
+  peer.ConnectTo("127.0.0.1", std::to_string(boundPort));
+  ASSERT_EQ(peer.LastSocketError, 0);
+  ASSERT_TRUE(listener.SocksReadReply());
+  EXPECT_EQ(listener.SocksReplyHost, "127.0.0.1");
+  EXPECT_EQ(listener.SocksReplyPort, std::to_string(peer.LocalPortNumber()));
+  EXPECT_EQ(peer.SendText("to the listener"), 15);
+  EXPECT_EQ(listener.ReceiveText(15, 3000), "to the listener");
+}
+
 TEST_F(Dante, UdpRelayBothWays) {
   test::LoopbackUdpPeer target("127.0.0.1");
   TUDPBlockSocket socket;
