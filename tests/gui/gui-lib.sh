@@ -22,6 +22,7 @@ gui_work=""
 gui_app_pid=""
 gui_tftpd_pid=""
 gui_silent_pid=""
+gui_demo_pid=""
 
 fail() {
   echo "FAIL: $*" >&2
@@ -51,6 +52,7 @@ gui_cleanup() {
   stop_pid "$gui_app_pid"
   stop_pid "$gui_tftpd_pid"
   stop_pid "$gui_silent_pid"
+  stop_pid "$gui_demo_pid"
   if [ -n "$gui_work" ] && [ -z "${TARNWICK_GUI_KEEP:-}" ]; then rm -rf "$gui_work"; fi
 }
 
@@ -193,11 +195,33 @@ checked_is() { [ "$(helper checked "$GUI_MAIN_TITLE" "$1")" = "$2" ]; }
 # type_into_file_dialog <title> <unix path>: the name box has the focus when
 # the dialog opens; whatever it proposes is replaced.
 type_into_file_dialog() {
-  wait_visible "$1"
-  key End shift+Home BackSpace
-  xdotool type --delay 40 -- "$(win_path "$2")"
+  local title="$1" path attempt
+  path="$(win_path "$2")"
+  wait_visible "$title"
+  for ((attempt = 0; attempt < 3; attempt++)); do
+    key End shift+Home BackSpace
+    xdotool type --delay 40 -- "$path"
+    # On a loaded machine a typed key can go missing; the name box is read
+    # back before the dialog is answered.
+    if poll 10 name_box_reads "$title" "$path"; then break; fi
+  done
   key Return
-  wait_gone "$1"
+  wait_gone "$title"
+}
+
+# The name box of the common dialogs: a combo box (1148) in the explorer
+# style, a plain edit (1152) otherwise. When neither is found the check is
+# left to the log comparison that follows.
+name_box_reads() {
+  local id got status
+  for id in 1148 1152; do
+    status=0
+    got="$(helper text "$1" "$id")" || status=$?
+    [ "$status" -eq 3 ] && continue
+    [ "$status" -eq 0 ] && [ "$got" = "$2" ]
+    return
+  done
+  return 0
 }
 
 cancel_file_dialog() {
@@ -241,6 +265,23 @@ expect_log() {
   fi
   helper text "$GUI_MAIN_TITLE" "$ID_HOST" >/dev/null || fail "main window stopped answering"
   log_matches || { show_log_diff; fail "lines were added after the block"; }
+}
+
+# shoot_still <png>: the window answers before it has finished painting, so
+# the screen is shot until two shots in a row agree (bounded).
+shoot_still() {
+  local shot="$1" next="${1%.png}-next.png"
+  rm -f "$shot"
+  still() {
+    import -window root "$next"
+    if [ -f "$shot" ] && compare -metric AE "$shot" "$next" null: >/dev/null 2>&1; then
+      rm -f "$next"
+      return 0
+    fi
+    mv "$next" "$shot"
+    return 1
+  }
+  poll 30 still || fail "the screen kept changing"
 }
 
 # Alt accelerators go to the foreground window; a click on the log (which

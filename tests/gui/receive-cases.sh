@@ -88,3 +88,25 @@ case_receive_silent_device() {
   note "silent device took $((SECONDS - started)) s to give up"
   gone "$GUI_SAVE_TITLE" || fail "a failed receive showed the save dialog"
 }
+
+# The demo device of scripts/run.sh: with the window's initial values (port
+# 69 when it could be had, else the port it names) the first click on
+# receive fetches its sample configuration.
+case_demo_device_receive() {
+  local root port_file="$gui_work/demo-port"
+  root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+  "$root/scripts/demo-device.sh" --port-file "$port_file" >"$gui_work/demo.out" 2>&1 &
+  gui_demo_pid=$!
+  poll 30 test -s "$port_file" || fail "demo device did not start: $(cat "$gui_work/demo.out")"
+  GUI_PORT="$(cat "$port_file")"
+  note "demo device on port $GUI_PORT"
+  start_app
+  [ "$GUI_PORT" = 69 ] || set_edit "$ID_PORT" "$GUI_PORT"
+  focus_main
+  key alt+r
+  type_into_file_dialog "$GUI_SAVE_TITLE" "$gui_work/local/config"
+  receive_head config
+  expect_log "${RECEIVE_HEAD[@]}" "    →ローカルファイル名：$(win_path "$gui_work/local/config")" \
+    "受信が無事完了しました" "${RECEIVE_TAIL[@]}"
+  cmp "$root/demo/config" "$gui_work/local/config" || fail "saved file differs from the demo configuration"
+}

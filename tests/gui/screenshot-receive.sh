@@ -44,7 +44,7 @@ cmp "$gui_work/server/config" "$gui_work/local/config.txt" || fail "saved file d
 # Move the pointer off the buttons, so none is drawn in its hover colour.
 xdotool mousemove 1010 10
 poll 10 main_answers || fail "main window stopped answering"
-import -window root "$out_dir/receive-desktop.png"
+shoot_still "$out_dir/receive-desktop.png"
 geometry="$(helper rect "$GUI_MAIN_TITLE" 0)" || fail "main window rectangle unreadable"
 convert "$out_dir/receive-desktop.png" -crop "${geometry%$'\n'}" +repage "$out_dir/receive-main.png"
 echo "screenshots: $out_dir/receive-main.png (window $geometry), $out_dir/receive-desktop.png"
