@@ -43,17 +43,32 @@ case_receive_saved() {
 }
 
 # Cancelling the save dialog after a good transfer is not an error, and no
-# file is left anywhere we can see.
+# file is left anywhere we can see. With a password the request names
+# "config/<password>" (served here as a file in a folder), while the save
+# dialog proposes the bare file name and the log shows the password only
+# once masking is switched off.
 case_receive_save_cancelled() {
   start_tftpd
-  printf 'hostname edge-01\r\n' >"$gui_work/server/config"
+  mkdir "$gui_work/server/config"
+  printf 'hostname edge-01\r\n' >"$gui_work/server/config/s3cret"
   start_app
   set_edit "$ID_PORT" "$GUI_PORT"
+  set_edit "$ID_PASSWORD" "s3cret"
+  focus_main
+  key alt+r
+  wait_visible "$GUI_SAVE_TITLE"
+  poll 10 name_box_reads "$GUI_SAVE_TITLE" config || fail "save dialog does not propose \"config\""
+  cancel_file_dialog "$GUI_SAVE_TITLE"
+  receive_head config
+  local first=("${RECEIVE_HEAD[@]}" "受信がキャンセルされました" "${RECEIVE_TAIL[@]}")
+  expect_log "${first[@]}"
+
+  set_check "$ID_MASK" 0
   focus_main
   key alt+r
   cancel_file_dialog "$GUI_SAVE_TITLE"
-  receive_head config
-  expect_log "${RECEIVE_HEAD[@]}" "受信がキャンセルされました" "${RECEIVE_TAIL[@]}"
+  receive_head config/s3cret
+  expect_log "${first[@]}" "${RECEIVE_HEAD[@]}" "受信がキャンセルされました" "${RECEIVE_TAIL[@]}"
   [ -z "$(ls -A "$gui_work/local")" ] || fail "a cancelled save left files: $(ls -A "$gui_work/local")"
   [ "$(ls -A "$gui_work/app")" = "Tarnwick.exe" ] || fail "a cancelled save left files: $(ls -A "$gui_work/app")"
 }
