@@ -24,6 +24,7 @@ class Converter {
   // Converts all of in; false on any invalid or incomplete input.
   bool Run(const char* in, std::size_t inLength, std::string& out) {
     out.clear();
+    ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // start from the initial state
     char buffer[1024];
     char* src = const_cast<char*>(in);
     std::size_t left = inLength;
@@ -51,7 +52,9 @@ class Converter {
 }  // namespace
 
 bool Cp932ToUtf16Strict(std::string_view in, std::u16string& out) {
-  Converter conv("UTF-16LE", "CP932");
+  // Opening a converter costs far more than a short conversion, and
+  // decoding falls back to one call per character, so each thread keeps one.
+  thread_local Converter conv("UTF-16LE", "CP932");
   std::string bytes;
   if (!conv.ok() || !conv.Run(in.data(), in.size(), bytes) || bytes.size() % 2 != 0) return false;
   out.clear();
@@ -68,7 +71,7 @@ bool Utf16ToCp932Strict(std::u16string_view in, std::string& out) {
     bytes += static_cast<char>(u & 0xFF);
     bytes += static_cast<char>(u >> 8);
   }
-  Converter conv("CP932", "UTF-16LE");
+  thread_local Converter conv("CP932", "UTF-16LE");
   return conv.ok() && conv.Run(bytes.data(), bytes.size(), out);
 }
 
