@@ -50,6 +50,22 @@ void ReleaseEntryPoint(WNDPROC proc) noexcept {
   }
 }
 
+void RebindEntryPoint(WNDPROC proc, WndProcTarget* target) noexcept {
+  for (int i = 0; i < kEntryPointCount; ++i) {
+    if (entries[i] == proc) {
+      targets[i] = target;
+      return;
+    }
+  }
+}
+
+bool IsEntryPointBound(WNDPROC proc) noexcept {
+  for (int i = 0; i < kEntryPointCount; ++i) {
+    if (entries[i] == proc) return targets[i] != nullptr;
+  }
+  return false;
+}
+
 int BoundEntryPointCount() noexcept {
   int count = 0;
   for (WndProcTarget* t : targets) count += t != nullptr ? 1 : 0;

@@ -25,6 +25,10 @@ constexpr int kEntryPointCount = 128;
 WNDPROC AcquireEntryPoint(WndProcTarget* target);
 // Unbinds the procedure; calls that still arrive go to DefWindowProcW.
 void ReleaseEntryPoint(WNDPROC proc) noexcept;
+// Points a bound procedure at another target, keeping it bound.
+void RebindEntryPoint(WNDPROC proc, WndProcTarget* target) noexcept;
+// The procedure is one of ours and bound to a target.
+bool IsEntryPointBound(WNDPROC proc) noexcept;
 // Number of entry points bound now (for tests and leak checks).
 int BoundEntryPointCount() noexcept;
 

@@ -194,11 +194,35 @@ void TFormTrayIcon::HookApplication() {
       ::SetWindowLongPtrW(app, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FAppHookProc)));
 }
 
+namespace {
+// Stands in for a tray component that went away while another one still
+// sits above it in the application window's chain: that one calls our entry
+// point, which must keep leading to the procedure below us. Lives as long
+// as the process; there is one per such out-of-order destruction at most.
+class PassThrough final : public WndProcTarget {
+ public:
+  explicit PassThrough(WNDPROC next) : next_(next) {}
+  LRESULT EntryDispatch(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept override {
+    return ::CallWindowProcW(next_, wnd, msg, wParam, lParam);
+  }
+
+ private:
+  WNDPROC next_;
+};
+}  // namespace
+
 void TFormTrayIcon::UnhookApplication() noexcept {
   if (FAppHookProc == nullptr) return;
-  if (::IsWindow(hookedAppWnd_))
-    ::SetWindowLongPtrW(hookedAppWnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FOldAppWndProc));
-  ReleaseEntryPoint(FAppHookProc);
+  const bool onTop =
+      reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hookedAppWnd_, GWLP_WNDPROC)) == FAppHookProc;
+  if (!::IsWindow(hookedAppWnd_) || onTop) {
+    if (onTop) ::SetWindowLongPtrW(hookedAppWnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FOldAppWndProc));
+    ReleaseEntryPoint(FAppHookProc);
+  } else {
+    // Someone hooked the window after us and still calls our entry point:
+    // rebind it to pass straight through instead of cutting the chain.
+    RebindEntryPoint(FAppHookProc, new PassThrough(FOldAppWndProc));
+  }
   FAppHookProc = nullptr;
   FOldAppWndProc = nullptr;
 }

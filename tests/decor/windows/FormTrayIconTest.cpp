@@ -6,6 +6,7 @@
 // clang-format on
 
 #include "DecorTestSupport.h"
+#include "decor/EntryPoints_win.h"
 #include "decor/FormTrayIcon.h"
 #include "ui/Application.h"
 
@@ -258,6 +259,30 @@ TEST_F(Tray, ExplorerRestartAddsTheIconAgain) {
   ::SendMessageW(tray->UtilityWnd(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_TRUE(tray->Visible());
   EXPECT_EQ(tray->NotifyData().hIcon, tray->CurrentIcon());
+}
+
+// Two tray components freed in the order they were made: the application
+// window must still lead to its own procedure, never to a dead entry point.
+TEST(TrayApplicationHook, FreeingOutOfOrderKeepsTheApplicationWindowChain) {
+  EnsureApplication();
+  HWND app = Application().Handle();
+  const auto original = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(app, GWLP_WNDPROC));
+  TForm* first = MakeForm(200, 100);
+  TForm* second = MakeForm(200, 100);
+  new TFormTrayIcon(first);
+  new TFormTrayIcon(second);
+  delete first;  // not the one on top of the chain
+  auto current = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(app, GWLP_WNDPROC));
+  EXPECT_TRUE(current == original || IsEntryPointBound(current));
+  delete second;
+  current = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(app, GWLP_WNDPROC));
+  EXPECT_TRUE(current == original || IsEntryPointBound(current));
+  // Whatever the chain, a message still reaches the application's own
+  // procedure: its title comes back.
+  wchar_t title[64] = {};
+  ::SetWindowTextW(app, L"chain intact");
+  ::GetWindowTextW(app, title, 64);
+  EXPECT_STREQ(title, L"chain intact");
 }
 
 TEST(TrayOtherForm, OnlyTheFormHidesWhenItIsNotTheMainForm) {
