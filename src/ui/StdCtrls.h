@@ -123,10 +123,18 @@ class TMemo : public TWinControl {
   void CreateParams(CreateParamsRec& params) override;
   void HandleCreated() override;
   HBRUSH CtlColor(HDC dc, UINT msg) override;
+  bool HandleReflected(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  private:
+  bool EndsWithOpenLine();
   bool readOnly_ = false;
   ScrollBars scrollBars_ = ScrollBars::None;
+  // Whether the text may have changed since our last append (typing,
+  // SetText); only then is the end of the text inspected, which costs a
+  // walk over the lines in some edit controls.
+  bool textChanged_ = true;
+  bool appending_ = false;
 };
 
 // A blank status bar: no panels, no text.

@@ -203,19 +203,58 @@ void TMemo::SetLines(const std::vector<std::wstring>& lines) {
 
 std::vector<std::wstring> TMemo::Lines() const { return SplitLines(Text()); }
 
-void TMemo::AppendLine(const std::wstring& line) {
+bool TMemo::HandleReflected(UINT msg, WPARAM wParam, LPARAM, LRESULT& result) {
+  if (msg == WM_COMMAND && HIWORD(wParam) == EN_CHANGE) {
+    if (!appending_) textChanged_ = true;
+    result = 0;
+    return true;
+  }
+  return false;
+}
+
+LRESULT TMemo::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  // Every way text gets in besides our own appends; a multi-line edit does
+  // not report WM_SETTEXT through EN_CHANGE.
+  switch (msg) {
+    case WM_SETTEXT:
+    case EM_REPLACESEL:
+    case WM_CHAR:
+    case WM_KEYDOWN:
+    case WM_PASTE:
+    case WM_CUT:
+    case WM_CLEAR:
+    case WM_UNDO:
+    case EM_UNDO:
+      if (!appending_) textChanged_ = true;
+      break;
+    default:
+      break;
+  }
+  return TWinControl::WndProc(msg, wParam, lParam);
+}
+
+bool TMemo::EndsWithOpenLine() {
   HWND wnd = Handle();
-  int length = ::GetWindowTextLengthW(wnd);
-  std::wstring insert;
-  // A last line typed by the user without a line break is finished first,
-  // so the new line is a line of its own.
+  if (::GetWindowTextLengthW(wnd) == 0) return false;
   LRESULT lastLine = ::SendMessageW(wnd, EM_GETLINECOUNT, 0, 0) - 1;
   LRESULT lastStart = ::SendMessageW(wnd, EM_LINEINDEX, static_cast<WPARAM>(lastLine), 0);
-  if (length > 0 && lastStart >= 0 && ::SendMessageW(wnd, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) > 0)
-    insert = L"\r\n";
+  return lastStart >= 0 && ::SendMessageW(wnd, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) > 0;
+}
+
+void TMemo::AppendLine(const std::wstring& line) {
+  HWND wnd = Handle();
+  std::wstring insert;
+  // A last line typed by the user without a line break is finished first,
+  // so the new line is a line of its own. Only text we did not write
+  // ourselves can end that way.
+  if (textChanged_ && EndsWithOpenLine()) insert = L"\r\n";
   insert += line + L"\r\n";
+  int length = ::GetWindowTextLengthW(wnd);
+  appending_ = true;
   ::SendMessageW(wnd, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
   ::SendMessageW(wnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(insert.c_str()));
+  appending_ = false;
+  textChanged_ = false;
 }
 
 // --- TStatusBar ---------------------------------------------------------
