@@ -8,9 +8,9 @@
 # Usage: scripts/demo-device.sh [--port-file FILE]
 #   --port-file  writes the port actually used there once the server answers
 #
-# Port 69 needs root or CAP_NET_BIND_SERVICE. Without them, or when 69 is
-# taken, a high port is used instead and named loudly: type it into the
-# window's port box.
+# in.tftpd needs root (or passwordless sudo). When port 69 is taken, or
+# cannot be bound, a high port is used instead and named loudly: type it
+# into the window's port box.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 port_file=""
@@ -47,18 +47,30 @@ stop() {
 trap stop EXIT
 trap 'exit 0' TERM INT
 
+# in.tftpd must start as root even on a high port: it changes to its service
+# user for every request, and an ordinary user may not (the request then
+# dies unanswered). Without root, passwordless sudo will do.
+runner=()
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    runner=(sudo -n)
+  else
+    echo "demo device: in.tftpd has to be started as root (or through sudo); run this as root." >&2
+    exit 1
+  fi
+fi
+
+in_use() { ss -Hlun "sport = :$1" 2>/dev/null | grep -q .; }
 port=69
-if ! can_bind 69; then
+if in_use 69 || { [ "$(id -u)" -eq 0 ] && ! can_bind 69; }; then
   port="$(high_port)"
-  echo "demo device: port 69 is not available (it needs root or CAP_NET_BIND_SERVICE, or it is in use)."
+  echo "demo device: port 69 is not available (in use, or no CAP_NET_BIND_SERVICE)."
   echo "demo device: USING PORT $port INSTEAD - type $port into the port box (ポート番号)."
 fi
 
-args=(-L -a "127.0.0.1:$port" -c -p -u "$(id -un)")
-# Changing root needs privileges; without them names are taken relative to
-# the folder.
-if [ "$(id -u)" -eq 0 ]; then args+=(-s); fi
-"$tftpd" "${args[@]}" "$folder" &
+# Served as the calling user, so uploads belong to whoever started the demo.
+args=(-L -a "127.0.0.1:$port" -c -p -u "$(id -un)" -s)
+"${runner[@]}" "$tftpd" "${args[@]}" "$folder" &
 server_pid=$!
 
 for ((i = 0; i < 100; i++)); do

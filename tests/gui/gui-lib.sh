@@ -111,12 +111,21 @@ start_tftpd() {
   local tftpd=/usr/sbin/in.tftpd user attempt
   [ -x "$tftpd" ] || { echo "SKIP: in.tftpd (tftpd-hpa) missing"; exit 77; }
   user="$(id -un)"
+  # in.tftpd changes to its service user for every request, which only root
+  # may do: as anyone else each request dies unanswered.
+  local runner=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+      runner=(sudo -n)
+    else
+      echo "SKIP: in.tftpd needs root or passwordless sudo"
+      exit 77
+    fi
+  fi
   for ((attempt = 0; attempt < 5; attempt++)); do
     GUI_PORT="$(free_udp_port)"
-    local args=(-L -a "127.0.0.1:$GUI_PORT" -c -p -u "$user")
-    # Changing root needs privileges; without them paths are relative.
-    if [ "$(id -u)" -eq 0 ]; then args+=(-s); fi
-    "$tftpd" "${args[@]}" "$gui_work/server" >"$gui_work/tftpd.out" 2>&1 &
+    local args=(-L -a "127.0.0.1:$GUI_PORT" -c -p -u "$user" -s)
+    "${runner[@]}" "$tftpd" "${args[@]}" "$gui_work/server" >"$gui_work/tftpd.out" 2>&1 &
     gui_tftpd_pid=$!
     if poll 20 udp_bound "$GUI_PORT" && kill -0 "$gui_tftpd_pid" 2>/dev/null; then
       note "tftpd-hpa pid $gui_tftpd_pid on 127.0.0.1:$GUI_PORT"
