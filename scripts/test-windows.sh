@@ -5,7 +5,7 @@
 set -euo pipefail
 build_dir="$1"; shift
 source "$(dirname "$0")/wine-env.sh"
-wineserver -p
+wineserver -p || true   # already persistent: keep using it
 trap 'wineserver -k || true' EXIT
 wine cmd /c exit >/dev/null 2>&1 || true
 ctest --test-dir "$build_dir" --output-on-failure --timeout 300 "$@"
