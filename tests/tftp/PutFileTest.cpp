@@ -127,3 +127,47 @@ TEST_F(PutFileTest, PasswordNameGoesOutByteForByte) {
 
 }  // namespace
 }  // namespace tarnwick::testing_support
+
+namespace tarnwick::testing_support {
+namespace {
+
+using SingleExchangeTest = EngineTest;
+
+TEST_F(SingleExchangeTest, PutPacketAndGetPacketClearTheErrorAndMatchTheBlock) {
+  engine.UdpSocket.ConnectTo("127.0.0.1", std::to_string(peer.Port()));
+  engine.PeerErrorCode = 7;
+  engine.PeerErrorText = "stale";
+  bool ok = Run([&] { return engine.PutPacket(3, 258, "x"); },
+                [&](ScriptedPeer& p) {
+                  EXPECT_EQ(Expect(p), Data(258, "x"));
+                  p.Reply(Ack(258));
+                });
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(engine.PeerErrorCode, 0);
+  EXPECT_EQ(engine.PeerErrorText, "");
+
+  std::string data = "previous";
+  engine.PeerErrorCode = 7;
+  ok = Run([&] { return engine.GetPacket(65535, data); },
+           [&](ScriptedPeer& p) {
+             p.Reply(Data(65535, "abc"));
+             EXPECT_EQ(Expect(p), Ack(65535));
+           });
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(data, "abc");
+  EXPECT_EQ(engine.PeerErrorCode, 0);
+
+  // Wrong block: the data stays empty and the serial error goes back.
+  ok = Run([&] { return engine.GetPacket(0, data); },
+           [&](ScriptedPeer& p) {
+             p.Reply(Data(1, "abc"));
+             EXPECT_EQ(Expect(p).size(), 23u);
+           });
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(data, "");
+  EXPECT_EQ(engine.PeerErrorCode, 5);
+  engine.UdpSocket.CloseEndpoint();
+}
+
+}  // namespace
+}  // namespace tarnwick::testing_support
