@@ -73,6 +73,26 @@ case_receive_save_cancelled() {
   [ "$(ls -A "$gui_work/app")" = "Tarnwick.exe" ] || fail "a cancelled save left files: $(ls -A "$gui_work/app")"
 }
 
+# The receive takes the file name exactly as typed: blanks around it go into
+# the request, the log and the save dialog's proposal. The file is saved
+# under a Japanese name, which must reach the disk as typed.
+case_receive_name_as_typed() {
+  start_tftpd
+  printf 'interface Vlan1\r\n' >"$gui_work/server/ blank.cfg "
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  set_edit "$ID_FILE" " blank.cfg "
+  focus_main
+  key alt+r
+  wait_visible "$GUI_SAVE_TITLE"
+  poll 10 name_box_reads "$GUI_SAVE_TITLE" " blank.cfg " || fail "save dialog does not propose the name as typed"
+  type_into_file_dialog "$GUI_SAVE_TITLE" "$gui_work/local/受信した設定.txt"
+  receive_head " blank.cfg "
+  expect_log "${RECEIVE_HEAD[@]}" "    →ローカルファイル名：$(win_path "$gui_work/local/受信した設定.txt")" \
+    "受信が無事完了しました" "${RECEIVE_TAIL[@]}"
+  cmp "$gui_work/server/ blank.cfg " "$gui_work/local/受信した設定.txt" || fail "saved file differs from the device's"
+}
+
 # The device answers with an ERROR packet: its code and text reach the log
 # and no save dialog is shown.
 case_receive_missing_file() {
