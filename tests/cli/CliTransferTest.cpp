@@ -41,7 +41,14 @@ class CliTransferTest : public ::testing::Test {
     folder_ = ::testing::TempDir() + "tarnwick-cli-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name();
   }
-  std::string Local(const std::string& name) const { return folder_ + "-" + name; }
+  void TearDown() override {
+    for (const std::string& path : made_) std::remove(path.c_str());
+  }
+  // A local path for this test, removed again when the test ends.
+  std::string Local(const std::string& name) {
+    made_.push_back(folder_ + "-" + name);
+    return made_.back();
+  }
 
   // Runs the command line with a scripted server answering on another thread.
   int Run(std::vector<std::string> args, const std::function<void(ScriptedPeer&)>& script) {
@@ -56,6 +63,7 @@ class CliTransferTest : public ::testing::Test {
   ScriptedPeer peer_;
   std::ostringstream log_;
   std::string folder_;
+  std::vector<std::string> made_;
 };
 
 TEST_F(CliTransferTest, SuccessfulGetWritesTheFileAndTheWindowsLines) {
