@@ -15,7 +15,7 @@ GUI_WAIT="${TARNWICK_GUI_WAIT:-90}"
 
 # Control ids of the main window (src/app/ControlIds.h).
 ID_HOST=1010 ID_PORT=1011 ID_FILE=1012 ID_PASSWORD=1013 ID_DELIMITER=1014
-ID_MASK=1015 ID_NO_CONFIRM=1016 ID_LOG=1032
+ID_MASK=1015 ID_NO_CONFIRM=1016 ID_EXIT=1023 ID_LOG=1032
 ID_CONFIRM_EXECUTE=1102 ID_CONFIRM_CANCEL=1103 ID_ABOUT_MEMO=1201 ID_ABOUT_CLOSE=1202
 
 gui_work=""
@@ -297,16 +297,21 @@ shoot_still() {
 # takes no action) makes sure that is the main window.
 focus_main() { click_control "$GUI_MAIN_TITLE" "$ID_LOG"; }
 
-# quit_app: Alt+Q and a bounded wait for the process to end; sets GUI_EXIT.
+# quit_app [click]: Alt+Q (or a click on the exit button) and a bounded
+# wait for the process to end; sets GUI_EXIT.
 quit_app() {
-  focus_main
-  key alt+q
+  if [ "${1:-}" = click ]; then
+    click_control "$GUI_MAIN_TITLE" "$ID_EXIT"
+  else
+    focus_main
+    key alt+q
+  fi
   local i
   for ((i = 0; i < GUI_WAIT * 10; i++)); do
     kill -0 "$gui_app_pid" 2>/dev/null || break
     sleep 0.1
   done
-  kill -0 "$gui_app_pid" 2>/dev/null && fail "program still running ${GUI_WAIT}s after Alt+Q"
+  kill -0 "$gui_app_pid" 2>/dev/null && fail "program still running ${GUI_WAIT}s after being told to quit"
   GUI_EXIT=0
   wait "$gui_app_pid" || GUI_EXIT=$?
   gui_app_pid=""

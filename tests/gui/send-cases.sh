@@ -73,6 +73,37 @@ case_send_succeeds() {
     fail "empty file did not arrive as an empty file"
 }
 
+# The request joins trimmed name, delimiter as typed and password as typed;
+# the log, with masking off, shows the trimmed delimiter and password, and
+# with masking on only the name.
+case_send_with_password() {
+  start_tftpd
+  printf 'snmp-server community lab RO\r\n' >"$gui_work/local/part.cfg"
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  set_edit "$ID_FILE" " up.cfg"
+  set_edit "$ID_DELIMITER" " # "
+  set_edit "$ID_PASSWORD" "p w "
+  set_check "$ID_NO_CONFIRM" 1
+  set_check "$ID_MASK" 0
+  focus_main
+  key alt+s
+  type_into_file_dialog "$GUI_OPEN_TITLE" "$gui_work/local/part.cfg"
+  send_head "$gui_work/local/part.cfg" "up.cfg#p w"
+  local first=("${SEND_HEAD[@]}" "送信が無事完了しました" "Tarnwick ソケットを破棄しました" "")
+  expect_log "${first[@]}"
+  cmp "$gui_work/local/part.cfg" "$gui_work/server/up.cfg # p w " || fail "device did not get \"up.cfg # p w \""
+
+  set_check "$ID_MASK" 1
+  set_edit "$ID_DELIMITER" ""
+  focus_main
+  key alt+s
+  type_into_file_dialog "$GUI_OPEN_TITLE" "$gui_work/local/part.cfg"
+  send_head "$gui_work/local/part.cfg" "up.cfg"
+  expect_log "${first[@]}" "${SEND_HEAD[@]}" "送信が無事完了しました" "Tarnwick ソケットを破棄しました" ""
+  cmp "$gui_work/local/part.cfg" "$gui_work/server/up.cfgp w " || fail "device did not get \"up.cfgp w \""
+}
+
 # A name the open dialog accepts but that cannot be loaded: the handler
 # stops after the host-file line, the error reaches the program's error
 # handler (its dialog or its log file shows the message), and the window

@@ -63,10 +63,14 @@ case_about_repeated() {
 }
 owned_is() { [ "$(helper owned "$GUI_MAIN_TITLE")" = "$1" ]; }
 
-# Alt+Q ends the program with status 0 and its window goes with it.
+# Alt+Q, or a click on 終了, ends the program with status 0 and its window
+# goes with it.
 case_exit_closes() {
-  start_app
-  quit_app
-  [ "$GUI_EXIT" -eq 0 ] || fail "program ended with status $GUI_EXIT"
-  gone "$GUI_MAIN_TITLE" || fail "main window still there after exit"
+  local how
+  for how in key click; do
+    start_app
+    quit_app "$how"
+    [ "$GUI_EXIT" -eq 0 ] || fail "program ended with status $GUI_EXIT ($how)"
+    gone "$GUI_MAIN_TITLE" || fail "main window still there after exit ($how)"
+  done
 }
