@@ -14,9 +14,8 @@
 using namespace tarnwick;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // CRASH REPORTER: installs itself here, before anything else runs, as the
-  // application's handler for errors reaching the loop and as the handler of
-  // last resort.
+  // The crash reporter installs itself on the next line, before anything else runs:
+  // CRASH REPORTER INSTALL
 #if TARNWICK_CRASH_LINKED
   CrashReporterScope crashReporter;
   Application().OnException = [](TObject*, const std::exception& error) { HandleLoopException(error); };

@@ -17,6 +17,7 @@
 namespace tarnwick {
 
 class TForm;
+class TWinControl;
 
 // Receives an exception that escaped a message handler. `sender` is the
 // component whose handler raised it, or null when it is not known.
@@ -45,6 +46,10 @@ class TApplication : public TComponent {
     return form;
   }
   TForm* MainForm() const noexcept { return mainForm_; }
+  // The form whose window is active and the control that has the keyboard
+  // focus, when they are ours; null otherwise. Error reports name them.
+  TForm* ActiveForm() const noexcept;
+  TWinControl* ActiveControl() const noexcept;
 
   // Shows the main form and runs the message loop until Terminate() or the
   // main form closes.

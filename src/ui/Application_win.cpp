@@ -55,6 +55,20 @@ void TApplication::SetTitle(const std::wstring& title) {
   if (handle_ != nullptr) ::SetWindowTextW(handle_, title_.c_str());
 }
 
+TForm* TApplication::ActiveForm() const noexcept {
+  HWND active = ::GetActiveWindow();
+  return dynamic_cast<TForm*>(TWinControl::FromHandle(active));
+}
+
+TWinControl* TApplication::ActiveControl() const noexcept {
+  // The focus may sit in a window inside one of ours (an edit inside a
+  // combined control); the nearest control of ours is the answer.
+  for (HWND w = ::GetFocus(); w != nullptr; w = ::GetParent(w)) {
+    if (TWinControl* control = TWinControl::FromHandle(w)) return control;
+  }
+  return nullptr;
+}
+
 void TApplication::AdoptForm(TForm* form) {
   if (mainForm_ == nullptr) mainForm_ = form;
 }

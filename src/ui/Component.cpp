@@ -1,8 +1,27 @@
 #include "ui/Component.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
 
 namespace tarnwick {
+
+std::string ShortClassName(const char* mangled) {
+  if (mangled == nullptr) return {};
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
+                                                     std::free);
+  std::string name = (status == 0 && demangled) ? demangled.get() : mangled;
+  // Drop namespaces, but not inside template arguments.
+  std::size_t cut = name.rfind("::", name.find('<'));
+  if (cut != std::string::npos) name.erase(0, cut + 2);
+  return name;
+}
+
+std::string TObject::ClassName() const { return ShortClassName(typeid(*this).name()); }
 
 TComponent::TComponent(TComponent* owner) : owner_(nullptr) {
   if (owner != nullptr) owner->InsertComponent(this);

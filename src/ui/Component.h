@@ -18,7 +18,14 @@ class TObject {
   TObject(const TObject&) = delete;
   TObject& operator=(const TObject&) = delete;
   virtual ~TObject() = default;
+
+  // The class name without namespaces ("TForm1"), for reports.
+  std::string ClassName() const;
 };
+
+// "tarnwick::TForm1" style names of a mangled type name, namespaces
+// dropped; the input itself when it cannot be demangled.
+std::string ShortClassName(const char* mangled);
 
 enum class Operation { Insert, Remove };
 

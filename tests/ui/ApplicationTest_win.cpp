@@ -178,6 +178,24 @@ TEST_F(ApplicationTest, AltAcceleratorsClickButtonsAndCheckBoxes) {
   EXPECT_EQ(plainClicks, 2);
 }
 
+TEST_F(ApplicationTest, ActiveFormAndControlAreOursOrNull) {
+  std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
+  form->Show();
+  auto* memo = form->Control<TMemo>("Memo");
+  memo->SetFocus();
+  EXPECT_EQ(Application().ActiveForm(), form.get());
+  EXPECT_EQ(Application().ActiveControl(), memo);
+  EXPECT_EQ(Application().ActiveForm()->ClassName(), "ProbeForm");
+  form->Hide();
+  HWND foreign = ::CreateWindowExW(0, L"EDIT", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 20, nullptr, nullptr,
+                                   nullptr, nullptr);
+  ::SetActiveWindow(foreign);
+  ::SetFocus(foreign);
+  EXPECT_EQ(Application().ActiveForm(), nullptr);
+  EXPECT_EQ(Application().ActiveControl(), nullptr);
+  ::DestroyWindow(foreign);
+}
+
 TEST_F(ApplicationTest, DockingAndTabOrderReachTheWindows) {
   std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
   HWND wnd = form->Handle();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace tarnwick {
@@ -151,6 +152,22 @@ TEST(ComponentState, LoadedClearsLoadingAndIsSeenWhileStillLoading) {
   EXPECT_TRUE(p.loadingSeenInLoaded);
   EXPECT_FALSE(p.IsLoading());
   EXPECT_EQ(p.loadedCalls, 1);
+}
+
+class TSample : public TComponent {
+ public:
+  using TComponent::TComponent;
+};
+
+TEST(ClassName, NamesTheDynamicClassWithoutNamespaces) {
+  TSample sample(nullptr);
+  TComponent plain(nullptr);
+  TComponent& asBase = sample;
+  EXPECT_EQ(asBase.ClassName(), "TSample");
+  EXPECT_EQ(plain.ClassName(), "TComponent");
+  EXPECT_EQ(ShortClassName(typeid(int).name()), "int");
+  EXPECT_EQ(ShortClassName("not a mangled name"), "not a mangled name");
+  EXPECT_EQ(ShortClassName(nullptr), "");
 }
 
 }  // namespace
