@@ -152,10 +152,12 @@ main_answers() { helper text "$GUI_MAIN_TITLE" "$ID_LOG" >/dev/null; }
 
 start_app() {
   cp "$GUI_EXE" "$gui_work/app/Tarnwick.exe"
+  local started
+  started="$(date +%s%N)"
   (cd "$gui_work/app" && exec wine Tarnwick.exe >"$gui_work/app.out" 2>&1) &
   gui_app_pid=$!
   poll "$GUI_WAIT" main_answers || fail "main window did not appear within ${GUI_WAIT}s"
-  note "Tarnwick.exe pid $gui_app_pid is up"
+  note "Tarnwick.exe pid $gui_app_pid is up after $((($(date +%s%N) - started) / 1000000)) ms"
 }
 
 visible() { helper visible "$1"; }
