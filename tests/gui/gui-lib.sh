@@ -75,6 +75,8 @@ gui_init() {  # gui_init <Tarnwick.exe> <wgettext.exe>
   # create files here.
   chmod 0777 "$gui_work/server"
   trap gui_cleanup EXIT
+  # A time-out of the test runner stops us with a signal: clean up then too.
+  trap 'exit 1' TERM INT HUP
 }
 
 helper() { timeout 60 wine "$GUI_HELPER" "$@" 2>/dev/null; }
