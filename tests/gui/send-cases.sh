@@ -11,8 +11,23 @@ send_head() {  # send_head <local unix path> <shown name>
     "    →ホスト上のファイル名：$2")
 }
 
+CONFIRM_TEXT=("*** 重要 ***"
+  "接続先の機種によっては、ファイル名が違っていた場合にエラー"
+  "を返し、処理を中断してくれるものもありますが、そうではないもの"
+  "もあります。ファイル名が正しくない場合に、機器等が故障する可"
+  "能性も否めませんので、送信するファイル名が正しいかどうか、マ"
+  "ニュアル等でよくご確認の上送信してください。")
+
+confirm_text_reads() {
+  local got want
+  got="$(helper text "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_MEMO" | tr -d '\r')" || return 1
+  want="$(printf '%s\n' "${CONFIRM_TEXT[@]}")"
+  [ "$got" = "$want" ]
+}
+
 # With the "do not confirm" box clear (the start state) a send asks first;
-# declining writes the header and one line, not even an empty line.
+# declining writes the header and one line, not even an empty line. Closing
+# the dialog from its system menu (Alt+F4, the title-bar close) declines too.
 case_send_confirmation_declined() {
   start_tftpd
   start_app
@@ -20,11 +35,22 @@ case_send_confirmation_declined() {
   focus_main
   key alt+s
   wait_visible "$GUI_CONFIRM_TITLE"
+  confirm_text_reads || fail "confirmation text differs: $(helper text "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_MEMO")"
+  text_is "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_EXECUTE" "送信を実行" || fail "confirmation has no 送信を実行 button"
   text_is "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_CANCEL" "キャンセル" || fail "confirmation has no キャンセル button"
   click_control "$GUI_CONFIRM_TITLE" "$ID_CONFIRM_CANCEL"
   wait_gone "$GUI_CONFIRM_TITLE"
-  expect_log "--- 操作：ファイルの送信 ---" "送信処理がキャンセルされました"
+  local declined=("--- 操作：ファイルの送信 ---" "送信処理がキャンセルされました")
+  expect_log "${declined[@]}"
   gone "$GUI_OPEN_TITLE" || fail "the open dialog came after a declined confirmation"
+
+  focus_main
+  key alt+s
+  wait_visible "$GUI_CONFIRM_TITLE"
+  key alt+F4
+  wait_gone "$GUI_CONFIRM_TITLE"
+  expect_log "${declined[@]}" "${declined[@]}"
+  gone "$GUI_OPEN_TITLE" || fail "the open dialog came after the confirmation was closed"
   [ -z "$(ls -A "$gui_work/server")" ] || fail "something reached the device"
 }
 
