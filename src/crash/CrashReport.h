@@ -27,6 +27,17 @@ struct ActiveNames {
   std::string control = "----";
 };
 
+// The modules whose errors the reporter handles, each reading its options
+// from its own file. This program has one: itself.
+class TModuleList {
+ public:
+  TModuleList();
+  const std::vector<void*>& Modules() const noexcept { return modules_; }
+
+ private:
+  std::vector<void*> modules_;  // module handles
+};
+
 class TCrashHandler {
  public:
   // Supplies the names of the active form and control for the report.
@@ -47,6 +58,7 @@ ErrorReport DescribeException(const std::exception* error);
 void InstallCrashReporter();
 void RemoveCrashReporter();
 TCrashHandler& CrashHandler();
+const TModuleList& ModuleList();
 
 // Installs the reporter for the life of the scope: made first thing in the
 // program entry, removed (with its second pending-mail check) when the entry

@@ -39,6 +39,18 @@ std::string Demangled(const char* name) {
   return scope == std::string::npos ? result : result.substr(scope + 2);
 }
 
+std::wstring ModulePath(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
 void PlainErrorBox(const ErrorReport& error) {
   const std::wstring text = error.isException ? AnsiToWide(Utf8ToAnsi(error.message)) : L"General Error.";
   MessageBoxW(nullptr, text.c_str(), L"Error.", MB_OK | MB_ICONERROR | MB_TASKMODAL);
@@ -226,21 +238,29 @@ void TCrashHandler::Report(const ErrorReport& error) noexcept {
   }
   reporting = true;
   try {
-    const std::wstring exe = ProgramPath();
-    std::optional<CrashOptions> options = LoadOptions(exe);
-    bool handles = false;
-    if (options) {
-      for (const CodeRange& code : ProgramCodeRanges(options->extraModules))
-        if (code.Contains(error.address)) handles = true;
+    bool handled = false;
+    for (void* module : ModuleList().Modules()) {
+      const std::wstring path = ModulePath(static_cast<HMODULE>(module));
+      std::optional<CrashOptions> options = LoadOptions(path);
+      if (!options) continue;
+      for (const CodeRange& code : ModuleCodeRanges(module, options->extraModules))
+        if (code.Contains(error.address)) handled = true;
+      if (!handled) continue;
+      Produce(error, *options, path, ActiveNamesSource, OnNotify);
+      break;  // the options go with this scope: they are loaded afresh for every error
     }
-    if (!handles)
-      PlainErrorBox(error);
-    else
-      Produce(error, *options, exe, ActiveNamesSource, OnNotify);
+    if (!handled) PlainErrorBox(error);
   } catch (...) {
     PlainErrorBox(error);
   }
   reporting = false;
+}
+
+TModuleList::TModuleList() { modules_.push_back(GetModuleHandleW(nullptr)); }
+
+const TModuleList& ModuleList() {
+  static const TModuleList list;
+  return list;
 }
 
 TCrashHandler& CrashHandler() {
@@ -252,6 +272,7 @@ void InstallCrashReporter() {
   if (installed) return;
   installed = true;
   CrashHandler();
+  ModuleList();
   InstallRaiseCapture();
   previousFilter = SetUnhandledExceptionFilter(&LastResortFilter);
   CheckPendingMail();

@@ -15,6 +15,11 @@ constexpr int kLabelId = 102;
 constexpr int kReportId = 103;
 constexpr int kButtonId = 2;
 const wchar_t kProfile[] = L"CrashReport.ini";
+// Some window systems settle a new window's first placement a moment after
+// it is shown and undo a maximised or minimised state given at creation;
+// the stored state is applied again once that has happened.
+constexpr UINT_PTR kSettleTimer = 1;
+constexpr UINT kSettleDelay = 300;
 const wchar_t kSection[] = L"Coordinates";
 
 struct DialogState {
@@ -22,6 +27,7 @@ struct DialogState {
   HBITMAP picture = nullptr;
   HFONT font = nullptr;
   DialogGeometry geometry;
+  int openedState = 1;  // the show state read from the profile
 };
 
 int ReadInt(const wchar_t* key, int fallback) {
@@ -70,6 +76,14 @@ void Open(HWND dialog, DialogState& state) {
   state.geometry = g;
   MoveWindow(dialog, g.left, g.top, g.width, g.height, TRUE);
   ShowWindow(dialog, g.showState);
+  state.openedState = g.showState;
+  if (g.showState != 1) SetTimer(dialog, kSettleTimer, kSettleDelay, nullptr);
+}
+
+void Settle(HWND dialog, const DialogState& state) {
+  KillTimer(dialog, kSettleTimer);
+  if (state.openedState == 3 && !IsZoomed(dialog)) ShowWindow(dialog, SW_SHOWMAXIMIZED);
+  if (state.openedState == 6 && !IsIconic(dialog)) ShowWindow(dialog, SW_MINIMIZE);
 }
 
 void Paint(HWND dialog, const DialogState& state) {
@@ -147,6 +161,9 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_MOVE:
       if (state == nullptr) break;
       Moved(dialog, *state);
+      return TRUE;
+    case WM_TIMER:
+      if (wParam == kSettleTimer && state != nullptr) Settle(dialog, *state);
       return TRUE;
     case WM_COMMAND:
       // The button has identifier 2, which is also what Escape sends.

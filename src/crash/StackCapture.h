@@ -14,7 +14,9 @@ namespace tarnwick {
 // its header cannot be read.
 CodeRange ModuleCodeRange(const void* module);
 
-// The program's own code first, then each named module that is loaded.
+// The code of `module` first, then of each named module that is loaded.
+std::vector<CodeRange> ModuleCodeRanges(const void* module, const std::vector<std::string>& extraModules);
+// The same for the program's own module.
 std::vector<CodeRange> ProgramCodeRanges(const std::vector<std::string>& extraModules);
 
 // Scans from the caller's stack position to the top of the thread's stack.

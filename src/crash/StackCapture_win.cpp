@@ -22,8 +22,12 @@ CodeRange ModuleCodeRange(const void* module) {
 }
 
 std::vector<CodeRange> ProgramCodeRanges(const std::vector<std::string>& extraModules) {
+  return ModuleCodeRanges(GetModuleHandleW(nullptr), extraModules);
+}
+
+std::vector<CodeRange> ModuleCodeRanges(const void* module, const std::vector<std::string>& extraModules) {
   std::vector<CodeRange> ranges;
-  ranges.push_back(ModuleCodeRange(GetModuleHandleW(nullptr)));
+  ranges.push_back(ModuleCodeRange(module));
   for (const std::string& name : extraModules) {
     const CodeRange range = ModuleCodeRange(GetModuleHandleA(name.c_str()));
     if (range.bytes != nullptr) ranges.push_back(range);

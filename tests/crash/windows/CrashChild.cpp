@@ -36,7 +36,9 @@ void WatchForDialog() {
   name = name.substr(name.find_last_of(L'\\') + 1);
   const std::wstring caption = L"Exception Log (" + name + L")";
   while (watching) {
-    if (HWND dialog = FindWindowW(nullptr, caption.c_str())) {
+    HWND dialog = FindWindowW(nullptr, caption.c_str());
+    if (dialog != nullptr && IsWindowVisible(dialog)) {
+      Sleep(800);  // let the dialog finish placing itself
       wchar_t text[8192] = {};
       GetDlgItemTextW(dialog, 103, text, 8192);
       char bytes[16384] = {};
@@ -47,8 +49,10 @@ void WatchForDialog() {
                   IsZoomed(dialog) ? 1 : 0, r.right - r.left, r.bottom - r.top);
       std::fflush(stdout);
       if (maximiseDialog) {
+        // Through the dialog's own thread: a maximise from this thread is
+        // not carried out by every window system.
         PostMessageW(dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
-        Sleep(200);
+        for (int i = 0; i < 100 && !IsZoomed(dialog); ++i) Sleep(30);
         std::printf("MAXIMISED=%d\n", IsZoomed(dialog) ? 1 : 0);
         std::fflush(stdout);
       }
