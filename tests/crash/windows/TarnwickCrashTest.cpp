@@ -1,0 +1,150 @@
+// The real program's crash path: Tarnwick.exe is given a file it cannot
+// open in the send operation, and the report it shows and logs is checked.
+// The program is driven from outside through its fixed control ids and
+// window titles; every wait is bounded.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+// The program as the build left it, seen through the drive that maps the
+// build machine's root.
+std::wstring ProgramPath() {
+  const std::string unix = TARNWICK_PROGRAM;
+  return L"Z:" + std::wstring(unix.begin(), unix.end());
+}
+
+std::string ReadAll(const std::wstring& path) {
+  std::string narrow;
+  for (wchar_t c : path) narrow += static_cast<char>(c);
+  std::ifstream in(narrow, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+template <class Find>
+auto WaitFor(Find find, DWORD milliseconds = 20000) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (auto found = find()) return found;
+    if (GetTickCount() - start > milliseconds) return decltype(find())();
+    Sleep(50);
+  }
+}
+
+struct DescendantSearch {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK MatchId(HWND child, LPARAM data) {
+  auto* search = reinterpret_cast<DescendantSearch*>(data);
+  if (GetDlgCtrlID(child) != search->id) return TRUE;
+  search->found = child;
+  return FALSE;
+}
+
+HWND FindDescendant(HWND parent, int id) {
+  DescendantSearch search{id, nullptr};
+  EnumChildWindows(parent, &MatchId, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring TextOf(HWND window, int id) {
+  wchar_t text[16384] = {};
+  GetDlgItemTextW(window, id, text, 16384);
+  return text;
+}
+
+class TarnwickCrashTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"tarnwick-program-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), (folder_ + L"Tarnwick.exe").c_str(), FALSE));
+    // A file that exists but that nobody else may open while we hold it.
+    locked_ = CreateFileW((folder_ + L"locked.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked_, INVALID_HANDLE_VALUE);
+  }
+
+  void TearDown() override {
+    if (process_.hProcess != nullptr) {
+      if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(process_.hProcess, 99);
+      WaitForSingleObject(process_.hProcess, 5000);
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    CloseHandle(locked_);
+    for (const wchar_t* name : {L"Tarnwick.exe", L"Tarnwick.log", L"Tarnwick.crash.ini", L"locked.bin"})
+      DeleteFileW((folder_ + name).c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+
+  HWND Start() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    std::wstring command = L"\"" + folder_ + L"Tarnwick.exe\"";
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &startup,
+                        &process_))
+      return nullptr;
+    return WaitFor([] { return FindWindowW(nullptr, L"Tarnwick LE"); });
+  }
+
+  // Send, pick the locked file, and answer the report. Returns the report.
+  std::wstring FailToSend(HWND main) {
+    HWND send = FindDescendant(main, 1021);  // BPutFile
+    if (send == nullptr) return L"no send button";
+    PostMessageW(GetParent(send), WM_COMMAND, MAKEWPARAM(1021, BN_CLICKED), reinterpret_cast<LPARAM>(send));
+    HWND open = WaitFor([] { return FindWindowW(L"#32770", L"Select File to put ..."); });
+    if (open == nullptr) return L"no open dialog";
+    const std::wstring path = folder_ + L"locked.bin";
+    for (int id : {1148, 1152}) SetDlgItemTextW(open, id, path.c_str());
+    PostMessageW(open, WM_COMMAND, IDOK, 0);
+    HWND report = WaitFor([] { return FindWindowW(nullptr, L"Exception Log (Tarnwick.exe)"); });
+    if (report == nullptr) return L"no report dialog";
+    Sleep(200);
+    const std::wstring text = TextOf(report, 103);
+    PostMessageW(report, WM_COMMAND, 2, 0);
+    WaitFor([&] { return IsWindow(report) ? HWND() : main; }, 5000);
+    return text;
+  }
+
+  std::wstring folder_;
+  HANDLE locked_ = INVALID_HANDLE_VALUE;
+  PROCESS_INFORMATION process_{};
+};
+
+TEST_F(TarnwickCrashTest, UnreadableFileToSendIsReportedAndLoggedOnce) {
+  HWND main = Start();
+  ASSERT_NE(main, nullptr) << "the main window did not appear";
+
+  const std::wstring report = FailToSend(main);
+  EXPECT_NE(report.find(L"Exception Type   : EFOpenError"), std::wstring::npos) << report.c_str();
+  const std::string log = ReadAll(folder_ + L"Tarnwick.log");
+  EXPECT_NE(log.find("\r\nException Type   : EFOpenError\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\r\nVersion Number   : ----\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("|MainForm_win.cpp"), std::string::npos) << log;
+  EXPECT_EQ(log.find("CrashReport_win.cpp"), std::string::npos) << log;
+
+  // The program goes on: the same failure again shows the report but adds
+  // nothing to the log.
+  ASSERT_TRUE(IsWindow(main));
+  const std::wstring again = FailToSend(main);
+  EXPECT_NE(again.find(L"EFOpenError"), std::wstring::npos) << again.c_str();
+  EXPECT_EQ(ReadAll(folder_ + L"Tarnwick.log"), log);
+
+  PostMessageW(main, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForSingleObject(process_.hProcess, 20000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  GetExitCodeProcess(process_.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+}
+
+}  // namespace
