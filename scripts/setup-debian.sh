@@ -51,8 +51,16 @@ fi
 
 # The SOCKS proxy tests check user/password authentication against a real
 # danted, which takes user names from the system's accounts. This account
-# exists for nothing else: no home, no login shell, a fixed test password.
+# exists for nothing else: no home, no login shell, and a random password
+# that only root can read, so it opens nothing to anyone else.
+socks_secret=/etc/tarnwick/socks-test-password
 if ! id tarnwick-socks >/dev/null 2>&1; then
   "${sudo_cmd[@]}" useradd --system --no-create-home --shell /usr/sbin/nologin tarnwick-socks
-  echo 'tarnwick-socks:tarnwick-socks-test' | "${sudo_cmd[@]}" chpasswd
+fi
+if ! "${sudo_cmd[@]}" test -s "$socks_secret"; then
+  "${sudo_cmd[@]}" install -d -m 700 /etc/tarnwick
+  password=$(head -c 18 /dev/urandom | base64 | tr -d '/+=')
+  printf '%s\n' "$password" | "${sudo_cmd[@]}" tee "$socks_secret" >/dev/null
+  "${sudo_cmd[@]}" chmod 600 "$socks_secret"
+  echo "tarnwick-socks:$password" | "${sudo_cmd[@]}" chpasswd
 fi

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -15,7 +16,15 @@ namespace tarnwick {
 namespace {
 
 constexpr const char* kTestAccount = "tarnwick-socks";
-constexpr const char* kTestPassword = "tarnwick-socks-test";
+// Written by the set-up script, readable by root only.
+constexpr const char* kTestPasswordFile = "/etc/tarnwick/socks-test-password";
+
+std::string ReadTestPassword() {
+  std::ifstream in(kTestPasswordFile);
+  std::string password;
+  std::getline(in, password);
+  return password;
+}
 
 class Dante : public ::testing::Test {
  protected:
@@ -88,10 +97,12 @@ TEST_F(Dante, UserPassword) {
   if (getpwnam(kTestAccount) == nullptr) {
     GTEST_SKIP() << "the test account " << kTestAccount << " is missing: run scripts/setup-debian.sh";
   }
+  const std::string password = ReadTestPassword();
+  if (password.empty()) GTEST_SKIP() << "cannot read " << kTestPasswordFile << ": run the tests as root";
   struct Row {
-    const char* password;
+    std::string password;
     int error;
-  } rows[] = {{kTestPassword, 0}, {"wrong password", 10091}};
+  } rows[] = {{password, 0}, {"wrong password", 10091}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.password);
     test::LoopbackTcpListener target("127.0.0.1");
