@@ -50,6 +50,11 @@ case_about_repeated() {
     if [ "$i" -eq 1 ]; then
       memo="$(helper text "$GUI_ABOUT_TITLE" "$ID_ABOUT_MEMO")" || fail "About text unreadable"
       about_text_checks "$memo"
+      # Read-only: typing into it changes nothing.
+      click_control "$GUI_ABOUT_TITLE" "$ID_ABOUT_MEMO"
+      xdotool type --delay 40 -- "zz"
+      helper text "$GUI_MAIN_TITLE" "$ID_HOST" >/dev/null || fail "main window stopped answering"
+      text_is "$GUI_ABOUT_TITLE" "$ID_ABOUT_MEMO" "$memo" || fail "the About text could be edited"
     fi
     # Odd rounds close with the button's accelerator, even ones with a
     # mouse click on the button.
