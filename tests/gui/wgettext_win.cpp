@@ -28,15 +28,18 @@ namespace {
 constexpr UINT kAnswerMs = 3000;
 
 void Write(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                 nullptr);
   std::string bytes(static_cast<size_t>(size), '\0');
   if (size > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                        nullptr);
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD written = 0;
   size_t done = 0;
   while (done < bytes.size()) {
-    if (!WriteFile(out, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) || written == 0)
+    if (!WriteFile(out, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) ||
+        written == 0)
       return;
     done += written;
   }
@@ -46,7 +49,8 @@ void Write(const std::wstring& text) {
 // window busy inside a transfer gives status 4 instead of hanging the script.
 bool ReadText(HWND wnd, std::wstring& text) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerMs, &length)) return false;
+  if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerMs, &length))
+    return false;
   std::vector<wchar_t> buffer(length + 1, L'\0');
   DWORD_PTR copied = 0;
   if (!SendMessageTimeoutW(wnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
@@ -143,7 +147,8 @@ int ParseId(const wchar_t* text, int& id) {
 }
 
 int Usage() {
-  Write(L"usage: wgettext text|checked|center|rect <title> <id> | visible|count|owned <title> | find <text>\n");
+  Write(
+      L"usage: wgettext text|checked|center|rect <title> <id> | visible|count|owned <title> | find <text>\n");
   return 2;
 }
 
@@ -162,15 +167,16 @@ int RunControlCommand(const std::wstring& command, const wchar_t* title, const w
   }
   if (command == L"checked") {
     DWORD_PTR state = 0;
-    if (!SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerMs, &state)) return 4;
+    if (!SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerMs, &state))
+      return 4;
     Write(state == BST_CHECKED ? L"1\n" : L"0\n");
     return 0;
   }
   RECT r;
   if (!GetWindowRect(control, &r)) return 3;
   if (command == L"rect") {
-    Write(std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top) + L"+" + std::to_wstring(r.left) +
-          L"+" + std::to_wstring(r.top) + L"\n");
+    Write(std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top) + L"+" +
+          std::to_wstring(r.left) + L"+" + std::to_wstring(r.top) + L"\n");
     return 0;
   }
   Write(std::to_wstring((r.left + r.right) / 2) + L" " + std::to_wstring((r.top + r.bottom) / 2) + L"\n");
