@@ -121,6 +121,8 @@ class TWinControl : public TComponent {
  private:
   bool Reflect(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) noexcept;
   LRESULT Dispatch(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
+  // Ties the window to this object (its handle and the lookup property).
+  void Bind(HWND wnd) noexcept;
   void Detach() noexcept;
 
   HWND handle_ = nullptr;

@@ -178,6 +178,15 @@ TEST_F(ApplicationTest, AltAcceleratorsClickButtonsAndCheckBoxes) {
   EXPECT_EQ(plainClicks, 2);
 }
 
+TEST_F(ApplicationTest, TitleIsTheApplicationWindowsText) {
+  Application().SetTitle(L"Tarnwick");
+  wchar_t text[64] = {};
+  ::GetWindowTextW(Application().Handle(), text, 64);
+  EXPECT_STREQ(text, L"Tarnwick");
+  EXPECT_EQ(Application().Title(), L"Tarnwick");
+  EXPECT_EQ(::GetWindow(Application().Handle(), GW_OWNER), nullptr);
+}
+
 TEST_F(ApplicationTest, ActiveFormAndControlAreOursOrNull) {
   std::unique_ptr<ProbeForm> form(new ProbeForm(nullptr));
   form->Show();
