@@ -160,3 +160,34 @@ quit_app() {
   wait "$gui_app_pid" || GUI_EXIT=$?
   gui_app_pid=""
 }
+
+# An error raised inside a click handler goes to the program's error
+# handler, which shows it in a dialog or writes it to its log file beside
+# the program. error_shown <text>: either holds the text; sets
+# GUI_ERROR_WINDOW to the dialog's title ("" when only the log has it).
+error_shown() {
+  local found f
+  if found="$(helper find "$1")"; then
+    GUI_ERROR_WINDOW="${found%$'\n'}"
+    return 0
+  fi
+  for f in "$gui_work"/app/*.log; do
+    [ -f "$f" ] || continue
+    if iconv -f CP932 -t UTF-8 "$f" 2>/dev/null | grep -qF -- "$1"; then
+      GUI_ERROR_WINDOW=""
+      return 0
+    fi
+  done
+  return 1
+}
+
+# expect_error_report <text> <unix path>: the error naming the path is
+# reported; a dialog is answered with Escape and must close.
+expect_error_report() {
+  poll "$GUI_WAIT" error_shown "$1" || fail "the error \"$1\" was shown nowhere"
+  [ -n "$GUI_ERROR_WINDOW" ] || return 0
+  note "error shown in \"$GUI_ERROR_WINDOW\""
+  helper find "$(win_path "$2")" >/dev/null || fail "the error does not name $(win_path "$2")"
+  key Escape
+  poll "$GUI_WAIT" gone "$GUI_ERROR_WINDOW" || fail "error window did not close on Escape"
+}

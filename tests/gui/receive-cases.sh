@@ -93,6 +93,28 @@ case_receive_name_as_typed() {
   cmp "$gui_work/server/ blank.cfg " "$gui_work/local/受信した設定.txt" || fail "saved file differs from the device's"
 }
 
+# A chosen path that cannot be created (here in /proc): the handler stops
+# after the host-file line, the error reaches the program's error handler
+# naming the path, and the window goes on working.
+case_receive_save_fails() {
+  start_tftpd
+  printf 'hostname edge-01\r\n' >"$gui_work/server/config"
+  start_app
+  set_edit "$ID_PORT" "$GUI_PORT"
+  focus_main
+  key alt+r
+  type_into_file_dialog "$GUI_SAVE_TITLE" /proc/tarnwick-cannot-create.bin
+  expect_error_report "を作成できません" /proc/tarnwick-cannot-create.bin
+  receive_head config
+  expect_log "${RECEIVE_HEAD[@]}"
+  focus_main
+  key alt+r
+  type_into_file_dialog "$GUI_SAVE_TITLE" "$gui_work/local/config"
+  expect_log "${RECEIVE_HEAD[@]}" "${RECEIVE_HEAD[@]}" \
+    "    →ローカルファイル名：$(win_path "$gui_work/local/config")" "受信が無事完了しました" "${RECEIVE_TAIL[@]}"
+  cmp "$gui_work/server/config" "$gui_work/local/config" || fail "saved file differs from the device's"
+}
+
 # The device answers with an ERROR packet: its code and text reach the log
 # and no save dialog is shown.
 case_receive_missing_file() {
