@@ -14,10 +14,10 @@ namespace {
 using FontKey = std::tuple<std::string, int, bool, int>;
 
 std::map<FontKey, UniqueFont>& Cache() {
-  // Deliberately leaked: windows may still select these fonts while static
-  // destructors run at exit.
-  static auto* cache = new std::map<FontKey, UniqueFont>();
-  return *cache;
+  // Freed when the process ends normally, after the program has destroyed
+  // its windows.
+  static std::map<FontKey, UniqueFont> cache;
+  return cache;
 }
 
 }  // namespace
