@@ -94,7 +94,23 @@ class TarnwickCrashTest : public testing::Test {
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &startup,
                         &process_))
       return nullptr;
-    return WaitFor([] { return FindWindowW(nullptr, L"Tarnwick LE"); });
+    // The window is titled before its controls exist: wait for the button.
+    return WaitFor([] {
+      HWND main = FindWindowW(nullptr, L"Tarnwick LE");
+      return main != nullptr && FindDescendant(main, 1021) != nullptr ? main : HWND();
+    });
+  }
+
+  // The log is written once the report dialog has closed.
+  std::string WaitForLog(const std::string& differentFrom) {
+    const std::wstring path = folder_ + L"Tarnwick.log";
+    const DWORD start = GetTickCount();
+    std::string now = ReadAll(path);
+    while (now == differentFrom && GetTickCount() - start < 5000) {
+      Sleep(50);
+      now = ReadAll(path);
+    }
+    return now;
   }
 
   // Send, pick the locked file, and answer the report. Returns the report.
@@ -102,6 +118,17 @@ class TarnwickCrashTest : public testing::Test {
     HWND send = FindDescendant(main, 1021);  // BPutFile
     if (send == nullptr) return L"no send button";
     PostMessageW(GetParent(send), WM_COMMAND, MAKEWPARAM(1021, BN_CLICKED), reinterpret_cast<LPARAM>(send));
+    // The confirmation comes first while its check box is clear.
+    const auto confirmOrOpen = [] {
+      HWND found = FindWindowW(nullptr, L"ファイル送信の確認");
+      return found != nullptr ? found : FindWindowW(L"#32770", L"Select File to put ...");
+    };
+    HWND next = WaitFor(confirmOrOpen);
+    if (next != nullptr && next == FindWindowW(nullptr, L"ファイル送信の確認")) {
+      HWND execute = WaitFor([&] { return FindDescendant(next, 1102); }, 5000);  // ConfirmExecute
+      if (execute == nullptr) return L"no execute button";
+      PostMessageW(GetParent(execute), WM_COMMAND, MAKEWPARAM(1102, BN_CLICKED), reinterpret_cast<LPARAM>(execute));
+    }
     HWND open = WaitFor([] { return FindWindowW(L"#32770", L"Select File to put ..."); });
     if (open == nullptr) return L"no open dialog";
     const std::wstring path = folder_ + L"locked.bin";
@@ -127,9 +154,11 @@ TEST_F(TarnwickCrashTest, UnreadableFileToSendIsReportedAndLoggedOnce) {
 
   const std::wstring report = FailToSend(main);
   EXPECT_NE(report.find(L"Exception Type   : EFOpenError"), std::wstring::npos) << report.c_str();
-  const std::string log = ReadAll(folder_ + L"Tarnwick.log");
+  const std::string log = WaitForLog("");
+  EXPECT_NE(log.find("\r\nActive Form      : Form1\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("\r\nException Type   : EFOpenError\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("\r\nVersion Number   : ----\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\r\nVersion Number   : "), std::string::npos) << log;
+  EXPECT_NE(log.find("|TransferOperations.cpp"), std::string::npos) << log;
   EXPECT_NE(log.find("|MainForm_win.cpp"), std::string::npos) << log;
   EXPECT_EQ(log.find("CrashReport_win.cpp"), std::string::npos) << log;
 
@@ -138,6 +167,7 @@ TEST_F(TarnwickCrashTest, UnreadableFileToSendIsReportedAndLoggedOnce) {
   ASSERT_TRUE(IsWindow(main));
   const std::wstring again = FailToSend(main);
   EXPECT_NE(again.find(L"EFOpenError"), std::wstring::npos) << again.c_str();
+  Sleep(500);  // a repeat writes nothing, so there is nothing to wait for
   EXPECT_EQ(ReadAll(folder_ + L"Tarnwick.log"), log);
 
   PostMessageW(main, WM_CLOSE, 0, 0);
