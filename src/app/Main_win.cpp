@@ -21,8 +21,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   Application().OnException = [](TObject*, const std::exception& error) { HandleLoopException(error); };
   CrashHandler().ActiveNamesSource = [] {
     ActiveNames names;
-    if (TWinControl* form = TWinControl::FromHandle(::GetActiveWindow())) names.form = form->Name();
-    if (TWinControl* control = TWinControl::FromHandle(::GetFocus())) names.control = control->Name();
+    if (TForm* form = Application().ActiveForm()) names.form = form->Name();
+    if (TWinControl* control = Application().ActiveControl()) names.control = control->Name();
     return names;
   };
 #endif
