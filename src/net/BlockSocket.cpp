@@ -61,6 +61,8 @@ void TBlockSocket::SetAddressFamily(AddressFamilyChoice family) {
 
 void TBlockSocket::AttachHandle(SocketHandle handle) {
   Handle = handle;
+  // Whoever made the handle may have bound or connected it: ask the system.
+  ForgetHandleState();
   DescriptorSetClear(DescriptorSet);
   DescriptorSetAdd(handle, DescriptorSet);
   ReadBothAddresses();
@@ -70,6 +72,7 @@ void TBlockSocket::AttachHandle(SocketHandle handle) {
 void TBlockSocket::CloseEndpoint() {
   SocketApi().closesocket(Handle);
   Handle = kNoSocket;
+  ForgetHandleState();
   PendingOptions.clear();
   AddressFamily = DefaultAddressFamily;
   LastSocketError = 0;
@@ -80,6 +83,8 @@ void TBlockSocket::ConnectTo(const std::string& host, const std::string& port) {
   SocketAddress address;
   FillAddress(address, host, port);
   if (Handle == kNoSocket) OpenForAddress(address);
+  // A system connect gives the handle a peer and may move its local address.
+  ForgetHandleState();
   RecordCallResult(SocketApi().connect(Handle, &address, SocketAddressLength(address)));
   ReadBothAddresses();
   PendingInput.clear();
@@ -98,6 +103,7 @@ void TBlockSocket::BindTo(const std::string& host, const std::string& port) {
   FillAddress(address, host, port);
   if (Handle == kNoSocket) OpenForAddress(address);
   RecordCallResult(SocketApi().bind(Handle, &address, SocketAddressLength(address)));
+  localAddressKnown_ = false;
   ReadLocalAddress();
   PendingInput.clear();
   IsBound = true;
@@ -121,6 +127,9 @@ void TBlockSocket::OpenForAddress(const SocketAddress& address) {
   UsesIPv6 = address.family == kFamilyIPv6;
   Handle = SocketApi().socket(address.family, SocketKind(), SocketProtocolNumber());
   if (Handle == kNoSocket) LastSocketError = SocketLastError();
+  ForgetHandleState();
+  knownHandle_ = Handle;
+  handleNeverConnected_ = Handle != kNoSocket;
   DescriptorSetClear(DescriptorSet);
   DescriptorSetAdd(Handle, DescriptorSet);
   CheckAndReport();
@@ -251,10 +260,23 @@ std::string TBlockSocket::RemoteAddressText() { return AddressText(RemoteAddress
 std::uint16_t TBlockSocket::LocalPortNumber() { return AddressPort(LocalAddress); }
 std::uint16_t TBlockSocket::RemotePortNumber() { return AddressPort(RemoteAddress); }
 
+void TBlockSocket::ForgetHandleState() {
+  knownHandle_ = kNoSocket;
+  handleNeverConnected_ = false;
+  localAddressKnown_ = false;
+  knownLocalAddress_.Clear();
+}
+
 void TBlockSocket::ReadLocalAddress() {
   LocalAddress.Clear();
   int length = sizeof(SocketAddress);
-  SocketApi().getsockname(Handle, &LocalAddress, &length);
+  const int result = SocketApi().getsockname(Handle, &LocalAddress, &length);
+  // Port 0 means not bound yet: the system picks the port at the first
+  // send, so that answer must be asked again.
+  if (result == 0 && KnownHandle() && handleNeverConnected_ && LocalAddress.port != 0) {
+    knownLocalAddress_ = LocalAddress;
+    localAddressKnown_ = true;
+  }
 }
 
 void TBlockSocket::ReadRemoteAddress() {
@@ -263,9 +285,22 @@ void TBlockSocket::ReadRemoteAddress() {
   SocketApi().getpeername(Handle, &RemoteAddress, &length);
 }
 
+// Runs after every direct datagram send, so it answers from what is known
+// where the system's answer cannot differ: the record is the one the system
+// would fill, and an unconnected handle's peer lookup fails, leaving the
+// remote record empty.
 void TBlockSocket::ReadBothAddresses() {
-  ReadLocalAddress();
-  ReadRemoteAddress();
+  const bool known = KnownHandle();
+  if (known && localAddressKnown_) {
+    LocalAddress = knownLocalAddress_;
+  } else {
+    ReadLocalAddress();
+  }
+  if (known && handleNeverConnected_) {
+    RemoteAddress.Clear();
+  } else {
+    ReadRemoteAddress();
+  }
 }
 
 void TBlockSocket::LookupHost(const std::string& name, std::vector<std::string>& list) {

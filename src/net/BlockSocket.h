@@ -150,6 +150,11 @@ class TBlockSocket {
   // Options queued for the next handle creation (applied last first).
   void QueueOption(SocketOptionKind kind, bool enabled, std::int32_t value);
 
+  // ReceiveChunk into the caller's string, reusing its capacity: the same
+  // outcome, status events and PendingInput handling, without a fresh
+  // string per chunk. Loops that receive many chunks keep one buffer.
+  void ReceiveChunkInto(int timeout, std::string& chunk);
+
   // I/O support.
   bool WaitReadable(int timeout);
   void DiscardInput();
@@ -170,14 +175,29 @@ class TBlockSocket {
  private:
   void FillAddressEnhanced(SocketAddress& address, const std::string& host, const std::string& port);
   void FillAddressLegacy(SocketAddress& address, const std::string& host, const std::string& port);
-  std::string ReceiveDatagramChunk(int timeout);
-  std::string ReceiveStreamChunk(int n);
+  void ReceiveDatagramChunk(int timeout, std::string& chunk);
+  void ReceiveStreamChunk(int n, std::string& chunk);
+  void ForgetHandleState();
 
   // Reused by every datagram receive so that a chunk costs no allocation
   // beyond the string handed out; sized for the largest datagram.
   std::vector<char> datagramBuffer_;
   // Writable staging for the write filter.
   std::string filteredOutgoing_;
+
+  // What is known about the open handle without asking the system again.
+  // A handle that OpenForAddress created and that has never been connected
+  // at system level has no peer, so its peer lookup can only fail; its
+  // local address is fixed once the system has bound it (first send or
+  // BindTo) and is kept here from then on. Handles attached from outside
+  // and stream sockets that connect are always asked.
+  // Handle is a public field: the knowledge holds only for the handle it was
+  // gathered on.
+  SocketHandle knownHandle_ = kNoSocket;
+  bool handleNeverConnected_ = false;
+  bool localAddressKnown_ = false;
+  SocketAddress knownLocalAddress_{};
+  bool KnownHandle() const { return Handle != kNoSocket && Handle == knownHandle_; }
 };
 
 }  // namespace tarnwick

@@ -12,12 +12,12 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "net/PosixErrors.h"
 #include "net/SocketApi.h"
@@ -307,25 +307,22 @@ int recvfromAdapter(SocketHandle s, char* buffer, int length, int flags, SocketA
                     int* fromLength) {
   if (length < 0) return FailWith(10014);
   sockaddr_storage native;
-  socklen_t n = sizeof(native);
   std::memset(&native, 0, sizeof(native));
-  int nativeFlags = (flags & kPeekFlag) ? MSG_PEEK : 0;
-  // A datagram longer than the buffer is an error (10040) as on Windows,
-  // not a silently shortened success. MSG_TRUNC reports the full length,
-  // but on a stream socket it would discard data, so only for datagrams.
-  int type = 0;
-  socklen_t typeLength = sizeof(type);
-  const bool datagram =
-      ::getsockopt(Fd(s), SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM;
-  if (datagram) nativeFlags |= MSG_TRUNC;
-  ssize_t r = ::recvfrom(Fd(s), buffer, static_cast<std::size_t>(length), nativeFlags,
-                         reinterpret_cast<sockaddr*>(&native), &n);
+  iovec piece{buffer, static_cast<std::size_t>(length)};
+  msghdr message{};
+  message.msg_name = &native;
+  message.msg_namelen = sizeof(native);
+  message.msg_iov = &piece;
+  message.msg_iovlen = 1;
+  const int nativeFlags = (flags & kPeekFlag) ? MSG_PEEK : 0;
+  ssize_t r = ::recvmsg(Fd(s), &message, nativeFlags);
   if (r < 0) return Fail();
-  if (datagram && r > length) {
-    FromNative(reinterpret_cast<sockaddr*>(&native), from, fromLength);
-    return FailWith(10040);
-  }
   FromNative(reinterpret_cast<sockaddr*>(&native), from, fromLength);
+  // A datagram longer than the buffer is an error (10040) as on Windows,
+  // not a silently shortened success. The kernel flags the cut in the
+  // message itself (only datagrams can be cut), so no question about the
+  // socket's type is needed per call.
+  if (message.msg_flags & MSG_TRUNC) return FailWith(10040);
   return static_cast<int>(r);
 }
 
@@ -333,11 +330,14 @@ int recvfromAdapter(SocketHandle s, char* buffer, int length, int flags, SocketA
 // too for completeness. The sets are rewritten to hold the ready handles.
 int selectAdapter(int, DescriptorSet* readSet, DescriptorSet* writeSet, DescriptorSet* errorSet,
                   const WaitLimit* limit) {
-  std::vector<pollfd> fds;
-  auto add = [&fds](DescriptorSet* set, short events) {
+  // At most 64 handles per set and three sets: room on the stack, so a
+  // wait costs no allocation.
+  pollfd fds[3 * 64];
+  std::size_t used = 0;
+  auto add = [&fds, &used](DescriptorSet* set, short events) {
     if (!set) return;
     for (std::uint32_t i = 0; i < set->count && i < 64; ++i) {
-      fds.push_back(pollfd{Fd(set->handles[i]), events, 0});
+      fds[used++] = pollfd{Fd(set->handles[i]), events, 0};
     }
   };
   add(readSet, POLLIN);
@@ -351,7 +351,7 @@ int selectAdapter(int, DescriptorSet* readSet, DescriptorSet* writeSet, Descript
   }
   int r;
   do {
-    r = ::poll(fds.data(), fds.size(), timeout);
+    r = ::poll(fds, used, timeout);
   } while (r < 0 && errno == EINTR && timeout < 0);
   if (r < 0) return Fail();
   std::size_t at = 0;

@@ -25,6 +25,7 @@ TTFTPSend::TTFTPSend() {
   ServerPort = "69";
   packet_.reserve(tftp::kHeaderSize + tftp::kBlockSize);
   block_.reserve(tftp::kBlockSize);
+  answer_.reserve(tftp::kHeaderSize + tftp::kBlockSize);
 }
 
 TTFTPSend::~TTFTPSend() = default;
@@ -45,7 +46,8 @@ bool TTFTPSend::PutPacket(std::uint16_t opcode, std::uint16_t block, const std::
   tftp::BuildPacket(packet_, opcode, block, body);
   // A failed send shows up as a missing answer below.
   UdpSocket.SendText(packet_);
-  std::string answer = UdpSocket.ReceiveChunk(ReplyTimeout);
+  UdpSocket.ReceiveChunkInto(ReplyTimeout, answer_);
+  const std::string& answer = answer_;
   if (UdpSocket.LastSocketError != 0 || answer.size() < tftp::kHeaderSize) return false;
   const std::uint16_t expected = opcode == tftp::kWrq ? 0 : block;
   if (tftp::IsAckOf(answer, expected)) return true;
@@ -56,7 +58,8 @@ bool TTFTPSend::PutPacket(std::uint16_t opcode, std::uint16_t block, const std::
 bool TTFTPSend::GetPacket(std::uint16_t expected, std::string& data) {
   ClearPeerError();
   data.clear();
-  std::string answer = UdpSocket.ReceiveChunk(ReplyTimeout);
+  UdpSocket.ReceiveChunkInto(ReplyTimeout, answer_);
+  const std::string& answer = answer_;
   if (UdpSocket.LastSocketError != 0) return false;
   if (tftp::IsData(answer)) {
     if (tftp::ReadNumber(answer, 2) == expected) {

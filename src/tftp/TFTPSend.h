@@ -52,6 +52,8 @@ class TTFTPSend : public TNetClient {
   // transfer does not allocate.
   std::string packet_;
   std::string block_;
+  // Every answer is received into this one buffer.
+  std::string answer_;
 };
 
 }  // namespace tarnwick
