@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/AboutForm.h"
+#include "ThreadWindows.h"
 #include "app/ControlIds.h"
 #include "app/MainForm.h"
 #include "app/TransferOperations.h"
@@ -278,7 +279,7 @@ TEST_F(MainFormTest, FailedReceiveWritesItsBlockWithoutAnyDialog) {
 TEST_F(MainFormTest, DeclinedConfirmationWritesTwoLinesAndLeavesNoDialog) {
   int before = CountThreadWindows();
   TimerAction answer([] {
-    HWND dialog = ::FindWindowW(nullptr, L"ファイル送信の確認");
+    HWND dialog = testing_support::FindThreadWindow(L"ファイル送信の確認");
     if (dialog == nullptr || !::IsWindowVisible(dialog)) return false;
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);  // the title-bar close
     return true;
@@ -286,7 +287,7 @@ TEST_F(MainFormTest, DeclinedConfirmationWritesTwoLinesAndLeavesNoDialog) {
   Click(ids::BPutFile);
   EXPECT_EQ(answer.fired, 1);
   EXPECT_EQ(LogLines(), (std::vector<std::wstring>{L"--- 操作：ファイルの送信 ---", L"送信処理がキャンセルされました"}));
-  EXPECT_EQ(::FindWindowW(nullptr, L"ファイル送信の確認"), nullptr);
+  EXPECT_EQ(testing_support::FindThreadWindow(L"ファイル送信の確認"), nullptr);
   EXPECT_EQ(CountThreadWindows(), before);
   EXPECT_TRUE(::IsWindowEnabled(wnd));
 }
@@ -295,13 +296,13 @@ TEST_F(MainFormTest, ConfirmedSendThenCancelledOpenDialogWritesThreeLines) {
   int stage = 0;
   TimerAction answer([&stage] {
     if (stage == 0) {
-      HWND dialog = ::FindWindowW(nullptr, L"ファイル送信の確認");
+      HWND dialog = testing_support::FindThreadWindow(L"ファイル送信の確認");
       if (dialog == nullptr || !::IsWindowVisible(dialog)) return false;
       ::PostMessageW(::GetDlgItem(dialog, ids::ConfirmExecute), BM_CLICK, 0, 0);
       stage = 1;
       return false;
     }
-    HWND open = ::FindWindowW(nullptr, L"Select File to put ...");
+    HWND open = testing_support::FindThreadWindow(L"Select File to put ...");
     if (open == nullptr) return false;
     ::PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
     return true;
@@ -317,8 +318,8 @@ TEST_F(MainFormTest, TickedSkipBoxGoesStraightToTheOpenDialog) {
   ASSERT_TRUE(form->ckbShowConfirm->Checked());
   bool confirmSeen = false;
   TimerAction answer([&confirmSeen] {
-    if (::FindWindowW(nullptr, L"ファイル送信の確認") != nullptr) confirmSeen = true;
-    HWND open = ::FindWindowW(nullptr, L"Select File to put ...");
+    if (testing_support::FindThreadWindow(L"ファイル送信の確認") != nullptr) confirmSeen = true;
+    HWND open = testing_support::FindThreadWindow(L"Select File to put ...");
     if (open == nullptr) return false;
     ::PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
     return true;
@@ -345,7 +346,7 @@ TEST_F(MainFormTest, AboutOpenedAndClosedManyTimesLeavesNoWindowBehind) {
     EXPECT_EQ(close.fired, 1);
     Application().ProcessMessages();
     EXPECT_EQ(About, nullptr);
-    EXPECT_EQ(::FindWindowW(nullptr, L"このアプリケーションについて"), nullptr);
+    EXPECT_EQ(testing_support::FindThreadWindow(L"このアプリケーションについて"), nullptr);
   }
   EXPECT_EQ(CountThreadWindows(), before);
   EXPECT_TRUE(errors.empty());

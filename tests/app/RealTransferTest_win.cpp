@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "ThreadWindows.h"
 #include "app/ControlIds.h"
 #include "app/MainForm.h"
 #include "base/TextCodec.h"
@@ -93,7 +94,7 @@ class DialogAnswer {
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     DialogAnswer* self = current_;
     if (self == nullptr || self->answered) return;
-    HWND dialog = ::FindWindowW(nullptr, self->title_);
+    HWND dialog = testing_support::FindThreadWindow(self->title_);
     if (dialog == nullptr || !::IsWindowVisible(dialog)) return;
     // The explorer-style dialogs keep the name in combo box 0x47C (with an
     // edit inside) or, in older layouts, edit 0x480.
