@@ -178,6 +178,48 @@ TEST_F(ApplicationTest, AltAcceleratorsClickButtonsAndCheckBoxes) {
   EXPECT_EQ(plainClicks, 2);
 }
 
+TEST_F(ApplicationTest, ComponentsMadeDuringLoadingAreLoadedOnceAfterwards) {
+  // What a title-bar component sees of its owner form.
+  struct Gadget : TComponent {
+    explicit Gadget(TComponent* owner) : TComponent(owner) { loadingAtBirth = IsLoading(); }
+    void Loaded() override {
+      ++loadedCalls;
+      ownerStillLoading = Owner()->IsLoading();
+      TComponent::Loaded();
+    }
+    bool loadingAtBirth = false;
+    bool ownerStillLoading = false;
+    int loadedCalls = 0;
+  };
+  struct GadgetForm : TForm {
+    explicit GadgetForm(TComponent* owner) : TForm(owner) {
+      BeginLoading();
+      Build(TestForm());
+      during = new Gadget(this);
+      EndLoading();
+      after = new Gadget(this);
+    }
+    Gadget* during;
+    Gadget* after;
+  };
+  std::unique_ptr<GadgetForm> form(new GadgetForm(nullptr));
+  EXPECT_TRUE(form->during->loadingAtBirth);
+  EXPECT_EQ(form->during->loadedCalls, 1);
+  EXPECT_TRUE(form->during->ownerStillLoading) << "the form finishes its own loading last";
+  EXPECT_FALSE(form->during->IsLoading());
+  EXPECT_FALSE(form->IsLoading());
+  EXPECT_FALSE(form->Control<TButton>("Ok")->IsLoading());
+  EXPECT_FALSE(form->after->loadingAtBirth);
+  EXPECT_EQ(form->after->loadedCalls, 0);
+  // The window is made when first asked for, not before.
+  EXPECT_FALSE(form->HandleAllocated());
+  auto* owner = dynamic_cast<TForm*>(form->during->Owner());
+  ASSERT_EQ(owner, form.get());
+  HWND wnd = owner->Handle();
+  EXPECT_TRUE(::IsWindow(wnd));
+  EXPECT_EQ(owner->Handle(), wnd);
+}
+
 TEST_F(ApplicationTest, TitleIsTheApplicationWindowsText) {
   Application().SetTitle(L"Tarnwick");
   wchar_t text[64] = {};
