@@ -98,8 +98,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> hidden = tarnwick::ReporterUnits();
   units.erase(std::remove_if(units.begin(), units.end(),
                              [&](const tarnwick::LineUnit& unit) {
-                               return std::find(hidden.begin(), hidden.end(), tarnwick::UpperCase(unit.name)) !=
-                                      hidden.end();
+                               return std::find(hidden.begin(), hidden.end(),
+                                                tarnwick::UpperCase(unit.name)) != hidden.end();
                              }),
               units.end());
   std::vector<tarnwick::LineModule> modules = {{BaseName(exe), std::move(units)}};

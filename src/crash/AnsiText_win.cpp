@@ -1,6 +1,6 @@
-#include "crash/AnsiText.h"
-
 #include <windows.h>
+
+#include "crash/AnsiText.h"
 
 namespace tarnwick {
 
@@ -18,9 +18,12 @@ std::wstring AnsiToWide(const std::string& ansi) { return ToWide(CP_ACP, ansi); 
 
 std::string WideToAnsi(const std::wstring& wide) {
   if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
   std::string ansi(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n, nullptr, nullptr);
+  if (n > 0)
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n, nullptr,
+                        nullptr);
   return ansi;
 }
 

@@ -20,7 +20,8 @@ bool ByteReader::U16(std::uint16_t& out) noexcept {
 bool ByteReader::U32(std::uint32_t& out) noexcept {
   if (Remaining() < 4) return false;
   out = static_cast<std::uint32_t>(data_[pos_]) | (static_cast<std::uint32_t>(data_[pos_ + 1]) << 8) |
-        (static_cast<std::uint32_t>(data_[pos_ + 2]) << 16) | (static_cast<std::uint32_t>(data_[pos_ + 3]) << 24);
+        (static_cast<std::uint32_t>(data_[pos_ + 2]) << 16) |
+        (static_cast<std::uint32_t>(data_[pos_ + 3]) << 24);
   pos_ += 4;
   return true;
 }

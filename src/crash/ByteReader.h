@@ -45,7 +45,9 @@ class ByteWriter {
   void ShortString(const std::string& s);
   // Lists beyond 65535 lines are cut to what the count can express.
   void TextList(const std::vector<std::string>& lines);
-  void Append(const std::vector<std::uint8_t>& more) { bytes_.insert(bytes_.end(), more.begin(), more.end()); }
+  void Append(const std::vector<std::uint8_t>& more) {
+    bytes_.insert(bytes_.end(), more.begin(), more.end());
+  }
 
   const std::vector<std::uint8_t>& Bytes() const noexcept { return bytes_; }
   std::vector<std::uint8_t> Take() noexcept { return std::move(bytes_); }

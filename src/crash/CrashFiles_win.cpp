@@ -1,10 +1,9 @@
-#include "crash/CrashFiles.h"
-
 #include <windows.h>
 
 #include <vector>
 
 #include "crash/AnsiText.h"
+#include "crash/CrashFiles.h"
 #include "crash/CrashLog.h"
 
 namespace tarnwick {
@@ -26,7 +25,8 @@ bool ReadAt(HANDLE file, std::int64_t offset, void* into, DWORD size) {
   LARGE_INTEGER at;
   at.QuadPart = offset;
   DWORD read = 0;
-  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, into, size, &read, nullptr) && read == size;
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, into, size, &read, nullptr) &&
+         read == size;
 }
 
 std::wstring SettingsPath() { return AnsiToWide(SideFilePath(WideToAnsi(ProgramPath()), "crash.ini")); }
@@ -53,28 +53,33 @@ std::wstring ProgramPath() {
 }
 
 std::optional<CrashOptions> LoadOptions(const std::wstring& modulePath) {
-  const std::wstring path = EndsWithBpl(modulePath) ? modulePath.substr(0, modulePath.size() - 3) + L"cpu" : modulePath;
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::wstring path =
+      EndsWithBpl(modulePath) ? modulePath.substr(0, modulePath.size() - 3) + L"cpu" : modulePath;
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size;
   if (!file.Valid() || !GetFileSizeEx(file.h, &size) || size.QuadPart < 8) return std::nullopt;
   std::uint8_t trailer[8];
   if (!ReadAt(file.h, size.QuadPart - 8, trailer, 8)) return std::nullopt;
-  const std::uint32_t blockSize = trailer[0] | (trailer[1] << 8) | (trailer[2] << 16) | (static_cast<std::uint32_t>(trailer[3]) << 24);
-  const std::uint32_t magic = trailer[4] | (trailer[5] << 8) | (trailer[6] << 16) | (static_cast<std::uint32_t>(trailer[7]) << 24);
+  const std::uint32_t blockSize =
+      trailer[0] | (trailer[1] << 8) | (trailer[2] << 16) | (static_cast<std::uint32_t>(trailer[3]) << 24);
+  const std::uint32_t magic =
+      trailer[4] | (trailer[5] << 8) | (trailer[6] << 16) | (static_cast<std::uint32_t>(trailer[7]) << 24);
   // Checked before anything is allocated for the block: a size field larger
   // than the file is a damaged or foreign tail, not a reason to read.
   if (magic != kOptionsMagic || blockSize > size.QuadPart - 8) return std::nullopt;
   std::vector<std::uint8_t> tail(static_cast<std::size_t>(blockSize) + 8);
-  if (!ReadAt(file.h, size.QuadPart - static_cast<std::int64_t>(tail.size()), tail.data(), static_cast<DWORD>(tail.size())))
+  if (!ReadAt(file.h, size.QuadPart - static_cast<std::int64_t>(tail.size()), tail.data(),
+              static_cast<DWORD>(tail.size())))
     return std::nullopt;
   return ReadOptionsBlock(tail.data(), tail.size());
 }
 
 bool AppendLogEntry(const std::wstring& logPath, const std::string& entry, const std::string& stackTable,
                     const std::string& versionNumber, const CrashOptions& options) {
-  FileHandle file(CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
   if (!file.Valid()) return true;  // nothing could be recorded, so nothing was a repeat
   LARGE_INTEGER size;
   std::string content;
@@ -106,7 +111,8 @@ int ReadPendingMailFlag() {
 }
 
 void WritePendingMailFlag(int value) {
-  WritePrivateProfileStringW(L"State", L"Send errors", std::to_wstring(value).c_str(), SettingsPath().c_str());
+  WritePrivateProfileStringW(L"State", L"Send errors", std::to_wstring(value).c_str(),
+                             SettingsPath().c_str());
 }
 
 }  // namespace tarnwick

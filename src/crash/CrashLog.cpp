@@ -11,15 +11,14 @@ namespace {
 constexpr std::size_t kCompareLimit = 10000;
 const char kVersionLabel[] = "Version Number   : ";
 
-std::size_t LastSeparator(const std::string& path) {
-  return path.find_last_of("\\/");
-}
+std::size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
 
 // Offsets of every separator line: 60 "-" and CR LF at the start of a line.
 std::vector<std::size_t> SeparatorLines(const std::string& content) {
   const std::string separator = StackTableSeparator();
   std::vector<std::size_t> found;
-  for (std::size_t at = content.find(separator); at != std::string::npos; at = content.find(separator, at + 1)) {
+  for (std::size_t at = content.find(separator); at != std::string::npos;
+       at = content.find(separator, at + 1)) {
     if (at == 0 || content[at - 1] == '\n') {
       found.push_back(at);
       at += separator.size() - 1;
@@ -65,7 +64,8 @@ std::string FileNamePart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string SideFilePath(const std::string& exePath, const std::string& suffix, const std::string& logFolder) {
+std::string SideFilePath(const std::string& exePath, const std::string& suffix,
+                         const std::string& logFolder) {
   std::string path = exePath.substr(0, exePath.size() >= 3 ? exePath.size() - 3 : 0) + suffix;
   if (!logFolder.empty()) {
     const std::size_t slash = LastSeparator(logFolder);
@@ -81,7 +81,8 @@ LogUpdate UpdateLog(std::string content, const std::string& entry, const std::st
   std::vector<std::size_t> separators = SeparatorLines(content);
   if (o.skipDuplicates && !content.empty() && IsDuplicate(content, separators, stackTable))
     return {std::move(content), true};
-  if (!o.noLogLimit && !o.clearLogOnNewVersion && !content.empty()) Trim(content, separators, o.maxLogEntries);
+  if (!o.noLogLimit && !o.clearLogOnNewVersion && !content.empty())
+    Trim(content, separators, o.maxLogEntries);
   content += entry;
   return {std::move(content), false};
 }

@@ -13,7 +13,8 @@ namespace tarnwick {
 // The executable's path with its last three characters replaced by
 // `suffix` ("log", "crash.ini"); with a log folder, that folder's directory
 // part takes the place of the executable's.
-std::string SideFilePath(const std::string& exePath, const std::string& suffix, const std::string& logFolder = {});
+std::string SideFilePath(const std::string& exePath, const std::string& suffix,
+                         const std::string& logFolder = {});
 
 // The file name part of a path ("\\" or "/" separated).
 std::string FileNamePart(const std::string& path);

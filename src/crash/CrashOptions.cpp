@@ -1,8 +1,8 @@
 #include "crash/CrashOptions.h"
 
-#include "crash/ByteReader.h"
-
 #include <algorithm>
+
+#include "crash/ByteReader.h"
 
 namespace tarnwick {
 
@@ -21,7 +21,8 @@ CrashOptions TarnwickCrashOptions() {
       {"Information."},
       {"Question."},
       {"Exception Log"},
-      {"An error has occurred during the execution of the program.", "For more details read the following informations."},
+      {"An error has occurred during the execution of the program.",
+       "For more details read the following informations."},
       {"Informations on the error:"},
       {"&OK"},
       {"Active Form"},
@@ -63,10 +64,12 @@ namespace {
 // The fifteen switches in the order the block stores them.
 template <class Options>
 auto SwitchAt(Options& o, int i) {
-  decltype(&o.noOutput) switches[] = {&o.useClassMessages, &o.noLogLimit,       &o.clearLogOnNewVersion, &o.skipDuplicates,
-                      &o.showAddress,      &o.showRowsWithoutLineInfo, &o.showComputerName, &o.showDate,
-                      &o.showTime,         &o.showActiveForm,   &o.showActiveControl,    &o.showExceptionType,
-                      &o.showExceptionMessage, &o.showVersionNumber, &o.noOutput};
+  decltype(&o.noOutput) switches[] = {
+      &o.useClassMessages,     &o.noLogLimit,        &o.clearLogOnNewVersion,
+      &o.skipDuplicates,       &o.showAddress,       &o.showRowsWithoutLineInfo,
+      &o.showComputerName,     &o.showDate,          &o.showTime,
+      &o.showActiveForm,       &o.showActiveControl, &o.showExceptionType,
+      &o.showExceptionMessage, &o.showVersionNumber, &o.noOutput};
   return switches[i];
 }
 

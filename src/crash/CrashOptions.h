@@ -50,7 +50,7 @@ struct CrashOptions {
   std::array<std::vector<std::string>, kTextCount> texts;
 
   std::int32_t maxLogEntries = 3;
-  std::int32_t reserved = 0;  // stored in the block, never used
+  std::int32_t reserved = 0;    // stored in the block, never used
   std::int32_t outputMode = 0;  // 0 dialog, 1 console text, 2 web page
   std::int32_t sendMode = 0;    // 0 never, 1 at once, 2 at the next start
   std::int32_t askMode = 2;     // 0 ask, 1 inform, other values neither

@@ -1,7 +1,5 @@
-#include "crash/CrashReport.h"
-
-#include <windows.h>
 #include <cxxabi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +9,11 @@
 
 #include "base/Exception.h"
 #include "crash/AnsiText.h"
+#include "crash/CrashFiles.h"
 #include "crash/CrashLog.h"
 #include "crash/CrashOptions.h"
+#include "crash/CrashReport.h"
 #include "crash/MailSend.h"
-#include "crash/CrashFiles.h"
 #include "crash/ReportDialog.h"
 #include "crash/ReportText.h"
 #include "crash/ReporterUnits.h"
@@ -33,7 +32,8 @@ std::string lastReport;
 
 std::string Demangled(const char* name) {
   int status = 0;
-  std::unique_ptr<char, void (*)(void*)> plain(abi::__cxa_demangle(name, nullptr, nullptr, &status), std::free);
+  std::unique_ptr<char, void (*)(void*)> plain(abi::__cxa_demangle(name, nullptr, nullptr, &status),
+                                               std::free);
   std::string result = status == 0 && plain ? plain.get() : name;
   const std::size_t scope = result.rfind("::");
   return scope == std::string::npos ? result : result.substr(scope + 2);
@@ -88,8 +88,8 @@ std::string VersionNumber(const std::wstring& exe) {
 // the first record, else the module named like the record with "dll" in
 // place of its last three characters.
 std::optional<std::uint32_t> ModuleBase(int index, const std::string& name) {
-  HMODULE module = index == 0 ? GetModuleHandleW(nullptr)
-                              : GetModuleHandleA(SideFilePath(name, "dll").c_str());
+  HMODULE module =
+      index == 0 ? GetModuleHandleW(nullptr) : GetModuleHandleA(SideFilePath(name, "dll").c_str());
   if (module == nullptr) return std::nullopt;
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
 }
@@ -114,7 +114,8 @@ void PumpMessages() {
 }
 
 void Produce(const ErrorReport& error, const CrashOptions& options, const std::wstring& exe,
-             const std::function<ActiveNames()>& names, const std::function<void(const ErrorReport&, bool&)>& notify) {
+             const std::function<ActiveNames()>& names,
+             const std::function<void(const ErrorReport&, bool&)>& notify) {
   if (options.useClassMessages) {
     const std::string upper = UpperCase(error.className);
     for (const auto& [name, message] : options.classMessages) {
@@ -130,7 +131,8 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
   fields.exceptionType = error.className;
   fields.exceptionMessage = error.isException ? ReportMessage(Utf8ToAnsi(error.message)) : "----";
   const std::vector<std::uint32_t> stack =
-      error.stack.empty() ? CaptureStack(error.address, ProgramCodeRanges(options.extraModules)) : error.stack;
+      error.stack.empty() ? CaptureStack(error.address, ProgramCodeRanges(options.extraModules))
+                          : error.stack;
   if (options.showComputerName) fields.computerName = ComputerName();
   if (options.showDate) fields.date = DateText(false);
   if (options.showTime) fields.time = DateText(true);
@@ -153,7 +155,8 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
   layout.hiddenUnits = ReporterUnits();
   const std::vector<std::uint8_t>& tables = options.lineTables;
   const std::string table = FormatStackTable(
-      stack, [&](std::uint32_t a) { return LookupLine(tables.data(), tables.size(), a, &ModuleBase); }, layout);
+      stack, [&](std::uint32_t a) { return LookupLine(tables.data(), tables.size(), a, &ModuleBase); },
+      layout);
 
   lastReport = header + table.substr(0, table.size() - 2);
   const std::string exeName = FileNamePart(WideToAnsi(exe));
@@ -176,7 +179,8 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
   }
 
   const std::wstring logPath = AnsiToWide(SideFilePath(WideToAnsi(exe), "log", options.logFolder));
-  const bool duplicate = !AppendLogEntry(logPath, header + table + "\r\n", table, fields.versionNumber, options);
+  const bool duplicate =
+      !AppendLogEntry(logPath, header + table + "\r\n", table, fields.versionNumber, options);
   if (options.sendMode != 0 && !duplicate) {
     PumpMessages();
     if (options.sendMode == 1)
@@ -190,7 +194,8 @@ LONG WINAPI LastResortFilter(EXCEPTION_POINTERS* pointers) {
   ErrorReport error;
   const EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
   char text[160];
-  if (record != nullptr && record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
+  if (record != nullptr && record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+      record->NumberParameters >= 2) {
     error.className = "EAccessViolation";
     std::snprintf(text, sizeof text, "Access violation at address %08X. %s of address %08X",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(record->ExceptionAddress)),
@@ -204,7 +209,9 @@ LONG WINAPI LastResortFilter(EXCEPTION_POINTERS* pointers) {
                   record != nullptr ? static_cast<unsigned>(record->ExceptionCode) : 0u);
   }
   error.message = text;
-  error.address = record != nullptr ? static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(record->ExceptionAddress)) : 0;
+  error.address = record != nullptr
+                      ? static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(record->ExceptionAddress))
+                      : 0;
   CrashHandler().Report(error);
   ExitProcess(1);
 }

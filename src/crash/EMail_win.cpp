@@ -1,6 +1,8 @@
+#include <windows.h>
+
 #include "crash/EMail.h"
 
-#include <windows.h>
+// mapi.h needs the types of windows.h.
 #include <mapi.h>
 
 #include <deque>
@@ -23,20 +25,21 @@ struct MailService {
 
 bool MailServiceInstalled() {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Messaging Subsystem", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Messaging Subsystem", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
     return false;
   wchar_t value[8] = {};
   DWORD size = sizeof value - sizeof(wchar_t), type = 0;
-  const bool ok = RegQueryValueExW(key, L"MAPI", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-                  ERROR_SUCCESS;
+  const bool ok =
+      RegQueryValueExW(key, L"MAPI", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
   RegCloseKey(key);
   return ok && type == REG_SZ && std::wstring(value) == L"1";
 }
 
 template <class Fn>
 Fn Entry(HMODULE library, const char* name) {
-  return library != nullptr ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
+  return library != nullptr ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)))
+                            : nullptr;
 }
 
 const MailService& Service() {
@@ -60,15 +63,15 @@ char* OrNull(std::string& s) { return s.empty() ? nullptr : s.data(); }
 std::string ReadDefaultProfile() {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER,
-                    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles", 0,
-                    KEY_READ, &key) != ERROR_SUCCESS &&
-      RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows Messaging Subsystem\\Profiles", 0, KEY_READ,
-                    &key) != ERROR_SUCCESS)
+                    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
+                    0, KEY_READ, &key) != ERROR_SUCCESS &&
+      RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows Messaging Subsystem\\Profiles", 0,
+                    KEY_READ, &key) != ERROR_SUCCESS)
     return {};
   char value[256] = {};
   DWORD size = sizeof value - 1, type = 0;
-  const bool ok = RegQueryValueExA(key, "DefaultProfile", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-                      ERROR_SUCCESS &&
+  const bool ok = RegQueryValueExA(key, "DefaultProfile", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                   &size) == ERROR_SUCCESS &&
                   type == REG_SZ;
   RegCloseKey(key);
   return ok ? std::string(value) : std::string();
@@ -92,7 +95,8 @@ unsigned long TEMail::Logon() {
   if (UseDefaultProfile) ProfileName = ReadDefaultProfile();
   LHANDLE session = 0;
   ULONG result = mapi.logon(0, OrNull(ProfileName), OrNull(ProfilePassword), LogonFlags, 0, &session);
-  if (result != SUCCESS_SUCCESS) result = mapi.logon(0, nullptr, nullptr, LogonFlags | MAPI_LOGON_UI, 0, &session);
+  if (result != SUCCESS_SUCCESS)
+    result = mapi.logon(0, nullptr, nullptr, LogonFlags | MAPI_LOGON_UI, 0, &session);
   if (result == SUCCESS_SUCCESS) session_ = session;
   return result;
 }
@@ -104,11 +108,12 @@ void TEMail::Logoff() {
 }
 
 unsigned long TEMail::Send() {
-  if (const unsigned long limit = MailListLimitCode(
-          Recipients.size() + CarbonCopies.size() + BlindCopies.size(), Attachments.size()))
+  if (const unsigned long limit =
+          MailListLimitCode(Recipients.size() + CarbonCopies.size() + BlindCopies.size(), Attachments.size()))
     return limit;
   const MailService& mapi = Service();
-  if (mapi.sendMail == nullptr || mapi.resolveName == nullptr || mapi.freeBuffer == nullptr) return kMailFailure;
+  if (mapi.sendMail == nullptr || mapi.resolveName == nullptr || mapi.freeBuffer == nullptr)
+    return kMailFailure;
   const bool openedHere = session_ == 0;
   if (openedHere && Logon() != SUCCESS_SUCCESS) return kMailLoginFailure;
 

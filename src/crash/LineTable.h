@@ -18,7 +18,7 @@ namespace tarnwick {
 inline constexpr std::uint32_t kLineTableCodeOffset = 4096;
 
 struct LineStep {
-  std::uint16_t lineAdvance = 0;    // 16-bit, wraps: a step back is a large advance
+  std::uint16_t lineAdvance = 0;  // 16-bit, wraps: a step back is a large advance
   std::uint32_t addressAdvance = 0;
 };
 

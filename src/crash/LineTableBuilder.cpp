@@ -51,7 +51,8 @@ std::vector<LineRow> ParseDecodedLines(std::istream& in) {
     } else {
       continue;
     }
-    if (!ParseNumber(address.rfind("0x", 0) == 0 ? address.substr(2) : address, 16, 0xFFFFFFFF, number)) continue;
+    if (!ParseNumber(address.rfind("0x", 0) == 0 ? address.substr(2) : address, 16, 0xFFFFFFFF, number))
+      continue;
     row.address = static_cast<std::uint32_t>(number);
     rows.push_back(std::move(row));
   }

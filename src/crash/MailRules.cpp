@@ -10,7 +10,8 @@ unsigned long MailListLimitCode(std::size_t recipientLines, std::size_t attachme
 
 std::optional<std::string> BracketedRecipient(const std::string& line, const std::string& resolvedName) {
   const bool lineHasBoth = line.find('[') != std::string::npos && line.find(']') != std::string::npos;
-  const bool nameHasEither = resolvedName.find('[') != std::string::npos || resolvedName.find(']') != std::string::npos;
+  const bool nameHasEither =
+      resolvedName.find('[') != std::string::npos || resolvedName.find(']') != std::string::npos;
   if (!lineHasBoth || nameHasEither) return std::nullopt;
   std::string text = line;
   text.erase(text.find(']'), 1);

@@ -1,5 +1,3 @@
-#include "crash/MailSend.h"
-
 #include <windows.h>
 
 #include <optional>
@@ -9,6 +7,7 @@
 #include "crash/CrashLog.h"
 #include "crash/EMail.h"
 #include "crash/MailRules.h"
+#include "crash/MailSend.h"
 
 namespace tarnwick {
 

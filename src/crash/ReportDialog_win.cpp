@@ -1,10 +1,9 @@
-#include "crash/ReportDialog.h"
-
 #include <windows.h>
 
 #include <string>
 
 #include "crash/DialogLayout.h"
+#include "crash/ReportDialog.h"
 
 namespace tarnwick {
 
@@ -59,7 +58,8 @@ void Open(HWND dialog, DialogState& state) {
   state.font = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN,
                            L"Courier New");
-  if (state.font != nullptr) SendDlgItemMessageW(dialog, kReportId, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
+  if (state.font != nullptr)
+    SendDlgItemMessageW(dialog, kReportId, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
   SetDlgItemTextW(dialog, kReportId, t.report.c_str());
   SetDlgItemTextW(dialog, kButtonId, t.button.c_str());
   SetWindowTextW(dialog, t.caption.c_str());

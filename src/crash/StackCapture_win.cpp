@@ -1,9 +1,8 @@
-#include "crash/StackCapture.h"
-
 #include <windows.h>
 
 #include "base/Exception.h"
 #include "crash/PeImage.h"
+#include "crash/StackCapture.h"
 
 namespace tarnwick {
 

@@ -53,7 +53,8 @@ std::vector<std::uint32_t> ScanStack(const std::uint32_t* slots, std::size_t cou
     const std::uint32_t value = slots[i];
     for (const CodeRange& code : modules) {
       if (!code.Contains(value) || value - code.begin < 8) continue;
-      if (const int length = CallFormLength(code, value)) found.push_back(value - static_cast<std::uint32_t>(length));
+      if (const int length = CallFormLength(code, value))
+        found.push_back(value - static_cast<std::uint32_t>(length));
       break;
     }
   }

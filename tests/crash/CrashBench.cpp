@@ -50,9 +50,11 @@ int main(int argc, char** argv) {
 
   auto t0 = Clock::now();
   int found = 0;
-  for (int r = 0; r < repetitions * 100; ++r) found += LookupLine(tables.data(), tables.size(), last, base) ? 1 : 0;
+  for (int r = 0; r < repetitions * 100; ++r)
+    found += LookupLine(tables.data(), tables.size(), last, base) ? 1 : 0;
   const double lookup = Millis(Clock::now() - t0) / (repetitions * 100);
-  std::printf("lookup, last address of a %zu-byte stream: %.3f ms (%d found)\n", tables.size(), lookup, found);
+  std::printf("lookup, last address of a %zu-byte stream: %.3f ms (%d found)\n", tables.size(), lookup,
+              found);
 
   // A full stack of 1999 addresses, all resolving near the end of the stream.
   const std::vector<std::uint32_t> stack(kCallStackLimit, last);
@@ -60,20 +62,28 @@ int main(int argc, char** argv) {
   t0 = Clock::now();
   std::size_t chars = 0;
   for (int r = 0; r < repetitions; ++r)
-    chars += FormatStackTable(stack, [&](std::uint32_t a) { return LookupLine(tables.data(), tables.size(), a, base); },
-                              layout).size();
+    chars +=
+        FormatStackTable(
+            stack, [&](std::uint32_t a) { return LookupLine(tables.data(), tables.size(), a, base); }, layout)
+            .size();
   std::printf("stack table of %zu addresses: %.1f ms (%zu chars)\n", stack.size(),
               Millis(Clock::now() - t0) / repetitions, chars / static_cast<std::size_t>(repetitions));
 
   // Log rules over a log of 20000 stored entries, the new one not a repeat.
   std::string log;
-  const std::string table = FormatStackTable({1}, [](std::uint32_t) {
-    return std::optional<TInfoLine>(TInfoLine{0, "T.exe", "MainBox.cpp", 10});
-  }, layout);
+  const std::string table = FormatStackTable(
+      {1},
+      [](std::uint32_t) {
+        return std::optional<TInfoLine>(TInfoLine{0, "T.exe", "MainBox.cpp", 10});
+      },
+      layout);
   for (int i = 0; i < 20000; ++i) log += "HOST\r\nVersion Number   : ----\r\n" + table + "\r\n";
-  const std::string other = FormatStackTable({1}, [](std::uint32_t) {
-    return std::optional<TInfoLine>(TInfoLine{0, "T.exe", "Other.cpp", 11});
-  }, layout);
+  const std::string other = FormatStackTable(
+      {1},
+      [](std::uint32_t) {
+        return std::optional<TInfoLine>(TInfoLine{0, "T.exe", "Other.cpp", 11});
+      },
+      layout);
   CrashOptions o = TarnwickCrashOptions();
   t0 = Clock::now();
   std::size_t size = 0;

@@ -1,9 +1,8 @@
 // Log file rules: side-file names, clearing on a new version, skipping
 // repeated stack tables, trimming old entries, and damaged content.
-#include "crash/CrashLog.h"
-
 #include <gtest/gtest.h>
 
+#include "crash/CrashLog.h"
 #include "crash/StackTable.h"
 
 namespace tarnwick {
@@ -23,17 +22,22 @@ TEST(SideFilePathTest, ReplacesTheLastThreeCharacters) {
 
 std::string Table(const std::string& unit) {
   StackTableLayout layout;
-  return FormatStackTable({1}, [&](std::uint32_t) { return std::optional<TInfoLine>({0, "T.exe", unit, 5}); },
-                          layout);
+  return FormatStackTable(
+      {1},
+      [&](std::uint32_t) {
+        return std::optional<TInfoLine>({0, "T.exe", unit, 5});
+      },
+      layout);
 }
 
 std::string Entry(const std::string& version, const std::string& table) {
-  return "HOST 2026/12/07 21:00:00\r\nException Type   : EFOpenError\r\nVersion Number   : " + version + "\r\n" +
-         table + "\r\n";
+  return "HOST 2026/12/07 21:00:00\r\nException Type   : EFOpenError\r\nVersion Number   : " + version +
+         "\r\n" + table + "\r\n";
 }
 
 TEST(CrashLogTest, FirstEntryGoesIntoAnEmptyLog) {
-  const auto update = UpdateLog("", Entry("----", Table("A.cpp")), Table("A.cpp"), "----", TarnwickCrashOptions());
+  const auto update =
+      UpdateLog("", Entry("----", Table("A.cpp")), Table("A.cpp"), "----", TarnwickCrashOptions());
   EXPECT_FALSE(update.duplicate);
   EXPECT_EQ(update.content, Entry("----", Table("A.cpp")));
 }
@@ -63,7 +67,7 @@ TEST(CrashLogTest, NewVersionClearsTheLog) {
     std::string content, version;
     bool cleared;
   } cases[] = {
-      {log, "1.1", false},   // the last recorded version counts
+      {log, "1.1", false},  // the last recorded version counts
       {log, "1.0", true},
       {log, "1.2", true},
       {"no version line at all\r\n", "1.1", true},
@@ -87,13 +91,14 @@ TEST(CrashLogTest, NewVersionClearsTheLog) {
 TEST(CrashLogTest, TrimsTheOldestEntriesToMakeRoom) {
   CrashOptions o = TarnwickCrashOptions();
   o.clearLogOnNewVersion = false;
-  const std::string a = Entry("1", Table("A.cpp")), b = Entry("1", Table("B.cpp")), c = Entry("1", Table("C.cpp"));
+  const std::string a = Entry("1", Table("A.cpp")), b = Entry("1", Table("B.cpp")),
+                    c = Entry("1", Table("C.cpp"));
   const std::string d = Entry("1", Table("D.cpp"));
   struct Case {
     int max;
     std::string expected;
   } cases[] = {
-      {4, a + b + c + d}, {3, b + c + d}, {2, c + d}, {1, d},
+      {4, a + b + c + d},  {3, b + c + d}, {2, c + d}, {1, d},
       {0, a + b + c + d},  // would need more entries removed than exist: nothing goes
       {-1, a + b + c + d},
   };

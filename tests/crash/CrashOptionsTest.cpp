@@ -1,12 +1,11 @@
 // The options block at the end of the executable: written and read back
 // field by field, found only with its magic, and refused whenever a size or
 // a field runs past the data it claims.
-#include "crash/CrashOptions.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "crash/CrashOptions.h"
 #include "crash/LineTable.h"
 
 namespace tarnwick {
@@ -52,19 +51,20 @@ TEST(OptionsBlockTest, SwitchesKeepTheirOrder) {
   for (int which = 0; which < 15; ++which) {
     SCOPED_TRACE(which);
     CrashOptions o;
-    bool* all[] = {&o.useClassMessages, &o.noLogLimit, &o.clearLogOnNewVersion, &o.skipDuplicates,
-                   &o.showAddress, &o.showRowsWithoutLineInfo, &o.showComputerName, &o.showDate,
-                   &o.showTime, &o.showActiveForm, &o.showActiveControl, &o.showExceptionType,
+    bool* all[] = {&o.useClassMessages,     &o.noLogLimit,        &o.clearLogOnNewVersion,
+                   &o.skipDuplicates,       &o.showAddress,       &o.showRowsWithoutLineInfo,
+                   &o.showComputerName,     &o.showDate,          &o.showTime,
+                   &o.showActiveForm,       &o.showActiveControl, &o.showExceptionType,
                    &o.showExceptionMessage, &o.showVersionNumber, &o.noOutput};
     for (int i = 0; i < 15; ++i) *all[i] = i == which;
     const auto block = WriteOptionsBlock(o);
     const auto read = ReadOptionsBlock(block.data(), block.size());
     ASSERT_TRUE(read.has_value());
-    const bool back[] = {read->useClassMessages, read->noLogLimit, read->clearLogOnNewVersion,
-                         read->skipDuplicates, read->showAddress, read->showRowsWithoutLineInfo,
-                         read->showComputerName, read->showDate, read->showTime, read->showActiveForm,
-                         read->showActiveControl, read->showExceptionType, read->showExceptionMessage,
-                         read->showVersionNumber, read->noOutput};
+    const bool back[] = {read->useClassMessages,     read->noLogLimit,        read->clearLogOnNewVersion,
+                         read->skipDuplicates,       read->showAddress,       read->showRowsWithoutLineInfo,
+                         read->showComputerName,     read->showDate,          read->showTime,
+                         read->showActiveForm,       read->showActiveControl, read->showExceptionType,
+                         read->showExceptionMessage, read->showVersionNumber, read->noOutput};
     for (int i = 0; i < 15; ++i) EXPECT_EQ(back[i], i == which) << i;
   }
 }

@@ -1,7 +1,7 @@
 // Report dialog geometry: resize layout, label placement, defaults.
-#include "crash/DialogLayout.h"
-
 #include <gtest/gtest.h>
+
+#include "crash/DialogLayout.h"
 
 namespace tarnwick {
 namespace {
@@ -18,10 +18,8 @@ TEST(ReportDialogLayoutTest, FollowsTheClientSize) {
     int w, h;
     int editW, editH, textW, buttonLeft, buttonTop;
   } cases[] = {
-      {466, 252, 451, 131, 410, 195, 220},
-      {467, 253, 452, 132, 411, 196, 221},
-      {600, 400, 585, 279, 544, 262, 368},
-      {76, 121, 61, 0, 20, 0, 89},
+      {466, 252, 451, 131, 410, 195, 220}, {467, 253, 452, 132, 411, 196, 221},
+      {600, 400, 585, 279, 544, 262, 368}, {76, 121, 61, 0, 20, 0, 89},
       {74, 0, 59, 0, 18, 0, -32},  // (74 - 75) / 2 rounds toward zero
       {0, 0, 0, 0, 0, -37, -32},
   };

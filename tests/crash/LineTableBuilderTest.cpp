@@ -1,13 +1,12 @@
 // Building line tables from printed DWARF rows, and the list of the
 // reporter's own units kept in step with its folder.
-#include "crash/LineTableBuilder.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
 
+#include "crash/LineTableBuilder.h"
 #include "crash/ReporterUnits.h"
 #include "crash/StackTable.h"
 
@@ -81,23 +80,24 @@ TEST(LineTableBuilderTest, UnitsResolveLikeTheRowsSay) {
 
   const auto stream = EncodeLineTables({{"Tarnwick.exe", units}});
   const auto line = [&](std::uint32_t address) -> int {
-    const auto info = LookupLine(stream.data(), stream.size(), address,
-                                 [](int, const std::string&) { return std::optional<std::uint32_t>(kImageBase); });
+    const auto info = LookupLine(stream.data(), stream.size(), address, [](int, const std::string&) {
+      return std::optional<std::uint32_t>(kImageBase);
+    });
     return info ? info->line : -1;
   };
+  // 0x401014 has two rows: the last holds. 0x401030 is library code inlined
+  // between our rows: it counts as the line before. 0x401058 is library code
+  // before another file: not ours.
   struct Case {
     std::uint32_t address;
     int line;
   } cases[] = {
-      {0x401000, -1}, {0x40100F, -1}, {0x401010, 20}, {0x401013, 20},
-      {0x401014, 22},  // two rows at one address: the last one holds
-      {0x40101F, 22}, {0x401020, 19}, {0x40102F, 19},
-      {0x401030, 19},  // library code inlined between our rows: the line before
-      {0x40103F, 19}, {0x401040, 30}, {0x401044, 30}, {0x40104F, 30},
-      {0x401050, 40}, {0x401057, 40},
-      {0x401058, -1},  // library code before another file: not ours
-      {0x40105F, -1}, {0x401060, 3}, {0x40106F, 3}, {0x401070, -1},
+      {0x401000, -1}, {0x40100F, -1}, {0x401010, 20}, {0x401013, 20}, {0x401014, 22},
+      {0x40101F, 22}, {0x401020, 19}, {0x40102F, 19}, {0x401030, 19}, {0x40103F, 19},
+      {0x401040, 30}, {0x401044, 30}, {0x40104F, 30}, {0x401050, 40}, {0x401057, 40},
+      {0x401058, -1}, {0x40105F, -1}, {0x401060, 3},  {0x40106F, 3},  {0x401070, -1},
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.address);
     EXPECT_EQ(line(c.address), c.line);

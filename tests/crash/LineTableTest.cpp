@@ -1,11 +1,10 @@
 // Line tables: every step form survives encode and decode, lines wrap at 16
 // bits, lookups hit unit starts, exact steps and the gaps between steps, and
 // damaged streams end the lookup without reading past their end.
-#include "crash/LineTable.h"
-
 #include <gtest/gtest.h>
 
 #include "crash/CrashOptions.h"
+#include "crash/LineTable.h"
 
 namespace tarnwick {
 namespace {
@@ -22,9 +21,9 @@ TEST(LineStepTest, ChoosesTheShortestFormAtEachBoundary) {
     std::uint32_t address;
     std::size_t bytes;
   } cases[] = {
-      {0, 0, 1},      {3, 60, 1},     {3, 61, 3},      {2, 63, 1},      {0, 63, 1},        {0, 64, 3},
-      {3, 16383, 3},  {0, 16384, 5},  {4, 0, 3},       {4, 63, 3},      {1023, 63, 3},     {1024, 0, 5},
-      {4, 64, 5},     {65535, 0, 5},  {0, 65535, 5},   {0, 65536, 6},   {7, 0x20000, 13},
+      {0, 0, 1},     {3, 60, 1},    {3, 61, 3},    {2, 63, 1},    {0, 63, 1},       {0, 64, 3},
+      {3, 16383, 3}, {0, 16384, 5}, {4, 0, 3},     {4, 63, 3},    {1023, 63, 3},    {1024, 0, 5},
+      {4, 64, 5},    {65535, 0, 5}, {0, 65535, 5}, {0, 65536, 6}, {7, 0x20000, 13},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "line " << c.line << " address " << c.address);
@@ -37,10 +36,10 @@ LineModule SampleModule(std::vector<LineStep> steps, std::uint16_t firstLine = 1
 }
 
 TEST(LineTableCodecTest, RoundTripsEveryStepForm) {
-  const std::vector<LineStep> steps = {{0, 0},    {1, 5},     {3, 60},    {2, 63},    {3, 16383}, {1, 64},
-                                       {1023, 63}, {4, 1},    {1024, 64}, {65535, 0}, {0, 65535}, {0xFFFE, 2}};
-  const std::vector<LineModule> modules = {SampleModule(steps),
-                                           {"helper.bpl", {{"Unit1.pas", 1, 0, {{1, 1}}}, {"Unit2.pas", 7, 9, {}}}}};
+  const std::vector<LineStep> steps = {{0, 0},     {1, 5}, {3, 60},    {2, 63},    {3, 16383}, {1, 64},
+                                       {1023, 63}, {4, 1}, {1024, 64}, {65535, 0}, {0, 65535}, {0xFFFE, 2}};
+  const std::vector<LineModule> modules = {
+      SampleModule(steps), {"helper.bpl", {{"Unit1.pas", 1, 0, {{1, 1}}}, {"Unit2.pas", 7, 9, {}}}}};
   const std::vector<std::uint8_t> stream = EncodeLineTables(modules);
   const auto decoded = DecodeLineTables(stream.data(), stream.size());
   ASSERT_TRUE(decoded.has_value());
@@ -88,9 +87,9 @@ TEST(LineLookupTest, ResolvesStartsStepsAndGaps) {
     std::uint32_t address;
     int line;  // -1: no line information
   } cases[] = {
-      {start, 10},      {start + 1, 10}, {start + 3, 10},  {start + 4, 11}, {start + 5, 11},
-      {start + 0xF, 11}, {start + 0x10, 14}, {start + 0x11, 14}, {start + 0x20, 9}, {start + 0x21, -1},
-      {start - 1, -1},   {0, -1},
+      {start, 10},       {start + 1, 10},    {start + 3, 10},    {start + 4, 11},
+      {start + 5, 11},   {start + 0xF, 11},  {start + 0x10, 14}, {start + 0x11, 14},
+      {start + 0x20, 9}, {start + 0x21, -1}, {start - 1, -1},    {0, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.address);
@@ -120,7 +119,8 @@ TEST(LineLookupTest, AddressAtUnitStartNeedsNoSteps) {
 }
 
 TEST(LineLookupTest, LaterModulesUseTheirOwnLoadAddress) {
-  const std::vector<LineModule> modules = {SampleModule({{1, 4}}), {"extra.bpl", {{"Other.pas", 100, 0x20, {{5, 8}}}}}};
+  const std::vector<LineModule> modules = {SampleModule({{1, 4}}),
+                                           {"extra.bpl", {{"Other.pas", 100, 0x20, {{5, 8}}}}}};
   const auto stream = EncodeLineTables(modules);
   const auto lookup = [&](std::uint32_t address, bool extraLoaded) {
     return LookupLine(stream.data(), stream.size(), address, [&](int index, const std::string& name) {

@@ -1,9 +1,9 @@
 // Mail rules: list limits and bracketed recipients.
-#include "crash/MailRules.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "crash/MailRules.h"
 
 namespace tarnwick {
 namespace {

@@ -1,7 +1,7 @@
 // Report header and the console and web forms of a report.
-#include "crash/ReportText.h"
-
 #include <gtest/gtest.h>
+
+#include "crash/ReportText.h"
 
 namespace tarnwick {
 namespace {

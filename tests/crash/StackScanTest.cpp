@@ -1,10 +1,10 @@
 // Stack scan: the six call forms, their boundaries, and the walk over the
 // stack slots with the raise address first.
-#include "crash/StackScan.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+#include "crash/StackScan.h"
 
 namespace tarnwick {
 namespace {

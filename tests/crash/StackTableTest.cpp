@@ -1,11 +1,11 @@
 // The stack table: exact widths with every column combination, centred
 // headers, hidden and unresolved rows, collapsed repeats.
-#include "crash/StackTable.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
+
+#include "crash/StackTable.h"
 
 namespace tarnwick {
 namespace {
@@ -31,7 +31,9 @@ TEST(StackTableCellTest, CutsAndPads) {
   EXPECT_EQ(CentredCell("Address", 7), "|Address");
   EXPECT_EQ(CentredCell("Addr", 7), "| Addr  ");
   EXPECT_EQ(CentredCell("A", 6), "|   A  ");
-  EXPECT_EQ(CentredCell("", 3), "| " "  ");
+  EXPECT_EQ(CentredCell("", 3),
+            "| "
+            "  ");
 }
 
 TEST(StackTableTest, HeaderWithNeitherAddressNorModule) {
@@ -79,11 +81,17 @@ TEST(StackTableTest, EveryLineIsSixtyWideInEveryLayout) {
 TEST(StackTableTest, HiddenUnitsAndRepeatsLeaveNoRow) {
   const LineResolver resolve = [](std::uint32_t a) -> std::optional<TInfoLine> {
     switch (a) {
-      case 1: return TInfoLine{0, "T.exe", "CrashReport_win.cpp", 10};
-      case 2: case 3: return TInfoLine{0, "T.exe", "MainBox.cpp", 77};
-      case 4: return TInfoLine{0, "T.exe", "MainBox.cpp", 78};
-      case 5: return TInfoLine{1, "x.dll", "CrashReport_win.cpp", 10};  // not the program's own module
-      default: return std::nullopt;
+      case 1:
+        return TInfoLine{0, "T.exe", "CrashReport_win.cpp", 10};
+      case 2:
+      case 3:
+        return TInfoLine{0, "T.exe", "MainBox.cpp", 77};
+      case 4:
+        return TInfoLine{0, "T.exe", "MainBox.cpp", 78};
+      case 5:
+        return TInfoLine{1, "x.dll", "CrashReport_win.cpp", 10};  // not the program's own module
+      default:
+        return std::nullopt;
     }
   };
   StackTableLayout layout;

@@ -25,10 +25,12 @@ bool SameModules(const std::vector<tarnwick::LineModule>& a, const std::vector<t
     for (std::size_t u = 0; u < a[m].units.size(); ++u) {
       const auto& x = a[m].units[u];
       const auto& y = b[m].units[u];
-      if (x.name != y.name || x.firstLine != y.firstLine || x.start != y.start || x.steps.size() != y.steps.size())
+      if (x.name != y.name || x.firstLine != y.firstLine || x.start != y.start ||
+          x.steps.size() != y.steps.size())
         return false;
       for (std::size_t s = 0; s < x.steps.size(); ++s)
-        if (x.steps[s].lineAdvance != y.steps[s].lineAdvance || x.steps[s].addressAdvance != y.steps[s].addressAdvance)
+        if (x.steps[s].lineAdvance != y.steps[s].lineAdvance ||
+            x.steps[s].addressAdvance != y.steps[s].addressAdvance)
           return false;
     }
   }
@@ -67,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The log rules over any content, with a table taken from the input too.
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const std::string table = StackTableSeparator() + text.substr(0, size / 4) + StackTableSeparator() +
-                            StackTableSeparator();
+  const std::string table =
+      StackTableSeparator() + text.substr(0, size / 4) + StackTableSeparator() + StackTableSeparator();
   CrashOptions o = TarnwickCrashOptions();
   for (int variant = 0; variant < 2; ++variant) {
     o.clearLogOnNewVersion = variant == 0;
@@ -77,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (update.duplicate) {
       Require(update.content == text);
     } else {
-      Require(update.content.size() >= 7 && update.content.compare(update.content.size() - 7, 7, "entry\r\n") == 0);
+      Require(update.content.size() >= 7 &&
+              update.content.compare(update.content.size() - 7, 7, "entry\r\n") == 0);
     }
   }
   return 0;

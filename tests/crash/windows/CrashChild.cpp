@@ -45,8 +45,8 @@ void WatchForDialog() {
       const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
       RECT r{};
       GetWindowRect(dialog, &r);
-      std::printf("DIALOG-REPORT-BEGIN\n%s\nDIALOG-REPORT-END\nZOOMED=%d WIDTH=%ld HEIGHT=%ld\n", n > 0 ? bytes : "",
-                  IsZoomed(dialog) ? 1 : 0, r.right - r.left, r.bottom - r.top);
+      std::printf("DIALOG-REPORT-BEGIN\n%s\nDIALOG-REPORT-END\nZOOMED=%d WIDTH=%ld HEIGHT=%ld\n",
+                  n > 0 ? bytes : "", IsZoomed(dialog) ? 1 : 0, r.right - r.left, r.bottom - r.top);
       std::fflush(stdout);
       if (maximiseDialog) {
         // Through the dialog's own thread: a maximise from this thread is

@@ -1,9 +1,8 @@
 // The crash reporter end to end: each case copies the failing child program
 // into a fresh folder, runs it with a bounded wait and checks its exit code,
 // what it showed and the log file it left beside itself.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <fstream>
 #include <iterator>
@@ -63,8 +62,8 @@ class CrashChildTest : public testing::Test {
   }
 
   void TearDown() override {
-    for (const wchar_t* name : {L"crash_child.exe", L"crash_child.log", L"crash_child.crash.ini", L"MAPI32.DLL",
-                                L"fake-mapi.txt"})
+    for (const wchar_t* name :
+         {L"crash_child.exe", L"crash_child.log", L"crash_child.crash.ini", L"MAPI32.DLL", L"fake-mapi.txt"})
       DeleteFileW((folder_ + name).c_str());
     RemoveDirectoryW(folder_.c_str());
   }
@@ -141,7 +140,8 @@ class CrashChildTest : public testing::Test {
     auto options = ReadOptionsBlock(data, bytes.size());
     ASSERT_TRUE(options.has_value());
     const std::uint32_t size = data[bytes.size() - 8] | (data[bytes.size() - 7] << 8) |
-                               (data[bytes.size() - 6] << 16) | (static_cast<std::uint32_t>(data[bytes.size() - 5]) << 24);
+                               (data[bytes.size() - 6] << 16) |
+                               (static_cast<std::uint32_t>(data[bytes.size() - 5]) << 24);
     bytes.resize(bytes.size() - size - 8);
     change(*options);
     const std::vector<std::uint8_t> block = WriteOptionsBlock(*options);
@@ -287,7 +287,8 @@ class CrashDialogGeometryTest : public CrashChildTest {
 TEST_F(CrashDialogGeometryTest, ClosedMaximisedOpensMaximised) {
   RunResult run = Run("open-fail " + Missing() + " maximise");
   ASSERT_FALSE(run.timedOut) << run.output;
-  EXPECT_NE(run.output.find("ZOOMED=0 WIDTH=466 HEIGHT=252"), std::string::npos) << "defaults: " << run.output;
+  EXPECT_NE(run.output.find("ZOOMED=0 WIDTH=466 HEIGHT=252"), std::string::npos)
+      << "defaults: " << run.output;
   EXPECT_EQ(Stored(L"WindowsState"), 3);
   EXPECT_EQ(Stored(L"Width"), 466) << "the normal size is kept while maximised";
 
@@ -298,8 +299,11 @@ TEST_F(CrashDialogGeometryTest, ClosedMaximisedOpensMaximised) {
 }
 
 TEST_F(CrashDialogGeometryTest, StoredSizeAndUnknownStateAreUsed) {
-  for (const auto& [key, value] : {std::pair{L"Width", L"500"}, {L"Height", L"300"}, {L"Left", L"10"},
-                                   {L"Top", L"20"}, {L"WindowsState", L"0"}})
+  for (const auto& [key, value] : {std::pair{L"Width", L"500"},
+                                   {L"Height", L"300"},
+                                   {L"Left", L"10"},
+                                   {L"Top", L"20"},
+                                   {L"WindowsState", L"0"}})
     ASSERT_TRUE(WritePrivateProfileStringW(L"Coordinates", key, value, L"CrashReport.ini"));
   const RunResult run = Run("open-fail " + Missing());
   ASSERT_FALSE(run.timedOut) << "a hidden modal dialog would never be answered: " << run.output;
@@ -316,7 +320,9 @@ class CrashMailTest : public CrashChildTest {
   void SetFlag(const wchar_t* value) {
     ASSERT_TRUE(WritePrivateProfileStringW(L"State", L"Send errors", value, Settings().c_str()));
   }
-  int Flag() { return static_cast<int>(GetPrivateProfileIntW(L"State", L"Send errors", -1, Settings().c_str())); }
+  int Flag() {
+    return static_cast<int>(GetPrivateProfileIntW(L"State", L"Send errors", -1, Settings().c_str()));
+  }
 
   void TearDown() override {
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);

@@ -3,6 +3,8 @@
 // "fake-mapi.txt" beside itself and answers like a service with one known
 // recipient, "known".
 #include <windows.h>
+
+// mapi.h needs the types of windows.h.
 #include <mapi.h>
 
 #include <cstdio>
@@ -38,8 +40,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-__declspec(dllexport) ULONG WINAPI MAPILogon(ULONG_PTR, LPSTR name, LPSTR password, FLAGS flags, ULONG,
-                                             LPLHANDLE session) {
+__declspec(dllexport) ULONG WINAPI
+    MAPILogon(ULONG_PTR, LPSTR name, LPSTR password, FLAGS flags, ULONG, LPLHANDLE session) {
   Record("logon name=" + Text(name) + " password=" + Text(password) + " flags=" + std::to_string(flags));
   *session = 77;
   return SUCCESS_SUCCESS;
@@ -50,8 +52,8 @@ __declspec(dllexport) ULONG WINAPI MAPILogoff(LHANDLE session, ULONG_PTR, FLAGS,
   return SUCCESS_SUCCESS;
 }
 
-__declspec(dllexport) ULONG WINAPI MAPIResolveName(LHANDLE, ULONG_PTR, LPSTR name, FLAGS flags, ULONG,
-                                                   lpMapiRecipDesc* recip) {
+__declspec(dllexport) ULONG WINAPI
+    MAPIResolveName(LHANDLE, ULONG_PTR, LPSTR name, FLAGS flags, ULONG, lpMapiRecipDesc* recip) {
   Record("resolve name=" + Text(name) + " flags=" + std::to_string(flags));
   if (name == nullptr || std::strcmp(name, "known") != 0) return MAPI_E_UNKNOWN_RECIPIENT;
   resolved.lpszName = resolvedName;
@@ -60,12 +62,12 @@ __declspec(dllexport) ULONG WINAPI MAPIResolveName(LHANDLE, ULONG_PTR, LPSTR nam
   return SUCCESS_SUCCESS;
 }
 
-__declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR, lpMapiMessage message, FLAGS flags,
-                                                ULONG) {
+__declspec(dllexport) ULONG WINAPI
+    MAPISendMail(LHANDLE session, ULONG_PTR, lpMapiMessage message, FLAGS flags, ULONG) {
   std::string line = "send session=" + std::to_string(session) + " flags=" + std::to_string(flags) +
                      " subject=" + Text(message->lpszSubject) + " body=" + Text(message->lpszNoteText) +
-                     " recips=" + std::to_string(message->nRecipCount) + " files=" +
-                     std::to_string(message->nFileCount);
+                     " recips=" + std::to_string(message->nRecipCount) +
+                     " files=" + std::to_string(message->nFileCount);
   for (ULONG i = 0; i < message->nRecipCount; ++i)
     line += " to=" + Text(message->lpRecips[i].lpszName) + "|" + Text(message->lpRecips[i].lpszAddress);
   for (ULONG i = 0; i < message->nFileCount; ++i)

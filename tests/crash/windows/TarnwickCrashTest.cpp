@@ -2,9 +2,8 @@
 // open in the send operation, and the report it shows and logs is checked.
 // The program is driven from outside through its fixed control ids and
 // window titles; every wait is bounded.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <fstream>
 #include <iterator>
@@ -69,8 +68,8 @@ class TarnwickCrashTest : public testing::Test {
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), (folder_ + L"Tarnwick.exe").c_str(), FALSE));
     // A file that exists but that nobody else may open while we hold it.
-    locked_ = CreateFileW((folder_ + L"locked.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    locked_ = CreateFileW((folder_ + L"locked.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(locked_, INVALID_HANDLE_VALUE);
   }
 
@@ -91,8 +90,8 @@ class TarnwickCrashTest : public testing::Test {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring command = L"\"" + folder_ + L"Tarnwick.exe\"";
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &startup,
-                        &process_))
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+                        &startup, &process_))
       return nullptr;
     // The window is titled before its controls exist: wait for the button.
     return WaitFor([] {
@@ -127,7 +126,8 @@ class TarnwickCrashTest : public testing::Test {
     if (next != nullptr && next == FindWindowW(nullptr, L"ファイル送信の確認")) {
       HWND execute = WaitFor([&] { return FindDescendant(next, 1102); }, 5000);  // ConfirmExecute
       if (execute == nullptr) return L"no execute button";
-      PostMessageW(GetParent(execute), WM_COMMAND, MAKEWPARAM(1102, BN_CLICKED), reinterpret_cast<LPARAM>(execute));
+      PostMessageW(GetParent(execute), WM_COMMAND, MAKEWPARAM(1102, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(execute));
     }
     HWND open = WaitFor([] { return FindWindowW(L"#32770", L"Select File to put ..."); });
     if (open == nullptr) return L"no open dialog";
