@@ -7,9 +7,14 @@
 
 namespace tarnwick::ids {
 
-// Main window (TForm1). Ids are unique across nested panels, so GetDlgItem
-// works on the control's direct parent and a search of all descendants
-// finds each once.
+// Main window (TForm1). The controls are nested, so GetDlgItem only finds
+// them from their direct parent:
+//   form -> Panel1 -> GroupBox1 -> labels, edit boxes, check boxes
+//   form -> Panel1 -> BGetFile, BPutFile, BAbout, BExit
+//   form -> Panel2 -> GroupBox2 -> Log
+//   form -> StatusBar1
+// Every id is unique in the program, so a search of all descendants
+// (EnumChildWindows + GetDlgCtrlID) finds each exactly once.
 constexpr int Panel1 = 1001;
 constexpr int GroupBox1 = 1002;
 constexpr int Label2 = 1003;  // ホストIP
