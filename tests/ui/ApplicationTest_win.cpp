@@ -2,8 +2,10 @@
 // modal loop, deferred release, keyboard accelerators, docking, the memo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "ui/Application.h"
 #include "ui/Form.h"
@@ -218,6 +220,54 @@ TEST_F(ApplicationTest, ComponentsMadeDuringLoadingAreLoadedOnceAfterwards) {
   HWND wnd = owner->Handle();
   EXPECT_TRUE(::IsWindow(wnd));
   EXPECT_EQ(owner->Handle(), wnd);
+}
+
+// Collects the texts of a message box of this thread and closes it.
+struct BoxReader {
+  static inline std::vector<std::wstring> texts;
+  static inline std::wstring caption;
+  static BOOL CALLBACK Child(HWND w, LPARAM) {
+    wchar_t t[256] = {};
+    ::GetWindowTextW(w, t, 256);
+    texts.push_back(t);
+    return TRUE;
+  }
+  static BOOL CALLBACK Top(HWND w, LPARAM) {
+    wchar_t cls[64] = {};
+    ::GetClassNameW(w, cls, 64);
+    if (std::wstring(cls) != L"#32770" || !::IsWindowVisible(w)) return TRUE;
+    wchar_t t[256] = {};
+    ::GetWindowTextW(w, t, 256);
+    caption = t;
+    ::EnumChildWindows(w, &Child, 0);
+    ::PostMessageW(w, WM_COMMAND, IDOK, 0);
+    return FALSE;
+  }
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (caption.empty()) ::EnumThreadWindows(::GetCurrentThreadId(), &Top, 0);
+  }
+};
+
+TEST_F(ApplicationTest, WithoutAHandlerTheErrorTextIsShownInAMessageBox) {
+  struct Row {
+    bool failingHandler;
+  };
+  for (Row row : {Row{false}, Row{true}}) {
+    SCOPED_TRACE(row.failingHandler);
+    Application().SetTitle(L"Tarnwick");
+    if (row.failingHandler)
+      Application().OnException = [](TObject*, const std::exception&) { throw std::runtime_error("handler broke"); };
+    else
+      Application().OnException = nullptr;
+    BoxReader::texts.clear();
+    BoxReader::caption.clear();
+    UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &BoxReader::Tick);
+    Application().HandleException(nullptr, std::runtime_error("ファイル C:\\x は開けません"));
+    ::KillTimer(nullptr, timer);
+    EXPECT_EQ(BoxReader::caption, L"Tarnwick");
+    EXPECT_NE(std::find(BoxReader::texts.begin(), BoxReader::texts.end(), L"ファイル C:\\x は開けません"),
+              BoxReader::texts.end());
+  }
 }
 
 TEST_F(ApplicationTest, TitleIsTheApplicationWindowsText) {
