@@ -218,6 +218,35 @@ TEST_F(MainFormTest, PositionsWithinTheirContainers) {
   EXPECT_GT(log.bottom - log.top, 250);
 }
 
+TEST_F(MainFormTest, ResizingKeepsTheLeftPanelAndGrowsTheLog) {
+  auto size = [](HWND w) {
+    RECT r{};
+    ::GetWindowRect(w, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+  };
+  HWND log = Item(wnd, ids::Log);
+  HWND panel1 = Item(wnd, ids::Panel1);
+  HWND status = Item(wnd, ids::StatusBar1);
+  SIZE logBefore = size(log);
+  RECT outer{};
+  ::GetWindowRect(wnd, &outer);
+  struct Row {
+    int dw, dh;
+  };
+  for (Row row : {Row{100, 50}, Row{-200, -100}, Row{0, 0}}) {
+    SCOPED_TRACE(row.dw);
+    ::SetWindowPos(wnd, nullptr, 0, 0, outer.right - outer.left + row.dw, outer.bottom - outer.top + row.dh,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    ::GetClientRect(wnd, &client);
+    EXPECT_EQ(size(panel1).cx, 217);
+    EXPECT_EQ(size(panel1).cy, client.bottom - 20);
+    EXPECT_EQ(size(status).cx, client.right);
+    EXPECT_EQ(size(log).cx, logBefore.cx + (client.right - 610));
+    EXPECT_EQ(size(log).cy, logBefore.cy + (client.bottom - 311));
+  }
+}
+
 TEST_F(MainFormTest, TabOrderFollowsTheDefinition) {
   const int want[] = {ids::TargetSystemEdit, ids::TargetPortEdit, ids::TargetFileEdit, ids::Password,
                       ids::Delimiter,        ids::ckbMaskPassword, ids::ckbShowConfirm, ids::BGetFile,
