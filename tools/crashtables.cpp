@@ -102,17 +102,11 @@ int main(int argc, char** argv) {
                                                 tarnwick::UpperCase(unit.name)) != hidden.end();
                              }),
               units.end());
-  std::vector<tarnwick::LineModule> modules = {{BaseName(exe), std::move(units)}};
-  std::vector<std::uint8_t> tables = tarnwick::EncodeLineTables(modules);
   // The reader refuses a stream whose positions no longer fit in 16 bits;
-  // rather than ship tables nobody can use, the last units are left out.
-  std::size_t dropped = 0;
-  while (tables.size() >= tarnwick::kLineTableLimit && !modules[0].units.empty()) {
-    const std::size_t drop = std::max<std::size_t>(1, modules[0].units.size() / 20);
-    modules[0].units.resize(modules[0].units.size() - drop);
-    dropped += drop;
-    tables = tarnwick::EncodeLineTables(modules);
-  }
+  // rather than ship tables nobody can use, some units are left out.
+  const std::size_t dropped = tarnwick::FitLineUnits(BaseName(exe), units, tarnwick::kLineTableLimit);
+  const std::vector<tarnwick::LineModule> modules = {{BaseName(exe), std::move(units)}};
+  const std::vector<std::uint8_t> tables = tarnwick::EncodeLineTables(modules);
 
   CrashOptions options = tarnwick::TarnwickCrashOptions();
   options.lineTables = tables;

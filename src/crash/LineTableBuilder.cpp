@@ -1,5 +1,6 @@
 #include "crash/LineTableBuilder.h"
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 
@@ -125,6 +126,45 @@ std::vector<LineUnit> BuildLineUnits(const std::vector<LineRow>& rows, std::uint
   }
   if (!open.points.empty()) Close(open, foreignFrom.value_or(open.points.back().first + 1), imageBase, units);
   return units;
+}
+
+namespace {
+
+bool IsHeader(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = name.substr(dot + 1);
+  return extension == "h" || extension == "hpp" || extension == "hh" || extension == "H";
+}
+
+}  // namespace
+
+std::size_t FitLineUnits(const std::string& moduleName, std::vector<LineUnit>& units, std::size_t limit) {
+  std::size_t total = EncodeLineTables({{moduleName, units}}).size();
+  if (total < limit) return 0;
+  // A unit's share of the stream does not depend on its neighbours.
+  const std::size_t moduleHeader = EncodeLineTables({{moduleName, {}}}).size();
+  std::vector<std::pair<std::size_t, std::size_t>> order;  // size, index
+  for (std::size_t i = 0; i < units.size(); ++i)
+    order.emplace_back(EncodeLineTables({{moduleName, {units[i]}}}).size() - moduleHeader, i);
+  std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    const bool headerA = IsHeader(units[a.second].name), headerB = IsHeader(units[b.second].name);
+    if (headerA != headerB) return headerA;
+    return a.first > b.first;
+  });
+  std::vector<bool> leftOut(units.size(), false);
+  std::size_t dropped = 0;
+  for (const auto& [size, index] : order) {
+    if (total < limit) break;
+    leftOut[index] = true;
+    total -= size;
+    ++dropped;
+  }
+  std::vector<LineUnit> kept;
+  for (std::size_t i = 0; i < units.size(); ++i)
+    if (!leftOut[i]) kept.push_back(std::move(units[i]));
+  units = std::move(kept);
+  return dropped;
 }
 
 }  // namespace tarnwick

@@ -32,4 +32,10 @@ std::vector<LineRow> ParseDecodedLines(std::istream& in);
 std::vector<LineUnit> BuildLineUnits(const std::vector<LineRow>& rows, std::uint32_t imageBase,
                                      const std::string& sourceRoot);
 
+// Leaves units out until the module's encoded tables are below `limit`
+// bytes: units of header files first (inlined helpers, whose rows say least
+// about where the program was), the largest first, so that as few units as
+// possible go. The rest keep their order. Returns how many were left out.
+std::size_t FitLineUnits(const std::string& moduleName, std::vector<LineUnit>& units, std::size_t limit);
+
 }  // namespace tarnwick

@@ -109,6 +109,38 @@ TEST(LineTableBuilderTest, AddressesBelowTheCodeAreLeftOut) {
   EXPECT_TRUE(BuildLineUnits(ParseDecodedLines(in), kImageBase, "/src/").empty());
 }
 
+TEST(LineTableBuilderTest, FittingLeavesOutHeadersFirstThenTheLargest) {
+  const auto unit = [](const std::string& name, std::size_t steps) {
+    return LineUnit{name, 1, 0, std::vector<LineStep>(steps, LineStep{1, 1})};
+  };
+  const std::vector<LineUnit> all = {unit("a.cpp", 10), unit("big.cpp", 300), unit("b.h", 5),
+                                     unit("c.cpp", 20), unit("d.hpp", 8)};
+  const std::size_t full = EncodeLineTables({{"T.exe", all}}).size();
+  struct Case {
+    std::size_t limit;
+    std::vector<std::string> kept;
+  } cases[] = {
+      {full + 1, {"a.cpp", "big.cpp", "b.h", "c.cpp", "d.hpp"}},
+      {full, {"a.cpp", "big.cpp", "b.h", "c.cpp"}},  // the larger header goes first
+      {full - 30, {"a.cpp", "big.cpp", "c.cpp"}},    // then the other header
+      {full - 60, {"a.cpp", "c.cpp"}},               // then the largest unit
+      {1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    std::vector<LineUnit> units = all;
+    const std::size_t dropped = FitLineUnits("T.exe", units, c.limit);
+    std::vector<std::string> kept;
+    for (const LineUnit& u : units) kept.push_back(u.name);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(dropped, all.size() - kept.size());
+    // The module record itself cannot be left out.
+    if (!units.empty()) {
+      EXPECT_LT(EncodeLineTables({{"T.exe", units}}).size(), c.limit);
+    }
+  }
+}
+
 TEST(ReporterUnitsTest, ListsEveryFileOfTheReporter) {
   const auto units = ReporterUnits();
   for (const auto& entry : std::filesystem::directory_iterator(TARNWICK_CRASH_SOURCE_DIR)) {
