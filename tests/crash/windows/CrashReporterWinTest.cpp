@@ -390,5 +390,59 @@ TEST_F(CrashMailTest, WithoutMailServiceTheFlagIsClearedSilently) {
   EXPECT_EQ(Flag(), 0);
 }
 
+TEST_F(CrashMailTest, SendAtOnceUsesTheWrittenNameAndAddress) {
+  ASSERT_TRUE(CopyFileW((OwnFolder() + L"MAPI32.DLL").c_str(), (folder_ + L"MAPI32.DLL").c_str(), FALSE));
+  MailLibrary(L"native");
+  ChangeOptions([](CrashOptions& o) {
+    o.outputMode = 1;
+    o.sendMode = 1;
+    o.mailAddress = "Admin [admin@example.invalid]";
+    o.mailSubject = "Crash";
+    o.mailBodyLines = {"first", "second"};
+  });
+  const RunResult run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 0u);
+  const std::string calls = ReadAll(folder_ + L"fake-mapi.txt");
+  EXPECT_NE(calls.find("resolve name=Admin [admin@example.invalid] flags=0\nfree resolved\n"),
+            std::string::npos)
+      << calls;
+  // Resolved to a plain display name: the written line, less its brackets,
+  // is both name and address; with a recipient no compose dialog is asked.
+  EXPECT_NE(calls.find("send session=77 flags=0 subject=Crash body=first\r\nsecond recips=1 files=1 "
+                       "to=Admin admin@example.invalid|Admin admin@example.invalid file=" +
+                       Narrow(Log()) + "|crash_child.log|-1\n"),
+            std::string::npos)
+      << calls;
+  EXPECT_EQ(Count(calls, "send "), 1u) << calls;
+
+  // The same error again is a repeat: no second mail.
+  const RunResult again = Run("open-fail " + Missing());
+  ASSERT_FALSE(again.timedOut);
+  EXPECT_EQ(Count(ReadAll(folder_ + L"fake-mapi.txt"), "send "), 1u);
+}
+
+TEST_F(CrashMailTest, SendAtNextStartMarksTheFlagAndAnUnknownRecipientGetsTheDialog) {
+  ASSERT_TRUE(CopyFileW((OwnFolder() + L"MAPI32.DLL").c_str(), (folder_ + L"MAPI32.DLL").c_str(), FALSE));
+  MailLibrary(L"native");
+  ChangeOptions([](CrashOptions& o) {
+    o.outputMode = 1;
+    o.sendMode = 2;
+    o.mailAddress = "nobody";
+  });
+  // The error marks the mail; the check at shut-down of the same run sends
+  // it and clears the mark.
+  const RunResult run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  const std::string calls = ReadAll(folder_ + L"fake-mapi.txt");
+  EXPECT_NE(calls.find("resolve name=nobody flags=0\nresolve name=nobody flags=8\n"), std::string::npos)
+      << calls;
+  EXPECT_NE(calls.find("send session=77 flags=8 subject=(null) body=(null) recips=0 files=1"),
+            std::string::npos)
+      << calls;
+  EXPECT_EQ(Count(calls, "send "), 1u) << calls;
+  EXPECT_EQ(Flag(), 0);
+}
+
 }  // namespace
 }  // namespace tarnwick

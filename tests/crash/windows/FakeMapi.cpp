@@ -1,7 +1,8 @@
 // A stand-in for the Simple MAPI library, loaded as MAPI32.DLL from the
 // program's folder by the mail tests. It records every call in
-// "fake-mapi.txt" beside itself and answers like a service with one known
-// recipient, "known".
+// "fake-mapi.txt" beside itself and answers like a service that knows two
+// recipients: "known", and any "Admin [...]" line, whose display name it
+// gives as plain "Admin".
 #include <windows.h>
 
 // mapi.h needs the types of windows.h.
@@ -15,8 +16,9 @@ namespace {
 
 HMODULE self = nullptr;
 MapiRecipDesc resolved{};
-char resolvedName[] = "Known Person";
-char resolvedAddress[] = "SMTP:known@example.invalid";
+char knownName[] = "Known Person";
+char knownAddress[] = "SMTP:known@example.invalid";
+char adminName[] = "Admin";
 
 void Record(const std::string& line) {
   char path[MAX_PATH] = {};
@@ -55,9 +57,15 @@ __declspec(dllexport) ULONG WINAPI MAPILogoff(LHANDLE session, ULONG_PTR, FLAGS,
 __declspec(dllexport) ULONG WINAPI
     MAPIResolveName(LHANDLE, ULONG_PTR, LPSTR name, FLAGS flags, ULONG, lpMapiRecipDesc* recip) {
   Record("resolve name=" + Text(name) + " flags=" + std::to_string(flags));
-  if (name == nullptr || std::strcmp(name, "known") != 0) return MAPI_E_UNKNOWN_RECIPIENT;
-  resolved.lpszName = resolvedName;
-  resolved.lpszAddress = resolvedAddress;
+  if (name != nullptr && std::strcmp(name, "known") == 0) {
+    resolved.lpszName = knownName;
+    resolved.lpszAddress = knownAddress;
+  } else if (name != nullptr && std::strncmp(name, "Admin [", 7) == 0) {
+    resolved.lpszName = adminName;
+    resolved.lpszAddress = nullptr;
+  } else {
+    return MAPI_E_UNKNOWN_RECIPIENT;
+  }
   *recip = &resolved;
   return SUCCESS_SUCCESS;
 }
