@@ -12,6 +12,11 @@ namespace tarnwick {
 
 std::wstring ProgramPath();
 
+// The log or settings file of a module, built from its wide path so that a
+// folder name outside the system code page still leads to the right file.
+std::wstring SideFile(const std::wstring& modulePath, const std::wstring& suffix,
+                      const std::string& logFolder = {});
+
 // The options block of a module's file (for a ".BPL" file, its side file
 // ending in "cpu"), opened shared for reading. Nothing when absent.
 std::optional<CrashOptions> LoadOptions(const std::wstring& modulePath);

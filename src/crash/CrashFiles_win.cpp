@@ -29,7 +29,7 @@ bool ReadAt(HANDLE file, std::int64_t offset, void* into, DWORD size) {
          read == size;
 }
 
-std::wstring SettingsPath() { return AnsiToWide(SideFilePath(WideToAnsi(ProgramPath()), "crash.ini")); }
+std::wstring SettingsPath() { return SideFile(ProgramPath(), L"crash.ini"); }
 
 bool EndsWithBpl(const std::wstring& path) {
   if (path.size() < 4) return false;
@@ -50,6 +50,17 @@ std::wstring ProgramPath() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::wstring SideFile(const std::wstring& modulePath, const std::wstring& suffix,
+                      const std::string& logFolder) {
+  std::wstring path = modulePath.substr(0, modulePath.size() >= 3 ? modulePath.size() - 3 : 0) + suffix;
+  if (logFolder.empty()) return path;
+  const std::wstring folder = AnsiToWide(logFolder);
+  const std::size_t folderEnd = folder.find_last_of(L"\\/");
+  const std::size_t nameStart = path.find_last_of(L"\\/");
+  return (folderEnd == std::wstring::npos ? std::wstring() : folder.substr(0, folderEnd + 1)) +
+         (nameStart == std::wstring::npos ? path : path.substr(nameStart + 1));
 }
 
 std::optional<CrashOptions> LoadOptions(const std::wstring& modulePath) {

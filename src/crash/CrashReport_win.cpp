@@ -178,7 +178,7 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
     }
   }
 
-  const std::wstring logPath = AnsiToWide(SideFilePath(WideToAnsi(exe), "log", options.logFolder));
+  const std::wstring logPath = SideFile(exe, L"log", options.logFolder);
   const bool duplicate =
       !AppendLogEntry(logPath, header + table + "\r\n", table, fields.versionNumber, options);
   if (options.sendMode != 0 && !duplicate) {

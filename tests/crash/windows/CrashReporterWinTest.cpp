@@ -28,14 +28,28 @@ std::string Narrow(const std::wstring& w) {
   return s;
 }
 
+// Wide paths throughout: one case puts the program in a folder whose name
+// the system code page cannot spell.
 std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(Narrow(path), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
 }
 
 void WriteAll(const std::wstring& path, const std::string& bytes) {
-  std::ofstream out(Narrow(path), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  ASSERT_EQ(written, bytes.size());
 }
 
 std::size_t Count(const std::string& text, const std::string& what) {
@@ -248,6 +262,23 @@ TEST_F(CrashChildTest, WithoutOptionsOnlyThePlainErrorBoxShows) {
   EXPECT_NE(run.output.find("ERROR-BOX"), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("DIALOG-REPORT-BEGIN"), std::string::npos) << run.output;
   EXPECT_EQ(GetFileAttributesW(Log().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(CrashChildTest, LogLandsBesideAProgramInAFolderOutsideTheCodePage) {
+  const std::wstring outer = folder_;
+  const std::wstring inner = outer + L"caf\u00e9\u0416\u4e2d\\";
+  ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
+  ASSERT_TRUE(MoveFileW(Exe().c_str(), (inner + L"crash_child.exe").c_str()));
+  folder_ = inner;  // the cases' paths now lead into the inner folder
+  const RunResult run = Run("fatal nowhere.bin");
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 1u);
+  const std::string log = ReadAll(Log());
+  EXPECT_NE(log.find("Exception Type   : EFOpenError"), std::string::npos) << "log not beside the program";
+  DeleteFileW(Log().c_str());
+  DeleteFileW(Exe().c_str());
+  RemoveDirectoryW(inner.c_str());
+  folder_ = outer;  // back to the outer folder for the clean-up
 }
 
 TEST_F(CrashChildTest, NewVersionOfTheLogIsClearedFirst) {
