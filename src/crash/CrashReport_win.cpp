@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <typeinfo>
@@ -154,8 +155,17 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
   layout.lineHeader = options.Text(kTextLineColumn);
   layout.hiddenUnits = ReporterUnits();
   const std::vector<std::uint8_t>& tables = options.lineTables;
+  // A scanned stack holds the same return address many times (loops,
+  // recursion, stale slots); each is looked up once.
+  std::map<std::uint32_t, std::optional<TInfoLine>> resolved;
   const std::string table = FormatStackTable(
-      stack, [&](std::uint32_t a) { return LookupLine(tables.data(), tables.size(), a, &ModuleBase); },
+      stack,
+      [&](std::uint32_t a) {
+        auto it = resolved.find(a);
+        if (it == resolved.end())
+          it = resolved.emplace(a, LookupLine(tables.data(), tables.size(), a, &ModuleBase)).first;
+        return it->second;
+      },
       layout);
 
   lastReport = header + table.substr(0, table.size() - 2);
