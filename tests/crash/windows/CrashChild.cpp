@@ -25,6 +25,30 @@
 namespace {
 
 std::atomic<bool> watching{true};
+
+struct OwnWindowSearch {
+  const wchar_t* title;
+  HWND found;
+};
+
+BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<OwnWindowSearch*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t title[256] = {};
+  GetWindowTextW(window, title, 256);
+  if (process != GetCurrentProcessId() || wcscmp(title, search->title) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// Only this process's windows: other runs may show the same captions on
+// the same desktop at the same time.
+HWND FindOwnWindow(const wchar_t* title) {
+  OwnWindowSearch search{title, nullptr};
+  EnumWindows(&MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 std::atomic<bool> maximiseDialog{false};
 
 // Closes every report dialog of this process once its text is readable and
@@ -36,7 +60,7 @@ void WatchForDialog() {
   name = name.substr(name.find_last_of(L'\\') + 1);
   const std::wstring caption = L"Exception Log (" + name + L")";
   while (watching) {
-    HWND dialog = FindWindowW(nullptr, caption.c_str());
+    HWND dialog = FindOwnWindow(caption.c_str());
     if (dialog != nullptr && IsWindowVisible(dialog)) {
       Sleep(800);  // let the dialog finish placing itself
       wchar_t text[8192] = {};
@@ -60,7 +84,7 @@ void WatchForDialog() {
       Sleep(300);
     }
     // The plain box shown when the reporter has no options to work with.
-    if (HWND box = FindWindowW(nullptr, L"Error.")) {
+    if (HWND box = FindOwnWindow(L"Error.")) {
       std::printf("ERROR-BOX\n");
       std::fflush(stdout);
       PostMessageW(box, WM_COMMAND, IDOK, 0);

@@ -35,6 +35,38 @@ auto WaitFor(Find find, DWORD milliseconds = 20000) {
   }
 }
 
+struct TopWindowSearch {
+  DWORD process;
+  const wchar_t* className;  // null: any
+  const wchar_t* title;
+  HWND found;
+};
+
+BOOL CALLBACK MatchTopWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<TopWindowSearch*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != search->process) return TRUE;
+  wchar_t text[256] = {};
+  GetWindowTextW(window, text, 256);
+  if (wcscmp(text, search->title) != 0) return TRUE;
+  if (search->className != nullptr) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (wcscmp(name, search->className) != 0) return TRUE;
+  }
+  search->found = window;
+  return FALSE;
+}
+
+// A window of the given process only: other tests may run the program on
+// the same desktop at the same time.
+HWND FindProcessWindow(DWORD process, const wchar_t* className, const wchar_t* title) {
+  TopWindowSearch search{process, className, title, nullptr};
+  EnumWindows(&MatchTopWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 struct DescendantSearch {
   int id;
   HWND found;
@@ -94,8 +126,8 @@ class TarnwickCrashTest : public testing::Test {
                         &startup, &process_))
       return nullptr;
     // The window is titled before its controls exist: wait for the button.
-    return WaitFor([] {
-      HWND main = FindWindowW(nullptr, L"Tarnwick LE");
+    return WaitFor([&] {
+      HWND main = Find(nullptr, L"Tarnwick LE");
       return main != nullptr && FindDescendant(main, 1021) != nullptr ? main : HWND();
     });
   }
@@ -118,29 +150,33 @@ class TarnwickCrashTest : public testing::Test {
     if (send == nullptr) return L"no send button";
     PostMessageW(GetParent(send), WM_COMMAND, MAKEWPARAM(1021, BN_CLICKED), reinterpret_cast<LPARAM>(send));
     // The confirmation comes first while its check box is clear.
-    const auto confirmOrOpen = [] {
-      HWND found = FindWindowW(nullptr, L"ファイル送信の確認");
-      return found != nullptr ? found : FindWindowW(L"#32770", L"Select File to put ...");
+    const auto confirmOrOpen = [&] {
+      HWND found = Find(nullptr, L"ファイル送信の確認");
+      return found != nullptr ? found : Find(L"#32770", L"Select File to put ...");
     };
     HWND next = WaitFor(confirmOrOpen);
-    if (next != nullptr && next == FindWindowW(nullptr, L"ファイル送信の確認")) {
+    if (next != nullptr && next == Find(nullptr, L"ファイル送信の確認")) {
       HWND execute = WaitFor([&] { return FindDescendant(next, 1102); }, 5000);  // ConfirmExecute
       if (execute == nullptr) return L"no execute button";
       PostMessageW(GetParent(execute), WM_COMMAND, MAKEWPARAM(1102, BN_CLICKED),
                    reinterpret_cast<LPARAM>(execute));
     }
-    HWND open = WaitFor([] { return FindWindowW(L"#32770", L"Select File to put ..."); });
+    HWND open = WaitFor([&] { return Find(L"#32770", L"Select File to put ..."); });
     if (open == nullptr) return L"no open dialog";
     const std::wstring path = folder_ + L"locked.bin";
     for (int id : {1148, 1152}) SetDlgItemTextW(open, id, path.c_str());
     PostMessageW(open, WM_COMMAND, IDOK, 0);
-    HWND report = WaitFor([] { return FindWindowW(nullptr, L"Exception Log (Tarnwick.exe)"); });
+    HWND report = WaitFor([&] { return Find(nullptr, L"Exception Log (Tarnwick.exe)"); });
     if (report == nullptr) return L"no report dialog";
     Sleep(200);
     const std::wstring text = TextOf(report, 103);
     PostMessageW(report, WM_COMMAND, 2, 0);
     WaitFor([&] { return IsWindow(report) ? HWND() : main; }, 5000);
     return text;
+  }
+
+  HWND Find(const wchar_t* className, const wchar_t* title) const {
+    return FindProcessWindow(process_.dwProcessId, className, title);
   }
 
   std::wstring folder_;
