@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# System calls per TFTP block of tarnwick-cli and of tftp-hpa's tftp client,
+# counted with strace -c -f over a 1 MiB get and put against tftpd-hpa on
+# loopback (2049 blocks each way). Only calls made at least once per block
+# are listed (90% of the blocks or more). Not part of the test run.
+# Usage: bench/tftp-syscalls.sh [path/to/tarnwick-cli]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cli=$(realpath "${1:-$root/build/release/src/cli/tarnwick-cli}")
+tftpd=$(command -v in.tftpd || echo /usr/sbin/in.tftpd)
+for tool in "$cli" "$tftpd" "$(command -v tftp || true)" "$(command -v strace || true)"; do
+  [ -x "$tool" ] || { echo "missing: ${tool:-tftp or strace}" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/tarnwick-syscalls-XXXXXX)
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/srv" "$work/cli"
+chmod 777 "$work/srv"
+head -c 1048576 /dev/urandom > "$work/srv/f.bin"
+cp "$work/srv/f.bin" "$work/cli/up.bin"
+blocks=2049  # 1 MiB in 512-byte blocks, plus the empty last one
+
+secure=()
+[ "$(id -u)" = 0 ] && secure=(-s)
+for attempt in 1 2 3 4 5; do
+  port=$(( 40000 + RANDOM % 20000 ))
+  # The server must not hold our output open, or a pipe reading it never ends.
+  "$tftpd" -L -a "127.0.0.1:$port" "${secure[@]}" -c -p -u "$(id -un)" "$work/srv" >/dev/null 2>&1 </dev/null &
+  server_pid=$!
+  sleep 0.3
+  kill -0 "$server_pid" 2>/dev/null && break
+  server_pid=
+done
+[ -n "$server_pid" ] || { echo "in.tftpd did not start" >&2; exit 2; }
+
+cd "$work/cli"
+count() {  # count LABEL COMMAND...
+  local label=$1
+  shift
+  strace -c -f -o "$work/$label.txt" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+  awk -v b="$blocks" -v label="$label" '
+    # Columns: % time, seconds, usecs/call, calls, [errors,] name.
+    $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" {
+      if ($4 + 0 >= 0.9 * b) line = line sprintf(" %s=%.2f", $NF, $4 / b) }
+    $NF == "total" { total = $4 }
+    END { printf "%-18s total/block=%.2f  %s\n", label, total / b, line }' "$work/$label.txt"
+}
+count "tarnwick-cli get" "$cli" get 127.0.0.1 f.bin got-ours --port "$port" --quiet
+count "tarnwick-cli put" "$cli" put 127.0.0.1 up.bin up-ours.bin --port "$port" --quiet
+count "tftp-hpa get" tftp -m binary 127.0.0.1 "$port" -c get f.bin got-theirs
+count "tftp-hpa put" tftp -m binary 127.0.0.1 "$port" -c put up.bin up-theirs.bin
+cmp -s got-ours "$work/srv/f.bin" && cmp -s "$work/srv/up-ours.bin" up.bin || { echo "copies differ" >&2; exit 1; }
