@@ -38,6 +38,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // say) can do so.
     app.DestroyForms();
   } catch (const std::exception& error) {
+#if TARNWICK_CRASH_LINKED
+    HandleFatalException();  // reports, then ends the process with exit code 1
+#endif
     std::wstring text = Utf8ToWide(error.what());
     ::MessageBoxW(nullptr, text.c_str(), L"Tarnwick", MB_OK | MB_ICONERROR | MB_TASKMODAL);
     return 1;
