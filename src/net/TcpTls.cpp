@@ -24,6 +24,20 @@ constexpr long kVersionTls10 = 0x0301;
 // and a close must not hang.
 constexpr int kCloseNoticeWait = 2000;
 
+// One read or write, called again for as long as the library asks for it.
+// The count, 0 when the peer closed the session, or kTlsCallFailed.
+constexpr int kTlsCallFailed = -1;
+template <typename Call>
+int RetryTlsCall(const TlsFunctionTable& t, void* session, Call call) {
+  for (;;) {
+    const int result = call();
+    const int why = t.SSL_get_error(session, result);
+    if (why == kTlsErrorWantRead || why == kTlsErrorWantWrite) continue;
+    if (why == kTlsErrorZeroReturn) return 0;
+    return why == kTlsErrorNone ? result : kTlsCallFailed;
+  }
+}
+
 // The method for TlsMethod; null when the library cannot speak that version.
 void* NewContext(const TlsFunctionTable& t, std::uint8_t method) {
   switch (method) {
@@ -191,17 +205,10 @@ int TTCPBlockSocket::ReceiveData(void* buffer, int length) {
   if (length > 0) {
     const TlsFunctionTable& t = TlsApi();
     TlsCallScope shield;
-    for (;;) {
-      result = t.SSL_read(TlsSession, buffer, length);
-      const int why = t.SSL_get_error(TlsSession, result);
-      if (why == kTlsErrorWantRead || why == kTlsErrorWantWrite) continue;
-      if (why == kTlsErrorZeroReturn) {
-        result = 0;
-      } else if (why != kTlsErrorNone) {
-        RecordTlsError();
-        LastSocketError = kErrorSubsystemUnusable;
-      }
-      break;
+    result = RetryTlsCall(t, TlsSession, [&] { return t.SSL_read(TlsSession, buffer, length); });
+    if (result == kTlsCallFailed) {
+      RecordTlsError();
+      LastSocketError = kErrorSubsystemUnusable;
     }
   }
   CheckAndReport();
@@ -218,17 +225,10 @@ int TTCPBlockSocket::SendData(const void* buffer, int length) {
   if (length > 0) {
     const TlsFunctionTable& t = TlsApi();
     TlsCallScope shield;
-    for (;;) {
-      result = t.SSL_write(TlsSession, buffer, length);
-      const int why = t.SSL_get_error(TlsSession, result);
-      if (why == kTlsErrorWantRead || why == kTlsErrorWantWrite) continue;
-      if (why == kTlsErrorZeroReturn) {
-        result = 0;
-      } else if (why != kTlsErrorNone) {
-        RecordTlsError();
-        LastSocketError = kErrorSubsystemUnusable;
-      }
-      break;
+    result = RetryTlsCall(t, TlsSession, [&] { return t.SSL_write(TlsSession, buffer, length); });
+    if (result == kTlsCallFailed) {
+      RecordTlsError();
+      LastSocketError = kErrorSubsystemUnusable;
     }
   }
   CheckAndReport();
