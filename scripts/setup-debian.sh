@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine
-  xvfb xauth xdotool imagemagick x11-utils fonts-noto-cjk locales
+  xvfb xauth xdotool imagemagick x11-utils fonts-noto-cjk fonts-ipafont-gothic locales
   tftpd-hpa tftp-hpa
   dante-server tinyproxy openssl libssl3 libssl-dev
   python3 iproute2 procps psmisc time
