@@ -153,6 +153,8 @@ class TBlockSocket {
   // ReceiveChunk into the caller's string, reusing its capacity: the same
   // outcome, status events and PendingInput handling, without a fresh
   // string per chunk. Loops that receive many chunks keep one buffer.
+  // ReceiveChunk is built on it; a class that overrides ReceiveChunk does
+  // not change what this one does.
   void ReceiveChunkInto(int timeout, std::string& chunk);
 
   // I/O support.

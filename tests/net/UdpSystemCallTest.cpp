@@ -91,7 +91,9 @@ SocketAddress SystemLocalAddress(SocketHandle handle) {
   return address;
 }
 
-bool SameRecord(const SocketAddress& a, const SocketAddress& b) { return std::memcmp(&a, &b, sizeof(a)) == 0; }
+bool SameRecord(const SocketAddress& a, const SocketAddress& b) {
+  return std::memcmp(&a, &b, sizeof(a)) == 0;
+}
 
 bool EmptyRecord(const SocketAddress& a) {
   SocketAddress empty;
