@@ -1,5 +1,6 @@
 #include "cli/CliTransfer.h"
 
+#include <iostream>
 #include <memory>
 #include <optional>
 
@@ -9,6 +10,7 @@
 #include "base/Stream.h"
 #include "base/TextCodec.h"
 #include "cli/LocalFile.h"
+#include "net/SocketApi.h"
 #include "tftp/TFTPSend.h"
 
 namespace tarnwick::cli {
@@ -133,6 +135,18 @@ int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
     return kExitUsageOrLocalFile;
   }
+}
+
+int RunProgram(const std::vector<std::string>& args) {
+  try {
+    SocketLayerScope sockets;
+    return RunMain(args, std::cout, std::cerr);
+  } catch (const Exception& e) {
+    std::cerr << "tarnwick-cli: " << e.Message() << '\n';
+  } catch (const std::exception& e) {
+    std::cerr << "tarnwick-cli: " << e.what() << '\n';
+  }
+  return kExitTransferFailed;
 }
 
 }  // namespace tarnwick::cli

@@ -21,4 +21,9 @@ int RunTransfer(const Options& options, std::ostream& log);
 // exit codes. The socket layer must already be started.
 int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// What both program entries run: the socket layer around RunMain on the
+// standard streams, and any error that still escapes (the socket layer
+// failing to start, say) as a failed run with its message.
+int RunProgram(const std::vector<std::string>& args);
+
 }  // namespace tarnwick::cli
