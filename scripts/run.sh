@@ -25,16 +25,7 @@ poll() {  # poll <seconds> <command...>
   done
 }
 
-stop_pid() {  # TERM, a bounded wait, then KILL
-  local pid="$1" i
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for ((i = 0; i < 50; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
+source "$root/scripts/process-lib.sh"
 
 # Runs on the private X server: start, wait for the window, shoot, close.
 headless_inside() {

@@ -36,17 +36,7 @@ fail() {
 
 note() { echo "[$(date -u +%T)] $*"; }
 
-stop_pid() {  # stop_pid <pid>: TERM, bounded wait, then KILL
-  local pid="$1" i
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for ((i = 0; i < 50; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/process-lib.sh"
 
 gui_cleanup() {
   stop_pid "$gui_app_pid"
