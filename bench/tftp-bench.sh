@@ -7,34 +7,9 @@
 #   cmake --build build/release -j2 --target tarnwick-cli
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cli=$(realpath "${1:-$root/build/release/src/cli/tarnwick-cli}")
 runs=${2:-3}
-tftpd=$(command -v in.tftpd || echo /usr/sbin/in.tftpd)
-for tool in "$cli" "$tftpd" "$(command -v tftp || true)"; do
-  [ -x "$tool" ] || { echo "missing: ${tool:-tftp (tftp-hpa)}" >&2; exit 2; }
-done
-
-work=$(mktemp -d /tmp/tarnwick-bench-XXXXXX)
-server_pid=
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/srv" "$work/cli"
-chmod 777 "$work/srv"
-
-secure=()
-[ "$(id -u)" = 0 ] && secure=(-s)
-for attempt in 1 2 3 4 5; do
-  port=$(( 40000 + RANDOM % 20000 ))
-  "$tftpd" -L -a "127.0.0.1:$port" "${secure[@]}" -c -p -u "$(id -un)" "$work/srv" &
-  server_pid=$!
-  sleep 0.3
-  kill -0 "$server_pid" 2>/dev/null && break
-  server_pid=
-done
-[ -n "$server_pid" ] || { echo "in.tftpd did not start" >&2; exit 2; }
+source "$root/bench/bench-lib.sh"
+bench_start bench "${1:-$root/build/release/src/cli/tarnwick-cli}"
 
 for mib in 1 8 32; do head -c $((mib * 1048576)) /dev/urandom > "$work/srv/f$mib.bin"; done
 

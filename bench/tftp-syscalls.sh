@@ -6,37 +6,11 @@
 # Usage: bench/tftp-syscalls.sh [path/to/tarnwick-cli]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cli=$(realpath "${1:-$root/build/release/src/cli/tarnwick-cli}")
-tftpd=$(command -v in.tftpd || echo /usr/sbin/in.tftpd)
-for tool in "$cli" "$tftpd" "$(command -v tftp || true)" "$(command -v strace || true)"; do
-  [ -x "$tool" ] || { echo "missing: ${tool:-tftp or strace}" >&2; exit 2; }
-done
-
-work=$(mktemp -d /tmp/tarnwick-syscalls-XXXXXX)
-server_pid=
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/srv" "$work/cli"
-chmod 777 "$work/srv"
+blocks=2049  # 1 MiB in 512-byte blocks, plus the empty last one
+source "$root/bench/bench-lib.sh"
+bench_start syscalls "${1:-$root/build/release/src/cli/tarnwick-cli}" strace
 head -c 1048576 /dev/urandom > "$work/srv/f.bin"
 cp "$work/srv/f.bin" "$work/cli/up.bin"
-blocks=2049  # 1 MiB in 512-byte blocks, plus the empty last one
-
-secure=()
-[ "$(id -u)" = 0 ] && secure=(-s)
-for attempt in 1 2 3 4 5; do
-  port=$(( 40000 + RANDOM % 20000 ))
-  # The server must not hold our output open, or a pipe reading it never ends.
-  "$tftpd" -L -a "127.0.0.1:$port" "${secure[@]}" -c -p -u "$(id -un)" "$work/srv" >/dev/null 2>&1 </dev/null &
-  server_pid=$!
-  sleep 0.3
-  kill -0 "$server_pid" 2>/dev/null && break
-  server_pid=
-done
-[ -n "$server_pid" ] || { echo "in.tftpd did not start" >&2; exit 2; }
 
 cd "$work/cli"
 count() {  # count LABEL COMMAND...
