@@ -1,0 +1,148 @@
+// The command line's own TFTP client engine: one transfer (a get or a put of
+// one file) as a state machine. It never blocks and never touches a socket:
+// the caller feeds it "datagram arrived" and "timer fired" and sends what it
+// puts in the Outbox, then waits until Deadline(). So tests drive it packet by
+// packet, and one thread can drive hundreds of transfers (TransferDriver).
+//
+// Protocol: RFC 1350 with the RFC 1123 4.2.3.1 rules (retransmit only on
+// time-out, exponential back-off, retry limit, no resend on a duplicate ACK,
+// a duplicate DATA is acknowledged again and never stored twice), transfer-ID
+// checks (ERROR 5 to a stranger, transfer goes on), RFC 2347 negotiation
+// with its fallbacks, RFC 2348 blksize, RFC 2349 tsize and timeout, RFC 7440
+// windowsize in both directions, 16-bit block numbers wrapping 65535 -> 0,
+// files of any size (64-bit offsets). File bytes stream through FileSink /
+// FileSource: memory stays flat whatever the file size.
+//
+// The window's engine (TTFTPSend) is a different, deliberately plain thing;
+// nothing here is shared with it but the packet codec.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/SocketAddress.h"
+
+namespace tarnwick::tftp {
+
+using Clock = std::chrono::steady_clock;
+using TimePoint = Clock::time_point;
+
+enum class TransferKind { Get, Put };
+
+// What the caller asks for. An option left unset is not requested; with none
+// set the request is a plain RFC 1350 one.
+struct TransferRequest {
+  TransferKind kind = TransferKind::Get;
+  std::string remoteName;  // bytes on the wire (already CP932 where wanted)
+  std::optional<std::uint32_t> blockSize;       // blksize, 8..65464
+  std::optional<std::uint32_t> windowSize;      // windowsize, 1..65535
+  std::optional<std::uint32_t> timeoutSeconds;  // timeout, 1..255 (also our wait)
+  bool transferSize = false;                    // tsize: 0 on a get, the real size on a put
+  // First wait for an answer; doubled after each time-out up to maxWait.
+  std::chrono::milliseconds wait{1000};
+  std::chrono::milliseconds maxWait{8000};
+  // Time-outs in a row (no progress) before the transfer fails.
+  int retries = 5;
+};
+
+// Where a get's bytes go. Write is called with the blocks in order, each
+// byte once. False means the local write failed: the transfer stops, sends
+// ERROR 3 "Disk full or allocation exceeded" and fails with the reason.
+class FileSink {
+ public:
+  virtual ~FileSink() = default;
+  virtual bool Write(std::string_view bytes) = 0;
+};
+
+// Where a put's bytes come from: positional reads, so a window can be sent
+// again from any block. Read returns the bytes read (short only at the end of
+// the file); a negative result is a local read error.
+class FileSource {
+ public:
+  virtual ~FileSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  virtual long long Read(std::uint64_t offset, char* out, std::size_t length) = 0;
+};
+
+// Datagrams the engine wants sent. The buffers are reused from call to call,
+// so the per-block path does not allocate once a transfer runs.
+class Outbox {
+ public:
+  struct Datagram {
+    SocketAddress to;
+    std::string bytes;
+  };
+  // A cleared buffer for one more datagram to `to`.
+  std::string& Add(const SocketAddress& to);
+  std::size_t Count() const { return count_; }
+  const Datagram& operator[](std::size_t i) const { return slots_[i]; }
+  void Clear() { count_ = 0; }
+
+ private:
+  std::vector<Datagram> slots_;
+  std::size_t count_ = 0;
+};
+
+// The options the server agreed to (what the transfer really used).
+struct AgreedOptions {
+  std::uint32_t blockSize = 512;
+  std::uint32_t windowSize = 1;
+  std::optional<std::uint32_t> timeoutSeconds;
+  std::optional<std::uint64_t> transferSize;  // the size the server announced (get) / accepted (put)
+  bool negotiated = false;                    // an OACK came back
+};
+
+enum class TransferState { Running, Succeeded, Failed };
+
+struct TransferOutcome {
+  TransferState state = TransferState::Running;
+  // Why it failed, cause first ("no answer from 192.0.2.1:69 after 5
+  // retries", "block 7 is 1500 bytes, more than the agreed 1428", ...).
+  std::string reason;
+  // The device's ERROR packet when one ended the transfer; code -1 when none.
+  int peerErrorCode = -1;
+  std::string peerErrorText;  // as sent (CP932 bytes), trimmed
+  std::uint64_t bytes = 0;    // file bytes stored (get) / acknowledged (put)
+  std::uint64_t retransmissions = 0;
+  AgreedOptions agreed;
+};
+
+class ClientTransfer {
+ public:
+  // server: the well-known address and port the request goes to. Exactly one
+  // of sink (get) and source (put) is used; the engine does not own it.
+  ClientTransfer(TransferRequest request, const SocketAddress& server, FileSink* sink, FileSource* source);
+  ~ClientTransfer();
+  ClientTransfer(const ClientTransfer&) = delete;
+  ClientTransfer& operator=(const ClientTransfer&) = delete;
+
+  // Puts the request into out and arms the first deadline.
+  void Start(TimePoint now, Outbox& out);
+  // One datagram from `from` (its bytes exactly as received).
+  void OnDatagram(const SocketAddress& from, std::string_view datagram, TimePoint now, Outbox& out);
+  // Call when now >= Deadline(): retransmits or fails.
+  void OnTimer(TimePoint now, Outbox& out);
+  // Ends a running transfer from our side (Ctrl+C, shutdown): sends ERROR 0
+  // with the reason to the server when it is known, and fails.
+  void Abandon(std::string_view reason, Outbox& out);
+
+  // TimePoint::max() once finished.
+  TimePoint Deadline() const;
+  bool Finished() const;
+  const TransferOutcome& Outcome() const;
+  const TransferRequest& Request() const;
+  // Size of the file when known (tsize on a get, the source on a put), for
+  // progress displays.
+  std::optional<std::uint64_t> ExpectedSize() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace tarnwick::tftp
