@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tftp/ClientTransfer.h"
+#include "tftp/TransferDriver.h"
 
 namespace tarnwick::testing_support {
 
