@@ -24,7 +24,16 @@ bool SameHost(const SocketAddress& a, const SocketAddress& b) {
 }
 
 bool SameEndpoint(const SocketAddress& a, const SocketAddress& b) {
-  return a.port == b.port && SameHost(a, b);
+  // Family and port are the first 4 bytes of both layouts.
+  if (std::memcmp(&a, &b, 4) != 0) return false;
+  if (a.family == kFamilyIPv4) return std::memcmp(a.IPv4Bytes(), b.IPv4Bytes(), 4) == 0;
+  return a.family == kFamilyIPv6 && std::memcmp(a.IPv6Bytes(), b.IPv6Bytes(), 16) == 0;
+}
+
+// The 16-bit number at offset 2, for datagrams already known to hold 4 bytes.
+std::uint16_t HeaderNumber(std::string_view datagram) {
+  return static_cast<std::uint16_t>((static_cast<unsigned char>(datagram[2]) << 8) |
+                                    static_cast<unsigned char>(datagram[3]));
 }
 
 void WriteHeader(std::string& out, std::uint16_t opcode, std::uint16_t number) {
@@ -64,6 +73,14 @@ std::string& Outbox::Add(const SocketAddress& to) {
   Datagram& slot = slots_[count_++];
   slot.to = to;
   slot.bytes.clear();
+  return slot.bytes;
+}
+
+std::string& Outbox::AddSized(const SocketAddress& to, std::size_t size) {
+  if (count_ == slots_.size()) slots_.emplace_back();
+  Datagram& slot = slots_[count_++];
+  slot.to = to;
+  if (slot.bytes.size() != size) slot.bytes.resize(size);
   return slot.bytes;
 }
 
@@ -139,9 +156,7 @@ struct ClientTransfer::State {
   }
 
   void SendAck(std::uint16_t block, Outbox& out) {
-    std::string& b = out.Add(peer);
-    b.resize(kHeaderSize);
-    WriteHeader(b, kAck, block);
+    WriteHeader(out.AddSized(peer, kHeaderSize), kAck, block);
   }
 
   // A datagram from anyone but the peer: the sender hears ERROR 5 (unless it
@@ -264,7 +279,7 @@ void ClientTransfer::State::OnPeerDatagram(std::string_view datagram, TimePoint 
                          out);
   }
   if (opcode == kData && IsGet()) return OnData(datagram, now, out);
-  if (opcode == kAck && !IsGet()) return OnAck(ReadNumber(datagram, 2), now, out);
+  if (opcode == kAck && !IsGet()) return OnAck(HeaderNumber(datagram), now, out);
   if (opcode == kError) return FailFromPeer(datagram);
   if (opcode == kOack) {
     // Our ACK 0 was lost: the server sends its OACK again. On a put a repeated
@@ -280,7 +295,7 @@ void ClientTransfer::State::OnPeerDatagram(std::string_view datagram, TimePoint 
 }
 
 void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
-  const std::uint16_t number = ReadNumber(datagram, 2);
+  const std::uint16_t number = HeaderNumber(datagram);
   const std::string_view payload = datagram.substr(kHeaderSize);
   if (payload.size() > blockSize) {
     return FailWithError(4, kIllegalOperation,
@@ -349,8 +364,7 @@ bool ClientTransfer::State::SendWindow(Outbox& out) {
     const std::uint64_t offset = (next - 1) * blockSize;
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, sourceSize - offset));
-    std::string& b = out.Add(peer);
-    b.resize(kHeaderSize + length);
+    std::string& b = out.AddSized(peer, kHeaderSize + length);
     WriteHeader(b, kData, static_cast<std::uint16_t>(next));
     const long long got = length ? source->Read(offset, &b[kHeaderSize], length) : 0;
     if (got != static_cast<long long>(length)) {

@@ -79,6 +79,10 @@ class Outbox {
   };
   // A cleared buffer for one more datagram to `to`.
   std::string& Add(const SocketAddress& to);
+  // A buffer of exactly size bytes for one more datagram to `to`; its bytes
+  // are whatever the slot held before (the caller writes them all). Saves
+  // clearing and refilling a block buffer on every block.
+  std::string& AddSized(const SocketAddress& to, std::size_t size);
   std::size_t Count() const { return count_; }
   const Datagram& operator[](std::size_t i) const { return slots_[i]; }
   void Clear() { count_ = 0; }
