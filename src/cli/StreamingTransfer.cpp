@@ -99,7 +99,9 @@ void LogFailure(WorkLog& log, const char* failureLine, const RunRecord& record, 
     why = "interrupted" + (signal.empty() ? std::string() : " by " + signal) +
           ": transfer abandoned, no partial file left";
   }
-  if (!why.empty()) err << "tarnwick-cli: " << WithoutPassword(Cp932ToUtf8(why), fields) << '\n' << std::flush;
+  // The reason may quote the device's text: one line, like the error line.
+  if (!why.empty())
+    err << "tarnwick-cli: " << OneLineText(WithoutPassword(Cp932ToUtf8(why), fields)) << '\n' << std::flush;
 }
 
 void WriteJson(const Options& o, RunContext& context, const RunRecord& record, const NameFields& fields,
