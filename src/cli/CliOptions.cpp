@@ -32,17 +32,17 @@ ParseResult Refuse(std::string why) {
 }
 
 bool IsFlag(const std::string& name) {
-  static const char* const kFlags[] = {"--help",     "--quiet", "--raw-name", "--version", "--no-options",
-                                       "--tsize",    "--json",  "-4",         "-6"};
+  static const char* const kFlags[] = {"--help",  "--quiet", "--raw-name", "--version", "--no-options",
+                                       "--tsize", "--json",  "-4",         "-6"};
   for (const char* flag : kFlags)
     if (name == flag) return true;
   return false;
 }
 
 bool TakesValue(const std::string& name) {
-  static const char* const kValued[] = {"--port",      "--password", "--password-file", "--delimiter",
-                                        "--timeout",   "--engine",   "--blksize",       "--windowsize",
-                                        "--retries",   "--progress"};
+  static const char* const kValued[] = {"--port",    "--password", "--password-file", "--delimiter",
+                                        "--timeout", "--engine",   "--blksize",       "--windowsize",
+                                        "--retries", "--progress"};
   for (const char* option : kValued)
     if (name == option) return true;
   return false;
@@ -116,9 +116,9 @@ std::string CheckCombinations(const Options& o, const std::vector<std::string>& 
     return false;
   };
   if (o.engine == EngineChoice::Window) {
-    static const char* const kStreamingOnly[] = {"--blksize",  "--windowsize", "--retries", "--no-options",
-                                                 "--tsize",    "--progress",   "--json",    "-4",
-                                                 "-6"};
+    static const char* const kStreamingOnly[] = {"--blksize",    "--windowsize", "--retries",
+                                                 "--no-options", "--tsize",      "--progress",
+                                                 "--json",       "-4",           "-6"};
     for (const char* name : kStreamingOnly)
       if (given(name)) return std::string(name) + " needs the streaming engine (not with --engine window)";
   } else if (o.timeoutMs && *o.timeoutMs < 1) {

@@ -128,7 +128,8 @@ int RunProgram(const std::vector<std::string>& args) {
   try {
     InstallStopHandlers();
     SocketLayerScope sockets;
-    RunContext context{std::cout, std::cerr, StandardErrorIsTerminal(), {EnvironmentValue("TARNWICK_PASSWORD")}};
+    RunContext context{
+        std::cout, std::cerr, StandardErrorIsTerminal(), {EnvironmentValue("TARNWICK_PASSWORD")}};
     return RunMain(args, context);
   } catch (const Exception& e) {
     std::cerr << "tarnwick-cli: " << e.Message() << '\n';

@@ -45,11 +45,16 @@ bool StopRequested() { return g_signal.load() != 0; }
 
 std::string StopSignalName() {
   switch (g_signal.load()) {
-    case 0: return {};
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "signal " + std::to_string(g_signal.load());
+    case 0:
+      return {};
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(g_signal.load());
   }
 }
 

@@ -39,10 +39,14 @@ bool StopRequested() { return g_event.load() != 0xffffffffu; }
 
 std::string StopSignalName() {
   switch (g_event.load()) {
-    case 0xffffffffu: return {};
-    case CTRL_C_EVENT: return "Ctrl+C";
-    case CTRL_BREAK_EVENT: return "Ctrl+Break";
-    default: return "console event " + std::to_string(g_event.load());
+    case 0xffffffffu:
+      return {};
+    case CTRL_C_EVENT:
+      return "Ctrl+C";
+    case CTRL_BREAK_EVENT:
+      return "Ctrl+Break";
+    default:
+      return "console event " + std::to_string(g_event.load());
   }
 }
 

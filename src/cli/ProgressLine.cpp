@@ -34,7 +34,8 @@ std::string FormatDuration(double seconds) {
 
 }  // namespace
 
-std::string FormatProgressLine(std::uint64_t bytes, std::optional<std::uint64_t> total, double elapsedSeconds) {
+std::string FormatProgressLine(std::uint64_t bytes, std::optional<std::uint64_t> total,
+                               double elapsedSeconds) {
   const bool timed = elapsedSeconds > 0.0;
   const double rate = timed ? static_cast<double>(bytes) / elapsedSeconds : 0.0;
   const std::string rateText = timed ? FormatBytes(static_cast<std::uint64_t>(rate)) + "/s" : "-- B/s";

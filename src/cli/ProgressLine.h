@@ -19,7 +19,8 @@ std::string FormatBytes(std::uint64_t bytes);
 //   [######----------]  42%  1.2 MiB / 2.9 MiB  512.0 KiB/s  0:03 left
 // or, size unknown:  1.2 MiB  512.0 KiB/s
 // Rate and time left show as "--" until time has passed.
-std::string FormatProgressLine(std::uint64_t bytes, std::optional<std::uint64_t> total, double elapsedSeconds);
+std::string FormatProgressLine(std::uint64_t bytes, std::optional<std::uint64_t> total,
+                               double elapsedSeconds);
 
 class ProgressMeter {
  public:

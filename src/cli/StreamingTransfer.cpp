@@ -110,7 +110,9 @@ void WriteJson(const Options& o, RunContext& context, const RunRecord& record, c
   JsonReport r;
   const tftp::TransferOutcome& out = record.outcome;
   r.command = o.command == Command::Get ? "get" : "put";
-  r.result = out.state == tftp::TransferState::Succeeded ? "done" : record.interrupted ? "interrupted" : "failed";
+  r.result = out.state == tftp::TransferState::Succeeded ? "done"
+             : record.interrupted                        ? "interrupted"
+                                                         : "failed";
   r.remote = shownName;
   r.local = AbsolutePath(o.local);
   r.server = record.server;
@@ -124,7 +126,8 @@ void WriteJson(const Options& o, RunContext& context, const RunRecord& record, c
   r.retransmissions = out.retransmissions;
   r.errorCode = out.peerErrorCode;
   r.errorText = WithoutPassword(Cp932ToUtf8(out.peerErrorText), fields);
-  if (out.state != tftp::TransferState::Succeeded) r.reason = WithoutPassword(Cp932ToUtf8(out.reason), fields);
+  if (out.state != tftp::TransferState::Succeeded)
+    r.reason = WithoutPassword(Cp932ToUtf8(out.reason), fields);
   context.out << FormatJsonReport(r) << std::flush;
 }
 

@@ -14,7 +14,8 @@ std::string WireName(TransferDirection direction, const NameFields& fields, bool
   const std::string base = BaseFileName(direction, fields.fileName);
   if (!Utf8ToCp932(base))
     throw UsageError("remote name \"" + base + "\" cannot be written in CP932 (see --raw-name)");
-  if (!Utf8ToCp932(fields.delimiter)) throw UsageError("the delimiter cannot be written in CP932 (see --raw-name)");
+  if (!Utf8ToCp932(fields.delimiter))
+    throw UsageError("the delimiter cannot be written in CP932 (see --raw-name)");
   throw UsageError("the password cannot be written in CP932 (see --raw-name)");
 }
 

@@ -160,7 +160,8 @@ TEST(CliOptions, StreamingOptionsTable) {
       {{"--timeout", "1"}, true, [](const Options& o) { return o.EffectiveTimeoutMs() == 1; }},
       {{"--timeout", "0"}, false, nullptr},   // the streaming engine must wait for something
       {{"--timeout", "-1"}, false, nullptr},  // no limit only on the window's engine
-      {{"--engine", "window"}, true,
+      {{"--engine", "window"},
+       true,
        [](const Options& o) { return o.engine == EngineChoice::Window && o.EffectiveTimeoutMs() == 5000; }},
       {{"--engine", "streaming"}, true, [](const Options& o) { return o.engine == EngineChoice::Streaming; }},
       {{"--engine", "fast"}, false, nullptr},
@@ -200,10 +201,26 @@ TEST(CliOptions, VersionAndHelpNeedNoCommand) {
   EXPECT_NE(VersionText().find("tarnwick-cli "), std::string::npos);
   // --help names every option and the exit statuses.
   const std::string usage = UsageText();
-  for (const char* name : {"--port", "--password ", "--password-file", "--delimiter", "--timeout", "--retries",
-                           "--blksize", "--windowsize", "--tsize", "--no-options", "-4, -6", "--progress",
-                           "--json", "--engine", "--quiet", "--raw-name", "--version", "--help",
-                           "TARNWICK_PASSWORD", "exit status: 0 done, 1 transfer failed"}) {
+  for (const char* name : {"--port",
+                           "--password ",
+                           "--password-file",
+                           "--delimiter",
+                           "--timeout",
+                           "--retries",
+                           "--blksize",
+                           "--windowsize",
+                           "--tsize",
+                           "--no-options",
+                           "-4, -6",
+                           "--progress",
+                           "--json",
+                           "--engine",
+                           "--quiet",
+                           "--raw-name",
+                           "--version",
+                           "--help",
+                           "TARNWICK_PASSWORD",
+                           "exit status: 0 done, 1 transfer failed"}) {
     EXPECT_NE(usage.find(name), std::string::npos) << name;
   }
 }
@@ -246,8 +263,12 @@ TEST(CliOptions, PasswordFileLosesOneTrailingLineBreak) {
     std::string content;
     std::string password;
   };
-  const Row rows[] = {{"s3cret\n", "s3cret"},   {"s3cret\r\n", "s3cret"}, {"s3cret", "s3cret"},
-                      {"s3cret\n\n", "s3cret\n"}, {"two words \n", "two words "}, {"\n", ""},
+  const Row rows[] = {{"s3cret\n", "s3cret"},
+                      {"s3cret\r\n", "s3cret"},
+                      {"s3cret", "s3cret"},
+                      {"s3cret\n\n", "s3cret\n"},
+                      {"two words \n", "two words "},
+                      {"\n", ""},
                       {"", ""}};
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::PrintToString(r.content));

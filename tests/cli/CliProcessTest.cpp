@@ -196,13 +196,18 @@ TEST(CliProcess, PasswordFromEnvironmentOrFileNeverPrinted) {
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::PrintToString(r.extra));
     ScriptedPeer peer;
-    std::vector<std::string> args = {"get", "127.0.0.1", "startup-config", ::testing::TempDir() + "tarnwick-cli-pw.cfg",
-                                     "--port", std::to_string(peer.Port())};
+    std::vector<std::string> args = {"get",
+                                     "127.0.0.1",
+                                     "startup-config",
+                                     ::testing::TempDir() + "tarnwick-cli-pw.cfg",
+                                     "--port",
+                                     std::to_string(peer.Port())};
     args.insert(args.end(), r.extra.begin(), r.extra.end());
     Child child(args, r.environment);
     std::string request = peer.Receive(5000).value_or("");
     EXPECT_EQ(request, std::string("\0\1startup-config/", 17) + secret + std::string("\0octet\0", 7));
-    peer.Reply(tarnwick::testing_support::Error(2, "denied: startup-config/" + secret + std::string(1, '\0')));
+    peer.Reply(
+        tarnwick::testing_support::Error(2, "denied: startup-config/" + secret + std::string(1, '\0')));
     EXPECT_EQ(child.Wait(10000), 1) << child.Err();
     EXPECT_EQ(child.Out().find(secret), std::string::npos) << child.Out();
     EXPECT_EQ(child.Err().find(secret), std::string::npos) << child.Err();
@@ -229,8 +234,8 @@ TEST(CliProcess, VersionAndIPv6LiteralHost) {
   const std::string port = std::to_string(ntohs(address.sin6_port));
   for (const char* host : {"::1", "[::1]"}) {
     SCOPED_TRACE(host);
-    Child child({"get", host, "cfg", ::testing::TempDir() + "tarnwick-cli-v6.cfg", "--port", port, "--timeout",
-                 "100", "--retries", "0", "--json"});
+    Child child({"get", host, "cfg", ::testing::TempDir() + "tarnwick-cli-v6.cfg", "--port", port,
+                 "--timeout", "100", "--retries", "0", "--json"});
     EXPECT_EQ(child.Wait(10000), 1) << child.Err();
     char buffer[64];
     ssize_t n = ::recv(s, buffer, sizeof buffer, MSG_DONTWAIT);

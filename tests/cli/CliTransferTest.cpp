@@ -134,8 +134,8 @@ TEST_P(CliTransferTest, FailedGetLeavesNoFileAndKeepsAnOldOne) {
 }
 
 TEST_P(CliTransferTest, SilentServerLogsCodeZeroAndAnEmptyText) {
-  std::vector<std::string> args = {"get",     "127.0.0.1", "config", Local("silent.bin"), "--port",
-                                   Port(),    "--timeout", "200",    "--quiet"};
+  std::vector<std::string> args = {"get",       "127.0.0.1", "config", Local("silent.bin"), "--port", Port(),
+                                   "--timeout", "200",       "--quiet"};
   if (Streaming()) args.insert(args.end(), {"--retries", "1"});
   int requests = 0;
   int code = Run(args, [&](ScriptedPeer& p) {
@@ -245,18 +245,22 @@ TEST_P(CliTransferTest, GetAndPutThroughARealServer) {
   EXPECT_EQ(RunMain({"get", "127.0.0.1", "cfg.txt", local, "--port", port, "--engine", GetParam()}, out, log),
             kExitDone);
   EXPECT_EQ(ReadFile(local), file);
-  EXPECT_EQ(RunMain({"put", "127.0.0.1", local, "back.txt", "--port", port, "--engine", GetParam()}, out, log),
-            kExitDone);
+  EXPECT_EQ(
+      RunMain({"put", "127.0.0.1", local, "back.txt", "--port", port, "--engine", GetParam()}, out, log),
+      kExitDone);
   EXPECT_EQ(server.ReadFile("back.txt"), file);
-  EXPECT_EQ(RunMain({"get", "127.0.0.1", "absent.txt", local + ".absent", "--port", port, "--engine", GetParam()},
-                    out, log),
-            kExitTransferFailed);
+  EXPECT_EQ(
+      RunMain({"get", "127.0.0.1", "absent.txt", local + ".absent", "--port", port, "--engine", GetParam()},
+              out, log),
+      kExitTransferFailed);
   EXPECT_FALSE(FileExists(local + ".absent"));
   std::remove(local.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CliTransferTest, ::testing::Values("window", "streaming"),
-                         [](const ::testing::TestParamInfo<const char*>& engine) { return std::string(engine.param); });
+                         [](const ::testing::TestParamInfo<const char*>& engine) {
+                           return std::string(engine.param);
+                         });
 
 }  // namespace
 }  // namespace tarnwick::cli

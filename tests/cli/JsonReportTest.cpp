@@ -19,7 +19,10 @@ TEST(JsonReport, StringEscaping) {
       {std::string("nul\0x", 5), "\"nul\\u0000x\""},
       {"\x01\x1f\x7f", "\"\\u0001\\u001f\\u007f\""},
       {"ファイル", "\"ファイル\""},
-      {"bad\xff" "byte", "\"bad\xEF\xBF\xBD" "byte\""},  // never invalid UTF-8 in the output
+      {"bad\xff"
+       "byte",
+       "\"bad\xEF\xBF\xBD"
+       "byte\""},  // never invalid UTF-8 in the output
       {"/slash", "\"/slash\""},
   };
   for (const Row& r : rows) {
@@ -41,11 +44,12 @@ TEST(JsonReport, SuccessfulGet) {
   r.blockSize = 1428;
   r.windowSize = 16;
   r.transferSize = 5000;
-  EXPECT_EQ(FormatJsonReport(r),
-            "{\"command\":\"get\",\"result\":\"done\",\"remote\":\"fw.bin\",\"local\":\"/tmp/fw.bin\","
-            "\"server\":\"[::1]:69\",\"bytes\":5000,\"seconds\":2.000,\"bytes_per_second\":2500.000,"
-            "\"options\":{\"negotiated\":true,\"blksize\":1428,\"windowsize\":16,\"tsize\":5000,\"timeout\":null},"
-            "\"retransmissions\":0,\"device_error\":null,\"reason\":\"\"}\n");
+  EXPECT_EQ(
+      FormatJsonReport(r),
+      "{\"command\":\"get\",\"result\":\"done\",\"remote\":\"fw.bin\",\"local\":\"/tmp/fw.bin\","
+      "\"server\":\"[::1]:69\",\"bytes\":5000,\"seconds\":2.000,\"bytes_per_second\":2500.000,"
+      "\"options\":{\"negotiated\":true,\"blksize\":1428,\"windowsize\":16,\"tsize\":5000,\"timeout\":null},"
+      "\"retransmissions\":0,\"device_error\":null,\"reason\":\"\"}\n");
 }
 
 TEST(JsonReport, FailureWithDeviceErrorAndZeroTime) {
@@ -58,7 +62,8 @@ TEST(JsonReport, FailureWithDeviceErrorAndZeroTime) {
   r.retransmissions = 3;
   const std::string json = FormatJsonReport(r);
   EXPECT_NE(json.find("\"seconds\":0.000,\"bytes_per_second\":0.000"), std::string::npos) << json;
-  EXPECT_NE(json.find("\"device_error\":{\"code\":2,\"text\":\"アクセス\\t違反\"}"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"device_error\":{\"code\":2,\"text\":\"アクセス\\t違反\"}"), std::string::npos)
+      << json;
   EXPECT_NE(json.find("\"reason\":\"device said \\\"no\\\"\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"retransmissions\":3"), std::string::npos) << json;
   EXPECT_NE(json.find("\"tsize\":null"), std::string::npos) << json;

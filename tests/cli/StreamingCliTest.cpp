@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <thread>
@@ -29,8 +29,8 @@ struct RunOutput {
   std::string out, err;
 };
 
-RunOutput RunWithPeer(ScriptedPeer& peer, std::vector<std::string> args, const std::function<void(ScriptedPeer&)>& script,
-                Environment environment = {}) {
+RunOutput RunWithPeer(ScriptedPeer& peer, std::vector<std::string> args,
+                      const std::function<void(ScriptedPeer&)>& script, Environment environment = {}) {
   args.insert(args.end(), {"--port", std::to_string(peer.Port())});
   std::ostringstream out, err;
   RunContext context{out, err, false, environment};
@@ -53,10 +53,20 @@ TEST(StreamingCli, OnlyTheOptionsAskedForGoOnTheWire) {
   const Row rows[] = {
       {{}, std::string("\0\1fw.bin\0octet\0", 15)},
       {{"--no-options"}, std::string("\0\1fw.bin\0octet\0", 15)},
-      {{"--timeout", "700", "--retries", "2"}, std::string("\0\1fw.bin\0octet\0", 15)},  // local settings only
-      {{"--blksize", "1428"}, std::string("\0\1fw.bin\0octet\0blksize\0" "1428\0", 28)},
-      {{"--windowsize", "16"}, std::string("\0\1fw.bin\0octet\0windowsize\0" "16\0", 29)},
-      {{"--tsize"}, std::string("\0\1fw.bin\0octet\0tsize\0" "0\0", 23)},
+      {{"--timeout", "700", "--retries", "2"},
+       std::string("\0\1fw.bin\0octet\0", 15)},  // local settings only
+      {{"--blksize", "1428"},
+       std::string("\0\1fw.bin\0octet\0blksize\0"
+                   "1428\0",
+                   28)},
+      {{"--windowsize", "16"},
+       std::string("\0\1fw.bin\0octet\0windowsize\0"
+                   "16\0",
+                   29)},
+      {{"--tsize"},
+       std::string("\0\1fw.bin\0octet\0tsize\0"
+                   "0\0",
+                   23)},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::PrintToString(r.extra));
@@ -78,31 +88,37 @@ TEST(StreamingCli, OnlyTheOptionsAskedForGoOnTheWire) {
 TEST(StreamingCli, JsonReportsSuccessAndDeviceErrors) {
   ScriptedPeer peer;
   const std::string target = Temp("json.bin");
-  RunOutput ok = RunWithPeer(peer, {"get", "127.0.0.1", "cfg", target, "--json", "--quiet"}, [&](ScriptedPeer& p) {
-    p.Receive();
-    p.Reply(Data(1, Pattern(512)));
-    p.Receive();
-    p.Reply(Data(2, "tail"));
-    p.Receive();
-  });
+  RunOutput ok =
+      RunWithPeer(peer, {"get", "127.0.0.1", "cfg", target, "--json", "--quiet"}, [&](ScriptedPeer& p) {
+        p.Receive();
+        p.Reply(Data(1, Pattern(512)));
+        p.Receive();
+        p.Reply(Data(2, "tail"));
+        p.Receive();
+      });
   EXPECT_EQ(ok.code, kExitDone) << ok.err;
   EXPECT_EQ(ok.err, "");  // --quiet and no terminal: nothing on standard error
   EXPECT_EQ(ok.out.rfind("{\"command\":\"get\",\"result\":\"done\",\"remote\":\"cfg\",", 0), 0u) << ok.out;
   EXPECT_NE(ok.out.find("\"bytes\":516,"), std::string::npos) << ok.out;
   EXPECT_NE(ok.out.find("\"server\":\"127.0.0.1:" + std::to_string(peer.Port()) + "\""), std::string::npos);
-  EXPECT_NE(ok.out.find("\"options\":{\"negotiated\":false,\"blksize\":512,\"windowsize\":1,"), std::string::npos);
+  EXPECT_NE(ok.out.find("\"options\":{\"negotiated\":false,\"blksize\":512,\"windowsize\":1,"),
+            std::string::npos);
   EXPECT_NE(ok.out.find("\"device_error\":null"), std::string::npos) << ok.out;
   EXPECT_EQ(std::count(ok.out.begin(), ok.out.end(), '\n'), 1);
 
   // "ファイルがありません" in CP932, decoded; the quote escaped.
-  RunOutput failed = RunWithPeer(peer, {"get", "127.0.0.1", "cfg", target, "--json", "--quiet"}, [&](ScriptedPeer& p) {
-    p.Receive();
-    p.Reply(Error(1, std::string("\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\"\0",
-                                 22)));
-  });
+  RunOutput failed =
+      RunWithPeer(peer, {"get", "127.0.0.1", "cfg", target, "--json", "--quiet"}, [&](ScriptedPeer& p) {
+        p.Receive();
+        p.Reply(Error(
+            1,
+            std::string(
+                "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\"\0", 22)));
+      });
   EXPECT_EQ(failed.code, kExitTransferFailed);
   EXPECT_NE(failed.out.find("\"result\":\"failed\""), std::string::npos) << failed.out;
-  EXPECT_NE(failed.out.find("\"device_error\":{\"code\":1,\"text\":\"ファイルがありません\\\"\"}"), std::string::npos)
+  EXPECT_NE(failed.out.find("\"device_error\":{\"code\":1,\"text\":\"ファイルがありません\\\"\"}"),
+            std::string::npos)
       << failed.out;
   std::ifstream kept(target, std::ios::binary);  // the earlier download stays as it was
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), Pattern(512) + "tail");
@@ -117,9 +133,8 @@ TEST(StreamingCli, PasswordNeverInAnyOutput) {
     std::vector<std::string> extra;
     Environment environment;
   };
-  const Row rows[] = {{{"--password", secret}, {}},
-                      {{}, {secret}},
-                      {{"--engine", "window", "--password", secret}, {}}};
+  const Row rows[] = {
+      {{"--password", secret}, {}}, {{}, {secret}}, {{"--engine", "window", "--password", secret}, {}}};
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::PrintToString(r.extra));
     ScriptedPeer peer;
@@ -163,8 +178,8 @@ TEST(StreamingCli, LargeFileWithWindowsThroughARealServer) {
             std::string::npos)
       << out.str();
   out.str("");
-  EXPECT_EQ(RunMain({"put", "127.0.0.1", local, "back.bin", "--port", port, "--blksize", "1428", "--quiet"}, out,
-                    err),
+  EXPECT_EQ(RunMain({"put", "127.0.0.1", local, "back.bin", "--port", port, "--blksize", "1428", "--quiet"},
+                    out, err),
             kExitDone)
       << err.str();
   EXPECT_TRUE(server.ReadFile("back.bin") == file);

@@ -113,7 +113,10 @@ TEST(TransferText, UnconvertibleNameNeverShowsThePassword) {
   const Row rows[] = {
       {"caf\xC3\xA9.cfg", "s3cretpw", "/", "caf\xC3\xA9.cfg"},
       {"fw-\xE2\x82\xAC.bin", "s3cretpw", "/", "fw-\xE2\x82\xAC.bin"},
-      {"plain.cfg", "s3cr\xC3\xBC" "tpw", "/", "password"},
+      {"plain.cfg",
+       "s3cr\xC3\xBC"
+       "tpw",
+       "/", "password"},
       {"plain.cfg", "s3cretpw", "\xC3\xBC", "delimiter"},
   };
   for (const Row& r : rows) {
