@@ -6,3 +6,12 @@ tarnwick_add_fuzzer(tftp_packet_fuzzer
           ${PROJECT_SOURCE_DIR}/src/app/TransferNames.cpp
           ${PROJECT_SOURCE_DIR}/src/base/TextCodec.cpp
           ${PROJECT_SOURCE_DIR}/src/base/TextCodec_posix.cpp)
+
+# The command line's engine: OACK reader and judge, and both directions of a
+# transfer fed a sequence of arbitrary datagrams.
+tarnwick_add_fuzzer(tftp_client_transfer_fuzzer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ClientTransferFuzz.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/ClientTransfer.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/TftpOptions.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/TftpPacket.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/EndpointText.cpp)

@@ -13,6 +13,7 @@ using SockLen = int;
 using SockLen = socklen_t;
 #endif
 
+#include <cstring>
 #include <stdexcept>
 
 namespace tarnwick::testing_support {
@@ -55,18 +56,43 @@ sockaddr_in Loopback(std::uint16_t port) {
   return a;
 }
 
+sockaddr_in6 Loopback6(std::uint16_t port) {
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_port = htons(port);
+  a.sin6_addr = in6addr_loopback;
+  return a;
+}
+
+// The loopback address of the family with port, as a generic record.
+SockLen LoopbackOf(bool ipv6, std::uint16_t port, sockaddr_storage& out) {
+  std::memset(&out, 0, sizeof out);
+  if (ipv6) {
+    sockaddr_in6 a = Loopback6(port);
+    std::memcpy(&out, &a, sizeof a);
+    return sizeof a;
+  }
+  sockaddr_in a = Loopback(port);
+  std::memcpy(&out, &a, sizeof a);
+  return sizeof a;
+}
+
 }  // namespace
 
-ScriptedPeer::ScriptedPeer() {
+ScriptedPeer::ScriptedPeer() : ScriptedPeer(false) {}
+
+ScriptedPeer::ScriptedPeer(bool ipv6) : ipv6_(ipv6) {
 #ifdef _WIN32
   static WinsockUser winsock;
 #endif
-  Native s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  sockaddr_in a = Loopback(0);
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("peer bind failed");
-  SockLen len = sizeof a;
+  Native s = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_storage a;
+  SockLen len = LoopbackOf(ipv6, 0, a);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), len) != 0) throw std::runtime_error("peer bind failed");
+  len = sizeof a;
   ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  port_ = ipv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port)
+               : ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
   socket_ = static_cast<std::intptr_t>(s);
 }
 
@@ -75,21 +101,23 @@ ScriptedPeer::~ScriptedPeer() { CloseNative(N(socket_)); }
 std::optional<std::string> ScriptedPeer::Receive(int timeoutMs) {
   if (!WaitReadable(N(socket_), timeoutMs)) return std::nullopt;
   char buffer[70000];
-  sockaddr_in from{};
+  sockaddr_storage from{};
   SockLen len = sizeof from;
   int n = static_cast<int>(
       ::recvfrom(N(socket_), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len));
   if (n < 0) return std::nullopt;
-  lastSenderPort_ = ntohs(from.sin_port);
+  lastSenderPort_ = ipv6_ ? ntohs(reinterpret_cast<sockaddr_in6*>(&from)->sin6_port)
+                          : ntohs(reinterpret_cast<sockaddr_in*>(&from)->sin_port);
   return std::string(buffer, static_cast<std::size_t>(n));
 }
 
 void ScriptedPeer::Reply(const std::string& bytes) { SendTo(lastSenderPort_, bytes); }
 
 void ScriptedPeer::SendTo(std::uint16_t port, const std::string& bytes) {
-  sockaddr_in to = Loopback(port);
+  sockaddr_storage to;
+  const SockLen len = LoopbackOf(ipv6_, port, to);
   ::sendto(N(socket_), bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to),
-           sizeof to);
+           len);
 }
 
 std::string Data(std::uint16_t block, const std::string& bytes) {

@@ -13,6 +13,8 @@ namespace tarnwick::testing_support {
 class ScriptedPeer {
  public:
   ScriptedPeer();  // bound to 127.0.0.1 on a port the system chooses
+  // Bound to ::1 instead when ipv6 is true.
+  explicit ScriptedPeer(bool ipv6);
   ~ScriptedPeer();
   ScriptedPeer(const ScriptedPeer&) = delete;
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
@@ -31,6 +33,7 @@ class ScriptedPeer {
   std::intptr_t socket_;
   std::uint16_t port_ = 0;
   std::uint16_t lastSenderPort_ = 0;
+  bool ipv6_ = false;
 };
 
 // Packet helpers for scripts.

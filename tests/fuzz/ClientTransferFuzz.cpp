@@ -1,0 +1,124 @@
+// Feeds arbitrary datagrams to the command line's engine: the OACK reader
+// and judge, and a running transfer in each direction that takes the input
+// as a sequence of datagrams. Checks the promises: no read past a datagram,
+// a finished transfer stays finished, a failure has a reason.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "tftp/ClientTransfer.h"
+#include "tftp/TftpOptions.h"
+
+namespace {
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+using namespace tarnwick;
+
+class CountingSink : public tftp::FileSink {
+ public:
+  bool Write(std::string_view bytes) override {
+    size += bytes.size();
+    return true;
+  }
+  std::uint64_t size = 0;
+};
+class ZeroSource : public tftp::FileSource {
+ public:
+  std::uint64_t Size() const override { return 3000; }
+  long long Read(std::uint64_t offset, char* out, std::size_t length) override {
+    if (offset >= 3000) return 0;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, 3000 - offset));
+    std::memset(out, 0, n);
+    return static_cast<long long>(n);
+  }
+};
+
+SocketAddress Server(std::uint16_t port) {
+  SocketAddress a{};
+  a.family = kFamilyIPv4;
+  a.port = port;
+  a.rest[0] = 127;
+  a.rest[3] = 1;
+  return a;
+}
+
+void RunTransfer(tftp::TransferKind kind, std::string_view input) {
+  tftp::TransferRequest request;
+  request.kind = kind;
+  request.remoteName = "f";
+  request.blockSize = 16;
+  request.windowSize = 3;
+  request.transferSize = true;
+  request.timeoutSeconds = 2;
+  CountingSink sink;
+  ZeroSource source;
+  tftp::ClientTransfer transfer(request, Server(69), &sink, &source);
+  tftp::Outbox out;
+  tftp::TimePoint now{};
+  transfer.Start(now, out);
+  // Datagrams separated by the byte sequence "|#"; the first byte of each
+  // picks the sender (the transfer's peer, a stranger) or a time-out.
+  std::size_t at = 0;
+  while (at <= input.size()) {
+    std::size_t end = input.find("|#", at);
+    if (end == std::string_view::npos) end = input.size();
+    std::string_view piece = input.substr(at, end - at);
+    at = end + 2;
+    if (piece.empty()) continue;
+    const unsigned char selector = static_cast<unsigned char>(piece[0]);
+    const std::string datagram(piece.substr(1));  // own copy: exact bounds for the sanitizer
+    const bool wasFinished = transfer.Finished();
+    if (selector % 8 == 7) {
+      now = transfer.Deadline() == tftp::TimePoint::max() ? now : transfer.Deadline();
+      transfer.OnTimer(now, out);
+    } else {
+      transfer.OnDatagram(Server(selector % 8 == 6 ? 1234 : 4000), datagram, now, out);
+    }
+    if (wasFinished) Require(out.Count() == 0);
+    for (std::size_t i = 0; i < out.Count(); ++i)
+      Require(out[i].bytes.size() >= 4 && out[i].bytes.size() <= 65468);
+    out.Clear();
+    if (transfer.Outcome().state == tftp::TransferState::Failed) Require(!transfer.Outcome().reason.empty());
+  }
+  if (kind == tftp::TransferKind::Get) Require(sink.size == transfer.Outcome().bytes);
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string packet(reinterpret_cast<const char*>(data), size);
+
+  tftp::OptionAsk ask;
+  for (bool& a : ask.asked) a = true;
+  ask.value[0] = 1428;
+  ask.value[1] = 0;
+  ask.value[2] = 3;
+  ask.value[3] = 16;
+  tftp::AgreedOptions agreed;
+  std::string reason;
+  if (tftp::AcceptOack(packet, ask, tftp::TransferKind::Get, agreed, reason)) {
+    Require(reason.empty() && agreed.negotiated);
+    Require(agreed.blockSize >= 8 && agreed.blockSize <= 1428);
+    Require(agreed.windowSize >= 1 && agreed.windowSize <= 16);
+    Require(!agreed.timeoutSeconds || *agreed.timeoutSeconds == 3);
+  } else {
+    Require(!reason.empty());
+  }
+  std::size_t pairs = 0;
+  tftp::ForEachOackPair(packet, [&](std::string_view name, std::string_view value) {
+    Require(name.find('\0') == std::string_view::npos && value.find('\0') == std::string_view::npos);
+    ++pairs;
+  });
+  Require(pairs <= size / 2);
+  std::uint64_t number = 0;
+  if (tftp::ParseDecimal(packet, number)) Require(std::to_string(number).size() <= packet.size());
+
+  RunTransfer(tftp::TransferKind::Get, packet);
+  RunTransfer(tftp::TransferKind::Put, packet);
+  return 0;
+}
