@@ -14,6 +14,7 @@ packages=(
   tftpd-hpa tftp-hpa strace
   dante-server tinyproxy openssl libssl3 libssl-dev
   python3 iproute2 procps psmisc time
+  dpkg-dev unzip
 )
 
 need_install=0

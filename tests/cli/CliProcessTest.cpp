@@ -9,6 +9,21 @@
 #include <sys/wait.h>
 #endif
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
 #include "../tftp/ScriptedPeer.h"
 
 namespace {
@@ -55,17 +70,179 @@ TEST(CliProcess, ExitStatusForUsageAndHelp) {
   }
 }
 
-TEST(CliProcess, UnreachableServerExitsWithOneAfterOneWait) {
+TEST(CliProcess, WindowEngineUnreachableServerExitsWithOneAfterOneWait) {
   // The request reaches a socket that never answers.
   tarnwick::testing_support::ScriptedPeer silent;
   const std::string target = ::testing::TempDir() + "tarnwick-cli-unreachable.bin";
   Outcome o = RunCli("get 127.0.0.1 config " + target + " --port " + std::to_string(silent.Port()) +
-                     " --timeout 300");
+                     " --timeout 300 --engine window");
   EXPECT_EQ(o.status, 1) << o.output;
   EXPECT_NE(o.output.find("ホストから返ってきたエラーコード：0 - \n"), std::string::npos) << o.output;
   EXPECT_TRUE(silent.Receive(1000).has_value());  // the one request, sent once
   EXPECT_FALSE(silent.Receive(200).has_value());
   EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
+}
+// The real binary started with posix_spawn, so a test can signal it, give
+// it its own environment and read stdout and stderr apart.
+class Child {
+ public:
+  Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {}) {
+    const std::string base = ::testing::TempDir() + "tarnwick-child-" + std::to_string(::getpid());
+    outPath_ = base + ".out";
+    errPath_ = base + ".err";
+    std::vector<std::string> argv = {TARNWICK_CLI_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args, env;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<std::string> envCopy = environment;
+    for (std::string& e : envCopy) env.push_back(e.data());
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (::posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), env.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() {
+    if (pid_ > 0 && status_ == -2) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    std::remove(outPath_.c_str());
+    std::remove(errPath_.c_str());
+  }
+  void Signal(int number) { ::kill(pid_, number); }
+  // Exit status within timeoutMs, -1 for a signal death, -2 when still running.
+  int Wait(int timeoutMs) {
+    for (int waited = 0; status_ == -2 && waited <= timeoutMs; waited += 20) {
+      int raw = 0;
+      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return status_;
+  }
+  std::string Out() const { return Read(outPath_); }
+  std::string Err() const { return Read(errPath_); }
+
+ private:
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  pid_t pid_ = -1;
+  int status_ = -2;
+  std::string outPath_, errPath_;
+};
+
+using tarnwick::testing_support::Ack;
+using tarnwick::testing_support::Data;
+using tarnwick::testing_support::Pattern;
+using tarnwick::testing_support::ScriptedPeer;
+
+// Everything in the folder whose name starts with prefix (the target and
+// any temporary file beside it).
+std::vector<std::string> FilesStartingWith(const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path().string());
+  return found;
+}
+
+TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
+  for (int number : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(number);
+    ScriptedPeer peer;
+    const std::string folder = ::testing::TempDir();
+    const std::string prefix = "tarnwick-cli-signal-" + std::to_string(number) + ".bin";
+    Child child({"get", "127.0.0.1", "fw.bin", folder + prefix, "--port", std::to_string(peer.Port()),
+                 "--timeout", "5000", "--progress", "never"});
+    // Three full blocks arrive, then the server goes silent: the transfer is
+    // in flight (temporary file open) when the signal comes.
+    ASSERT_TRUE(peer.Receive(5000).has_value());
+    for (std::uint16_t block = 1; block <= 3; ++block) {
+      peer.Reply(Data(block, Pattern(512, block)));
+      ASSERT_EQ(peer.Receive(5000).value_or(""), Ack(block));
+    }
+    EXPECT_EQ(FilesStartingWith(folder, prefix).size(), 1u);  // the temporary file
+    child.Signal(number);
+    EXPECT_EQ(child.Wait(10000), 1) << child.Err();
+    std::optional<std::string> error = peer.Receive(2000);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->substr(0, 2), std::string("\0\5", 2));  // ERROR to the server
+    EXPECT_EQ(FilesStartingWith(folder, prefix), std::vector<std::string>{});
+    EXPECT_NE(child.Err().find(number == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGINT"),
+              std::string::npos)
+        << child.Err();
+    EXPECT_NE(child.Err().find("受信中に何らかのエラーが発生しました"), std::string::npos);
+  }
+}
+
+TEST(CliProcess, PasswordFromEnvironmentOrFileNeverPrinted) {
+  const std::string secret = "Xk9-hidden-pw";
+  const std::string file = ::testing::TempDir() + "tarnwick-cli-password.txt";
+  { std::ofstream(file, std::ios::binary) << secret << "\n"; }
+  struct Row {
+    std::vector<std::string> extra;
+    std::vector<std::string> environment;
+  };
+  const Row rows[] = {{{"--json"}, {"TARNWICK_PASSWORD=" + secret}},
+                      {{"--json", "--password-file", file}, {"TARNWICK_PASSWORD=other"}},
+                      {{"--engine", "window", "--password-file", file}, {}}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.extra));
+    ScriptedPeer peer;
+    std::vector<std::string> args = {"get",
+                                     "127.0.0.1",
+                                     "startup-config",
+                                     ::testing::TempDir() + "tarnwick-cli-pw.cfg",
+                                     "--port",
+                                     std::to_string(peer.Port())};
+    args.insert(args.end(), r.extra.begin(), r.extra.end());
+    Child child(args, r.environment);
+    std::string request = peer.Receive(5000).value_or("");
+    EXPECT_EQ(request, std::string("\0\1startup-config/", 17) + secret + std::string("\0octet\0", 7));
+    peer.Reply(
+        tarnwick::testing_support::Error(2, "denied: startup-config/" + secret + std::string(1, '\0')));
+    EXPECT_EQ(child.Wait(10000), 1) << child.Err();
+    EXPECT_EQ(child.Out().find(secret), std::string::npos) << child.Out();
+    EXPECT_EQ(child.Err().find(secret), std::string::npos) << child.Err();
+    EXPECT_NE(child.Err().find("denied: startup-config***"), std::string::npos) << child.Err();
+  }
+  std::remove(file.c_str());
+}
+
+TEST(CliProcess, VersionAndIPv6LiteralHost) {
+  Child version({"--version"});
+  EXPECT_EQ(version.Wait(5000), 0);
+  EXPECT_EQ(version.Out().rfind("tarnwick-cli ", 0), 0u) << version.Out();
+
+  // A bare UDP socket on ::1 stands in for the server: the request must
+  // reach it, from both spellings of the address.
+  int s = ::socket(AF_INET6, SOCK_DGRAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string port = std::to_string(ntohs(address.sin6_port));
+  for (const char* host : {"::1", "[::1]"}) {
+    SCOPED_TRACE(host);
+    Child child({"get", host, "cfg", ::testing::TempDir() + "tarnwick-cli-v6.cfg", "--port", port,
+                 "--timeout", "100", "--retries", "0", "--json"});
+    EXPECT_EQ(child.Wait(10000), 1) << child.Err();
+    char buffer[64];
+    ssize_t n = ::recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string("\0\1cfg\0octet\0", 12));
+    EXPECT_NE(child.Out().find("\"server\":\"[::1]:" + port + "\""), std::string::npos) << child.Out();
+  }
+  ::close(s);
 }
 #endif
 

@@ -2,6 +2,7 @@
 // local files it leaves (and never leaves) behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,12 +36,16 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class CliTransferTest : public ::testing::Test {
+// Every case runs on both engines: the work-log lines, exit statuses and
+// files left behind are the same.
+class CliTransferTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    folder_ = ::testing::TempDir() + "tarnwick-cli-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '-');  // "Case/streaming"
+    folder_ = ::testing::TempDir() + "tarnwick-cli-" + name;
   }
+  bool Streaming() const { return std::string(GetParam()) == "streaming"; }
   void TearDown() override {
     for (const std::string& path : made_) std::remove(path.c_str());
   }
@@ -52,21 +57,23 @@ class CliTransferTest : public ::testing::Test {
 
   // Runs the command line with a scripted server answering on another thread.
   int Run(std::vector<std::string> args, const std::function<void(ScriptedPeer&)>& script) {
+    args.push_back("--engine");
+    args.push_back(GetParam());
     std::thread server([&] { script(peer_); });
-    std::ostringstream out;
-    int code = RunMain(args, out, log_);
+    out_.str("");
+    int code = RunMain(args, out_, log_);
     server.join();
     return code;
   }
   std::string Port() const { return std::to_string(peer_.Port()); }
 
   ScriptedPeer peer_;
-  std::ostringstream log_;
+  std::ostringstream out_, log_;
   std::string folder_;
   std::vector<std::string> made_;
 };
 
-TEST_F(CliTransferTest, SuccessfulGetWritesTheFileAndTheWindowsLines) {
+TEST_P(CliTransferTest, SuccessfulGetWritesTheFileAndTheWindowsLines) {
   const std::string target = Local("ok.bin");
   std::remove(target.c_str());
   const std::string file = Pattern(700);
@@ -96,7 +103,7 @@ TEST_F(CliTransferTest, SuccessfulGetWritesTheFileAndTheWindowsLines) {
   EXPECT_EQ(Lines(log_.str()), expected);
 }
 
-TEST_F(CliTransferTest, FailedGetLeavesNoFileAndKeepsAnOldOne) {
+TEST_P(CliTransferTest, FailedGetLeavesNoFileAndKeepsAnOldOne) {
   const std::string fresh = Local("fresh.bin");
   const std::string existing = Local("existing.bin");
   std::remove(fresh.c_str());
@@ -112,28 +119,45 @@ TEST_F(CliTransferTest, FailedGetLeavesNoFileAndKeepsAnOldOne) {
     });
     EXPECT_EQ(code, kExitTransferFailed);
     std::vector<std::string> lines = Lines(log_.str());
-    ASSERT_EQ(lines.size(), 10u);
+    // The streaming engine adds its reason, cause first, after the window's lines.
+    const std::size_t extra = Streaming() ? 1 : 0;
+    ASSERT_EQ(lines.size(), 10u + extra);
     EXPECT_EQ(lines[6], "受信中に何らかのエラーが発生しました");
     EXPECT_EQ(lines[7], "ホストから返ってきたエラーコード：2 - Access  violation");
-    EXPECT_EQ(lines[8], "Tarnwick ソケットを破棄しました");
+    if (Streaming()) {
+      EXPECT_EQ(lines[8].rfind("tarnwick-cli: ", 0), 0u) << lines[8];
+    }
+    EXPECT_EQ(lines[8 + extra], "Tarnwick ソケットを破棄しました");
   }
   EXPECT_FALSE(FileExists(fresh));
   EXPECT_EQ(ReadFile(existing), "old");
 }
 
-TEST_F(CliTransferTest, SilentServerLogsCodeZeroAndAnEmptyText) {
-  int code = Run(
-      {"get", "127.0.0.1", "config", Local("silent.bin"), "--port", Port(), "--timeout", "200", "--quiet"},
-      [&](ScriptedPeer& p) { p.Receive(); });
+TEST_P(CliTransferTest, SilentServerLogsCodeZeroAndAnEmptyText) {
+  std::vector<std::string> args = {"get",       "127.0.0.1", "config", Local("silent.bin"), "--port", Port(),
+                                   "--timeout", "200",       "--quiet"};
+  if (Streaming()) args.insert(args.end(), {"--retries", "1"});
+  int requests = 0;
+  int code = Run(args, [&](ScriptedPeer& p) {
+    while (p.Receive(Streaming() ? 1500 : 500)) ++requests;
+  });
   EXPECT_EQ(code, kExitTransferFailed);
-  // Quiet: only the failure lines.
-  const std::vector<std::string> expected = {"受信中に何らかのエラーが発生しました",
-                                             "ホストから返ってきたエラーコード：0 - "};
-  EXPECT_EQ(Lines(log_.str()), expected);
+  // The window's engine asks once; the streaming one retransmits once (--retries 1).
+  EXPECT_EQ(requests, Streaming() ? 2 : 1);
+  // Quiet: only the failure lines (and the streaming engine's reason).
+  std::vector<std::string> expected = {"受信中に何らかのエラーが発生しました",
+                                       "ホストから返ってきたエラーコード：0 - "};
+  std::vector<std::string> lines = Lines(log_.str());
+  if (Streaming()) {
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[2].find("127.0.0.1:" + Port()), std::string::npos) << lines[2];
+    lines.pop_back();
+  }
+  EXPECT_EQ(lines, expected);
   EXPECT_FALSE(FileExists(Local("silent.bin")));
 }
 
-TEST_F(CliTransferTest, DeviceTextInCp932IsDecoded) {
+TEST_P(CliTransferTest, DeviceTextInCp932IsDecoded) {
   int code = Run({"get", "127.0.0.1", "config", Local("sjis.bin"), "--port", Port(), "--quiet"},
                  [&](ScriptedPeer& p) {
                    p.Receive();
@@ -145,7 +169,7 @@ TEST_F(CliTransferTest, DeviceTextInCp932IsDecoded) {
             "ホストから返ってきたエラーコード：1 - ファイルがありません\xEF\xBF\xBD");
 }
 
-TEST_F(CliTransferTest, JapaneseRemoteNameGoesOutAsCp932UnlessRaw) {
+TEST_P(CliTransferTest, JapaneseRemoteNameGoesOutAsCp932UnlessRaw) {
   std::string seen;
   auto script = [&](ScriptedPeer& p) {
     seen = p.Receive().value_or("");
@@ -159,13 +183,13 @@ TEST_F(CliTransferTest, JapaneseRemoteNameGoesOutAsCp932UnlessRaw) {
   EXPECT_EQ(seen, std::string("\0\1設定.txt\0octet\0", 19));
 }
 
-TEST_F(CliTransferTest, NameOutsideCp932IsAUsageErrorBeforeAnyTraffic) {
+TEST_P(CliTransferTest, NameOutsideCp932IsAUsageErrorBeforeAnyTraffic) {
   int code = Run({"get", "127.0.0.1", "\xF0\x9F\x98\x80.txt", Local("emoji.bin"), "--port", Port()},
                  [&](ScriptedPeer& p) { EXPECT_FALSE(p.Receive(300).has_value()); });
   EXPECT_EQ(code, kExitUsageOrLocalFile);
 }
 
-TEST_F(CliTransferTest, PutSendsTheTrimmedNameAndLogsTheBlock) {
+TEST_P(CliTransferTest, PutSendsTheTrimmedNameAndLogsTheBlock) {
   const std::string source = Local("source.bin");
   { std::ofstream(source, std::ios::binary) << "hello"; }
   std::string request, data;
@@ -193,7 +217,7 @@ TEST_F(CliTransferTest, PutSendsTheTrimmedNameAndLogsTheBlock) {
   EXPECT_EQ(Lines(log_.str()), expected);
 }
 
-TEST_F(CliTransferTest, LocalFileProblemsExitWithTwo) {
+TEST_P(CliTransferTest, LocalFileProblemsExitWithTwo) {
   int code = Run({"put", "127.0.0.1", Local("missing.bin"), "--port", Port()},
                  [&](ScriptedPeer& p) { EXPECT_FALSE(p.Receive(300).has_value()); });
   EXPECT_EQ(code, kExitUsageOrLocalFile);
@@ -210,28 +234,33 @@ TEST_F(CliTransferTest, LocalFileProblemsExitWithTwo) {
   EXPECT_EQ(code, kExitUsageOrLocalFile);
 }
 
-TEST(CliAgainstTftpd, GetAndPutThroughARealServer) {
+TEST_P(CliTransferTest, GetAndPutThroughARealServer) {
   testing_support::TftpdServer server;
-  if (!server.Unavailable().empty()) GTEST_SKIP() << server.Unavailable();
+  ASSERT_EQ(server.Unavailable(), "");
   const std::string file = Pattern(1537, 9);
   server.WriteFile("cfg.txt", file);
   const std::string local = ::testing::TempDir() + "tarnwick-cli-tftpd.bin";
   std::ostringstream out, log;
-  EXPECT_EQ(
-      RunMain({"get", "127.0.0.1", "cfg.txt", local, "--port", std::to_string(server.Port())}, out, log),
-      kExitDone);
+  const std::string port = std::to_string(server.Port());
+  EXPECT_EQ(RunMain({"get", "127.0.0.1", "cfg.txt", local, "--port", port, "--engine", GetParam()}, out, log),
+            kExitDone);
   EXPECT_EQ(ReadFile(local), file);
   EXPECT_EQ(
-      RunMain({"put", "127.0.0.1", local, "back.txt", "--port", std::to_string(server.Port())}, out, log),
+      RunMain({"put", "127.0.0.1", local, "back.txt", "--port", port, "--engine", GetParam()}, out, log),
       kExitDone);
   EXPECT_EQ(server.ReadFile("back.txt"), file);
   EXPECT_EQ(
-      RunMain({"get", "127.0.0.1", "absent.txt", local + ".absent", "--port", std::to_string(server.Port())},
+      RunMain({"get", "127.0.0.1", "absent.txt", local + ".absent", "--port", port, "--engine", GetParam()},
               out, log),
       kExitTransferFailed);
   EXPECT_FALSE(FileExists(local + ".absent"));
   std::remove(local.c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, CliTransferTest, ::testing::Values("window", "streaming"),
+                         [](const ::testing::TestParamInfo<const char*>& engine) {
+                           return std::string(engine.param);
+                         });
 
 }  // namespace
 }  // namespace tarnwick::cli
