@@ -169,6 +169,7 @@ class TCustomCaptionButton : public TcbFormHookComponent {
   bool FToolAdded = false;
   int FButtonId = 0;
   int toolId_ = 0;
+  HWND toolWnd_ = nullptr;  // the window the tool was added for
   int FRightOffset = 0;
   bool FPressed = false;
   bool FDrawnDown = false;

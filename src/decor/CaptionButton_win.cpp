@@ -7,6 +7,7 @@
 
 #include "decor/CaptionButton.h"
 #include "decor/CaptionButtonList_win.h"
+#include "decor/ClassicFrame_win.h"
 
 namespace tarnwick {
 
@@ -23,6 +24,7 @@ TCustomCaptionButton::TCustomCaptionButton(TComponent* owner)
   FButtonId = caption_registry::NextButtonId();
   TacRealButtonsList& list = FindFormList(this);
   if (list.IndexOf(this) < 0) list.buttons.push_back(this);
+  UseClassicFrame(HookedWnd());
   Relayout(true);
   // A button made outside a form definition gets no Loaded call; without a
   // tool now it would never show its hint.
@@ -280,6 +282,8 @@ void TCustomCaptionButton::UtilityWndProc(THookMessage& msg) {
 void TCustomCaptionButton::HookRestored() {
   // The form's list was keyed by the old window; it follows the window.
   if (TacRealButtonsList* list = caption_registry::ListHolding(this)) list->wnd = HookedWnd();
+  // The new window starts with the system's frame again.
+  UseClassicFrame(HookedWnd());
   DeleteTool();
   AddTool();
   Relayout(true);

@@ -34,7 +34,10 @@ void TCustomCaptionButton::AddTool() {
   // The tool relays through our own hook (see BeforeHookedMessage) rather
   // than having the tooltip subclass the form: the hook chain rewrites the
   // window procedure and would cut such a subclass out of it.
-  TOOLINFOW ti = MakeToolInfo(HookedWnd(), toolId_);
+  // The tooltip knows a tool by window and id: keep the window it was added
+  // with, since the form's window may be made anew before the tool goes.
+  toolWnd_ = HookedWnd();
+  TOOLINFOW ti = MakeToolInfo(toolWnd_, toolId_);
   ti.lpszText = kEmptyText;
   FButtonRect = ButtonPlacement{};
   toolArea_ = ToolRect{};
@@ -53,7 +56,7 @@ void TCustomCaptionButton::UpdateTool() {
   const bool active = FVisible && FEnabled && FShowHint && !FHint.empty();
   const int menu = ::GetMenu(HookedWnd()) != nullptr ? ::GetSystemMetrics(SM_CYMENU) : 0;
   toolArea_ = TooltipRect(FButtonRect, CaptionBand(), menu, active);
-  TOOLINFOW ti = MakeToolInfo(HookedWnd(), toolId_);
+  TOOLINFOW ti = MakeToolInfo(toolWnd_, toolId_);
   ti.rect = RECT{toolArea_.left, toolArea_.top, toolArea_.right, toolArea_.bottom};
   ti.lpszText = active ? const_cast<wchar_t*>(FHint.c_str()) : kEmptyText;
   ::SendMessageW(tip, TTM_SETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&ti));
@@ -62,10 +65,11 @@ void TCustomCaptionButton::UpdateTool() {
 void TCustomCaptionButton::DeleteTool() {
   if (!FToolAdded) return;
   if (HWND tip = caption_registry::Tooltip()) {
-    TOOLINFOW ti = MakeToolInfo(HookedWnd(), toolId_);
+    TOOLINFOW ti = MakeToolInfo(toolWnd_, toolId_);
     ::SendMessageW(tip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   }
   FToolAdded = false;
+  toolWnd_ = nullptr;
 }
 
 }  // namespace tarnwick

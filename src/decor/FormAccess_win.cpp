@@ -23,6 +23,16 @@ void SetFormVisible(TComponent* form, bool visible) {
   if (TWinControl* control = AsControl(form)) control->SetVisible(visible);
 }
 
+void ActivateForm(TComponent* form) {
+  TWinControl* control = AsControl(form);
+  if (control == nullptr || !control->HandleAllocated()) return;
+  HWND wnd = control->Handle();
+  if (!::IsWindowVisible(wnd)) return;
+  HWND target = ::IsWindowEnabled(wnd) ? wnd : ::GetLastActivePopup(wnd);
+  ::SetForegroundWindow(target);
+  ::SetActiveWindow(target);
+}
+
 bool IsApplicationMainForm(TComponent* form) {
   TForm* main = Application().MainForm();
   return main != nullptr && dynamic_cast<TForm*>(form) == main;

@@ -12,6 +12,9 @@ namespace tarnwick {
 HWND FormHandle(TComponent* form);
 bool FormVisible(TComponent* form);
 void SetFormVisible(TComponent* form, bool visible);
+// Brings the shown form to the front and gives it the keyboard, or the
+// dialog it is waiting on when it is disabled by one.
+void ActivateForm(TComponent* form);
 // The form is the application's main form (its hiding takes the task-bar
 // button with it).
 bool IsApplicationMainForm(TComponent* form);

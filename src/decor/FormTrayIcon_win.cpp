@@ -176,6 +176,10 @@ void TFormTrayIcon::RestoreFromTray() {
     ::SetForegroundWindow(HookedWnd());
   }
   SetFormVisible(Form(), true);
+  // The form came back without activation (the application window took the
+  // foreground while the form was still hidden): the user expects to type
+  // into it at once.
+  ActivateForm(Form());
   if (options_ & kTrayHideOnRestore) SetVisible(false);
   SetItemStates(false);
   if (OnRestore) OnRestore(this);

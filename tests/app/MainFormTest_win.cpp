@@ -286,8 +286,8 @@ TEST_F(MainFormTest, FailedReceiveWritesItsBlockWithoutAnyDialog) {
   Click(ids::BGetFile);
   auto lines = LogLines();
   std::vector<std::wstring> want = {
-      Utf8ToWide(worklog::kReceiveHeader),
-      Utf8ToWide(worklog::kEngineCreated),
+      L"--- 操作：ファイルの受信 ---",
+      L"Tarnwick ソケットを生成しました",
       L"接続先（IPアドレス）：127.0.0.1",
       L"接続先（ポート番号）：69",
       L"受信中...：",

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/TransferNames.h"
-#include "app/WorkLogText.h"
 
 namespace tarnwick {
 namespace {
@@ -113,7 +112,29 @@ class Operations : public testing::Test {
   ITransferEngine* active = reinterpret_cast<ITransferEngine*>(&log);  // anything but null
 };
 
-namespace wl = worklog;
+// The log texts exactly as the user must read them, written out here rather
+// than taken from the code's own constants, so a changed text fails.
+namespace wl {
+constexpr char kReceiveHeader[] = "--- 操作：ファイルの受信 ---";
+constexpr char kSendHeader[] = "--- 操作：ファイルの送信 ---";
+constexpr char kEngineCreated[] = "Tarnwick ソケットを生成しました";
+constexpr char kHostLine[] = "接続先（IPアドレス）：";
+constexpr char kPortLine[] = "接続先（ポート番号）：";
+constexpr char kReceiving[] = "受信中...：";
+constexpr char kReceiveRemoteName[] = "  ホスト上のファイル名：";
+constexpr char kReceiveLocalName[] = "    →ローカルファイル名：";
+constexpr char kReceiveDone[] = "受信が無事完了しました";
+constexpr char kReceiveCancelled[] = "受信がキャンセルされました";
+constexpr char kReceiveFailed[] = "受信中に何らかのエラーが発生しました";
+constexpr char kSending[] = "送信中...：";
+constexpr char kSendLocalName[] = "  ローカルファイル名：";
+constexpr char kSendRemoteName[] = "    →ホスト上のファイル名：";
+constexpr char kSendDone[] = "送信が無事完了しました";
+constexpr char kSendFailed[] = "送信中に何らかのエラーが発生しました";
+constexpr char kSendDeclined[] = "送信処理がキャンセルされました";
+constexpr char kOpenCancelled[] = "処理がキャンセルされました";
+constexpr char kEngineReleased[] = "Tarnwick ソケットを破棄しました";
+}  // namespace wl
 
 TEST_F(Operations, ReceiveSuccessWritesTheNineLinesAndTheEmptyLine) {
   Receive();

@@ -3,6 +3,7 @@
 // from the binding's flags and from the system's own answers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -116,7 +117,42 @@ TEST(Resolver, PortsAndHostName) {
   EXPECT_EQ(s.LookupPort("65535"), 65535);
   EXPECT_EQ(s.LookupPort("0"), 0);
   EXPECT_EQ(s.LookupPort("no-such-service"), 0);
-  EXPECT_FALSE(s.LocalHostName().empty());
+}
+
+// Stand-ins for the system's host-name call: the name each one reports.
+std::string reportedName;
+int TARNWICK_SOCKAPI ReportName(char* name, int length) {
+  std::snprintf(name, static_cast<std::size_t>(length), "%s", reportedName.c_str());
+  return 0;
+}
+
+// The fallback to the loopback address hides an empty answer, so a plain
+// "not empty" would always pass: compare with what the system itself says
+// and drive each kind of answer through a stand-in.
+TEST(Resolver, LocalHostNameIsTheSystemsNameOrLoopbackWhenEmpty) {
+  TUDPBlockSocket s;
+  auto& api = SocketApi();
+  const auto system = api.gethostname;
+  char own[256] = {};
+  ASSERT_EQ(system(own, 254), 0);
+  ASSERT_NE(own[0], '\0');
+  EXPECT_EQ(s.LocalHostName(), std::string(own));
+
+  const struct Row {
+    std::string reported;
+    std::string expected;
+  } rows[] = {
+      {"router-a", "router-a"},
+      {"", "127.0.0.1"},
+      {std::string(300, 'n'), std::string(253, 'n')},  // the call is given 254 bytes
+  };
+  api.gethostname = &ReportName;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reported.size());
+    reportedName = row.reported;
+    EXPECT_EQ(s.LocalHostName(), row.expected);
+  }
+  api.gethostname = system;
 }
 
 TEST(Resolver, IPv6LiteralRecordAndText) {

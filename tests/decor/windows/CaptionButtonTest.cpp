@@ -317,5 +317,27 @@ TEST_F(CaptionButtons, RecreatedWindowKeepsTheButtonListAndMenuItem) {
   EXPECT_TRUE(b1->ToolAdded());
 }
 
+// Every re-creation must take the old window's tools out with it, or the
+// shared tooltip window collects one dead tool per button each time.
+TEST_F(CaptionButtons, RecreatingTheWindowKeepsOneToolPerButton) {
+  Make();
+  TCustomCaptionButton* second = Make();
+  HWND tip = TCustomCaptionButton::TooltipWindow();
+  ASSERT_NE(tip, nullptr);
+  auto tools = [tip] { return ::SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0); };
+  ASSERT_EQ(tools(), 2);
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    ::DestroyWindow(wnd);
+    Pump(100);
+    HWND fresh = form->Handle();
+    ASSERT_NE(fresh, wnd);
+    wnd = fresh;
+    EXPECT_EQ(tools(), 2);
+  }
+  delete second;
+  EXPECT_EQ(tools(), 1);
+}
+
 }  // namespace
 }  // namespace tarnwick::testing

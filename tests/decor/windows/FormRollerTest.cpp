@@ -57,13 +57,35 @@ class Roller : public ::testing::Test {
   std::vector<bool> events;
 };
 
-TEST_F(Roller, DefaultsAndPictures) {
+// A roller nobody has configured: the fixture's own texts would only read
+// back what SetUp wrote.
+TEST(RollerDefaults, FreshRollerStartsDownWithItsOwnTexts) {
+  TForm* form = MakeForm(300, 150);
+  const int menuItems = ::GetMenuItemCount(::GetSystemMenu(form->Handle(), FALSE));
+  auto* roller = new TFormRoller(form);
   EXPECT_TRUE(roller->Animate());
   EXPECT_EQ(roller->AnimateSpeed(), 8);
+  EXPECT_EQ(roller->RemainHeight(), 0);
   EXPECT_FALSE(roller->RollUp());
+  EXPECT_EQ(roller->HintRollUp(), L"Roll up");
+  EXPECT_EQ(roller->HintRollDown(), L"Roll down");
+  EXPECT_EQ(roller->CaptionButton().GetHint(), L"Roll up");
+  EXPECT_EQ(roller->SystemMenu().GetCaption(), L"Roll up");
+  EXPECT_EQ(roller->SystemMenu().GetPosition(), menuItems);
+  EXPECT_TRUE(roller->SystemMenu().GetSeparators().before);
+  EXPECT_FALSE(roller->SystemMenu().GetSeparators().after);
+  EXPECT_FALSE(roller->SystemMenu().GetApplyToMenu());
+  EXPECT_NE(roller->Glyph(), nullptr);
+  delete form;
+}
+
+TEST_F(Roller, SetTextsTakeEffectWhileDown) {
+  EXPECT_EQ(roller->CaptionButton().GetHint(), L"ロールアップ");
+  EXPECT_EQ(roller->SystemMenu().GetCaption(), L"ロールアップ");
+  // The roll-down text waits until the form is rolled up.
+  roller->SetHintRollDown(L"下へ");
   EXPECT_EQ(roller->CaptionButton().GetHint(), L"ロールアップ");
   EXPECT_NE(roller->Glyph(), nullptr);
-  EXPECT_FALSE(roller->SystemMenu().GetApplyToMenu());
 }
 
 TEST_F(Roller, RollUpShrinksInFramesThenClipsToTheTitleBar) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 // clang-format on
 
+#include <functional>
+
 #include "DecorTestSupport.h"
 #include "decor/EntryPoints_win.h"
 #include "decor/FormTrayIcon.h"
@@ -53,6 +55,16 @@ class Tray : public ::testing::Test {
     SendAt(wnd, WM_NCLBUTTONUP, static_cast<WPARAM>(hit), at);
   }
   LRESULT Notify(UINT mouse) { return ::SendMessageW(tray->UtilityWnd(), WM_TRAYICON_NOTIFY, 0, mouse); }
+  // Asks the shell itself about the component's icon: a change of nothing
+  // succeeds only for an icon the shell holds.
+  bool ShellCall(DWORD command) {
+    NOTIFYICONDATAW key{};
+    key.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    key.hWnd = tray->UtilityWnd();
+    key.uID = 0;
+    return ::Shell_NotifyIconW(command, &key) != FALSE;
+  }
+  bool ShellHasIcon() { return ShellCall(NIM_MODIFY); }
 
   HWND app = nullptr;
   TForm* form = nullptr;
@@ -255,10 +267,45 @@ TEST_F(Tray, MinimisingTheApplicationGoesToTheTrayWhenAsked) {
 }
 
 TEST_F(Tray, ExplorerRestartAddsTheIconAgain) {
-  tray->SetVisible(true);
-  ::SendMessageW(tray->UtilityWnd(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-  EXPECT_TRUE(tray->Visible());
-  EXPECT_EQ(tray->NotifyData().hIcon, tray->CurrentIcon());
+  const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+  for (bool visible : {true, false}) {
+    SCOPED_TRACE(visible ? "icon shown" : "icon hidden");
+    tray->SetVisible(visible);
+    ASSERT_EQ(ShellHasIcon(), visible);
+    // A restarted shell has forgotten every icon.
+    if (visible) {
+      ASSERT_TRUE(ShellCall(NIM_DELETE));
+    }
+    ASSERT_FALSE(ShellHasIcon());
+    ::SendMessageW(tray->UtilityWnd(), taskbarCreated, 0, 0);
+    EXPECT_EQ(ShellHasIcon(), visible);
+    EXPECT_EQ(tray->Visible(), visible);
+  }
+}
+
+TEST_F(Tray, RestoringMakesTheFormTheActiveForegroundWindow) {
+  const struct Row {
+    const char* name;
+    std::function<void()> restore;
+  } rows[] = {
+      {"double click", [this] { Notify(WM_LBUTTONDBLCLK); }},
+      {"direct call", [this] { tray->RestoreFromTray(); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ClickButton();
+    ASSERT_FALSE(::IsWindowVisible(wnd));
+    // Meanwhile the user works in another window.
+    TForm* other = MakeForm(200, 100);
+    ::SetForegroundWindow(other->Handle());
+    Pump();
+    ASSERT_EQ(::GetForegroundWindow(), other->Handle());
+    row.restore();
+    Pump();
+    EXPECT_EQ(::GetForegroundWindow(), wnd);
+    EXPECT_EQ(::GetActiveWindow(), wnd);
+    delete other;
+  }
 }
 
 // Two tray components freed in the order they were made: the application
@@ -295,6 +342,8 @@ TEST(TrayOtherForm, OnlyTheFormHidesWhenItIsNotTheMainForm) {
   EXPECT_TRUE(::IsWindowVisible(Application().Handle()));
   tray->RestoreFromTray();
   EXPECT_TRUE(::IsWindowVisible(other->Handle()));
+  EXPECT_EQ(::GetForegroundWindow(), other->Handle());
+  EXPECT_EQ(::GetActiveWindow(), other->Handle());
   delete other;
 }
 
