@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/TransferOperations.h"
+#include "base/FileReplace.h"
 #include "tftp/TFTPSend.h"
 
 namespace tarnwick {
@@ -19,7 +20,8 @@ class TftpTransferEngine : public ITransferEngine {
   std::string ServerPort() const override { return tftp_.ServerPort; }
   bool GetFile(const std::string& wireName) override { return tftp_.GetFile(wireName); }
   bool PutFile(const std::string& wireName) override { return tftp_.PutFile(wireName); }
-  void SaveContentToFile(const std::string& path) override { tftp_.Content.SaveToFile(path); }
+  // Never cuts the file that was there: see SaveStreamReplacing.
+  void SaveContentToFile(const std::string& path) override { SaveStreamReplacing(path, tftp_.Content); }
   void LoadContentFromFile(const std::string& path) override { tftp_.Content.LoadFromFile(path); }
   std::int32_t PeerErrorCode() const override { return tftp_.PeerErrorCode; }
   // The device speaks CP932; undecodable bytes show as replacement marks.

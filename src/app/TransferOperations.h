@@ -23,8 +23,9 @@ class ITransferEngine {
   // Block until the transfer has ended; true on success.
   virtual bool GetFile(const std::string& wireName) = 0;
   virtual bool PutFile(const std::string& wireName) = 0;
-  // The received content to a file (created or replaced) / a whole file into
-  // the content. Both raise the file layer's errors.
+  // The received content to a file (created, or replaced only once the
+  // whole content is written) / a whole file into the content. Both raise
+  // the file layer's errors.
   virtual void SaveContentToFile(const std::string& path) = 0;
   virtual void LoadContentFromFile(const std::string& path) = 0;
   // After a false result: the device's error code and text (0 and empty
