@@ -22,20 +22,25 @@ std::uint32_t RandomTag() {
   return device() ^ now;
 }
 
-// Removes the new file unless it has taken the target's place.
+// The new file: closed and removed unless it has taken the target's place.
+// Closed first, since Windows removes no file that is still open.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+  TemporaryFile(std::string path, std::unique_ptr<TFileStream> file)
+      : path_(std::move(path)), file_(std::move(file)) {}
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
+    file_.reset();
     if (!placed_) file_replace_detail::RemoveQuietly(path_);
   }
+  TFileStream& File() { return *file_; }
   const std::string& Path() const { return path_; }
   void Placed() { placed_ = true; }
 
  private:
   std::string path_;
+  std::unique_ptr<TFileStream> file_;
   bool placed_ = false;
 };
 
@@ -60,10 +65,10 @@ void WriteFileReplacing(const std::string& target, const std::function<void(TStr
     } catch (const EFCreateError&) {
       continue;  // the name is taken, or the folder refuses new files
     }
-    TemporaryFile temporary(path);
-    write(*file);
-    file->Flush();
-    file->Close();
+    TemporaryFile temporary(path, std::move(file));
+    write(temporary.File());
+    temporary.File().Flush();
+    temporary.File().Close();
     if (!file_replace_detail::MoveOver(temporary.Path(), target)) throw EFCreateError(target);
     temporary.Placed();
     return;
