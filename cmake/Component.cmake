@@ -38,5 +38,7 @@ function(tarnwick_transfer_names_library)
     add_library(tarnwick_transfer_names STATIC ${PROJECT_SOURCE_DIR}/src/app/TransferNames.cpp)
     tarnwick_warnings(tarnwick_transfer_names)
     target_include_directories(tarnwick_transfer_names PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    # The wire form of the name and its error need the text codec.
+    target_link_libraries(tarnwick_transfer_names PUBLIC tarnwick_base)
   endif()
 endfunction()

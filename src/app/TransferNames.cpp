@@ -1,6 +1,9 @@
 #include "app/TransferNames.h"
 
+#include <optional>
+
 #include "app/WorkLogText.h"
+#include "base/TextCodec.h"
 
 namespace tarnwick {
 
@@ -22,6 +25,16 @@ std::string RemoteName(TransferDirection direction, const NameFields& fields) {
     name += fields.password;
   }
   return name;
+}
+
+std::string RemoteNameCp932(TransferDirection direction, const NameFields& fields) {
+  std::optional<std::string> bytes = Utf8ToCp932(RemoteName(direction, fields));
+  if (bytes) return *bytes;
+  // Only now find the part to blame, so that a name which converts as a whole
+  // is never refused for the way it splits into parts.
+  const std::string base = BaseFileName(direction, fields.fileName);
+  if (!Utf8ToCp932(base)) throw EConvertError("ファイル名 " + base + " には送れない文字が含まれています");
+  throw EConvertError("ファイル名 " + base + " に続く区切り文字かパスワードに送れない文字が含まれています");
 }
 
 std::string ShownName(TransferDirection direction, const NameFields& fields) {

@@ -8,7 +8,16 @@
 #include <string>
 #include <string_view>
 
+#include "base/Exception.h"
+
 namespace tarnwick {
+
+// A remote name that CP932 cannot carry. Sending a guessed approximation
+// could reach the wrong file on the device, so the operation stops instead.
+class EConvertError : public Exception {
+ public:
+  explicit EConvertError(std::string message) : Exception("EConvertError", std::move(message)) {}
+};
 
 enum class TransferDirection { Receive, Send };
 
@@ -29,6 +38,12 @@ std::string BaseFileName(TransferDirection direction, std::string_view typed);
 // Name for the request: base name, then delimiter and password as typed
 // when the password is not empty (a password of blanks counts).
 std::string RemoteName(TransferDirection direction, const NameFields& fields);
+
+// RemoteName as the CP932 bytes of the request (the fields are UTF-8).
+// Raises EConvertError when a character has no CP932 form. Its message goes
+// to the crash report, its log and its mail, so it names the file-name part
+// only and never the password, whichever part holds the character.
+std::string RemoteNameCp932(TransferDirection direction, const NameFields& fields);
 
 // Name for the log: the base name alone while the password is masked, else
 // base name + trimmed delimiter + trimmed password (even when empty).

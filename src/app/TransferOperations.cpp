@@ -59,12 +59,11 @@ void RunReceive(const TransferFields& fields, const EngineFactory& makeEngine, I
   Connect(engine, fields, log);
 
   const NameFields names = NamesOf(fields);
-  const std::string remote = RemoteName(TransferDirection::Receive, names);
   const std::string shown = ShownName(TransferDirection::Receive, names);
   log.AddLine(worklog::kReceiving);
   log.AddLine(worklog::kReceiveRemoteName + shown);
 
-  if (engine->GetFile(remote)) {
+  if (engine->GetFile(RemoteNameCp932(TransferDirection::Receive, names))) {
     // The dialog proposes the file name as typed, never with the password.
     std::string path;
     if (saveDialog.PickSaveFile(fields.fileName, path)) {
@@ -101,13 +100,12 @@ void RunSend(const TransferFields& fields, const EngineFactory& makeEngine, ISen
 
   const NameFields names = NamesOf(fields);
   const std::string shown = ShownName(TransferDirection::Send, names);
-  const std::string remote = RemoteName(TransferDirection::Send, names);
   log.AddLine(worklog::kSending);
   log.AddLine(worklog::kSendLocalName + path);
   log.AddLine(worklog::kSendRemoteName + shown);
 
   engine->LoadContentFromFile(path);
-  if (engine->PutFile(remote)) {
+  if (engine->PutFile(RemoteNameCp932(TransferDirection::Send, names))) {
     log.AddLine(worklog::kSendDone);
   } else {
     log.AddLine(worklog::kSendFailed);

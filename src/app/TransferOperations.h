@@ -11,7 +11,8 @@
 
 namespace tarnwick {
 
-// What an operation needs from the TFTP engine. Texts are UTF-8.
+// What an operation needs from the TFTP engine. Texts are UTF-8 except the
+// remote name, which the operation hands over as the request's CP932 bytes.
 class ITransferEngine {
  public:
   virtual ~ITransferEngine() = default;
@@ -20,10 +21,11 @@ class ITransferEngine {
   virtual void SetServerPort(const std::string& port) = 0;
   virtual std::string ServerPort() const = 0;
   // Block until the transfer has ended; true on success.
-  virtual bool GetFile(const std::string& remoteName) = 0;
-  virtual bool PutFile(const std::string& remoteName) = 0;
-  // The received content to a file (created or replaced) / a whole file into
-  // the content. Both raise the file layer's errors.
+  virtual bool GetFile(const std::string& wireName) = 0;
+  virtual bool PutFile(const std::string& wireName) = 0;
+  // The received content to a file (created, or replaced only once the
+  // whole content is written) / a whole file into the content. Both raise
+  // the file layer's errors.
   virtual void SaveContentToFile(const std::string& path) = 0;
   virtual void LoadContentFromFile(const std::string& path) = 0;
   // After a false result: the device's error code and text (0 and empty
@@ -68,8 +70,8 @@ struct TransferFields {
   std::string fileName;
   std::string password;
   std::string delimiter;
-  bool maskPassword = true;   // "パスワードをログに表示しない" ticked
-  bool skipConfirm = false;   // "ファイル送信前に確認しない" ticked
+  bool maskPassword = true;  // "パスワードをログに表示しない" ticked
+  bool skipConfirm = false;  // "ファイル送信前に確認しない" ticked
 };
 
 // The box is captioned "do not confirm before sending": ticked skips the

@@ -12,8 +12,9 @@
 namespace tarnwick {
 
 enum class FileMode {
-  OpenRead,  // existing file, read only, others may read but not write
-  Create,    // create or replace (truncate), read and write
+  OpenRead,   // existing file, read only, others may read but not write
+  Create,     // create or replace (truncate), read and write
+  CreateNew,  // create a file that does not exist yet; an existing name fails
 };
 
 class TFileStream : public TStream {
@@ -27,6 +28,9 @@ class TFileStream : public TStream {
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Size() override;
 
+  // Pushes what was written down to the disk; raises EWriteError when the
+  // system cannot (a full disk may only show here).
+  void Flush();
   // Closes the file now; a failure to flush it raises EWriteError. Harmless
   // when already closed. The destructor closes silently.
   void Close();

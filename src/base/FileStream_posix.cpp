@@ -28,7 +28,8 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path), 
     }
     if (fd < 0) throw EFOpenError(path);
   } else {
-    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int flags = mode == FileMode::CreateNew ? O_CREAT | O_EXCL : O_CREAT | O_TRUNC;
+    do fd = ::open(path.c_str(), O_RDWR | flags | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) throw EFCreateError(path);
   }
@@ -37,6 +38,13 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path), 
 
 TFileStream::~TFileStream() {
   if (handle_ != kClosed) ::close(Fd(handle_));
+}
+
+void TFileStream::Flush() {
+  int rc;
+  do rc = handle_ == kClosed ? -1 : ::fsync(Fd(handle_));
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) throw EWriteError();
 }
 
 void TFileStream::Close() {

@@ -21,7 +21,8 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path), 
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw EFOpenError(path);
   } else {
-    h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    DWORD disposition = mode == FileMode::CreateNew ? CREATE_NEW : CREATE_ALWAYS;
+    h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw EFCreateError(path);
   }
@@ -30,6 +31,10 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path), 
 
 TFileStream::~TFileStream() {
   if (handle_ != kClosed) ::CloseHandle(H(handle_));
+}
+
+void TFileStream::Flush() {
+  if (handle_ == kClosed || !::FlushFileBuffers(H(handle_))) throw EWriteError();
 }
 
 void TFileStream::Close() {

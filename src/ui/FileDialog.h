@@ -8,9 +8,22 @@
 
 #include <string>
 
+#include "base/Exception.h"
 #include "ui/Component.h"
 
 namespace tarnwick {
+
+// A file dialog that failed for a reason other than the user's cancel. Not a
+// cancel: what the user was about to save or open would otherwise be
+// dropped without a word.
+class EFileDialogError : public Exception {
+ public:
+  explicit EFileDialogError(DWORD code);
+  DWORD ErrorCode() const noexcept { return code_; }
+
+ private:
+  DWORD code_;
+};
 
 class TFileDialog : public TComponent {
  public:
@@ -21,9 +34,10 @@ class TFileDialog : public TComponent {
   std::wstring initialDir;  // the folder of the last choice
   std::wstring filter;      // "Text|*.txt|..." style, empty for none
   int filterIndex = 0;
-  DWORD options = 0;        // OFN_* flags, on top of the explorer style
+  DWORD options = 0;  // OFN_* flags, on top of the explorer style
 
-  // Shows the dialog over `owner`; true when the user chose a file.
+  // Shows the dialog over `owner`; true when the user chose a file, false
+  // when they cancelled. Raises EFileDialogError when the dialog fails.
   bool Execute(HWND owner);
 
   // The proposed name of the last call, as put into the dialog (tests).

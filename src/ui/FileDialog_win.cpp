@@ -20,7 +20,14 @@ std::vector<wchar_t> FilterBuffer(const std::wstring& filter) {
   out.push_back(L'\0');
   return out;
 }
+static_assert(CDERR_DIALOGFAILURE == 0xFFFF && CDERR_STRUCTSIZE == 1 && CDERR_REGISTERMSGFAIL == 0x0C &&
+                  FNERR_SUBCLASSFAILURE == 0x3001 && FNERR_INVALIDFILENAME == 0x3002 &&
+                  FNERR_BUFFERTOOSMALL == 0x3003,
+              "CommonDialogErrorName holds the values of cderr.h");
 }  // namespace
+
+EFileDialogError::EFileDialogError(DWORD code)
+    : Exception("EFileDialogError", FileDialogErrorMessage(code)), code_(code) {}
 
 bool TFileDialog::Execute(HWND owner) {
   std::vector<wchar_t> buffer(kPathCapacity, L'\0');
@@ -46,10 +53,16 @@ bool TFileDialog::Execute(HWND owner) {
   };
 
   bool chosen = run(fileName);
+  DWORD error = chosen ? 0 : ExtendedError();
   // A proposed name the dialog refuses (characters a file name cannot
   // hold, say) makes it fail without showing anything; the user would
   // never get to choose. Ask again without the name.
-  if (!chosen && ExtendedError() == FNERR_INVALIDFILENAME) chosen = run(L"");
+  if (error == FNERR_INVALIDFILENAME) {
+    chosen = run(L"");
+    error = chosen ? 0 : ExtendedError();
+  }
+  // Only the user's cancel leaves no error code.
+  if (error != 0) throw EFileDialogError(error);
   if (!chosen) return false;
   fileName.assign(buffer.data());
   initialDir = DirectoryPart(fileName);

@@ -419,6 +419,50 @@ TEST_F(MainFormTest, ErrorInAnOperationGoesToTheHookAndReleasesTheEngine) {
   EXPECT_EQ(LogLines().size(), 13u);
 }
 
+// The real save dialog, handed a record of a size it does not know: the
+// system refuses to show it and reports why (CDERR_STRUCTSIZE) through
+// CommDlgExtendedError.
+class BadRecordSaveDialog : public TSaveDialog {
+ public:
+  using TSaveDialog::TSaveDialog;
+
+ protected:
+  BOOL Call(OPENFILENAMEW& ofn) override {
+    ofn.lStructSize = 7;
+    return TSaveDialog::Call(ofn);
+  }
+};
+
+TEST_F(MainFormTest, SaveDialogThatFailsIsAnErrorNotACancelledReceive) {
+  struct Receiving : FailingEngine {
+    bool GetFile(const std::string& n) override {
+      requested.push_back(n);
+      return true;
+    }
+  };
+  form->SetEngineFactory([] { return std::unique_ptr<ITransferEngine>(new Receiving()); });
+  form->SaveDialog = new BadRecordSaveDialog(form);
+  form->SaveDialog->title = L"Save File ...";
+  // Should a dialog show after all, close it, so the test fails instead of
+  // waiting for a user.
+  TimerAction closer([] {
+    HWND save = testing_support::FindThreadWindow(L"Save File ...");
+    if (save == nullptr) return false;
+    ::PostMessageW(save, WM_COMMAND, IDCANCEL, 0);
+    return true;
+  });
+  Click(ids::BGetFile);
+  EXPECT_EQ(closer.fired, 0) << "the dialog was expected to fail, not to show";
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("CommDlgExtendedError 0x0001 CDERR_STRUCTSIZE"), std::string::npos)
+      << errors[0];
+  // Stopped like any raised error: after the host-file line, no cancel line.
+  const std::vector<std::wstring> lines = LogLines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines.back(), L"  ホスト上のファイル名：config");
+  EXPECT_EQ(form->RunningEngine(), nullptr);
+}
+
 TEST_F(MainFormTest, MinimisingTheMainFormMinimisesTheApplicationWindow) {
   HWND app = Application().Handle();
   ::ShowWindow(app, SW_SHOWNOACTIVATE);

@@ -1,22 +1,28 @@
 // The text conversions between the window (UTF-8) and the device (CP932).
-#include "app/TftpTransferEngine.h"
-
 #include <gtest/gtest.h>
+
+#include "app/TftpTransferEngine.h"
+#include "app/TransferNames.h"
 
 namespace tarnwick {
 namespace {
 
+// The request's name comes from the shared name rules in CP932.
+std::string Bytes(const char* name) {
+  return RemoteNameCp932(TransferDirection::Receive, NameFields{name, "", "/", true});
+}
+
 TEST(RemoteNameBytes, ConvertsToCp932AndRefusesWhatItCannotCarry) {
-  EXPECT_EQ(RemoteNameBytes("config/pw"), "config/pw");
-  EXPECT_EQ(RemoteNameBytes(""), "");
+  EXPECT_EQ(Bytes("config/pw"), "config/pw");
+  EXPECT_EQ(Bytes(""), "");
   // 設定 in CP932.
-  EXPECT_EQ(RemoteNameBytes("設定"), "\x90\xdd\x92\xe8");
+  EXPECT_EQ(Bytes("設定"), "\x90\xdd\x92\xe8");
   // Half-width katakana are single bytes in CP932.
-  EXPECT_EQ(RemoteNameBytes("ｱ"), "\xb1");
+  EXPECT_EQ(Bytes("ｱ"), "\xb1");
   for (const char* bad : {"\xF0\x9F\x98\x80", "a\xC3", "\xED\xA0\x80"}) {
     SCOPED_TRACE(bad);
     try {
-      RemoteNameBytes(bad);
+      Bytes(bad);
       FAIL() << "must not send a name CP932 cannot carry";
     } catch (const EConvertError& e) {
       EXPECT_EQ(e.ClassName(), "EConvertError");

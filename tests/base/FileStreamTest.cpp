@@ -98,6 +98,19 @@ TEST_F(FileStreamTest, UncreatableFileRaisesEFCreateErrorWithThePath) {
   }
 }
 
+TEST_F(FileStreamTest, CreateNewNeverReplacesAnExistingFile) {
+  const std::string path = PathOf("only-once.bin");
+  {
+    TFileStream first(path, FileMode::CreateNew);
+    first.WriteBuffer("kept", 4);
+    first.Flush();
+    first.Close();
+    EXPECT_THROW(first.Flush(), EWriteError) << "nothing left to flush once closed";
+  }
+  EXPECT_THROW(TFileStream(path, FileMode::CreateNew), EFCreateError);
+  EXPECT_EQ(ReadAll(path), "kept");
+}
+
 TEST_F(FileStreamTest, FileStreamReadSeekAndSize) {
   std::string path = PathOf("rw.bin");
   {

@@ -38,5 +38,27 @@ TEST(FitToBuffer, NeverFillsTheTerminatorSlot) {
   EXPECT_EQ(FitToBuffer(L"", 1), L"");
 }
 
+TEST(FileDialogErrorMessage, NamesTheCodeInHexAndByName) {
+  struct Row {
+    std::uint32_t code;
+    const char* message;
+  };
+  const Row rows[] = {
+      {0xFFFF, "ファイルダイアログを表示できません（CommDlgExtendedError 0xFFFF CDERR_DIALOGFAILURE）"},
+      {0x0001, "ファイルダイアログを表示できません（CommDlgExtendedError 0x0001 CDERR_STRUCTSIZE）"},
+      {0x000C, "ファイルダイアログを表示できません（CommDlgExtendedError 0x000C CDERR_REGISTERMSGFAIL）"},
+      {0x3003, "ファイルダイアログを表示できません（CommDlgExtendedError 0x3003 FNERR_BUFFERTOOSMALL）"},
+      // Unknown codes still show their number.
+      {0x000D, "ファイルダイアログを表示できません（CommDlgExtendedError 0x000D）"},
+      {0x12345678, "ファイルダイアログを表示できません（CommDlgExtendedError 0x12345678）"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.code);
+    EXPECT_EQ(FileDialogErrorMessage(row.code), row.message);
+  }
+  EXPECT_STREQ(CommonDialogErrorName(0), "");
+  EXPECT_STREQ(CommonDialogErrorName(0x3002), "FNERR_INVALIDFILENAME");
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -85,8 +85,59 @@ TEST(FileDialog, ARefusedProposedNameIsRetriedEmptySoTheUserStillChooses) {
   ScriptedDialog other;
   other.fileName = L"x";
   other.answers = {{FALSE, FNERR_BUFFERTOOSMALL, nullptr}};
-  EXPECT_FALSE(other.Execute(nullptr));
+  EXPECT_THROW(other.Execute(nullptr), EFileDialogError);
   EXPECT_EQ(other.proposed.size(), 1u);
+}
+
+TEST(FileDialog, AFailingDialogIsAnErrorNotACancel) {
+  // A cancel would drop the received data without a word; a failure must
+  // reach the error handler with its code, and change nothing remembered.
+  struct Row {
+    std::vector<ScriptedDialog::Answer> answers;
+    DWORD code;
+    const char* name;
+  };
+  const Row rows[] = {
+      {{{FALSE, CDERR_DIALOGFAILURE, nullptr}}, CDERR_DIALOGFAILURE, "CDERR_DIALOGFAILURE"},
+      {{{FALSE, CDERR_MEMALLOCFAILURE, nullptr}}, CDERR_MEMALLOCFAILURE, "CDERR_MEMALLOCFAILURE"},
+      {{{FALSE, CDERR_STRUCTSIZE, nullptr}}, CDERR_STRUCTSIZE, "CDERR_STRUCTSIZE"},
+      {{{FALSE, FNERR_SUBCLASSFAILURE, nullptr}}, FNERR_SUBCLASSFAILURE, "FNERR_SUBCLASSFAILURE"},
+      {{{FALSE, FNERR_BUFFERTOOSMALL, nullptr}}, FNERR_BUFFERTOOSMALL, "FNERR_BUFFERTOOSMALL"},
+      // Refused name, then the retry itself fails.
+      {{{FALSE, FNERR_INVALIDFILENAME, nullptr}, {FALSE, CDERR_INITIALIZATION, nullptr}},
+       CDERR_INITIALIZATION,
+       "CDERR_INITIALIZATION"},
+      // Refused name, refused again without one: still no cancel.
+      {{{FALSE, FNERR_INVALIDFILENAME, nullptr}, {FALSE, FNERR_INVALIDFILENAME, nullptr}},
+       FNERR_INVALIDFILENAME,
+       "FNERR_INVALIDFILENAME"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedDialog d;
+    d.fileName = L"C:\\keep\\a.txt";
+    d.initialDir = L"C:\\keep";
+    d.answers = row.answers;
+    try {
+      d.Execute(nullptr);
+      FAIL() << "a failed dialog must not read as a cancel";
+    } catch (const EFileDialogError& e) {
+      EXPECT_EQ(e.ErrorCode(), row.code);
+      EXPECT_EQ(e.ClassName(), "EFileDialogError");
+      EXPECT_NE(e.Message().find(row.name), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(d.proposed.size(), row.answers.size());
+    EXPECT_EQ(d.fileName, L"C:\\keep\\a.txt");
+    EXPECT_EQ(d.initialDir, L"C:\\keep");
+  }
+}
+
+TEST(FileDialog, ARefusedNameThenACancelIsACancel) {
+  ScriptedDialog d;
+  d.fileName = L"a:b";
+  d.answers = {{FALSE, FNERR_INVALIDFILENAME, nullptr}, {FALSE, 0, nullptr}};
+  EXPECT_FALSE(d.Execute(nullptr));
+  EXPECT_EQ(d.proposed.size(), 2u);
 }
 
 TEST(FileDialog, OverlongProposedNameIsCutToTheBuffer) {
