@@ -10,6 +10,7 @@
 #include "base/Stream.h"
 #include "base/TextCodec.h"
 #include "cli/LocalFile.h"
+#include "fleet/Backup.h"
 #include "net/SocketApi.h"
 #include "tftp/TFTPSend.h"
 
@@ -114,6 +115,7 @@ int RunTransfer(const Options& options, std::ostream& logStream) {
 }
 
 int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && args[0] == "backup") return fleet::RunBackup({args.begin() + 1, args.end()}, out, err);
   ParseResult parsed = ParseArguments(args);
   if (!parsed.ok) {
     err << "tarnwick-cli: " << parsed.error << '\n' << UsageText();
