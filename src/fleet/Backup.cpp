@@ -29,12 +29,6 @@ namespace {
 constexpr int kExitDone = 0, kExitFailed = 1, kExitUsage = 2;
 constexpr std::uintmax_t kMaxInventoryBytes = 16u << 20;
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  if (from.empty()) return;
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-}
-
 std::string IsoTime(std::time_t t) {
   std::string s = HistoryStamp(t);  // 20261208T013000Z
   return s.substr(0, 4) + "-" + s.substr(4, 2) + "-" + s.substr(6, 5) + ":" + s.substr(11, 2) + ":" +
@@ -251,18 +245,6 @@ std::string CommitMessage(const std::vector<std::string>& names, const std::stri
 }
 
 }  // namespace
-
-std::string ScrubbedText(const std::string& text, const std::string& passwordUtf8, bool textIsCp932) {
-  std::string raw = text;
-  if (!passwordUtf8.empty()) {
-    if (std::optional<std::string> cp932 = Utf8ToCp932(passwordUtf8)) ReplaceAll(raw, *cp932, "***");
-  }
-  // Our own reasons are UTF-8 but may quote device bytes; anything that is
-  // not valid UTF-8 is taken as the device's code page.
-  std::string utf8 = (textIsCp932 || !Utf8ToUtf16Strict(raw)) ? Cp932ToUtf8(raw) : raw;
-  ReplaceAll(utf8, passwordUtf8, "***");
-  return utf8;
-}
 
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   BackupParse parsed = ParseBackupArguments(args, GitArchive::Available());

@@ -14,8 +14,4 @@ namespace tarnwick::fleet {
 // socket layer must already be started.
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// A device's message or our reason with every trace of the password
-// replaced (devices like to echo the requested name back), as UTF-8.
-std::string ScrubbedText(const std::string& text, const std::string& passwordUtf8, bool textIsCp932);
-
 }  // namespace tarnwick::fleet

@@ -38,6 +38,10 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const std::string&
 // RFC 4180, header row first.
 std::string CsvReport(const std::vector<DeviceReport>& rows);
 
+// A device's message or our reason with every trace of the password
+// replaced (devices like to echo the requested name back), as UTF-8.
+std::string ScrubbedText(const std::string& text, const std::string& passwordUtf8, bool textIsCp932);
+
 // "12/300 devices done, 1 failed"
 std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed);
 
