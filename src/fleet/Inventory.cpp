@@ -92,13 +92,13 @@ std::string DeviceNameFault(std::string_view name) {
   if (name.size() > kMaxNameBytes)
     return "the device name is longer than " + std::to_string(kMaxNameBytes) + " bytes";
   if (name == "." || name == "..") return "the device name \"" + std::string(name) + "\" is not a file name";
-  if (name.front() == '.') return "the device name starts with a dot (hidden and temporary files do)";
   for (char c : name) {
     auto byte = static_cast<unsigned char>(c);
     if (byte < 32 || byte == 127) return "the device name holds a control byte";
     if (std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
       return std::string("the device name holds '") + c + "', which cannot be in a file name";
   }
+  if (name.front() == '.') return "the device name starts with a dot (hidden and temporary files do)";
   if (name.back() == ' ' || name.back() == '.') return "the device name ends with a blank or a dot";
   if (!Utf8ToUtf16Strict(name)) return "the device name is not valid UTF-8";
   if (IsReservedWindowsName(name)) return "the device name is a reserved name on Windows";

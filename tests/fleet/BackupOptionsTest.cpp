@@ -15,8 +15,8 @@ TEST(BackupOptions, DefaultsAndValues) {
   EXPECT_EQ(p.options.defaults.retries, 5);
   EXPECT_EQ(p.options.defaults.port, "69");
 
-  p = ParseBackupArguments({"--jobs=8", "--git", "--dest=o", "--report", "r.JSON", "--timeout", "200", "--retries",
-                            "1", "--port", "1069", "--delimiter", ";", "--", "-inv.csv"},
+  p = ParseBackupArguments({"--jobs=8", "--git", "--dest=o", "--report", "r.JSON", "--timeout", "200",
+                            "--retries", "1", "--port", "1069", "--delimiter", ";", "--", "-inv.csv"},
                            true);
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.inventory, "-inv.csv");

@@ -11,7 +11,8 @@ namespace {
 
 std::vector<DeviceReport> SampleRows() {
   std::vector<DeviceReport> rows(4);
-  rows[0] = {"core", "10.0.0.1:69", DeviceResult::Changed, 2048, 0.5, -1, "", "history/core/20261208T013000Z.cfg"};
+  rows[0] = {
+      "core", "10.0.0.1:69", DeviceResult::Changed, 2048, 0.5, -1, "", "history/core/20261208T013000Z.cfg"};
   rows[1] = {"edge", "10.0.0.2:69", DeviceResult::Unchanged, 100, 0.25, -1, "", ""};
   rows[2] = {"wan,1", "10.0.0.3:69", DeviceResult::Failed, 0, 1.0, 2, "アクセス \"拒否\"\r\nx", ""};
   rows[3] = {"far", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", ""};
@@ -20,12 +21,14 @@ std::vector<DeviceReport> SampleRows() {
 
 TEST(BackupReport, SummaryHasOneLinePerDeviceAndTotals) {
   std::string text = SummaryText(SampleRows());
-  EXPECT_NE(text.find("core    10.0.0.1:69  changed      2048        0.500     previous kept as history/core/"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("core    10.0.0.1:69  changed      2048        0.500     previous kept as history/core/"),
+      std::string::npos)
       << text;
   EXPECT_NE(text.find("ERROR 2: アクセス \"拒否\"  x"), std::string::npos) << text;  // one line
   EXPECT_NE(text.find("not reached"), std::string::npos);
-  EXPECT_NE(text.find("4 devices: 1 changed, 1 unchanged, 1 failed, 1 not reached\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("4 devices: 1 changed, 1 unchanged, 1 failed, 1 not reached\n"), std::string::npos)
+      << text;
 }
 
 TEST(BackupReport, JsonEscapesAndCounts) {
@@ -34,7 +37,8 @@ TEST(BackupReport, JsonEscapesAndCounts) {
                       "\"interrupted\": 0, \"not_reached\": 1}"),
             std::string::npos)
       << json;
-  EXPECT_NE(json.find("\"error_code\": 2, \"error\": \"アクセス \\\"拒否\\\"\\u000d\\u000ax\""), std::string::npos)
+  EXPECT_NE(json.find("\"error_code\": 2, \"error\": \"アクセス \\\"拒否\\\"\\u000d\\u000ax\""),
+            std::string::npos)
       << json;
   EXPECT_NE(json.find("\"result\": \"not reached\""), std::string::npos);
   EXPECT_NE(JsonReport({}, "t").find("\"devices\": []"), std::string::npos);
@@ -76,7 +80,8 @@ TEST(JobsForDescriptorLimit, ClampsToWhatFits) {
     std::uint64_t limit;
     int expected;
   } rows[] = {
-      {32, 1024, 32}, {1000, 1024, 500}, {128, 256, 116}, {32, 26, 1}, {32, 0, 1}, {0, 1024, 1}, {4096, 1u << 20, 4096},
+      {32, 1024, 32}, {1000, 1024, 500}, {128, 256, 116},        {32, 26, 1},
+      {32, 0, 1},     {0, 1024, 1},      {4096, 1u << 20, 4096},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.limit);

@@ -26,7 +26,8 @@ class ConfigStoreTest : public ::testing::Test {
     EXPECT_TRUE(temp) << error;
     if (!temp) return {};
     // In pieces, as blocks arrive.
-    for (std::size_t i = 0; i < bytes.size(); i += 512) EXPECT_TRUE(temp->Write(std::string_view(bytes).substr(i, 512)));
+    for (std::size_t i = 0; i < bytes.size(); i += 512)
+      EXPECT_TRUE(temp->Write(std::string_view(bytes).substr(i, 512)));
     return SaveConfig(*temp, dir_, name, stamp);
   }
   std::string Read(const fs::path& p) {
@@ -63,7 +64,7 @@ TEST_F(ConfigStoreTest, FirstChangedUnchangedAndSameSecond) {
   EXPECT_EQ(Read(dir_ / "history/sw1/20261208T013200Z.cfg"), v1);
   EXPECT_EQ(Read(dir_ / "history/sw1/20261208T013200Z-2.cfg"), v2);
   EXPECT_EQ(Files(), (std::vector<std::string>{"history/sw1/20261208T013200Z-2.cfg",
-                                                "history/sw1/20261208T013200Z.cfg", "sw1.cfg"}));
+                                               "history/sw1/20261208T013200Z.cfg", "sw1.cfg"}));
 }
 
 TEST_F(ConfigStoreTest, SameSizeDifferentBytesIsAChange) {

@@ -73,8 +73,8 @@ struct Transfer {
 
 bool ParseBehaviour(const std::string& s, Behaviour& b) {
   static const std::pair<const char*, Behaviour> table[] = {
-      {"good", Behaviour::Good},   {"badpass", Behaviour::BadPass}, {"notfound", Behaviour::NotFound},
-      {"silent", Behaviour::Silent}, {"slow", Behaviour::Slow},     {"lossy", Behaviour::Lossy},
+      {"good", Behaviour::Good},     {"badpass", Behaviour::BadPass}, {"notfound", Behaviour::NotFound},
+      {"silent", Behaviour::Silent}, {"slow", Behaviour::Slow},       {"lossy", Behaviour::Lossy},
       {"stray", Behaviour::Stray},   {"huge", Behaviour::Good}};
   for (auto& [text, value] : table)
     if (s == text) return b = value, true;
@@ -104,7 +104,8 @@ std::string ErrorPacket(int code, const std::string& text) {
 
 std::string DataPacket(const Transfer& t, std::uint64_t k) {
   std::uint64_t offset = (k - 1) * t.blockSize;
-  std::uint64_t n = offset >= t.device->size ? 0 : std::min<std::uint64_t>(t.blockSize, t.device->size - offset);
+  std::uint64_t n =
+      offset >= t.device->size ? 0 : std::min<std::uint64_t>(t.blockSize, t.device->size - offset);
   std::string p(4 + n, '\0');
   p[1] = 3;
   p[2] = static_cast<char>((k >> 8) & 0xff);
@@ -142,8 +143,8 @@ bool SplitRequest(const char* p, std::size_t n, std::vector<std::string>& out) {
   return out.size() >= 2 && out.size() % 2 == 0;
 }
 
-void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from, std::list<Transfer>& transfers,
-               Clock::time_point now) {
+void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from,
+               std::list<Transfer>& transfers, Clock::time_point now) {
   std::vector<std::string> parts;
   if (n < 4 || p[1] != 1 || !SplitRequest(p, n, parts)) return;
   ++d.requests;
@@ -191,7 +192,8 @@ void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from,
   SendWindow(transfers.back(), now);
 }
 
-void OnTransferDatagram(Transfer& t, const char* p, std::size_t n, const sockaddr_in& from, Clock::time_point now) {
+void OnTransferDatagram(Transfer& t, const char* p, std::size_t n, const sockaddr_in& from,
+                        Clock::time_point now) {
   Device& d = *t.device;
   if (from.sin_port != t.client.sin_port || from.sin_addr.s_addr != t.client.sin_addr.s_addr) return;
   if (d.behaviour == Behaviour::Lossy && ++d.received % 7 == 0) return;
@@ -200,7 +202,8 @@ void OnTransferDatagram(Transfer& t, const char* p, std::size_t n, const sockadd
     return;
   }
   if (n < 4 || p[1] != 4) return;
-  std::uint16_t b = static_cast<std::uint16_t>((static_cast<unsigned char>(p[2]) << 8) | static_cast<unsigned char>(p[3]));
+  std::uint16_t b =
+      static_cast<std::uint16_t>((static_cast<unsigned char>(p[2]) << 8) | static_cast<unsigned char>(p[3]));
   if (t.oackPending) {
     if (b != 0) return;
     t.oackPending = false;
@@ -246,7 +249,8 @@ int main(int argc, char** argv) {
     std::istringstream in(line);
     Device d;
     std::string behaviour;
-    if (!(in >> d.name >> behaviour >> d.size >> d.version >> d.expected) || !ParseBehaviour(behaviour, d.behaviour)) {
+    if (!(in >> d.name >> behaviour >> d.size >> d.version >> d.expected) ||
+        !ParseBehaviour(behaviour, d.behaviour)) {
       std::cerr << "fleet-sim: bad table line: " << line << '\n';
       return 2;
     }
@@ -256,7 +260,8 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < devices.size(); ++i) {
     Device& d = devices[i];
     d.address.sin_family = AF_INET;
-    d.address.sin_addr.s_addr = htonl((127u << 24) | ((1u + static_cast<unsigned>(i / 250)) << 8) | (1u + i % 250));
+    d.address.sin_addr.s_addr =
+        htonl((127u << 24) | ((1u + static_cast<unsigned>(i / 250)) << 8) | (1u + i % 250));
     d.listener = BoundSocket(d.address);
     sockaddr_in bound{};
     socklen_t len = sizeof bound;
@@ -294,7 +299,8 @@ int main(int argc, char** argv) {
       if (fds[f++].revents & POLLIN) {
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = ::recvfrom(d.listener, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        ssize_t n =
+            ::recvfrom(d.listener, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n > 0) OnRequest(d, buffer.data(), static_cast<std::size_t>(n), from, transfers, now);
       }
     }
@@ -304,12 +310,14 @@ int main(int argc, char** argv) {
       sockaddr_in from{};
       socklen_t len = sizeof from;
       if (fds[f].revents & POLLIN) {
-        ssize_t n = ::recvfrom(t.sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        ssize_t n =
+            ::recvfrom(t.sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n > 0) OnTransferDatagram(t, buffer.data(), static_cast<std::size_t>(n), from, now);
       }
       if (fds[f + 1].revents & POLLIN) {
         len = sizeof from;
-        ssize_t n = ::recvfrom(t.stray, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        ssize_t n =
+            ::recvfrom(t.stray, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n >= 4 && buffer[1] == 5 && buffer[3] == 5) ++t.device->strayError5;
       }
     }

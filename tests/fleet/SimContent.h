@@ -28,7 +28,8 @@ inline char ContentByte(std::uint64_t seed, std::uint32_t version, std::uint64_t
   return static_cast<char>(' ' + ((word >> ((offset % 8) * 8)) & 0xff) % 95);
 }
 
-inline void FillContent(std::uint64_t seed, std::uint32_t version, std::uint64_t offset, char* out, std::size_t n) {
+inline void FillContent(std::uint64_t seed, std::uint32_t version, std::uint64_t offset, char* out,
+                        std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = ContentByte(seed, version, offset + i);
 }
 
