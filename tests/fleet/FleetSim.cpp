@@ -7,8 +7,8 @@
 //
 // behaviour: good, badpass (ERROR 2), notfound (ERROR 1), silent, slow
 // (every window 20 ms late), lossy (drops every 5th datagram it would send
-// and every 7th it receives), stray (a DATA from another port first; the
-// client must answer it with ERROR 5). A request for another name than
+// and every 7th it receives), stray (a DATA from another port right after
+// the first real answer; the client must answer it with ERROR 5). A request for another name than
 // expected gets ERROR 1. Reads served with a new socket per transfer, lock
 // step 512 or the blksize/windowsize asked for, one thread, one poll.
 //
@@ -182,14 +182,16 @@ void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from,
   t.blocks = d.size / t.blockSize + 1;
   t.oackPending = oack.size() > 2;
   t.oack = oack;
-  if (d.behaviour == Behaviour::Stray) {
-    // Someone else's datagram reaches the client first, from a port of its own.
-    t.stray = BoundSocket(d.address);
-    std::string data = DataPacket(t, 1);
-    ::sendto(t.stray, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
-  }
   transfers.push_back(t);
   SendWindow(transfers.back(), now);
+  if (d.behaviour == Behaviour::Stray) {
+    // Right behind the first real answer, a datagram from another port of
+    // the device: the client knows its peer by then and must turn it away.
+    Transfer& added = transfers.back();
+    added.stray = BoundSocket(d.address);
+    std::string data = DataPacket(added, 1);
+    ::sendto(added.stray, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+  }
 }
 
 void OnTransferDatagram(Transfer& t, const char* p, std::size_t n, const sockaddr_in& from,

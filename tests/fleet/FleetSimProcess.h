@@ -16,7 +16,7 @@ struct SimDevice {
   std::uint64_t size = 1000;
   std::uint32_t version = 1;
   std::string remote = "startup.cfg";
-  std::string password;            // the simulator expects remote + "/" + password
+  std::string password;             // the simulator expects remote + "/" + password
   std::string extraCells = ",,,,";  // blksize,windowsize,timeout,retries in the inventory
   // Filled in once the simulator runs.
   std::string address;
