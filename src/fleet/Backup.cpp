@@ -1,5 +1,6 @@
 #include "fleet/Backup.h"
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <fstream>
