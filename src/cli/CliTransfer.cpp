@@ -12,6 +12,7 @@
 #include "cli/LocalFile.h"
 #include "cli/StreamingTransfer.h"
 #include "cli/TransferText.h"
+#include "fleet/Backup.h"
 #include "net/SocketApi.h"
 #include "tftp/TFTPSend.h"
 
@@ -93,6 +94,8 @@ int RunTransfer(const Options& options, std::ostream& logStream) {
 }
 
 int RunMain(const std::vector<std::string>& args, RunContext& context) {
+  if (!args.empty() && args[0] == "backup")
+    return fleet::RunBackup({args.begin() + 1, args.end()}, context.out, context.err);
   ParseResult parsed = ParseArguments(args, context.environment);
   if (!parsed.ok) {
     context.err << "tarnwick-cli: " << parsed.error << '\n' << UsageText();

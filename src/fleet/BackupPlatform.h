@@ -1,0 +1,45 @@
+// The few things a backup run needs from the system: how many descriptors
+// it may hold, Ctrl+C / SIGTERM, whether stderr is a terminal and who may
+// read the inventory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarnwick::fleet {
+
+// Descriptors a run holds besides its transfers (standard streams, the
+// inventory, the report, a git repository's files).
+constexpr std::uint64_t kReservedDescriptors = 24;
+// Each running transfer: its socket and its temporary file.
+constexpr std::uint64_t kDescriptorsPerJob = 2;
+
+// Jobs that fit under a descriptor limit (at least 1).
+int JobsForDescriptorLimit(int wanted, std::uint64_t limit);
+
+// Raises the soft descriptor limit towards what `wanted` jobs need when the
+// hard limit allows it, and returns the jobs that fit; warning says why it is
+// fewer than wanted.
+int FitJobsToDescriptors(int wanted, std::string& warning);
+
+// Ctrl+C and SIGTERM (console close on Windows) set a flag instead of ending
+// the process, while the object lives; the previous handling comes back in
+// the destructor.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  static bool Requested();
+  static void Reset();  // for tests that run several backups in one process
+};
+
+bool StderrIsTerminal();
+
+// A warning when a file holding passwords can be read by other users
+// (group/others bits on POSIX); empty when it cannot or the check does not
+// apply.
+std::string ExposedSecretsWarning(const std::string& path);
+
+}  // namespace tarnwick::fleet

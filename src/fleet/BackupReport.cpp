@@ -1,0 +1,181 @@
+#include "fleet/BackupReport.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/TransferNames.h"
+#include "base/TextCodec.h"
+
+namespace tarnwick::fleet {
+
+const char* ResultName(DeviceResult result) {
+  switch (result) {
+    case DeviceResult::Changed:
+      return "changed";
+    case DeviceResult::Unchanged:
+      return "unchanged";
+    case DeviceResult::Failed:
+      return "failed";
+    case DeviceResult::Interrupted:
+      return "interrupted";
+    case DeviceResult::NotReached:
+      return "not reached";
+  }
+  return "?";
+}
+
+RunTotals CountResults(const std::vector<DeviceReport>& rows) {
+  RunTotals t;
+  for (const DeviceReport& r : rows) {
+    switch (r.result) {
+      case DeviceResult::Changed:
+        ++t.changed;
+        break;
+      case DeviceResult::Unchanged:
+        ++t.unchanged;
+        break;
+      case DeviceResult::Failed:
+        ++t.failed;
+        break;
+      case DeviceResult::Interrupted:
+        ++t.interrupted;
+        break;
+      case DeviceResult::NotReached:
+        ++t.notReached;
+        break;
+    }
+  }
+  return t;
+}
+
+namespace {
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", s);
+  return text;
+}
+
+std::string Detail(const DeviceReport& r) {
+  if (r.result == DeviceResult::Changed && !r.history.empty()) return "previous kept as " + r.history;
+  if (r.errorCode >= 0) return "ERROR " + std::to_string(r.errorCode) + ": " + OneLineText(r.error);
+  return OneLineText(r.error);
+}
+
+std::string Pad(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 32 || byte == 127) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string TotalsLine(const RunTotals& t, std::size_t devices) {
+  std::string line = std::to_string(devices) + " devices: " + std::to_string(t.changed) + " changed, " +
+                     std::to_string(t.unchanged) + " unchanged, " + std::to_string(t.failed) + " failed";
+  if (t.interrupted) line += ", " + std::to_string(t.interrupted) + " interrupted";
+  if (t.notReached) line += ", " + std::to_string(t.notReached) + " not reached";
+  return line;
+}
+
+std::string SummaryText(const std::vector<DeviceReport>& rows) {
+  std::size_t nameWidth = 6, hostWidth = 4;
+  for (const DeviceReport& r : rows) {
+    nameWidth = std::max(nameWidth, r.name.size());
+    hostWidth = std::max(hostWidth, r.host.size());
+  }
+  std::string text = Pad("device", nameWidth) + "  " + Pad("host", hostWidth) + "  " + Pad("result", 11) +
+                     "  " + Pad("bytes", 10) + "  " + Pad("seconds", 8) + "  detail\n";
+  for (const DeviceReport& r : rows) {
+    std::string line = Pad(r.name, nameWidth) + "  " + Pad(r.host, hostWidth) + "  " +
+                       Pad(ResultName(r.result), 11) + "  " + Pad(std::to_string(r.bytes), 10) + "  " +
+                       Pad(Seconds(r.seconds), 8) + "  " + Detail(r);
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    text += line + "\n";
+  }
+  return text + TotalsLine(CountResults(rows), rows.size()) + "\n";
+}
+
+std::string JsonReport(const std::vector<DeviceReport>& rows, const std::string& started) {
+  RunTotals t = CountResults(rows);
+  std::string out =
+      "{\n  \"started\": " + JsonString(started) +
+      ",\n  \"totals\": {\"devices\": " + std::to_string(rows.size()) +
+      ", \"changed\": " + std::to_string(t.changed) + ", \"unchanged\": " + std::to_string(t.unchanged) +
+      ", \"failed\": " + std::to_string(t.failed) + ", \"interrupted\": " + std::to_string(t.interrupted) +
+      ", \"not_reached\": " + std::to_string(t.notReached) + "},\n  \"devices\": [";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const DeviceReport& r = rows[i];
+    out += i ? ",\n    {" : "\n    {";
+    out += "\"device\": " + JsonString(r.name) + ", \"host\": " + JsonString(r.host) +
+           ", \"result\": " + JsonString(ResultName(r.result)) + ", \"bytes\": " + std::to_string(r.bytes) +
+           ", \"seconds\": " + Seconds(r.seconds);
+    if (r.errorCode >= 0) out += ", \"error_code\": " + std::to_string(r.errorCode);
+    if (!r.error.empty()) out += ", \"error\": " + JsonString(r.error);
+    if (!r.history.empty()) out += ", \"history\": " + JsonString(r.history);
+    out += "}";
+  }
+  return out + (rows.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}
+
+std::string CsvReport(const std::vector<DeviceReport>& rows) {
+  std::string out = "device,host,result,bytes,seconds,error_code,error,history\r\n";
+  for (const DeviceReport& r : rows) {
+    out += CsvField(r.name) + "," + CsvField(r.host) + "," + ResultName(r.result) + "," +
+           std::to_string(r.bytes) + "," + Seconds(r.seconds) + "," +
+           (r.errorCode >= 0 ? std::to_string(r.errorCode) : "") + "," + CsvField(r.error) + "," +
+           CsvField(r.history) + "\r\n";
+  }
+  return out;
+}
+
+std::string ScrubbedText(const std::string& text, const std::string& passwordUtf8, bool textIsCp932) {
+  std::string raw = text;
+  if (!passwordUtf8.empty()) {
+    if (std::optional<std::string> cp932 = Utf8ToCp932(passwordUtf8)) ReplaceAll(raw, *cp932, "***");
+  }
+  // Our own reasons are UTF-8 but may quote device bytes; anything that is
+  // not valid UTF-8 is taken as the device's code page.
+  std::string utf8 = (textIsCp932 || !Utf8ToUtf16Strict(raw)) ? Cp932ToUtf8(raw) : raw;
+  ReplaceAll(utf8, passwordUtf8, "***");
+  return utf8;
+}
+
+std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed) {
+  return std::to_string(done) + "/" + std::to_string(total) + " devices done, " + std::to_string(failed) +
+         " failed";
+}
+
+}  // namespace tarnwick::fleet

@@ -1,0 +1,22 @@
+#include "fleet/GitArchive.h"
+
+namespace tarnwick::fleet {
+
+struct GitArchive::Impl {};
+
+bool GitArchive::Available() { return false; }
+
+std::unique_ptr<GitArchive> GitArchive::Open(const std::string&, std::string& error) {
+  error = "--git is not available in this build";
+  return nullptr;
+}
+
+GitArchive::GitArchive(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+GitArchive::~GitArchive() = default;
+
+bool GitArchive::Commit(const std::vector<std::string>&, const std::string&, std::string& error) {
+  error = "--git is not available in this build";
+  return false;
+}
+
+}  // namespace tarnwick::fleet

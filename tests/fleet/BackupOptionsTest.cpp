@@ -1,0 +1,59 @@
+// The backup command line: defaults, ranges, --git only where it exists.
+#include <gtest/gtest.h>
+
+#include "fleet/BackupOptions.h"
+
+namespace tarnwick::fleet {
+namespace {
+
+TEST(BackupOptions, DefaultsAndValues) {
+  BackupParse p = ParseBackupArguments({"inv.csv", "--dest", "out"}, true);
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.jobs, 32);
+  EXPECT_FALSE(p.options.git);
+  EXPECT_EQ(p.options.defaults.timeoutMs, 5000u);
+  EXPECT_EQ(p.options.defaults.retries, 5);
+  EXPECT_EQ(p.options.defaults.port, "69");
+
+  p = ParseBackupArguments({"--jobs=8", "--git", "--dest=o", "--report", "r.JSON", "--timeout", "200",
+                            "--retries", "1", "--port", "1069", "--delimiter", ";", "--", "-inv.csv"},
+                           true);
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.inventory, "-inv.csv");
+  EXPECT_EQ(p.options.jobs, 8);
+  EXPECT_TRUE(p.options.git);
+  EXPECT_TRUE(ReportIsJson(p.options.report));
+  EXPECT_FALSE(ReportIsJson("r.csv"));
+  EXPECT_EQ(p.options.defaults.timeoutMs, 200u);
+  EXPECT_EQ(p.options.defaults.retries, 1);
+  EXPECT_EQ(p.options.defaults.port, "1069");
+  EXPECT_EQ(p.options.defaults.delimiter, ";");
+}
+
+TEST(BackupOptions, RefusedLines) {
+  struct Row {
+    std::vector<std::string> args;
+    bool gitAvailable;
+    std::string says;
+  } rows[] = {
+      {{"inv.csv"}, true, "--dest"},
+      {{"--dest", "o"}, true, "no inventory"},
+      {{"a", "b", "--dest", "o"}, true, "one inventory"},
+      {{"a", "--dest"}, true, "needs a value"},
+      {{"a", "--dest", "o", "--jobs", "0"}, true, "--jobs"},
+      {{"a", "--dest", "o", "--jobs", "4097"}, true, "--jobs"},
+      {{"a", "--dest", "o", "--timeout", "-1"}, true, "--timeout"},
+      {{"a", "--dest", "o", "--report", "r.txt"}, true, ".json or .csv"},
+      {{"a", "--dest", "o", "--git"}, false, "not available in this build"},
+      {{"a", "--dest", "o", "--colour"}, true, "unknown option"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.says);
+    BackupParse p = ParseBackupArguments(row.args, row.gitAvailable);
+    EXPECT_FALSE(p.ok);
+    EXPECT_NE(p.error.find(row.says), std::string::npos) << p.error;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick::fleet

@@ -1,0 +1,93 @@
+// Summary, JSON and CSV reports, password scrubbing and the descriptor
+// arithmetic behind --jobs.
+#include <gtest/gtest.h>
+
+#include "fleet/Backup.h"
+#include "fleet/BackupPlatform.h"
+#include "fleet/BackupReport.h"
+
+namespace tarnwick::fleet {
+namespace {
+
+std::vector<DeviceReport> SampleRows() {
+  std::vector<DeviceReport> rows(4);
+  rows[0] = {
+      "core", "10.0.0.1:69", DeviceResult::Changed, 2048, 0.5, -1, "", "history/core/20261208T013000Z.cfg"};
+  rows[1] = {"edge", "10.0.0.2:69", DeviceResult::Unchanged, 100, 0.25, -1, "", ""};
+  rows[2] = {"wan,1", "10.0.0.3:69", DeviceResult::Failed, 0, 1.0, 2, "アクセス \"拒否\"\r\nx", ""};
+  rows[3] = {"far", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", ""};
+  return rows;
+}
+
+TEST(BackupReport, SummaryHasOneLinePerDeviceAndTotals) {
+  std::string text = SummaryText(SampleRows());
+  EXPECT_NE(
+      text.find("core    10.0.0.1:69  changed      2048        0.500     previous kept as history/core/"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find("ERROR 2: アクセス \"拒否\"  x"), std::string::npos) << text;  // one line
+  EXPECT_NE(text.find("not reached"), std::string::npos);
+  EXPECT_NE(text.find("4 devices: 1 changed, 1 unchanged, 1 failed, 1 not reached\n"), std::string::npos)
+      << text;
+}
+
+TEST(BackupReport, JsonEscapesAndCounts) {
+  std::string json = JsonReport(SampleRows(), "2026-12-08T01:30:00Z");
+  EXPECT_NE(json.find("\"totals\": {\"devices\": 4, \"changed\": 1, \"unchanged\": 1, \"failed\": 1, "
+                      "\"interrupted\": 0, \"not_reached\": 1}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"error_code\": 2, \"error\": \"アクセス \\\"拒否\\\"\\u000d\\u000ax\""),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"result\": \"not reached\""), std::string::npos);
+  EXPECT_NE(JsonReport({}, "t").find("\"devices\": []"), std::string::npos);
+}
+
+TEST(BackupReport, CsvQuotesWhatNeedsIt) {
+  std::string csv = CsvReport(SampleRows());
+  EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "device,host,result,bytes,seconds,error_code,error,history");
+  EXPECT_NE(csv.find("\r\n\"wan,1\",10.0.0.3:69,failed,0,1.000,2,\"アクセス \"\"拒否\"\"\r\nx\",\r\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\r\nedge,10.0.0.2:69,unchanged,100,0.250,,,\r\n"), std::string::npos);
+}
+
+TEST(BackupReport, PasswordsAreScrubbedFromDeviceTextInBothEncodings) {
+  struct Row {
+    std::string text;
+    std::string password;
+    bool cp932;
+    std::string expected;
+  } rows[] = {
+      {"File not found: cfg/hunter2", "hunter2", true, "File not found: cfg/***"},
+      {"wrong password \x82\xcf\x82\xb7 for cfg", "ぱす", true, "wrong password *** for cfg"},
+      {"no answer for cfg/ぱす", "ぱす", false, "no answer for cfg/***"},
+      {"bytes \x82\xcf\x82\xb7 quoted", "ぱす", false, "bytes *** quoted"},
+      {"no password here", "", false, "no password here"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(ScrubbedText(row.text, row.password, row.cp932), row.expected);
+  }
+}
+
+TEST(BackupReport, ProgressLine) { EXPECT_EQ(ProgressLine(12, 300, 1), "12/300 devices done, 1 failed"); }
+
+TEST(JobsForDescriptorLimit, ClampsToWhatFits) {
+  struct Row {
+    int wanted;
+    std::uint64_t limit;
+    int expected;
+  } rows[] = {
+      {32, 1024, 32}, {1000, 1024, 500}, {128, 256, 116},        {32, 26, 1},
+      {32, 0, 1},     {0, 1024, 1},      {4096, 1u << 20, 4096},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.limit);
+    EXPECT_EQ(JobsForDescriptorLimit(row.wanted, row.limit), row.expected);
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick::fleet

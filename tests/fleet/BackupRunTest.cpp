@@ -1,0 +1,396 @@
+// Whole backup runs of tarnwick-cli against the fleet simulator and real
+// tftpd-hpa devices: saved bytes, reasons, temporary files, history, git
+// commits, interruption, and flat descriptors and memory over many
+// transfers.
+#include <git2.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "../tftp/TftpdServer.h"
+#include "FleetSimProcess.h"
+#include "SimContent.h"
+#include "fleet/Backup.h"
+
+namespace tarnwick::fleet_sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& p, const std::string& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+class Scratch {
+ public:
+  Scratch() {
+    path_ = fs::temp_directory_path() / ("tarnwick-fleet-" + std::to_string(std::random_device()()));
+    fs::create_directories(path_);
+  }
+  ~Scratch() { fs::remove_all(path_); }
+  const fs::path& Path() const { return path_; }
+  std::string Str() const { return path_.string(); }
+
+ private:
+  fs::path path_;
+};
+
+// Every file under dir (relative, '/'), without the .git folder.
+std::map<std::string, std::string> Tree(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
+    if (it->path().filename() == ".git") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file()) files[fs::relative(it->path(), dir).generic_string()] = ReadAll(it->path());
+  }
+  return files;
+}
+
+std::vector<std::string> TemporaryFiles(const fs::path& dir) {
+  std::vector<std::string> found;
+  for (auto& [name, bytes] : Tree(dir))
+    if (name.find(".tarnwick-") != std::string::npos || name.find(".tmp") != std::string::npos)
+      found.push_back(name);
+  return found;
+}
+
+struct Commit {
+  std::string message;
+  std::set<std::string> paths;  // changed against its parent
+};
+
+// Commits from HEAD back, through libgit2.
+std::vector<Commit> GitHistory(const fs::path& dir) {
+  std::vector<Commit> commits;
+  git_libgit2_init();
+  git_repository* repo = nullptr;
+  if (git_repository_open(&repo, dir.c_str()) == 0) {
+    git_oid id;
+    git_commit* commit = nullptr;
+    if (git_reference_name_to_id(&id, repo, "HEAD") == 0 && git_commit_lookup(&commit, repo, &id) == 0) {
+      while (commit) {
+        Commit c;
+        c.message = git_commit_message(commit);
+        git_commit* parent = nullptr;
+        git_tree *tree = nullptr, *parentTree = nullptr;
+        git_commit_tree(&tree, commit);
+        if (git_commit_parentcount(commit) > 0 && git_commit_parent(&parent, commit, 0) == 0)
+          git_commit_tree(&parentTree, parent);
+        git_diff* diff = nullptr;
+        git_diff_tree_to_tree(&diff, repo, parentTree, tree, nullptr);
+        for (std::size_t i = 0; diff && i < git_diff_num_deltas(diff); ++i)
+          c.paths.insert(git_diff_get_delta(diff, i)->new_file.path);
+        git_diff_free(diff);
+        git_tree_free(tree);
+        git_tree_free(parentTree);
+        git_commit_free(commit);
+        commits.push_back(c);
+        commit = parent;
+      }
+    }
+    git_repository_free(repo);
+  }
+  git_libgit2_shutdown();
+  return commits;
+}
+
+std::string Cli(const std::string& args) { return std::string(TARNWICK_CLI_PATH) + " backup " + args; }
+
+// 300 simulated devices: mostly good ones of every boundary size, and a few
+// of each way a device goes wrong.
+std::vector<SimDevice> MixedFleet() {
+  std::vector<SimDevice> fleet;
+  const std::uint64_t sizes[] = {0, 1, 511, 512, 513, 1024, 4000, 20000, 65536, 70001};
+  for (int i = 0; i < 300; ++i) {
+    SimDevice d;
+    d.name = "dev" + std::to_string(i);
+    d.size = sizes[i % 10];
+    d.password = i % 3 == 0 ? "" : "pw-s3cr3t-" + std::to_string(i);
+    if (i % 7 == 1) d.extraCells = ",1428,,,";
+    if (i % 7 == 2) d.extraCells = ",1024,4,,";
+    if (i >= 240) {
+      static const char* const kBad[] = {"badpass", "notfound", "silent", "slow", "lossy", "stray"};
+      d.behaviour = kBad[(i - 240) / 10];
+      d.size = 6000;
+      if (d.behaviour == "lossy") d.extraCells = ",,,,8";  // losses need retries
+    }
+    fleet.push_back(d);
+  }
+  fleet[17].behaviour = "huge";
+  fleet[17].size = 4u << 20;  // 8,193 blocks of 512
+  fleet[17].extraCells = ",,,,";
+  return fleet;
+}
+
+bool Good(const SimDevice& d) {
+  return d.behaviour != "badpass" && d.behaviour != "notfound" && d.behaviour != "silent";
+}
+
+TEST(BackupRun, MixedFleetHistoryAndGit) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet = MixedFleet();
+  // Three real tftpd-hpa devices beside the simulated ones.
+  testing_support::TftpdServer real[3];
+  std::string realRows;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(real[i].Unavailable(), "");
+    real[i].WriteFile("router.cfg", Content("real" + std::to_string(i), 1, 3000 + 512 * i));
+    realRows +=
+        "real" + std::to_string(i) + ",127.0.0.1," + std::to_string(real[i].Port()) + ",router.cfg,,,,,,\n";
+  }
+  const fs::path dest = scratch.Path() / "configs";
+  const std::string inventory = scratch.Str() + "/inventory.csv";
+  const std::string common =
+      " --dest " + dest.string() + " --git --jobs 32 --timeout 300 --retries 1 --no-progress";
+
+  auto runOnce = [&](std::vector<SimDevice>& devices, const std::string& report) {
+    FleetSim sim(devices, scratch.Str());
+    EXPECT_EQ(sim.Error(), "");
+    WriteAll(inventory, InventoryFor(devices) + realRows);
+    ::chmod(inventory.c_str(), 0600);
+    ProcessResult r = RunCommand(Cli(inventory + common + " --report " + scratch.Str() + "/" + report));
+    return std::make_pair(r, sim.Stop());
+  };
+
+  // First run: every good device saved byte for byte, every bad one with its reason.
+  auto [first, stats] = runOnce(fleet, "first.json");
+  EXPECT_EQ(first.status, 1) << first.output;
+  const std::string json = ReadAll(scratch.Path() / "first.json");
+  for (const SimDevice& d : fleet) {
+    SCOPED_TRACE(d.name + " " + d.behaviour);
+    const fs::path saved = dest / (d.name + ".cfg");
+    if (Good(d)) {
+      ASSERT_TRUE(fs::exists(saved)) << first.output;
+      EXPECT_TRUE(ReadAll(saved) == Content(d.name, 1, d.size));
+      EXPECT_EQ(stats[d.name].requests, 1u);
+    } else {
+      EXPECT_FALSE(fs::exists(saved));
+    }
+    if (!d.password.empty()) {
+      EXPECT_EQ(first.output.find(d.password), std::string::npos);
+      EXPECT_EQ(json.find(d.password), std::string::npos);
+    }
+    if (d.behaviour == "stray") {
+      EXPECT_GE(stats[d.name].strayError5, 1u);
+    }
+    if (d.behaviour == "badpass") {
+      EXPECT_NE(json.find("\"device\": \"" + d.name + "\", \"host\": \"" + d.address + ":" +
+                          std::to_string(d.port) + "\", \"result\": \"failed\", \"bytes\": 0"),
+                std::string::npos);
+    }
+  }
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ReadAll(dest / ("real" + std::to_string(i) + ".cfg")),
+              Content("real" + std::to_string(i), 1, 3000 + 512 * i));
+  std::istringstream lines(first.output);
+  std::map<std::string, std::string> summary;
+  for (std::string line; std::getline(lines, line);)
+    if (auto space = line.find(' '); space != std::string::npos) summary[line.substr(0, space)] = line;
+  for (const SimDevice& d : fleet) {
+    const std::string& line = summary[d.name];
+    if (d.behaviour == "badpass") {
+      EXPECT_NE(line.find("failed"), std::string::npos) << line;
+    }
+    if (d.behaviour == "badpass" && !d.password.empty()) {
+      EXPECT_NE(line.find("ERROR 2: Access violation: wrong password in startup.cfg/***"), std::string::npos)
+          << line;
+    }
+    if (d.behaviour == "notfound") {
+      EXPECT_NE(line.find("ERROR 1: File not found"), std::string::npos) << line;
+    }
+    if (d.behaviour == "silent") {
+      EXPECT_NE(line.find("failed"), std::string::npos) << line;
+    }
+    if (Good(d)) {
+      EXPECT_NE(line.find("changed"), std::string::npos) << line;
+    }
+  }
+  EXPECT_NE(first.output.find("303 devices: 273 changed, 0 unchanged, 30 failed"), std::string::npos)
+      << first.output;
+  EXPECT_EQ(TemporaryFiles(dest), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(dest / "history"));
+  std::vector<Commit> commits = GitHistory(dest);
+  ASSERT_EQ(commits.size(), 1u);
+  EXPECT_EQ(commits[0].paths.size(), 273u);
+
+  // Second run, nothing changed: nothing written, no commit.
+  const auto before = Tree(dest);
+  auto [second, stats2] = runOnce(fleet, "second.csv");
+  EXPECT_EQ(second.status, 1) << second.output;
+  EXPECT_NE(second.output.find("303 devices: 0 changed, 273 unchanged, 30 failed"), std::string::npos)
+      << second.output;
+  EXPECT_TRUE(Tree(dest) == before);
+  EXPECT_EQ(GitHistory(dest).size(), 1u);
+  EXPECT_NE(ReadAll(scratch.Path() / "second.csv").find("\r\ndev0,"), std::string::npos);
+
+  // Third run: ten devices changed; history and the commit name exactly them.
+  std::set<std::string> changed, expectedPaths;
+  for (int i = 5; i < 100; i += 10) {  // sizes of 1024 bytes
+    fleet[static_cast<std::size_t>(i)].version = 2;
+    changed.insert(fleet[static_cast<std::size_t>(i)].name);
+  }
+  auto [third, stats3] = runOnce(fleet, "third.json");
+  EXPECT_NE(third.output.find("303 devices: 10 changed, 263 unchanged, 30 failed"), std::string::npos)
+      << third.output;
+  std::set<std::string> historyOwners;
+  for (auto& [path, bytes] : Tree(dest)) {
+    if (path.rfind("history/", 0) != 0) continue;
+    const std::string owner = path.substr(8, path.find('/', 8) - 8);
+    historyOwners.insert(owner);
+    EXPECT_TRUE(bytes == Content(owner, 1, fleet[std::stoul(owner.substr(3))].size)) << path;
+    EXPECT_EQ(path.size(), std::string("history/" + owner + "/20261208T013000Z.cfg").size()) << path;
+    expectedPaths.insert(path);
+  }
+  EXPECT_EQ(historyOwners, changed);
+  for (const std::string& name : changed) {
+    EXPECT_TRUE(ReadAll(dest / (name + ".cfg")) == Content(name, 2, fleet[std::stoul(name.substr(3))].size));
+    expectedPaths.insert(name + ".cfg");
+  }
+  commits = GitHistory(dest);
+  ASSERT_EQ(commits.size(), 2u);
+  EXPECT_EQ(commits[0].paths, expectedPaths);
+  for (const std::string& name : changed) {
+    EXPECT_NE(commits[0].message.find("\n" + name + "\n"), std::string::npos);
+  }
+  EXPECT_NE(commits[0].message.find("10 devices changed"), std::string::npos) << commits[0].message;
+  for (const SimDevice& d : fleet)
+    if (!d.password.empty()) {
+      EXPECT_EQ(commits[0].message.find(d.password), std::string::npos);
+    }
+  EXPECT_EQ(TemporaryFiles(dest), std::vector<std::string>{});
+}
+
+TEST(BackupRun, BadDeviceNameRefusesTheWholeInventory) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(2);
+  fleet[0].name = "fine";
+  fleet[1].name = "other";
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  std::string text = InventoryFor(fleet);
+  text += "../x,127.0.0.1,69,startup.cfg,,,,,,\n";
+  WriteAll(scratch.Path() / "inv.csv", text);
+  ProcessResult r = RunCommand(Cli(scratch.Str() + "/inv.csv --dest " + scratch.Str() + "/out"));
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("inv.csv:5: the device name holds '/'"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("nothing fetched"), std::string::npos);
+  auto stats = sim.Stop();
+  EXPECT_EQ(stats["fine"].requests + stats["other"].requests, 0u);
+  EXPECT_FALSE(fs::exists(scratch.Path() / "out" / "fine.cfg"));
+}
+
+TEST(BackupRun, ReadableInventoryWithPasswordsIsWarnedAbout) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(1);
+  fleet[0].name = "one";
+  fleet[0].password = "topsecret";
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  const std::string inv = scratch.Str() + "/inv.csv";
+  WriteAll(inv, InventoryFor(fleet));
+  ::chmod(inv.c_str(), 0644);
+  ProcessResult r = RunCommand(Cli(inv + " --dest " + scratch.Str() + "/out"));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("other users may read it"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("topsecret"), std::string::npos);
+  ::chmod(inv.c_str(), 0600);
+  r = RunCommand(Cli(inv + " --dest " + scratch.Str() + "/out"));
+  EXPECT_EQ(r.output.find("other users may read it"), std::string::npos) << r.output;
+}
+
+TEST(BackupRun, TerminatedRunLeavesNoPartialFileAndNamesWhatWasNotReached) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(40);
+  for (std::size_t i = 0; i < fleet.size(); ++i) {
+    fleet[i].name = "slow" + std::to_string(i);
+    fleet[i].behaviour = "slow";
+    fleet[i].size = 40000;  // about 1.6 s each at 20 ms a block
+  }
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  WriteAll(scratch.Path() / "inv.csv", InventoryFor(fleet));
+  const fs::path dest = scratch.Path() / "out";
+  const std::string log = scratch.Str() + "/log.txt";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen(log.c_str(), "w", stderr);
+    ::execl(TARNWICK_CLI_PATH, TARNWICK_CLI_PATH, "backup", (scratch.Str() + "/inv.csv").c_str(), "--dest",
+            dest.c_str(), "--jobs", "4", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Wait until transfers are running (temporary files exist), then stop.
+  for (int i = 0; i < 100 && TemporaryFiles(fs::exists(dest) ? dest : scratch.Path()).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(TemporaryFiles(dest).empty());
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string output = ReadAll(log);
+  EXPECT_NE(output.find("interrupted"), std::string::npos) << output;
+  EXPECT_NE(output.find("not reached"), std::string::npos) << output;
+  EXPECT_EQ(TemporaryFiles(dest), std::vector<std::string>{});
+  for (auto& [path, bytes] : Tree(dest)) {
+    const std::string name = path.substr(0, path.size() - 4);
+    EXPECT_TRUE(bytes == Content(name, 1, 40000)) << path;  // only complete copies
+  }
+}
+
+// /proc/self/fd entries and resident memory of this process.
+std::size_t OpenDescriptors() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+TEST(BackupRun, DescriptorsAndMemoryStayFlatOverTwoThousandTransfers) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(2000);
+  for (std::size_t i = 0; i < fleet.size(); ++i) {
+    fleet[i].name = "n" + std::to_string(i);
+    fleet[i].size = 700 + i % 600;
+  }
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  WriteAll(scratch.Path() / "inv.csv", InventoryFor(fleet));
+  const std::vector<std::string> args = {
+      scratch.Str() + "/inv.csv", "--dest", scratch.Str() + "/out", "--jobs", "64", "--no-progress"};
+  std::ostringstream out, err;
+  ASSERT_EQ(fleet::RunBackup(args, out, err), 0) << err.str().substr(0, 4000);
+  const std::size_t fds = OpenDescriptors();
+  const long rss = ResidentKiB();
+  std::ostringstream err2;
+  ASSERT_EQ(fleet::RunBackup(args, out, err2), 0) << err2.str().substr(0, 4000);
+  EXPECT_NE(err2.str().find("2000 devices: 0 changed, 2000 unchanged, 0 failed"), std::string::npos);
+  EXPECT_EQ(OpenDescriptors(), fds);
+  EXPECT_LT(ResidentKiB() - rss, 4096) << "KiB grown over 2,000 more transfers";
+  EXPECT_EQ(sim.Stop()["n1999"].done, 2u);
+}
+
+}  // namespace
+}  // namespace tarnwick::fleet_sim

@@ -1,0 +1,350 @@
+// tarnwick-fleet-sim: many virtual TFTP devices in one process, for the
+// backup tests and benchmark. Each device listens on its own loopback
+// address (127.0.1.1, 127.0.1.2, ... Linux routes all of 127/8 to lo) and a
+// port the kernel picks, and behaves as its row of the table says:
+//
+//   name behaviour size version expected-request-name
+//
+// behaviour: good, badpass (ERROR 2), notfound (ERROR 1), silent, slow
+// (every window 20 ms late), lossy (drops every 5th datagram it would send
+// and every 7th it receives), stray (a DATA from another port right after
+// the first real answer; the client must answer it with ERROR 5). A request for another name than
+// expected gets ERROR 1. Reads served with a new socket per transfer, lock
+// step 512 or the blksize/windowsize asked for, one thread, one poll.
+//
+// Prints "device NAME ADDRESS PORT" per row, then "ready". On SIGTERM or
+// SIGINT it writes "NAME requests done stray-error5" per device to the file
+// given with --stats and exits 0.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "SimContent.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using tarnwick::fleet_sim::FillContent;
+using tarnwick::fleet_sim::NameSeed;
+
+volatile sig_atomic_t g_stop = 0;
+extern "C" void OnSignal(int) { g_stop = 1; }
+
+enum class Behaviour { Good, BadPass, NotFound, Silent, Slow, Lossy, Stray };
+
+struct Device {
+  std::string name, expected;
+  Behaviour behaviour = Behaviour::Good;
+  std::uint64_t size = 0, seed = 0;
+  std::uint32_t version = 1;
+  sockaddr_in address{};
+  int listener = -1;
+  unsigned sent = 0, received = 0;  // for the lossy pattern
+  unsigned requests = 0, done = 0, strayError5 = 0;
+};
+
+struct Transfer {
+  Device* device = nullptr;
+  int sock = -1, stray = -1;
+  sockaddr_in client{};
+  std::uint32_t blockSize = 512, window = 1;
+  std::uint64_t base = 1, last = 0, blocks = 1;  // 64-bit block indexes from 1
+  bool oackPending = false;
+  std::string oack;
+  Clock::time_point deadline, sendAt;
+  bool sendDue = false;
+  int timeouts = 0;
+  bool finished = false;
+};
+
+bool ParseBehaviour(const std::string& s, Behaviour& b) {
+  static const std::pair<const char*, Behaviour> table[] = {
+      {"good", Behaviour::Good},     {"badpass", Behaviour::BadPass}, {"notfound", Behaviour::NotFound},
+      {"silent", Behaviour::Silent}, {"slow", Behaviour::Slow},       {"lossy", Behaviour::Lossy},
+      {"stray", Behaviour::Stray},   {"huge", Behaviour::Good}};
+  for (auto& [text, value] : table)
+    if (s == text) return b = value, true;
+  return false;
+}
+
+int BoundSocket(const sockaddr_in& address) {
+  int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_in a = address;
+  a.sin_port = 0;
+  if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    std::perror("fleet-sim: bind");
+    std::exit(3);
+  }
+  return s;
+}
+
+void SendTo(Device& d, int sock, const sockaddr_in& to, const std::string& bytes, bool mayDrop = true) {
+  if (mayDrop && d.behaviour == Behaviour::Lossy && ++d.sent % 5 == 0) return;
+  ::sendto(sock, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+std::string ErrorPacket(int code, const std::string& text) {
+  std::string p = {0, 5, 0, static_cast<char>(code)};
+  return p + text + '\0';
+}
+
+std::string DataPacket(const Transfer& t, std::uint64_t k) {
+  std::uint64_t offset = (k - 1) * t.blockSize;
+  std::uint64_t n =
+      offset >= t.device->size ? 0 : std::min<std::uint64_t>(t.blockSize, t.device->size - offset);
+  std::string p(4 + n, '\0');
+  p[1] = 3;
+  p[2] = static_cast<char>((k >> 8) & 0xff);
+  p[3] = static_cast<char>(k & 0xff);
+  FillContent(t.device->seed, t.device->version, offset, p.data() + 4, n);
+  return p;
+}
+
+void SendWindow(Transfer& t, Clock::time_point now) {
+  if (t.device->behaviour == Behaviour::Slow && !t.sendDue) {
+    t.sendDue = true;
+    t.sendAt = now + 20ms;
+    return;
+  }
+  t.sendDue = false;
+  if (t.oackPending) {
+    SendTo(*t.device, t.sock, t.client, t.oack);
+  } else {
+    t.last = std::min(t.blocks, t.base + t.window - 1);
+    for (std::uint64_t k = t.base; k <= t.last; ++k) SendTo(*t.device, t.sock, t.client, DataPacket(t, k));
+  }
+  t.deadline = now + 400ms;
+}
+
+// Splits "name\0mode\0opt\0val\0..." into strings; false when malformed.
+bool SplitRequest(const char* p, std::size_t n, std::vector<std::string>& out) {
+  std::size_t i = 2;
+  while (i < n) {
+    const void* end = std::memchr(p + i, 0, n - i);
+    if (!end) return false;
+    std::size_t len = static_cast<const char*>(end) - (p + i);
+    out.emplace_back(p + i, len);
+    i += len + 1;
+  }
+  return out.size() >= 2 && out.size() % 2 == 0;
+}
+
+void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from,
+               std::list<Transfer>& transfers, Clock::time_point now) {
+  std::vector<std::string> parts;
+  if (n < 4 || p[1] != 1 || !SplitRequest(p, n, parts)) return;
+  ++d.requests;
+  if (d.behaviour == Behaviour::Silent) return;
+  int sock = BoundSocket(d.address);
+  auto refuse = [&](int code, const std::string& text) {
+    ::sendto(sock, ErrorPacket(code, text).data(), ErrorPacket(code, text).size(), 0,
+             reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    ::close(sock);
+  };
+  // Devices echo the requested name back; the client must not show it.
+  if (d.behaviour == Behaviour::BadPass) return refuse(2, "Access violation: wrong password in " + parts[0]);
+  if (d.behaviour == Behaviour::NotFound || parts[0] != d.expected)
+    return refuse(1, "File not found: " + parts[0]);
+
+  Transfer t;
+  t.device = &d;
+  t.sock = sock;
+  t.client = from;
+  std::string oack = {0, 6};
+  for (std::size_t i = 2; i + 1 < parts.size(); i += 2) {
+    std::string name = parts[i];
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    unsigned long value = std::strtoul(parts[i + 1].c_str(), nullptr, 10);
+    if (name == "blksize" && value >= 8) {
+      t.blockSize = static_cast<std::uint32_t>(std::min(value, 65464ul));
+      oack += "blksize" + std::string(1, '\0') + std::to_string(t.blockSize) + '\0';
+    } else if (name == "windowsize" && value >= 1) {
+      t.window = static_cast<std::uint32_t>(std::min(value, 65535ul));
+      oack += "windowsize" + std::string(1, '\0') + std::to_string(t.window) + '\0';
+    } else if (name == "tsize") {
+      oack += "tsize" + std::string(1, '\0') + std::to_string(d.size) + '\0';
+    }
+  }
+  t.blocks = d.size / t.blockSize + 1;
+  t.oackPending = oack.size() > 2;
+  t.oack = oack;
+  transfers.push_back(t);
+  SendWindow(transfers.back(), now);
+  if (d.behaviour == Behaviour::Stray) {
+    // Right behind the first real answer, a datagram from another port of
+    // the device: the client knows its peer by then and must turn it away.
+    Transfer& added = transfers.back();
+    added.stray = BoundSocket(d.address);
+    std::string data = DataPacket(added, 1);
+    ::sendto(added.stray, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+  }
+}
+
+void OnTransferDatagram(Transfer& t, const char* p, std::size_t n, const sockaddr_in& from,
+                        Clock::time_point now) {
+  Device& d = *t.device;
+  if (from.sin_port != t.client.sin_port || from.sin_addr.s_addr != t.client.sin_addr.s_addr) return;
+  if (d.behaviour == Behaviour::Lossy && ++d.received % 7 == 0) return;
+  if (n >= 2 && p[1] == 5) {  // the client gave up
+    t.finished = true;
+    return;
+  }
+  if (n < 4 || p[1] != 4) return;
+  std::uint16_t b =
+      static_cast<std::uint16_t>((static_cast<unsigned char>(p[2]) << 8) | static_cast<unsigned char>(p[3]));
+  if (t.oackPending) {
+    if (b != 0) return;
+    t.oackPending = false;
+    t.timeouts = 0;
+    return SendWindow(t, now);
+  }
+  for (std::uint64_t k = t.last; k + 1 >= t.base && k >= 1; --k) {
+    if ((k & 0xffff) != b) continue;
+    if (k == t.blocks) {
+      t.finished = true;
+      ++d.done;
+      return;
+    }
+    if (k >= t.base) {
+      t.base = k + 1;
+      t.timeouts = 0;
+      SendWindow(t, now);
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string tablePath, statsPath;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--stats" && i + 1 < argc)
+      statsPath = argv[++i];
+    else
+      tablePath = a;
+  }
+  std::ifstream table(tablePath);
+  if (!table) {
+    std::cerr << "usage: tarnwick-fleet-sim TABLE [--stats FILE]\n";
+    return 2;
+  }
+  std::vector<Device> devices;
+  std::string line;
+  while (std::getline(table, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream in(line);
+    Device d;
+    std::string behaviour;
+    if (!(in >> d.name >> behaviour >> d.size >> d.version >> d.expected) ||
+        !ParseBehaviour(behaviour, d.behaviour)) {
+      std::cerr << "fleet-sim: bad table line: " << line << '\n';
+      return 2;
+    }
+    d.seed = NameSeed(d.name);
+    devices.push_back(d);
+  }
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    Device& d = devices[i];
+    d.address.sin_family = AF_INET;
+    d.address.sin_addr.s_addr =
+        htonl((127u << 24) | ((1u + static_cast<unsigned>(i / 250)) << 8) | (1u + i % 250));
+    d.listener = BoundSocket(d.address);
+    sockaddr_in bound{};
+    socklen_t len = sizeof bound;
+    ::getsockname(d.listener, reinterpret_cast<sockaddr*>(&bound), &len);
+    d.address.sin_port = bound.sin_port;
+    char text[INET_ADDRSTRLEN];
+    ::inet_ntop(AF_INET, &d.address.sin_addr, text, sizeof text);
+    std::cout << "device " << d.name << ' ' << text << ' ' << ntohs(bound.sin_port) << '\n';
+  }
+  std::cout << "ready" << std::endl;
+
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+
+  std::list<Transfer> transfers;
+  std::vector<pollfd> fds;
+  std::vector<char> buffer(65536 + 8);
+  while (!g_stop) {
+    fds.clear();
+    for (Device& d : devices) fds.push_back({d.listener, POLLIN, 0});
+    for (Transfer& t : transfers) {
+      fds.push_back({t.sock, POLLIN, 0});
+      fds.push_back({t.stray, static_cast<short>(t.stray >= 0 ? POLLIN : 0), 0});
+    }
+    auto now = Clock::now();
+    auto next = now + 200ms;
+    for (Transfer& t : transfers) next = std::min(next, t.sendDue ? t.sendAt : t.deadline);
+    int waitMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count());
+    if (::poll(fds.data(), fds.size(), std::max(waitMs, 0)) < 0 && errno != EINTR) return 3;
+    now = Clock::now();
+    std::size_t f = 0;
+    for (Device& d : devices) {
+      if (fds[f++].revents & POLLIN) {
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n =
+            ::recvfrom(d.listener, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0) OnRequest(d, buffer.data(), static_cast<std::size_t>(n), from, transfers, now);
+      }
+    }
+    auto it = transfers.begin();
+    for (; f < fds.size(); f += 2, ++it) {
+      Transfer& t = *it;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      if (fds[f].revents & POLLIN) {
+        ssize_t n =
+            ::recvfrom(t.sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0) OnTransferDatagram(t, buffer.data(), static_cast<std::size_t>(n), from, now);
+      }
+      if (fds[f + 1].revents & POLLIN) {
+        len = sizeof from;
+        ssize_t n =
+            ::recvfrom(t.stray, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n >= 4 && buffer[1] == 5 && buffer[3] == 5) ++t.device->strayError5;
+      }
+    }
+    for (auto t = transfers.begin(); t != transfers.end();) {
+      if (!t->finished && t->sendDue && now >= t->sendAt) SendWindow(*t, now);
+      if (!t->finished && !t->sendDue && now >= t->deadline) {
+        if (++t->timeouts > 8)
+          t->finished = true;
+        else
+          SendWindow(*t, now);
+      }
+      // A stray socket stays until the transfer ends, to hear the ERROR 5.
+      if (t->finished) {
+        ::close(t->sock);
+        if (t->stray >= 0) ::close(t->stray);
+        t = transfers.erase(t);
+      } else {
+        ++t;
+      }
+    }
+  }
+  if (!statsPath.empty()) {
+    std::ofstream stats(statsPath);
+    for (const Device& d : devices)
+      stats << d.name << ' ' << d.requests << ' ' << d.done << ' ' << d.strayError5 << '\n';
+  }
+  return 0;
+}
