@@ -50,18 +50,13 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   "${sudo_cmd[@]}" locale-gen >/dev/null
 fi
 
-# The SOCKS proxy tests check user/password authentication against a real
-# danted, which takes user names from the system's accounts. This account
-# exists for nothing else: no home, no login shell, and a random password
-# that only root can read, so it opens nothing to anyone else.
-socks_secret=/etc/tarnwick/socks-test-password
-if ! id tarnwick-socks >/dev/null 2>&1; then
-  "${sudo_cmd[@]}" useradd --system --no-create-home --shell /usr/sbin/nologin tarnwick-socks
+# The SOCKS user/password test makes its account inside danted's own mount
+# namespace (copies of passwd and shadow bound over the real ones), so the
+# machine needs no account for it. Earlier versions of this script made a
+# system account with a password file: take both away again.
+# Only the account as those versions made it (no login shell) goes.
+if [ "$(getent passwd tarnwick-socks | cut -d: -f7)" = /usr/sbin/nologin ]; then
+  "${sudo_cmd[@]}" userdel tarnwick-socks
 fi
-if ! "${sudo_cmd[@]}" test -s "$socks_secret"; then
-  "${sudo_cmd[@]}" install -d -m 700 /etc/tarnwick
-  password=$(head -c 18 /dev/urandom | base64 | tr -d '/+=')
-  printf '%s\n' "$password" | "${sudo_cmd[@]}" tee "$socks_secret" >/dev/null
-  "${sudo_cmd[@]}" chmod 600 "$socks_secret"
-  echo "tarnwick-socks:$password" | "${sudo_cmd[@]}" chpasswd
-fi
+"${sudo_cmd[@]}" rm -f /etc/tarnwick/socks-test-password
+[ ! -d /etc/tarnwick ] || "${sudo_cmd[@]}" rmdir --ignore-fail-on-non-empty /etc/tarnwick

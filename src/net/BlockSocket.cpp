@@ -50,7 +50,7 @@ TBlockSocket::TBlockSocket() {
 TBlockSocket::~TBlockSocket() {
   // Virtual dispatch does not reach derived classes from here; a class that
   // closes its own way (TCP) calls its own CloseEndpoint in its destructor.
-  CloseEndpoint();
+  if (!closedByDerived_) CloseEndpoint();
   PendingOptions.clear();
 }
 

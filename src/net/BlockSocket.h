@@ -5,6 +5,7 @@
 // BlockSocketIo.cpp, error recording in BlockSocketErrors.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <istream>
@@ -31,6 +32,20 @@ enum SocketStatusReason : int {
   StatusThrottled = 12,
   StatusError = 13,
 };
+
+// The longest wait the bandwidth limiter schedules after one transfer (ten
+// minutes). A next tick further ahead than this cannot be one of its own:
+// it is left from a transfer so long ago that the 32-bit tick count has
+// come round to it again, and is not waited for.
+constexpr std::uint32_t kLongestThrottleWaitMs = 10 * 60 * 1000;
+
+// Most bytes a TCP close reads and throws away before it closes anyway
+// (1 MiB: on a slow link this is seconds of data, on loopback a moment).
+constexpr std::size_t kCloseDiscardLimit = 1u << 20;
+
+// Most bytes one stream receive takes from the system (and so the most that
+// one ReceiveChunk of a stream socket hands out beyond PendingInput).
+constexpr int kLargestStreamChunk = 65536;
 
 enum AddressFamilyChoice : int { FamilyAny = 0, FamilyIPv4 = 1, FamilyIPv6 = 2 };
 
@@ -160,6 +175,8 @@ class TBlockSocket {
   // I/O support.
   bool WaitReadable(int timeout);
   void DiscardInput();
+  // The same, giving up once more than `limit` bytes have been thrown away.
+  void DiscardInput(std::size_t limit);
   void FilterIncoming(void* buffer, int& length);
   void FilterOutgoing(const void*& buffer, int& length);
   void ThrottleTransfer(int length, std::int32_t limit, std::uint32_t& nextTick);
@@ -170,6 +187,10 @@ class TBlockSocket {
   void ReportStatus(SocketStatusReason reason, const std::string& text);
 
  protected:
+  // Set by a derived destructor that has closed the socket its own way, so
+  // that the base destructor neither closes again nor reports StatusClosed
+  // a second time.
+  bool closedByDerived_ = false;
   bool UseEnhancedResolver() const;
   void ApplyPendingOptions();
   void ApplyOption(const SocketOption& option);

@@ -14,8 +14,8 @@ namespace tarnwick {
 
 namespace {
 
-constexpr int kTransferPiece = 65536;    // most bytes moved by one stream call
-constexpr int kLargestDatagram = 65536;  // room for any datagram, never truncated
+constexpr int kTransferPiece = kLargestStreamChunk;  // most bytes moved by one stream call
+constexpr int kLargestDatagram = 65536;              // room for any datagram, never truncated
 
 std::string LengthPrefix(std::uint32_t length) {
   // Machine order of the original platform: little-endian, whatever ours is.
@@ -262,6 +262,10 @@ std::string TBlockSocket::ReceiveUntil(int timeout, const std::string& terminato
   std::string s;
   std::size_t x = 0;
   std::string lineEnd;
+  // Bytes of s already searched for the terminator: a terminator cannot
+  // start before the last few of them, so a long wait for a line end does
+  // not search the same bytes again after every chunk.
+  std::size_t searched = 0;
   for (;;) {
     const std::uint32_t start = CurrentTick();
     try {
@@ -283,7 +287,9 @@ std::string TBlockSocket::ReceiveUntil(int timeout, const std::string& terminato
         SawBareCR = lineEnd == "\r";
         SawBareLF = lineEnd == "\n";
       } else {
-        auto at = s.find(terminator);
+        const std::size_t overlap = terminator.size() - 1;
+        auto at = s.find(terminator, searched > overlap ? searched - overlap : 0);
+        searched = s.size();
         x = at == std::string::npos ? 0 : at + 1;
         lineEnd = terminator;
       }
@@ -373,10 +379,13 @@ bool TBlockSocket::WaitReadable(int timeout) {
   return readable;
 }
 
-void TBlockSocket::DiscardInput() {
+void TBlockSocket::DiscardInput() { DiscardInput(static_cast<std::size_t>(-1)); }
+
+void TBlockSocket::DiscardInput(std::size_t limit) {
+  std::size_t discarded = 0;
   do {
-    ReceiveChunk(0);
-  } while (LastSocketError == 0);
+    discarded += ReceiveChunk(0).size();
+  } while (LastSocketError == 0 && discarded <= limit);
   LastSocketError = 0;
 }
 
@@ -408,13 +417,18 @@ void TBlockSocket::ThrottleTransfer(int length, std::int32_t limit, std::uint32_
   // two transfers does not turn into a wait of weeks. A next tick of 0 was
   // never set: on a machine up for more than 24.8 days it would otherwise
   // read as a wait of the same length.
+  // A signed difference alone still reads a tick left from 24.8 to 49.7
+  // days ago as lying ahead: a socket idle that long would sleep for weeks.
+  // Nothing below ever schedules further ahead than the longest wait, so a
+  // tick further ahead is such a leftover and is not waited for.
   const auto wait = static_cast<std::int32_t>(nextTick - CurrentTick());
-  if (nextTick != 0 && wait > 0) {
+  if (nextTick != 0 && wait > 0 && static_cast<std::uint32_t>(wait) <= kLongestThrottleWaitMs) {
     ReportStatus(StatusThrottled, std::to_string(wait));
     std::this_thread::sleep_for(std::chrono::milliseconds(wait));
   }
-  const double span = static_cast<double>(length) / limit * 1000.0;
-  nextTick = static_cast<std::uint32_t>(static_cast<std::uint64_t>(span)) + CurrentTick();
+  const double span =
+      std::min(static_cast<double>(length) / limit * 1000.0, static_cast<double>(kLongestThrottleWaitMs));
+  nextTick = static_cast<std::uint32_t>(span) + CurrentTick();
 }
 
 }  // namespace tarnwick

@@ -36,8 +36,11 @@ bool TSocksBlockSocket::SocksGreet() {
     return true;
   }
   NegotiationScope negotiating(SocksNegotiating);
+  // Built before anything is sent: a proxy may pick user/password even when
+  // we offered only "no authentication", and then gets the request with
+  // whatever login we have (empty ones included) rather than silence.
   std::string userPassword;
-  if (!SocksLogin.empty() && !Socks5UserPasswordRequest(SocksLogin, SocksLoginPassword, userPassword)) {
+  if (!Socks5UserPasswordRequest(SocksLogin, SocksLoginPassword, userPassword) && !SocksLogin.empty()) {
     return false;  // not expressible on the wire; say nothing rather than garble it
   }
   SendText(Socks5Greeting(!SocksLogin.empty()));
@@ -48,6 +51,7 @@ bool TSocksBlockSocket::SocksGreet() {
     case 0x00:
       break;
     case 0x02: {
+      if (userPassword.empty()) return false;  // a password no length byte can announce
       SendText(userPassword);
       if (LastSocketError != 0) return false;
       answer = ReceiveText(2, SocksReplyTimeout);

@@ -14,6 +14,7 @@ TTCPBlockSocket::~TTCPBlockSocket() {
   RaiseOnError = false;
   CloseEndpoint();
   FreeTlsObjects();
+  closedByDerived_ = true;  // the base destructor must not close (and report) again
 }
 
 void TTCPBlockSocket::ConnectTo(const std::string& host, const std::string& port) {
@@ -86,7 +87,11 @@ void TTCPBlockSocket::CloseEndpoint() {
   if (TlsOn) StopTls();
   if (Handle != kNoSocket) {
     SocketApi().shutdown(Handle, 1);
-    DiscardInput();
+    // Reading what is left spares the peer a reset that could destroy data
+    // still on its way to it. A peer that keeps sending would keep us
+    // reading for ever, so the close reads a bounded amount and then closes
+    // regardless (the peer may then see a reset, which it has earned).
+    DiscardInput(kCloseDiscardLimit);
   }
   TBlockSocket::CloseEndpoint();
 }

@@ -11,6 +11,33 @@ namespace {
 
 constexpr int kInvalidArgument = 10022;
 
+// The proxy's answer is a status line and a few headers. No real proxy
+// sends a line near 8 KiB (common servers refuse longer header lines
+// themselves) or more than a hundred lines; beyond that the proxy is
+// broken or hostile, and reading on would let it hold the connect and grow
+// our memory for as long as it likes.
+constexpr std::size_t kLongestAnswerLine = 8 * 1024;
+constexpr int kMostAnswerLines = 100;
+
+// The reader checks all it holds, not just the line: besides a line it may
+// hold the rest of one stream read, which can carry the target's first
+// bytes behind the proxy's empty line.
+constexpr std::int32_t kAnswerBufferLimit =
+    static_cast<std::int32_t>(kLongestAnswerLine) + kLargestStreamChunk;
+
+// Restores the caller's line limit when the answer has been read.
+class LineLimitScope {
+ public:
+  LineLimitScope(std::int32_t& limit, std::int32_t value) : limit_(limit), saved_(limit) { limit_ = value; }
+  ~LineLimitScope() { limit_ = saved_; }
+  LineLimitScope(const LineLimitScope&) = delete;
+  LineLimitScope& operator=(const LineLimitScope&) = delete;
+
+ private:
+  std::int32_t& limit_;
+  std::int32_t saved_;
+};
+
 // Only 2xx opens the tunnel; the status code starts at the 10th byte of
 // "HTTP/1.x nnn reason".
 bool IsStatusLine(const std::string& line) { return line.size() > 11 && line.compare(0, 5, "HTTP/") == 0; }
@@ -40,10 +67,18 @@ void TTCPBlockSocket::ConnectThroughTunnel(const std::string& host, const std::s
   }
   request += "\r\n";
   SendText(request);
-  while (LastSocketError == 0) {
-    const std::string line = ReceiveUntil(TunnelReplyTimeout, "\n");
-    if (LastSocketError != 0 || line.empty() || line == "\r") break;
-    if (IsStatusLine(line)) TunnelUp = line[9] == '2';
+  {
+    LineLimitScope limit(LineLengthLimit, kAnswerBufferLimit);
+    for (int lines = 0; LastSocketError == 0; ++lines) {
+      const std::string line = ReceiveUntil(TunnelReplyTimeout, "\n");
+      if (LastSocketError != 0 || line.empty() || line == "\r") break;
+      if (line.size() > kLongestAnswerLine || lines + 1 >= kMostAnswerLines) {
+        TunnelUp = false;
+        LastSocketError = kErrorNoBuffers;
+        break;
+      }
+      if (IsStatusLine(line)) TunnelUp = line[9] == '2';
+    }
   }
   if (LastSocketError == 0 && !TunnelUp) LastSocketError = kErrorSubsystemUnusable;
   TunnelPeerHost = target;

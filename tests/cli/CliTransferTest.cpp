@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../support/RequiredPeer.h"
 #include "../tftp/ScriptedPeer.h"
 #include "../tftp/TftpdServer.h"
 #include "base/MemoryStream.h"
@@ -234,9 +235,11 @@ TEST_P(CliTransferTest, LocalFileProblemsExitWithTwo) {
   EXPECT_EQ(code, kExitUsageOrLocalFile);
 }
 
+// in.tftpd is a Linux program: the Windows build has no such peer to ask.
+#ifndef _WIN32
 TEST_P(CliTransferTest, GetAndPutThroughARealServer) {
   testing_support::TftpdServer server;
-  ASSERT_EQ(server.Unavailable(), "");
+  if (!server.Unavailable().empty()) TARNWICK_MISSING_PEER(server.Unavailable());
   const std::string file = Pattern(1537, 9);
   server.WriteFile("cfg.txt", file);
   const std::string local = ::testing::TempDir() + "tarnwick-cli-tftpd.bin";
@@ -256,6 +259,7 @@ TEST_P(CliTransferTest, GetAndPutThroughARealServer) {
   EXPECT_FALSE(FileExists(local + ".absent"));
   std::remove(local.c_str());
 }
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Engines, CliTransferTest, ::testing::Values("window", "streaming"),
                          [](const ::testing::TestParamInfo<const char*>& engine) {

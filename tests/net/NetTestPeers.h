@@ -35,6 +35,14 @@ inline bool WaitReadableRaw(SocketHandle s, int ms) {
   return SocketApi().select(static_cast<int>(s + 1), &set, nullptr, nullptr, &limit) > 0;
 }
 
+inline bool WaitWritableRaw(SocketHandle s, int ms) {
+  DescriptorSet set;
+  DescriptorSetClear(set);
+  DescriptorSetAdd(s, set);
+  WaitLimit limit{ms / 1000, (ms % 1000) * 1000};
+  return SocketApi().select(static_cast<int>(s + 1), nullptr, &set, nullptr, &limit) > 0;
+}
+
 class LoopbackUdpPeer {
  public:
   explicit LoopbackUdpPeer(const std::string& host) : host_(host) {
@@ -121,6 +129,7 @@ class LoopbackTcpListener {
     int n = SocketApi().recv(peer_, buffer, sizeof(buffer), 0);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
   }
+  SocketHandle Peer() const { return peer_; }
   void ClosePeer() {
     SocketApi().closesocket(peer_);
     peer_ = kNoSocket;

@@ -121,6 +121,23 @@ TEST_F(SocksClient, UserPasswordAcceptedAndRefused) {
   }
 }
 
+// Regression: a proxy that chose user/password when no login was set got
+// no request at all, and the client sat out the whole reply time-out. The
+// request with an empty login and password goes out at once.
+TEST_F(SocksClient, UserPasswordChosenWithoutLoginSendsEmptyRequest) {
+  ScriptedProxy proxy({{3, "", Bytes({5, 2})},
+                       {3, "", Bytes({1, 0})},
+                       {10, "", Socks5Reply(0, Bytes({1, 1, 2, 3, 4, 0, 1}))}});
+  UseProxy(proxy);
+  client.ConnectTo("10.0.0.1", "7");
+  EXPECT_EQ(client.LastSocketError, 0) << client.LastSocketErrorText;
+  auto got = proxy.Received();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0], kGreetingNoAuth);
+  EXPECT_EQ(got[1], Bytes({1, 0, 0}));
+  EXPECT_TRUE(client.SocksActive);
+}
+
 // Replies that end the negotiation; the code is 10091 when the proxy said
 // something unacceptable, the read error when it stopped talking.
 TEST_F(SocksClient, RefusedAndMalformedReplies) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/RequiredPeer.h"
 #include "NetTestPeers.h"
 #include "net/BlockSocket.h"
 #include "net/SocketError.h"
@@ -242,7 +243,7 @@ TEST(TcpConnect, RefusedPortGives10061) {
 }
 
 TEST(TcpConnect, IPv6Loopback) {
-  if (!test::HasIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+  if (!test::HasIPv6Loopback()) TARNWICK_MISSING_PEER("no IPv6 loopback on this machine");
   test::LoopbackTcpListener v6("::1");
   StreamSocket c;
   c.ConnectTo("::1", v6.PortText());

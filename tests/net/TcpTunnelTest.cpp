@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SocksScriptedPeer.h"
+#include "StreamingPeer.h"
 #include "net/TcpBlockSocket.h"
 
 namespace tarnwick {
@@ -79,6 +80,52 @@ TEST(TcpTunnel, SilentProxyTimesOut) {
   socket.ConnectTo("example.test", "80");
   EXPECT_EQ(socket.LastSocketError, 10060);
   EXPECT_FALSE(socket.TunnelUp);
+}
+
+// Regression: the proxy's answer was read without limits, so a proxy that
+// sent one endless line grew the buffer for as long as it kept sending, and
+// one that sent header lines for ever never let the connect return. Both
+// now end with 10055 while the proxy is still sending. The budgets are far
+// above what a tunnel accepts and small enough for the old code to get
+// through them and be caught.
+TEST(TcpTunnel, EndlessAnswerIsCutOff) {
+  struct Row {
+    const char* name;
+    std::string body;
+    std::size_t budget;
+  } rows[] = {
+      {"a line without end", std::string(4096, 'x'), 8u << 20},
+      {"header lines for ever", "X-Filler: 0123456789abcdef\r\n", 1u << 20},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::StreamingTcpPeer proxy("\r\n\r\n", "HTTP/1.0 200 OK\r\n", row.body, row.budget);
+    TTCPBlockSocket socket;
+    socket.TunnelHost = "127.0.0.1";
+    socket.TunnelPort = proxy.PortText();
+    socket.TunnelReplyTimeout = 2000;
+    socket.ConnectTo("example.test", "80");
+    EXPECT_EQ(socket.LastSocketError, 10055);
+    EXPECT_FALSE(socket.SocksNegotiating);
+    EXPECT_FALSE(proxy.SpentBudget()) << "the whole stream was read";
+  }
+}
+
+// Lines and header counts that real proxies send stay well inside the limits.
+TEST(TcpTunnel, LongButReasonableAnswerIsAccepted) {
+  std::string answer = "HTTP/1.1 200 Connection established\r\n";
+  answer += "X-Long: " + std::string(4000, 'v') + "\r\n";
+  for (int i = 0; i < 60; ++i) answer += "X-Header-" + std::to_string(i) + ": value\r\n";
+  answer += "\r\n";
+  ScriptedProxy proxy({{0, "\r\n\r\n", answer}});
+  TTCPBlockSocket socket;
+  socket.TunnelHost = "127.0.0.1";
+  socket.TunnelPort = proxy.PortText();
+  socket.TunnelReplyTimeout = 2000;
+  socket.ConnectTo("example.test", "80");
+  EXPECT_EQ(socket.LastSocketError, 0) << socket.LastSocketErrorText;
+  EXPECT_TRUE(socket.TunnelUp);
+  EXPECT_EQ(socket.LineLengthLimit, 0) << "the caller's own line limit is left as it was";
 }
 
 TEST(TcpTunnel, LineBreakInHostIsRefusedBeforeConnecting) {

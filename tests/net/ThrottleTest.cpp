@@ -2,6 +2,7 @@
 // and a next tick that lies behind a wrap of the tick counter.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,39 @@ TEST(Throttle, TickWrapDoesNotWaitForWeeks) {
   s.ThrottleTransfer(1, 1000000, next);
   EXPECT_TRUE(s.waits.empty());
   EXPECT_LT(TickSpan(before, CurrentTick()), 1000u);
+}
+
+// Regression: a next tick left from a transfer 24.8 to 49.7 days ago reads
+// as lying up to 24.8 days ahead, and the limiter slept that long. No wait
+// is longer than the longest span the limiter itself schedules; the probe
+// throws before such a sleep so that the fault shows as a failure at once.
+TEST(Throttle, StaleTickAfterLongIdleDoesNotSleep) {
+  ThrottleProbe s;
+  s.StatusHandler = [&s](TBlockSocket&, SocketStatusReason r, const std::string& text) {
+    if (r != StatusThrottled) return;
+    s.waits.push_back(std::stoi(text));
+    if (static_cast<std::uint32_t>(s.waits.back()) > kLongestThrottleWaitMs) throw std::runtime_error(text);
+  };
+  for (std::uint32_t ahead : {0x7FFFFFFFu, 0x7FFF0000u, kLongestThrottleWaitMs + 1000u}) {
+    SCOPED_TRACE(ahead);
+    std::uint32_t next = CurrentTick() + ahead;
+    EXPECT_NO_THROW(s.ThrottleTransfer(1, 1000000, next));
+  }
+  EXPECT_TRUE(s.waits.empty());
+}
+
+// A transfer that would take longer than the longest wait at the limit
+// schedules no more than that wait, so a tick further ahead is always stale.
+TEST(Throttle, ScheduledSpanIsCapped) {
+  ThrottleProbe s;
+  for (int length : {2000, 0x7FFFFFFF}) {
+    SCOPED_TRACE(length);
+    std::uint32_t next = 0;
+    const std::uint32_t before = CurrentTick();
+    s.ThrottleTransfer(length, 1, next);  // 2000 s and 68 years at 1 byte/s
+    EXPECT_LE(TickSpan(before, next), kLongestThrottleWaitMs + 1000u);
+    EXPECT_GE(TickSpan(before, next), kLongestThrottleWaitMs);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/RequiredPeer.h"
 #include "NetTestPeers.h"
 #include "net/NetUtil.h"
 #include "net/SocketError.h"
@@ -255,7 +256,7 @@ TEST(UdpSocket, ProxyWithoutAssociationFailsWithoutSending) {
 }
 
 TEST(UdpSocket, IPv6LoopbackTraffic) {
-  if (!test::HasIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+  if (!test::HasIPv6Loopback()) TARNWICK_MISSING_PEER("no IPv6 loopback on this machine");
   LoopbackUdpPeer peer("::1");
   TUDPBlockSocket udp;
   udp.ConnectTo("::1", peer.PortText());

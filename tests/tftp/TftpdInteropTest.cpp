@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "../support/RequiredPeer.h"
 #include "ScriptedPeer.h"
 #include "TftpdServer.h"
 #include "tftp/TFTPSend.h"
@@ -17,7 +18,7 @@ class TftpdInterop : public ::testing::Test {
   static void SetUpTestSuite() { serverHolder = std::make_unique<TftpdServer>(); }
   static void TearDownTestSuite() { serverHolder.reset(); }
   void SetUp() override {
-    if (!server.Unavailable().empty()) GTEST_SKIP() << server.Unavailable();
+    if (!server.Unavailable().empty()) TARNWICK_MISSING_PEER(server.Unavailable());
     engine.ServerPort = std::to_string(server.Port());
   }
   static std::unique_ptr<TftpdServer> serverHolder;

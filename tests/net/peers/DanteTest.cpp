@@ -2,29 +2,17 @@
 // connect in both protocol versions, user/password authentication accepted
 // and refused, and UDP datagrams relayed both ways through an association.
 #include <gtest/gtest.h>
-#include <pwd.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
+#include "../../support/RequiredPeer.h"
 #include "PeerProcess.h"
 #include "net/TcpBlockSocket.h"
 #include "net/UdpBlockSocket.h"
 
 namespace tarnwick {
 namespace {
-
-constexpr const char* kTestAccount = "tarnwick-socks";
-// Written by the set-up script, readable by root only.
-constexpr const char* kTestPasswordFile = "/etc/tarnwick/socks-test-password";
-
-std::string ReadTestPassword() {
-  std::ifstream in(kTestPasswordFile);
-  std::string password;
-  std::getline(in, password);
-  return password;
-}
 
 class Dante : public ::testing::Test {
  protected:
@@ -40,7 +28,7 @@ class Dante : public ::testing::Test {
     scratch = nullptr;
   }
   void SetUp() override {
-    if (test::FindProgram("danted").empty()) GTEST_SKIP() << "danted is not installed";
+    if (test::FindProgram("danted").empty()) TARNWICK_MISSING_PEER("danted is not installed");
     ASSERT_NE(server, nullptr) << "danted did not start: " << test::ReadFile(scratch->Path() + "/danted.log");
   }
   void UseProxy(TSocksBlockSocket& socket) {
@@ -93,12 +81,22 @@ TEST_F(Dante, ConnectToClosedPortIsRefused) {
   EXPECT_FALSE(client.SocksActive);
 }
 
+// The account lives only in the namespace of a danted of its own, with a
+// password made up here; nothing is added to the machine's accounts. That
+// the fresh password is accepted shows danted read the namespace's copies.
 TEST_F(Dante, UserPassword) {
-  if (getpwnam(kTestAccount) == nullptr) {
-    GTEST_SKIP() << "the test account " << kTestAccount << " is missing: run scripts/setup-debian.sh";
-  }
-  const std::string password = ReadTestPassword();
-  if (password.empty()) GTEST_SKIP() << "cannot read " << kTestPasswordFile << ": run the tests as root";
+  test::ScratchDirectory accountScratch;
+  const test::SocksTestAccount account{
+      "tarnwick-socks", "pw-" + std::to_string(getpid()) + "-" + std::to_string(test::FreeTcpPort())};
+  std::uint16_t accountPort = 0;
+  std::string why;
+  std::unique_ptr<test::PeerProcess> accountServer(
+      test::StartDantedWithAccount(accountScratch, accountPort, account, why));
+  if (!why.empty()) TARNWICK_MISSING_PEER(why);
+  ASSERT_NE(accountServer, nullptr) << "danted did not start in its namespace: "
+                                    << test::ReadFile(accountScratch.Path() + "/danted.out")
+                                    << test::ReadFile(accountScratch.Path() + "/danted.log");
+  const std::string password = account.password;
   struct Row {
     std::string password;
     int error;
@@ -108,7 +106,8 @@ TEST_F(Dante, UserPassword) {
     test::LoopbackTcpListener target("127.0.0.1");
     TTCPBlockSocket client;
     UseProxy(client);
-    client.SocksLogin = kTestAccount;
+    client.SocksServerPort = std::to_string(accountPort);
+    client.SocksLogin = account.name;
     client.SocksLoginPassword = row.password;
     client.ConnectTo("127.0.0.1", target.PortText());
     EXPECT_EQ(client.LastSocketError, row.error) << client.LastSocketErrorText;

@@ -202,6 +202,76 @@ inline PeerProcess* StartDanted(ScratchDirectory& scratch, std::uint16_t& port) 
                                });
 }
 
+// The account of the user/password tests exists only inside the mount
+// namespace of one danted: copies of the system's passwd and shadow files,
+// with the account added, are bound over the real ones there (danted's
+// "username" method looks the user up with getpwnam/getspnam), so the
+// machine running the tests never gets a login account. Needs root, for
+// the namespace and to read the shadow file; `why` says what was missing.
+struct SocksTestAccount {
+  std::string name;
+  std::string password;
+};
+
+// A SHA-512 crypt hash of the password, made by the openssl program.
+inline std::string CryptHash(ScratchDirectory& scratch, const std::string& password) {
+  const std::string openssl = FindProgram("openssl");
+  if (openssl.empty()) return std::string();
+  const std::string out = scratch.File("hash.out");
+  PeerProcess hasher({openssl, "passwd", "-6", password}, out);
+  for (int i = 0; i < 200 && hasher.Running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  std::string hash = ReadFile(out);
+  while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r')) hash.pop_back();
+  return hash.compare(0, 3, "$6$") == 0 ? hash : std::string();
+}
+
+// The system file without any entry of that name, then the given entry.
+inline std::string WithAccount(const std::string& file, const std::string& name, const std::string& entry) {
+  std::istringstream in(file);
+  std::string out, line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, name.size() + 1, name + ":") != 0) out += line + "\n";
+  }
+  return out + entry + "\n";
+}
+
+inline PeerProcess* StartDantedWithAccount(ScratchDirectory& scratch, std::uint16_t& port,
+                                           const SocksTestAccount& account, std::string& why) {
+  if (geteuid() != 0) {
+    why = "the SOCKS user/password test needs root (a private mount namespace for danted)";
+    return nullptr;
+  }
+  if (FindProgram("danted").empty() || FindProgram("unshare").empty()) {
+    why = "danted or unshare is not installed";
+    return nullptr;
+  }
+  const std::string shadow = ReadFile("/etc/shadow");
+  const std::string hash = CryptHash(scratch, account.password);
+  if (shadow.empty() || hash.empty()) {
+    why = "cannot read /etc/shadow or make a password hash with openssl";
+    return nullptr;
+  }
+  scratch.Write("passwd", WithAccount(ReadFile("/etc/passwd"), account.name,
+                                      account.name + ":x:64999:64999::/nonexistent:/usr/sbin/nologin"));
+  scratch.Write("shadow",
+                WithAccount(shadow, account.name, account.name + ":" + hash + ":19000:0:99999:7:::"));
+  chmod((scratch.Path() + "/shadow").c_str(), 0600);
+  scratch.File("danted.log");
+  // unshare and sh both exec, so the PID that the test stops is danted's.
+  PeerProcess* server = StartConfiguredServer(
+      FindProgram("unshare"), "danted.conf.in", scratch, port,
+      [](const std::string& config, ScratchDirectory& s) {
+        const std::string script =
+            "mount --bind \"$0/passwd\" /etc/passwd && mount --bind \"$0/shadow\" /etc/shadow && "
+            "exec \"$1\" -f \"$2\" -p \"$3\" -N 1";
+        return std::vector<std::string>{
+            "--mount", "--propagation",       "private", "/bin/sh",           "-c", script,
+            s.Path(),  FindProgram("danted"), config,    s.File("danted.pid")};
+      });
+  return server;  // null with `why` empty: it did not start, a failure of its own
+}
+
 inline PeerProcess* StartTinyproxy(ScratchDirectory& scratch, std::uint16_t& port) {
   scratch.File("tinyproxy.log");
   return StartConfiguredServer(FindProgram("tinyproxy"), "tinyproxy.conf.in", scratch, port,

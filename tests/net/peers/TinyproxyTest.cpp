@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "../../support/RequiredPeer.h"
 #include "PeerProcess.h"
 #include "net/TcpBlockSocket.h"
 
@@ -25,7 +26,7 @@ class Tinyproxy : public ::testing::Test {
     scratch = nullptr;
   }
   void SetUp() override {
-    if (test::FindProgram("tinyproxy").empty()) GTEST_SKIP() << "tinyproxy is not installed";
+    if (test::FindProgram("tinyproxy").empty()) TARNWICK_MISSING_PEER("tinyproxy is not installed");
     ASSERT_NE(server, nullptr) << "tinyproxy did not start: "
                                << test::ReadFile(scratch->Path() + "/tinyproxy.out");
   }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "../../support/RequiredPeer.h"
 #include "PeerProcess.h"
 #include "net/TcpBlockSocket.h"
 #include "net/TlsApi.h"
@@ -62,10 +63,10 @@ class TlsServer : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   void SetUp() override {
-    if (openssl.empty()) GTEST_SKIP() << "the openssl program is not installed";
+    if (openssl.empty()) TARNWICK_MISSING_PEER("the openssl program is not installed");
     ASSERT_NE(server, nullptr) << "s_server did not start: "
                                << test::ReadFile(scratch->Path() + "/server.out");
-    if (!LoadTlsLibrary()) GTEST_SKIP() << "no TLS library to load";
+    if (!LoadTlsLibrary()) TARNWICK_MISSING_PEER("no TLS library to load");
   }
   void Connect(TTCPBlockSocket& client) {
     client.SetTlsState(true);
@@ -205,7 +206,7 @@ TEST_F(TlsServer, ConnectFailureTurnsTlsOffKeepingTheCode) {
 // the target: through a SOCKS server and through an HTTP proxy.
 TEST_F(TlsServer, ThroughProxies) {
   if (test::FindProgram("danted").empty() || test::FindProgram("tinyproxy").empty()) {
-    GTEST_SKIP() << "danted or tinyproxy is not installed";
+    TARNWICK_MISSING_PEER("danted or tinyproxy is not installed");
   }
   test::ScratchDirectory proxies;
   std::uint16_t socksPort = 0, httpPort = 0;
