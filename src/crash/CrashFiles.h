@@ -23,17 +23,17 @@ std::wstring SideFile(const std::wstring& modulePath, const std::wstring& suffix
 // ending in "cpu"), opened shared for reading. Nothing when absent.
 std::optional<CrashOptions> LoadOptions(const std::wstring& modulePath);
 
-// Where a file goes when its described place cannot be written (a standard
+// Where a file goes when its usual place cannot be written (a standard
 // user with the program under Program Files): the same file name in the
 // user's own folder %LOCALAPPDATA%\Tarnwick, which is created when `create`
 // is set. Empty when the system names no such folder.
 std::wstring UserFolderFile(const std::wstring& path, bool create);
 
-// The crash log, open for one entry: at its described place, or in the
+// The crash log, open for one entry: at its usual place, or in the
 // user's own folder when that place cannot be written.
 class CrashLogFile {
  public:
-  explicit CrashLogFile(const std::wstring& describedPath);
+  explicit CrashLogFile(const std::wstring& usualPath);
   ~CrashLogFile();
   CrashLogFile(const CrashLogFile&) = delete;
   CrashLogFile& operator=(const CrashLogFile&) = delete;
@@ -59,13 +59,13 @@ class CrashLogFile {
   bool inUserFolder_ = false;
 };
 
-// The log that was written last of the described one and its stand-in in
+// The log that was written last of the usual one and its stand-in in
 // the user's folder (the mail attaches it).
-std::wstring NewestLogPath(const std::wstring& describedPath);
+std::wstring NewestLogPath(const std::wstring& usualPath);
 
 // Profile values that fall back to the user's folder: read from the copy
-// there when one exists, written to the described file first and to the
-// user's copy when the described one cannot be written. A bare file name
+// there when one exists, written to the usual file first and to the
+// user's copy when the usual one cannot be written. A bare file name
 // stands for the Windows folder, as the profile functions take it.
 int ReadProfileInt(const std::wstring& file, const wchar_t* section, const wchar_t* key, int fallback);
 void WriteProfileValues(const std::wstring& file, const wchar_t* section,

@@ -124,10 +124,10 @@ bool Exists(const std::wstring& path) {
 
 }  // namespace
 
-CrashLogFile::CrashLogFile(const std::wstring& describedPath) : path_(describedPath) {
-  HANDLE file = OpenForAppending(describedPath);
+CrashLogFile::CrashLogFile(const std::wstring& usualPath) : path_(usualPath) {
+  HANDLE file = OpenForAppending(usualPath);
   if (file == INVALID_HANDLE_VALUE) {
-    const std::wstring own = UserFolderFile(describedPath, true);
+    const std::wstring own = UserFolderFile(usualPath, true);
     if (!own.empty()) file = OpenForAppending(own);
     if (file != INVALID_HANDLE_VALUE) {
       path_ = own;
@@ -200,14 +200,13 @@ bool CrashLogFile::Append(const std::string& entry, const std::string& stackTabl
   return true;
 }
 
-std::wstring NewestLogPath(const std::wstring& describedPath) {
-  const std::wstring own = UserFolderFile(describedPath, false);
-  WIN32_FILE_ATTRIBUTE_DATA described{}, mine{};
-  const bool hasDescribed = GetFileAttributesExW(describedPath.c_str(), GetFileExInfoStandard, &described);
+std::wstring NewestLogPath(const std::wstring& usualPath) {
+  const std::wstring own = UserFolderFile(usualPath, false);
+  WIN32_FILE_ATTRIBUTE_DATA usual{}, mine{};
+  const bool hasUsual = GetFileAttributesExW(usualPath.c_str(), GetFileExInfoStandard, &usual);
   const bool hasOwn = !own.empty() && GetFileAttributesExW(own.c_str(), GetFileExInfoStandard, &mine);
-  if (hasOwn && (!hasDescribed || CompareFileTime(&mine.ftLastWriteTime, &described.ftLastWriteTime) > 0))
-    return own;
-  return describedPath;
+  if (hasOwn && (!hasUsual || CompareFileTime(&mine.ftLastWriteTime, &usual.ftLastWriteTime) > 0)) return own;
+  return usualPath;
 }
 
 int ReadProfileInt(const std::wstring& file, const wchar_t* section, const wchar_t* key, int fallback) {
@@ -226,7 +225,7 @@ void WriteProfileValues(const std::wstring& file, const wchar_t* section,
   };
   const std::wstring own = UserFolderFile(file, false);
   if (writeAll(file)) {
-    // The described place works again: a stale copy must not hide it.
+    // The usual place works again: a stale copy must not hide it.
     if (!own.empty()) DeleteFileW(own.c_str());
     return;
   }

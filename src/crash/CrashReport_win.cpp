@@ -181,7 +181,7 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
       layout);
 
   // The log is opened before the report shows, so the report can say where
-  // its entry goes when the described place cannot be written.
+  // its entry goes when the usual place cannot be written.
   CrashLogFile log(SideFile(exe, L"log", options.logFolder));
   const std::string logPlace = log.InUserFolder() ? LogPlaceLine(options, WideToAnsi(log.Path())) : "";
   lastReport = header + logPlace + table.substr(0, table.size() - 2);

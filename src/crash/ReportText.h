@@ -34,7 +34,7 @@ std::string FormatVersionNumber(unsigned major, unsigned minor, unsigned release
 std::string BuildReportHeader(const CrashOptions& options, const ReportFields& fields);
 
 // The line a shown report carries when its entry could not be written to
-// the described place and went to the user's own folder instead, aligned
+// the usual place and went to the user's own folder instead, aligned
 // with the header's fields: "Log File         : <path>" and CR LF.
 std::string LogPlaceLine(const CrashOptions& options, const std::string& logPath);
 
