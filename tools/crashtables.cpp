@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,6 +53,25 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A compiler cache that rewrites paths relative to the build folder leaves
+// names such as "../../../src/crash/X.cpp" in the line information. Such a
+// name is one of ours when, without its leading "../", it names a file under
+// the source root.
+void ResolveRelativeSources(std::vector<tarnwick::LineRow>& rows, const std::string& root) {
+  std::map<std::string, std::string> resolved;
+  for (tarnwick::LineRow& row : rows) {
+    if (row.path.empty() || row.path[0] == '/') continue;
+    auto [it, fresh] = resolved.emplace(row.path, std::string());
+    if (fresh) {
+      std::string rest = row.path;
+      while (rest.rfind("../", 0) == 0 || rest.rfind("./", 0) == 0) rest.erase(0, rest.find('/') + 1);
+      std::error_code error;
+      if (!rest.empty() && std::filesystem::is_regular_file(root + rest, error)) it->second = root + rest;
+    }
+    if (!it->second.empty()) row.path = it->second;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,9 +91,27 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  const auto pe = tarnwick::ReadPeCodeInfo(image.data(), image.size());
+  if (!pe) {
+    std::cerr << "tarnwick-crashtables: " << exe << " is not a 32-bit PE image\n";
+    return 1;
+  }
   std::string decoded;
   if (!RunCapture(Quoted(objdump) + " -w --dwarf=decodedline " + Quoted(exe), decoded)) {
     std::cerr << "tarnwick-crashtables: cannot read the line information of " << exe << "\n";
+    return 1;
+  }
+  std::istringstream rows(decoded);
+  std::vector<tarnwick::LineRow> lineRows = tarnwick::ParseDecodedLines(rows);
+  ResolveRelativeSources(lineRows, root);
+  std::vector<tarnwick::LineUnit> units = tarnwick::BuildLineUnits(lineRows, pe->imageBase, root);
+  if (units.empty()) {
+    // A program without tables reports every error with an empty stack
+    // table; that must stop the build, not ship. The executable goes, so
+    // that the next build links it again instead of taking it as done.
+    std::cerr << "tarnwick-crashtables: " << exe << " has no line information for the sources under " << root
+              << " (were they compiled with -g?); removing it\n";
+    std::remove(exe.c_str());
     return 1;
   }
   if (std::system((Quoted(strip) + " " + Quoted(exe)).c_str()) != 0) {
@@ -80,19 +119,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (!ReadFile(exe, image)) {
-    std::cerr << "tarnwick-crashtables: cannot read " << exe << "\n";
-    return 1;
-  }
-  const auto pe = tarnwick::ReadPeCodeInfo(image.data(), image.size());
-  if (!pe) {
-    std::cerr << "tarnwick-crashtables: " << exe << " is not a 32-bit PE image\n";
-    return 1;
-  }
-
-  std::istringstream rows(decoded);
-  std::vector<tarnwick::LineUnit> units =
-      tarnwick::BuildLineUnits(tarnwick::ParseDecodedLines(rows), pe->imageBase, root);
   // The reporter never shows rows of its own sources, so their tables would
   // only take room from the program's.
   const std::vector<std::string> hidden = tarnwick::ReporterUnits();

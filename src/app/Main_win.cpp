@@ -44,6 +44,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::wstring text = Utf8ToWide(error.what());
     ::MessageBoxW(nullptr, text.c_str(), L"Tarnwick", MB_OK | MB_ICONERROR | MB_TASKMODAL);
     return 1;
+  } catch (...) {
+    // Something thrown that is no exception object is still an error
+    // outside the loop: reported, not left to end the program unseen.
+#if TARNWICK_CRASH_LINKED
+    HandleFatalException();
+#endif
+    ::MessageBoxW(nullptr, L"General Error.", L"Tarnwick", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    return 1;
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "crash/AnsiText.h"
@@ -86,44 +87,156 @@ std::optional<CrashOptions> LoadOptions(const std::wstring& modulePath) {
   return ReadOptionsBlock(tail.data(), tail.size());
 }
 
-bool AppendLogEntry(const std::wstring& logPath, const std::string& entry, const std::string& stackTable,
-                    const std::string& versionNumber, const CrashOptions& options) {
-  FileHandle file(CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
-  if (!file.Valid()) return true;  // nothing could be recorded, so nothing was a repeat
-  LARGE_INTEGER size;
-  std::string content;
-  if (GetFileSizeEx(file.h, &size) && size.QuadPart > 0 && size.QuadPart < 0x7FFFFFFF) {
-    content.resize(static_cast<std::size_t>(size.QuadPart));
-    if (!ReadAt(file.h, 0, content.data(), static_cast<DWORD>(content.size()))) content.clear();
-  }
-  const std::size_t before = content.size();
-  LogUpdate update = UpdateLog(std::move(content), entry, stackTable, versionNumber, options);
-  if (update.duplicate) return false;
-  // Appending needs only the new bytes; a cleared or trimmed log is rewritten.
-  const bool appendOnly = update.content.size() == before + entry.size();
-  LARGE_INTEGER at;
-  at.QuadPart = appendOnly ? static_cast<LONGLONG>(before) : 0;
-  const std::string& bytes = update.content;
-  const std::size_t from = appendOnly ? before : 0;
-  DWORD written = 0;
-  if (SetFilePointerEx(file.h, at, nullptr, FILE_BEGIN)) {
-    WriteFile(file.h, bytes.data() + from, static_cast<DWORD>(bytes.size() - from), &written, nullptr);
-    SetEndOfFile(file.h);
+std::wstring UserFolderFile(const std::wstring& path, bool create) {
+  wchar_t base[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  std::wstring folder(base, n);
+  if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+  folder += L"Tarnwick";
+  if (create) CreateDirectoryW(folder.c_str(), nullptr);  // fails harmlessly when it exists
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return folder + L'\\' + (slash == std::wstring::npos ? path : path.substr(slash + 1));
+}
+
+namespace {
+
+HANDLE OpenForAppending(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool WriteWhole(HANDLE file, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+    done += written;
   }
   return true;
 }
 
-int ReadPendingMailFlag() {
-  wchar_t value[32] = {};
-  GetPrivateProfileStringW(L"State", L"Send errors", L"0", value, 32, SettingsPath().c_str());
-  return _wtoi(value);
+bool Exists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+}  // namespace
+
+CrashLogFile::CrashLogFile(const std::wstring& usualPath) : path_(usualPath) {
+  HANDLE file = OpenForAppending(usualPath);
+  if (file == INVALID_HANDLE_VALUE) {
+    const std::wstring own = UserFolderFile(usualPath, true);
+    if (!own.empty()) file = OpenForAppending(own);
+    if (file != INVALID_HANDLE_VALUE) {
+      path_ = own;
+      inUserFolder_ = true;
+    }
+  }
+  if (file != INVALID_HANDLE_VALUE) handle_ = file;
+}
+
+CrashLogFile::~CrashLogFile() { Close(); }
+
+void CrashLogFile::Close() noexcept {
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
+}
+
+bool CrashLogFile::AppendBytes(const std::string& bytes) {
+  if (handle_ == nullptr) {
+    HANDLE file = OpenForAppending(path_);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    handle_ = file;
+  }
+  LARGE_INTEGER zero{};
+  return SetFilePointerEx(static_cast<HANDLE>(handle_), zero, nullptr, FILE_END) &&
+         WriteWhole(static_cast<HANDLE>(handle_), bytes);
+}
+
+bool CrashLogFile::Replace(const std::string& content) {
+  // Written beside the log and moved over it in one step: a full disk or a
+  // short write leaves the old log as it was.
+  const std::wstring fresh = path_ + L".new";
+  HANDLE file =
+      CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool written = WriteWhole(file, content) && FlushFileBuffers(file);
+  CloseHandle(file);
+  if (written) {
+    Close();  // the log cannot be replaced while it is open here
+    if (MoveFileExW(fresh.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+  }
+  DeleteFileW(fresh.c_str());
+  return false;
+}
+
+bool CrashLogFile::Append(const std::string& entry, const std::string& stackTable,
+                          const std::string& versionNumber, const CrashOptions& options) {
+  if (handle_ == nullptr) return true;  // nothing could be recorded, so nothing was a repeat
+  const HANDLE file = static_cast<HANDLE>(handle_);
+  LARGE_INTEGER size;
+  std::optional<std::string> content;
+  if (GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+      static_cast<unsigned long long>(size.QuadPart) < kLogReadLimit) {
+    content.emplace(static_cast<std::size_t>(size.QuadPart), '\0');
+    if (!content->empty() && !ReadAt(file, 0, content->data(), static_cast<DWORD>(content->size())))
+      content.reset();
+  }
+  const LogWrite plan = PlanLogWrite(content, entry, stackTable, versionNumber, options);
+  switch (plan.kind) {
+    case LogWrite::Kind::Nothing:
+      return false;
+    case LogWrite::Kind::Append:
+      AppendBytes(plan.bytes);
+      return true;
+    case LogWrite::Kind::Replace:
+      // When the log cannot be replaced, the entry is still kept.
+      if (!Replace(plan.bytes)) AppendBytes(entry);
+      return true;
+  }
+  return true;
+}
+
+std::wstring NewestLogPath(const std::wstring& usualPath) {
+  const std::wstring own = UserFolderFile(usualPath, false);
+  WIN32_FILE_ATTRIBUTE_DATA usual{}, mine{};
+  const bool hasUsual = GetFileAttributesExW(usualPath.c_str(), GetFileExInfoStandard, &usual);
+  const bool hasOwn = !own.empty() && GetFileAttributesExW(own.c_str(), GetFileExInfoStandard, &mine);
+  if (hasOwn && (!hasUsual || CompareFileTime(&mine.ftLastWriteTime, &usual.ftLastWriteTime) > 0)) return own;
+  return usualPath;
+}
+
+int ReadProfileInt(const std::wstring& file, const wchar_t* section, const wchar_t* key, int fallback) {
+  const std::wstring own = UserFolderFile(file, false);
+  const std::wstring& from = !own.empty() && Exists(own) ? own : file;
+  return static_cast<int>(GetPrivateProfileIntW(section, key, fallback, from.c_str()));
+}
+
+void WriteProfileValues(const std::wstring& file, const wchar_t* section,
+                        const std::vector<std::pair<const wchar_t*, int>>& values) {
+  const auto writeAll = [&](const std::wstring& to) {
+    bool all = true;
+    for (const auto& [key, value] : values)
+      all = WritePrivateProfileStringW(section, key, std::to_wstring(value).c_str(), to.c_str()) && all;
+    return all;
+  };
+  const std::wstring own = UserFolderFile(file, false);
+  if (writeAll(file)) {
+    // The usual place works again: a stale copy must not hide it.
+    if (!own.empty()) DeleteFileW(own.c_str());
+    return;
+  }
+  const std::wstring created = UserFolderFile(file, true);
+  if (!created.empty()) writeAll(created);
+}
+
+int ReadPendingMailFlag() { return ReadProfileInt(SettingsPath(), L"State", L"Send errors", 0); }
+
 void WritePendingMailFlag(int value) {
-  WritePrivateProfileStringW(L"State", L"Send errors", std::to_wstring(value).c_str(),
-                             SettingsPath().c_str());
+  WriteProfileValues(SettingsPath(), L"State", {{L"Send errors", value}});
 }
 
 }  // namespace tarnwick

@@ -87,4 +87,17 @@ LogUpdate UpdateLog(std::string content, const std::string& entry, const std::st
   return {std::move(content), false};
 }
 
+LogWrite PlanLogWrite(const std::optional<std::string>& content, const std::string& entry,
+                      const std::string& stackTable, const std::string& versionNumber,
+                      const CrashOptions& o) {
+  if (!content) return {LogWrite::Kind::Append, entry};
+  const std::size_t before = content->size();
+  LogUpdate update = UpdateLog(*content, entry, stackTable, versionNumber, o);
+  if (update.duplicate) return {LogWrite::Kind::Nothing, {}};
+  // Nothing was cleared or trimmed when the new content is the old plus the
+  // entry: only the entry needs writing.
+  if (update.content.size() == before + entry.size()) return {LogWrite::Kind::Append, entry};
+  return {LogWrite::Kind::Replace, std::move(update.content)};
+}
+
 }  // namespace tarnwick

@@ -45,8 +45,12 @@ class TCrashHandler {
   // Optional: sees each error first and may clear `allowOutput`.
   std::function<void(const ErrorReport& error, bool& allowOutput)> OnNotify;
 
-  // The report procedure. Never throws.
+  // The report procedure. Never throws. An error reported while another
+  // report is open is reported when that one is done.
   void Report(const ErrorReport& error) noexcept;
+
+ private:
+  void ReportNow(const ErrorReport& error) noexcept;
 };
 
 // Describes an exception object: class name, message, raise point.
@@ -72,6 +76,8 @@ class CrashReporterScope {
 };
 
 // For an error that reached the message loop: report it, the program goes on.
+// Called from a catch block whose exception is no std::exception (and
+// `error` a stand-in for it), the report is that of a non-exception.
 void HandleLoopException(const std::exception& error) noexcept;
 // For the current exception in a catch block outside the message loop:
 // report it and end the process with exit code 1.

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "crash/ReportText.h"
 #include "crash/ReporterUnits.h"
 #include "crash/StackCapture.h"
+#include "crash/StackScan.h"
 #include "crash/StackTable.h"
 
 namespace tarnwick {
@@ -26,9 +28,19 @@ namespace tarnwick {
 namespace {
 
 LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+std::terminate_handler previousTerminate = nullptr;
 bool installed = false;
-// A failure inside the report procedure must not start another report.
+// While one report is open (its dialog runs a message loop), errors of
+// other windows' timers or paint messages wait here and are reported once
+// it is done, instead of stacking boxes on the open dialog.
 bool reporting = false;
+std::vector<ErrorReport> deferred;
+// A timer that fails on every tick would queue without end: further errors
+// beyond this many are not kept.
+constexpr std::size_t kDeferredLimit = 16;
+// Set while a report is made on the stand-by thread for a failing thread
+// that waits: the dialog must not take that thread's window as its owner.
+bool reportOwnerless = false;
 std::string lastReport;
 
 std::string Demangled(const char* name) {
@@ -168,7 +180,11 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
       },
       layout);
 
-  lastReport = header + table.substr(0, table.size() - 2);
+  // The log is opened before the report shows, so the report can say where
+  // its entry goes when the usual place cannot be written.
+  CrashLogFile log(SideFile(exe, L"log", options.logFolder));
+  const std::string logPlace = log.InUserFolder() ? LogPlaceLine(options, WideToAnsi(log.Path())) : "";
+  lastReport = header + logPlace + table.substr(0, table.size() - 2);
   const std::string exeName = FileNamePart(WideToAnsi(exe));
   bool allowOutput = true;
   if (notify) notify(error, allowOutput);
@@ -180,7 +196,7 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
       texts.label = AnsiToWide(options.Text(kTextReportLabel));
       texts.button = AnsiToWide(options.Text(kTextButton));
       texts.report = AnsiToWide(lastReport);
-      ShowReportDialog(texts);
+      ShowReportDialog(texts, reportOwnerless);
     } else if (options.outputMode == 1) {
       WriteStdout(ConsoleReport(options, exeName, lastReport));
     } else if (options.outputMode == 2) {
@@ -188,9 +204,7 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
     }
   }
 
-  const std::wstring logPath = SideFile(exe, L"log", options.logFolder);
-  const bool duplicate =
-      !AppendLogEntry(logPath, header + table + "\r\n", table, fields.versionNumber, options);
+  const bool duplicate = !log.Append(header + table + "\r\n", table, fields.versionNumber, options);
   if (options.sendMode != 0 && !duplicate) {
     PumpMessages();
     if (options.sendMode == 1)
@@ -200,7 +214,76 @@ void Produce(const ErrorReport& error, const CrashOptions& options, const std::w
   }
 }
 
-LONG WINAPI LastResortFilter(EXCEPTION_POINTERS* pointers) {
+// The stand-by thread for stack overflows. A thread whose stack is used up
+// cannot run the report procedure (the dialog alone needs far more than
+// is left), so it only hands the fault over and waits; the report is made
+// here, on a stack of its own, from the failing thread's stack contents.
+struct OverflowHandover {
+  HANDLE start = nullptr;  // set by the failing thread, or to stop
+  HANDLE done = nullptr;
+  HANDLE thread = nullptr;
+  bool stop = false;
+  std::uint32_t address = 0;   // where the overflow happened
+  std::uint32_t stackPos = 0;  // the failing thread's stack pointer
+  std::uint32_t stackTop = 0;  // and the top of its stack
+};
+OverflowHandover overflow;
+
+// An error that ends the process cannot wait for an open report to finish:
+// it gets the plain box, as the first report cannot be left.
+void ReportFatal(const ErrorReport& error) noexcept {
+  if (reporting)
+    PlainErrorBox(error);
+  else
+    CrashHandler().Report(error);
+}
+
+void ReportOverflow() noexcept {
+  try {
+    ErrorReport error;
+    error.className = "EStackOverflow";
+    error.message = "Stack overflow";
+    error.address = overflow.address;
+    const std::uint32_t from = overflow.stackPos & ~3u;
+    if (overflow.stackTop > from)
+      error.stack = ScanStack(reinterpret_cast<const std::uint32_t*>(static_cast<std::uintptr_t>(from)),
+                              (overflow.stackTop - from) / 4, error.address, ProgramCodeRanges({}));
+    reportOwnerless = true;
+    ReportFatal(error);
+  } catch (...) {
+  }
+  reportOwnerless = false;
+}
+
+DWORD WINAPI OverflowStandBy(void*) {
+  if (WaitForSingleObject(overflow.start, INFINITE) == WAIT_OBJECT_0 && !overflow.stop) {
+    ReportOverflow();
+    SetEvent(overflow.done);
+  }
+  return 0;
+}
+
+void StartOverflowStandBy() {
+  overflow.start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  overflow.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (overflow.start != nullptr && overflow.done != nullptr)
+    overflow.thread = CreateThread(nullptr, 1u << 20, &OverflowStandBy, nullptr,
+                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
+
+void StopOverflowStandBy() {
+  if (overflow.thread != nullptr) {
+    overflow.stop = true;
+    SetEvent(overflow.start);
+    WaitForSingleObject(overflow.thread, INFINITE);
+    CloseHandle(overflow.thread);
+  }
+  for (HANDLE event : {overflow.start, overflow.done})
+    if (event != nullptr) CloseHandle(event);
+  overflow = OverflowHandover();
+}
+
+__attribute__((noinline)) void ReportFault(const EXCEPTION_POINTERS* pointers) {
   ErrorReport error;
   const EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
   char text[160];
@@ -222,8 +305,51 @@ LONG WINAPI LastResortFilter(EXCEPTION_POINTERS* pointers) {
   error.address = record != nullptr
                       ? static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(record->ExceptionAddress))
                       : 0;
-  CrashHandler().Report(error);
+  ReportFatal(error);
+}
+
+// Runs on the failing thread, which may have almost no stack left: nothing
+// here may need more than the hand-over.
+LONG WINAPI LastResortFilter(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
+  if (record != nullptr && record->ExceptionCode == EXCEPTION_STACK_OVERFLOW && overflow.thread != nullptr &&
+      !overflow.stop) {
+    std::uintptr_t top = 0;
+    asm volatile("movl %%fs:4, %0" : "=r"(top));  // NT_TIB::StackBase of this thread
+    overflow.address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(record->ExceptionAddress));
+    overflow.stackPos = pointers->ContextRecord != nullptr ? pointers->ContextRecord->Esp : 0;
+    overflow.stackTop = static_cast<std::uint32_t>(top);
+    SetEvent(overflow.start);
+    WaitForSingleObject(overflow.done, INFINITE);
+    ExitProcess(1);
+  }
+  ReportFault(pointers);
   ExitProcess(1);
+}
+
+// What ends the program through std::terminate (an error thrown through a
+// frame that lets none pass) is reported like any error outside the loop.
+[[noreturn]] void TerminateHandler() noexcept {
+  if (std::current_exception()) HandleFatalException();
+  ReportFatal(DescribeException(nullptr));
+  ExitProcess(1);
+}
+
+bool SameError(const ErrorReport& a, const ErrorReport& b) {
+  return a.className == b.className && a.message == b.message && a.address == b.address && a.stack == b.stack;
+}
+
+void Defer(const ErrorReport& error) noexcept {
+  try {
+    ErrorReport later = error;
+    // Scanned now: by the time it is reported this stack is gone.
+    if (later.stack.empty()) later.stack = CaptureStack(later.address, ProgramCodeRanges({}));
+    for (const ErrorReport& queued : deferred)
+      if (SameError(queued, later)) return;
+    if (deferred.size() < kDeferredLimit) deferred.push_back(std::move(later));
+  } catch (...) {
+    PlainErrorBox(error);
+  }
 }
 
 }  // namespace
@@ -250,10 +376,23 @@ ErrorReport DescribeException(const std::exception* error) {
 
 void TCrashHandler::Report(const ErrorReport& error) noexcept {
   if (reporting) {
-    PlainErrorBox(error);
+    Defer(error);
     return;
   }
   reporting = true;
+  ReportNow(error);
+  // Each waiting error gets the whole procedure (dialog and log entry);
+  // errors raised during those reports queue behind them.
+  for (std::size_t done = 0; !deferred.empty() && done < kDeferredLimit; ++done) {
+    const ErrorReport next = std::move(deferred.front());
+    deferred.erase(deferred.begin());
+    ReportNow(next);
+  }
+  deferred.clear();
+  reporting = false;
+}
+
+void TCrashHandler::ReportNow(const ErrorReport& error) noexcept {
   try {
     bool handled = false;
     for (void* module : ModuleList().Modules()) {
@@ -270,7 +409,6 @@ void TCrashHandler::Report(const ErrorReport& error) noexcept {
   } catch (...) {
     PlainErrorBox(error);
   }
-  reporting = false;
 }
 
 TModuleList::TModuleList() { modules_.push_back(GetModuleHandleW(nullptr)); }
@@ -291,20 +429,35 @@ void InstallCrashReporter() {
   CrashHandler();
   ModuleList();
   InstallRaiseCapture();
+  StartOverflowStandBy();
   previousFilter = SetUnhandledExceptionFilter(&LastResortFilter);
+  previousTerminate = std::set_terminate(&TerminateHandler);
   CheckPendingMail();
 }
 
 void RemoveCrashReporter() {
   if (!installed) return;
   CheckPendingMail();
+  std::set_terminate(previousTerminate);
   SetUnhandledExceptionFilter(previousFilter);
+  StopOverflowStandBy();
   RemoveRaiseCapture();
   installed = false;
 }
 
 void HandleLoopException(const std::exception& error) noexcept {
-  CrashHandler().Report(DescribeException(&error));
+  // A guard that catches everything hands over a stand-in for an object
+  // that is no exception; the object in flight tells which it was.
+  bool inFlightIsException = true;
+  if (std::exception_ptr current = std::current_exception()) {
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::exception&) {
+    } catch (...) {
+      inFlightIsException = false;
+    }
+  }
+  CrashHandler().Report(DescribeException(inFlightIsException ? &error : nullptr));
 }
 
 void HandleFatalException() noexcept {
@@ -316,7 +469,7 @@ void HandleFatalException() noexcept {
   } catch (...) {
     report = DescribeException(nullptr);
   }
-  CrashHandler().Report(report);
+  ReportFatal(report);
   ExitProcess(1);
 }
 

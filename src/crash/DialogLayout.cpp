@@ -1,6 +1,7 @@
 #include "crash/DialogLayout.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tarnwick {
 
@@ -42,5 +43,23 @@ int RecordedShowState(bool maximised, bool minimised) noexcept {
 }
 
 int UsableShowState(int stored) noexcept { return stored == 3 || stored == 6 ? stored : 1; }
+
+DialogGeometry KeepInsideWorkArea(DialogGeometry g, const ScreenRect& area) noexcept {
+  // Edges as 64-bit values: a hand-edited profile can hold any int.
+  const long long areaWidth = std::max(0LL, static_cast<long long>(area.right) - area.left);
+  const long long areaHeight = std::max(0LL, static_cast<long long>(area.bottom) - area.top);
+  const auto fit = [](long long start, long long size, long long areaStart, long long areaSize) {
+    const long long fitted = std::min(std::max(size, 0LL), areaSize);
+    const long long at = std::min(std::max(start, areaStart), areaStart + areaSize - fitted);
+    return std::pair<long long, long long>{at, fitted};
+  };
+  const auto [left, width] = fit(g.left, g.width, area.left, areaWidth);
+  const auto [top, height] = fit(g.top, g.height, area.top, areaHeight);
+  g.left = static_cast<int>(left);
+  g.width = static_cast<int>(width);
+  g.top = static_cast<int>(top);
+  g.height = static_cast<int>(height);
+  return g;
+}
 
 }  // namespace tarnwick

@@ -37,4 +37,16 @@ int RecordedShowState(bool maximised, bool minimised) noexcept;
 // dialog blocking the program) opens it normally.
 int UsableShowState(int stored) noexcept;
 
+// A screen rectangle as its edges (right and bottom exclusive).
+struct ScreenRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// The stored rectangle may belong to a monitor that is gone or to another
+// screen layout: a modal dialog opened there leaves the program looking
+// frozen. The rectangle is moved (and, if larger, shrunk) so that it lies
+// wholly inside `workArea`, the work area of the monitor nearest to it; one
+// that already does is kept as it is.
+DialogGeometry KeepInsideWorkArea(DialogGeometry geometry, const ScreenRect& workArea) noexcept;
+
 }  // namespace tarnwick

@@ -29,7 +29,9 @@ void SendProcedure(const CrashOptions& options) {
   if (mail.Logon() != kMailSuccess) return;
   mail.Recipients.push_back(options.mailAddress);
   mail.Subject = options.mailSubject;
-  const std::string log = SideFilePath(WideToAnsi(ProgramPath()), "log", options.logFolder);
+  // The log may have gone to the user's own folder when its place beside
+  // the program could not be written.
+  const std::string log = WideToAnsi(NewestLogPath(SideFile(ProgramPath(), L"log", options.logFolder)));
   if (!log.empty()) mail.Attachments.push_back(log);
   mail.Body = JoinLines(options.mailBodyLines.data(), options.mailBodyLines.size());
   mail.Send();  // the outcome is never shown: the user did not ask for a mail

@@ -16,6 +16,9 @@ struct ReportDialogTexts {
 
 // Shows the dialog owned by the current foreground window and returns when
 // it is closed. Its geometry is kept in "CrashReport.ini" [Coordinates].
-void ShowReportDialog(const ReportDialogTexts& texts);
+// A report made on a thread of its own while the failing thread waits
+// (`ownerless`) takes no owner: disabling a window of the waiting thread
+// would wait on that thread for ever.
+void ShowReportDialog(const ReportDialogTexts& texts, bool ownerless = false);
 
 }  // namespace tarnwick

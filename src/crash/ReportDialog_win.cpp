@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "crash/CrashFiles.h"
 #include "crash/DialogLayout.h"
 #include "crash/ReportDialog.h"
 
@@ -29,12 +30,18 @@ struct DialogState {
   int openedState = 1;  // the show state read from the profile
 };
 
-int ReadInt(const wchar_t* key, int fallback) {
-  return static_cast<int>(GetPrivateProfileIntW(kSection, key, fallback, kProfile));
-}
+int ReadInt(const wchar_t* key, int fallback) { return ReadProfileInt(kProfile, kSection, key, fallback); }
 
-void WriteInt(const wchar_t* key, int value) {
-  WritePrivateProfileStringW(kSection, key, std::to_wstring(value).c_str(), kProfile);
+// The work area of the monitor nearest to the stored rectangle; the primary
+// screen when the system cannot tell.
+ScreenRect NearestWorkArea(const DialogGeometry& g) {
+  RECT wanted{g.left, g.top, g.left + g.width, g.top + g.height};
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (HMONITOR monitor = MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST);
+      monitor != nullptr && GetMonitorInfoW(monitor, &info))
+    return {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+  return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
 }
 
 int ScreenDpiY() {
@@ -73,6 +80,7 @@ void Open(HWND dialog, DialogState& state) {
   g.left = ReadInt(L"Left", (GetSystemMetrics(SM_CXSCREEN) - g.width) / 2);
   g.top = ReadInt(L"Top", (GetSystemMetrics(SM_CYSCREEN) - g.height) / 2);
   g.showState = UsableShowState(ReadInt(L"WindowsState", defaults.showState));
+  g = KeepInsideWorkArea(g, NearestWorkArea(g));
   state.geometry = g;
   MoveWindow(dialog, g.left, g.top, g.width, g.height, TRUE);
   ShowWindow(dialog, g.showState);
@@ -135,11 +143,12 @@ void Close(DialogState& state) {
   if (state.font != nullptr) DeleteObject(state.font);
   state.picture = nullptr;
   state.font = nullptr;
-  WriteInt(L"Width", state.geometry.width);
-  WriteInt(L"Height", state.geometry.height);
-  WriteInt(L"Left", state.geometry.left);
-  WriteInt(L"Top", state.geometry.top);
-  WriteInt(L"WindowsState", state.geometry.showState);
+  WriteProfileValues(kProfile, kSection,
+                     {{L"Width", state.geometry.width},
+                      {L"Height", state.geometry.height},
+                      {L"Left", state.geometry.left},
+                      {L"Top", state.geometry.top},
+                      {L"WindowsState", state.geometry.showState}});
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -183,11 +192,11 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-void ShowReportDialog(const ReportDialogTexts& texts) {
+void ShowReportDialog(const ReportDialogTexts& texts, bool ownerless) {
   DialogState state;
   state.texts = &texts;
-  DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG", GetForegroundWindow(), &DialogProc,
-                  reinterpret_cast<LPARAM>(&state));
+  DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG", ownerless ? nullptr : GetForegroundWindow(),
+                  &DialogProc, reinterpret_cast<LPARAM>(&state));
 }
 
 }  // namespace tarnwick

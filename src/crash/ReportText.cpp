@@ -20,6 +20,16 @@ std::string FormatVersionNumber(unsigned major, unsigned minor, unsigned release
   return v;
 }
 
+namespace {
+std::string FieldLine(const CrashOptions& o, std::string label, const std::string& value) {
+  std::size_t width = 0;
+  for (std::size_t i = kTextActiveForm; i <= kTextVersionNumber; ++i)
+    width = std::max(width, o.Text(static_cast<CrashText>(i)).size());
+  if (label.size() < width) label.append(width - label.size(), ' ');
+  return label + ": " + value + "\r\n";
+}
+}  // namespace
+
 std::string BuildReportHeader(const CrashOptions& o, const ReportFields& f) {
   std::string header;
   if (o.showComputerName) header += f.computerName + " ";
@@ -27,14 +37,8 @@ std::string BuildReportHeader(const CrashOptions& o, const ReportFields& f) {
   if (o.showTime) header += f.time;
   if (!header.empty()) header += "\r\n";
 
-  std::size_t width = 0;
-  for (std::size_t i = kTextActiveForm; i <= kTextVersionNumber; ++i)
-    width = std::max(width, o.Text(static_cast<CrashText>(i)).size());
   const auto field = [&](bool on, CrashText label, const std::string& value) {
-    if (!on) return;
-    std::string text = o.Text(label);
-    text.append(width - text.size(), ' ');
-    header += text + ": " + value + "\r\n";
+    if (on) header += FieldLine(o, o.Text(label), value);
   };
   field(o.showActiveForm, kTextActiveForm, f.activeForm);
   field(o.showActiveControl, kTextActiveControl, f.activeControl);
@@ -42,6 +46,10 @@ std::string BuildReportHeader(const CrashOptions& o, const ReportFields& f) {
   field(o.showExceptionMessage, kTextExceptionMessage, f.exceptionMessage);
   field(o.showVersionNumber, kTextVersionNumber, f.versionNumber);
   return header;
+}
+
+std::string LogPlaceLine(const CrashOptions& o, const std::string& logPath) {
+  return FieldLine(o, "Log File", logPath);
 }
 
 std::string ConsoleReport(const CrashOptions& o, const std::string& exeName, const std::string& report) {

@@ -33,6 +33,11 @@ std::string FormatVersionNumber(unsigned major, unsigned minor, unsigned release
 // the longest of the five.
 std::string BuildReportHeader(const CrashOptions& options, const ReportFields& fields);
 
+// The line a shown report carries when its entry could not be written to
+// the usual place and went to the user's own folder instead, aligned
+// with the header's fields: "Log File         : <path>" and CR LF.
+std::string LogPlaceLine(const CrashOptions& options, const std::string& logPath);
+
 // The report as a console program prints it, and as a complete web response.
 std::string ConsoleReport(const CrashOptions& options, const std::string& exeName, const std::string& report);
 std::string WebReport(const CrashOptions& options, const std::string& exeName, const std::string& report);

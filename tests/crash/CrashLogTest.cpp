@@ -151,5 +151,49 @@ TEST(CrashLogTest, LongTablesCompareOnTheirFirstTenThousandCharacters) {
   EXPECT_FALSE(UpdateLog(stored + "\r\n", "x", otherStart, "----", o).duplicate);
 }
 
+// Regression: an unreadable or oversized log used to be taken as empty and
+// rewritten from the start, which destroyed every earlier entry.
+TEST(LogWritePlanTest, UnreadableLogIsAppendedToNeverRewritten) {
+  const CrashOptions o = TarnwickCrashOptions();
+  const std::string entry = Entry("----", Table("A.cpp"));
+  for (const bool limitOff : {false, true}) {
+    CrashOptions options = o;
+    options.noLogLimit = limitOff;
+    SCOPED_TRACE(limitOff);
+    const LogWrite plan = PlanLogWrite(std::nullopt, entry, Table("A.cpp"), "----", options);
+    EXPECT_EQ(plan.kind, LogWrite::Kind::Append);
+    EXPECT_EQ(plan.bytes, entry);
+  }
+}
+
+TEST(LogWritePlanTest, OnlyTheLogRulesReplaceTheContent) {
+  CrashOptions trim = TarnwickCrashOptions();
+  trim.clearLogOnNewVersion = false;
+  trim.maxLogEntries = 2;
+  const std::string a = Entry("1", Table("A.cpp")), b = Entry("1", Table("B.cpp")),
+                    c = Entry("1", Table("C.cpp"));
+  struct Case {
+    const char* name;
+    std::string content, entry, table, version;
+    CrashOptions options;
+    LogWrite::Kind kind;
+    std::string bytes;
+  } cases[] = {
+      {"first entry", "", a, Table("A.cpp"), "1", TarnwickCrashOptions(), LogWrite::Kind::Append, a},
+      {"same version", a, b, Table("B.cpp"), "1", TarnwickCrashOptions(), LogWrite::Kind::Append, b},
+      {"repeat", a, a, Table("A.cpp"), "1", TarnwickCrashOptions(), LogWrite::Kind::Nothing, ""},
+      {"new version", a, Entry("2", Table("B.cpp")), Table("B.cpp"), "2", TarnwickCrashOptions(),
+       LogWrite::Kind::Replace, Entry("2", Table("B.cpp"))},
+      {"trimmed", a + b, c, Table("C.cpp"), "1", trim, LogWrite::Kind::Replace, b + c},
+      {"room left", a, c, Table("C.cpp"), "1", trim, LogWrite::Kind::Append, c},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const LogWrite plan = PlanLogWrite(k.content, k.entry, k.table, k.version, k.options);
+    EXPECT_EQ(plan.kind, k.kind);
+    EXPECT_EQ(plan.bytes, k.bytes);
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -63,5 +63,38 @@ TEST(ReportDialogLayoutTest, OnlyRecordedShowStatesAreUsed) {
   for (const Case& c : cases) EXPECT_EQ(UsableShowState(c.stored), c.used) << c.stored;
 }
 
+// Regression: a position stored on a monitor that is gone opened the modal
+// dialog off screen.
+TEST(ReportDialogLayoutTest, StoredRectangleIsKeptInsideTheWorkArea) {
+  const ScreenRect primary{0, 0, 1024, 738};        // a task bar below
+  const ScreenRect secondary{-1280, -200, 0, 824};  // left of the primary, higher up
+  struct Case {
+    const char* name;
+    DialogGeometry stored;
+    ScreenRect area;
+    int left, top, width, height;
+  } cases[] = {
+      {"inside stays", {10, 20, 466, 252, 1}, primary, 10, 20, 466, 252},
+      {"exactly fills", {0, 0, 1024, 738, 1}, primary, 0, 0, 1024, 738},
+      {"right of the screen", {5000, 100, 466, 252, 1}, primary, 558, 100, 466, 252},
+      {"below the work area", {100, 700, 466, 252, 1}, primary, 100, 486, 466, 252},
+      {"above and left", {-3000, -3000, 466, 252, 1}, primary, 0, 0, 466, 252},
+      {"one pixel out", {559, 0, 466, 252, 1}, primary, 558, 0, 466, 252},
+      {"larger than the area", {-10, -10, 2000, 900, 1}, primary, 0, 0, 1024, 738},
+      {"negative size", {10, 10, -5, -7, 1}, primary, 10, 10, 0, 0},
+      {"second monitor", {-5000, -600, 466, 252, 1}, secondary, -1280, -200, 466, 252},
+      {"extreme values", {2147483647, -2147483647 - 1, 2147483647, 466, 1}, primary, 0, 0, 1024, 466},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DialogGeometry g = KeepInsideWorkArea(c.stored, c.area);
+    EXPECT_EQ(g.left, c.left);
+    EXPECT_EQ(g.top, c.top);
+    EXPECT_EQ(g.width, c.width);
+    EXPECT_EQ(g.height, c.height);
+    EXPECT_EQ(g.showState, c.stored.showState);
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -27,6 +27,14 @@ TEST(ReportHeaderTest, ValuesStartInColumnTwenty) {
             "Version Number   : ----\r\n");
 }
 
+TEST(ReportHeaderTest, LogPlaceLineIsAlignedWithTheFields) {
+  EXPECT_EQ(LogPlaceLine(TarnwickCrashOptions(), "C:\\Users\\u\\AppData\\Local\\Tarnwick\\Tarnwick.log"),
+            "Log File         : C:\\Users\\u\\AppData\\Local\\Tarnwick\\Tarnwick.log\r\n");
+  CrashOptions shortLabels = TarnwickCrashOptions();
+  for (std::size_t i = kTextActiveForm; i <= kTextVersionNumber; ++i) shortLabels.texts[i] = {"V"};
+  EXPECT_EQ(LogPlaceLine(shortLabels, "x.log"), "Log File: x.log\r\n") << "never cut to shorter labels";
+}
+
 TEST(ReportHeaderTest, SwitchedOffPartsDisappear) {
   struct Case {
     bool computer, date, time;

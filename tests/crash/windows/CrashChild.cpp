@@ -9,6 +9,13 @@
 //                                 (maximising the dialog first if asked)
 //   crash_child fatal <path>      the same error outside the message loop
 //   crash_child fault             an access violation outside the loop
+//   crash_child overflow          a stack overflow outside the loop
+//   crash_child timer <path>      open-fail, and while its report is open a
+//                                 timer fails to open <path>.timer
+//   crash_child int-loop          `throw 42` in a guarded handler
+//   crash_child int-fatal         `throw 42` outside the loop
+//   crash_child int-unguarded     `throw 42` through a frame that lets
+//                                 nothing pass (std::terminate)
 //   crash_child start             start-up and shut-down only (mail check)
 //
 // A watcher thread answers the report dialog and the plain error box.
@@ -16,6 +23,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -69,8 +77,9 @@ void WatchForDialog() {
       const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
       RECT r{};
       GetWindowRect(dialog, &r);
-      std::printf("DIALOG-REPORT-BEGIN\n%s\nDIALOG-REPORT-END\nZOOMED=%d WIDTH=%ld HEIGHT=%ld\n",
-                  n > 0 ? bytes : "", IsZoomed(dialog) ? 1 : 0, r.right - r.left, r.bottom - r.top);
+      std::printf(
+          "DIALOG-REPORT-BEGIN\n%s\nDIALOG-REPORT-END\nZOOMED=%d WIDTH=%ld HEIGHT=%ld LEFT=%ld TOP=%ld\n",
+          n > 0 ? bytes : "", IsZoomed(dialog) ? 1 : 0, r.right - r.left, r.bottom - r.top, r.left, r.top);
       std::fflush(stdout);
       if (maximiseDialog) {
         // Through the dialog's own thread: a maximise from this thread is
@@ -108,6 +117,45 @@ __attribute__((noinline)) void ClickHandler(const std::string& path) {
   }
 }
 
+std::string timerPath;
+
+// A timer of the main window that fails while the first report is open:
+// its message is handled inside the report dialog's loop.
+void CALLBACK FailingTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  try {
+    OpenForSending(timerPath);
+  } catch (const std::exception& error) {
+    tarnwick::HandleLoopException(error);
+  }
+}
+
+__attribute__((noinline)) void ThrowNoError() { throw 42; }
+
+// What the application's guard does with whatever escapes a handler: an
+// object that is no exception arrives with a stand-in.
+__attribute__((noinline)) void GuardedHandler() {
+  try {
+    ThrowNoError();
+  } catch (const std::exception& error) {
+    tarnwick::HandleLoopException(error);
+  } catch (...) {
+    tarnwick::HandleLoopException(std::runtime_error("unknown exception"));
+  }
+}
+
+__attribute__((noinline)) void LetsNothingPass() noexcept { ThrowNoError(); }
+
+volatile int neverDeeper = -1;
+
+__attribute__((noinline)) int Recurse(volatile char* previous, int depth) {
+  if (depth == neverDeeper) return 0;
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  frame[1] = previous != nullptr ? previous[0] : 0;
+  return Recurse(frame, depth + 1) + frame[1];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,6 +174,20 @@ int main(int argc, char** argv) {
     } else if (mode == "fault") {
       volatile int* nowhere = nullptr;
       *nowhere = 1;
+    } else if (mode == "overflow") {
+      std::printf("depth %d\n", Recurse(nullptr, 0));
+    } else if (mode == "timer") {
+      timerPath = path + ".timer";
+      SetTimer(nullptr, 0, 100, &FailingTimer);
+      ClickHandler(path);
+      std::printf("the program goes on\n");
+    } else if (mode == "int-loop") {
+      GuardedHandler();
+      std::printf("the program goes on\n");
+    } else if (mode == "int-fatal") {
+      ThrowNoError();
+    } else if (mode == "int-unguarded") {
+      LetsNothingPass();
     } else if (mode != "start") {
       code = 2;
     }

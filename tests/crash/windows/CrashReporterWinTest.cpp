@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -30,15 +32,33 @@ std::string Narrow(const std::wstring& w) {
 
 // Wide paths throughout: one case puts the program in a folder whose name
 // the system code page cannot spell.
-std::string ReadAll(const std::wstring& path) {
+std::string ReadAll(const std::wstring& path, std::size_t limit = std::string::npos) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string bytes;
   char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  while (bytes.size() < limit && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    bytes.append(buffer, got);
   CloseHandle(file);
+  return bytes.substr(0, limit);
+}
+
+// The last `count` bytes of a file too large to read whole.
+std::string ReadTail(const std::wstring& path, std::size_t count) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  LARGE_INTEGER back;
+  back.QuadPart = -static_cast<LONGLONG>(count);
+  std::string bytes(count, '\0');
+  DWORD got = 0;
+  if (!SetFilePointerEx(file, back, nullptr, FILE_END) ||
+      !ReadFile(file, bytes.data(), static_cast<DWORD>(count), &got, nullptr))
+    got = 0;
+  CloseHandle(file);
+  bytes.resize(got);
   return bytes;
 }
 
@@ -58,6 +78,28 @@ std::size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
+// Removes a folder with everything in it (the cases leave files, folders
+// and read-only files behind).
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path + L"\\");
+      } else {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
 struct RunResult {
   DWORD exitCode = 0;
   std::string output;
@@ -73,14 +115,21 @@ class CrashChildTest : public testing::Test {
               std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter_++) + L"\\";
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW((OwnFolder() + L"crash_child.exe").c_str(), Exe().c_str(), FALSE));
+    // Each case has a user folder of its own; the child inherits it.
+    wchar_t saved[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", saved, MAX_PATH);
+    savedUserFolder_ = n > 0 && n < MAX_PATH ? std::wstring(saved, n) : std::wstring();
+    ASSERT_TRUE(CreateDirectoryW(UserData().c_str(), nullptr));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", UserData().c_str()));
   }
 
   void TearDown() override {
-    for (const wchar_t* name :
-         {L"crash_child.exe", L"crash_child.log", L"crash_child.crash.ini", L"MAPI32.DLL", L"fake-mapi.txt"})
-      DeleteFileW((folder_ + name).c_str());
-    RemoveDirectoryW(folder_.c_str());
+    SetEnvironmentVariableW(L"LOCALAPPDATA", savedUserFolder_.empty() ? nullptr : savedUserFolder_.c_str());
+    RemoveTree(folder_);
   }
+
+  std::wstring UserData() const { return folder_ + L"user-data"; }
+  std::wstring UserLog() const { return UserData() + L"\\Tarnwick\\crash_child.log"; }
 
   std::wstring Exe() const { return folder_ + L"crash_child.exe"; }
   std::wstring Log() const { return folder_ + L"crash_child.log"; }
@@ -164,6 +213,7 @@ class CrashChildTest : public testing::Test {
   }
 
   std::wstring folder_;
+  std::wstring savedUserFolder_;
   static inline int counter_ = 0;
 };
 
@@ -290,6 +340,125 @@ TEST_F(CrashChildTest, NewVersionOfTheLogIsClearedFirst) {
   EXPECT_NE(log.find("EFOpenError"), std::string::npos) << log;
 }
 
+// Regression: a log of 2 GiB or more was taken as empty and rewritten from
+// its start, destroying every earlier entry.
+TEST_F(CrashChildTest, LogOfTwoGibibytesKeepsItsEntries) {
+  const std::string head = "an earlier entry\r\nVersion Number   : 0.9\r\n";
+  const LONGLONG size = 0x80000000LL;  // sparse: nothing of it is written
+  HANDLE file =
+      CreateFileW(Log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  const bool made = WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr) &&
+                    SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  ASSERT_TRUE(made);
+
+  const RunResult run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  ASSERT_TRUE(GetFileAttributesExW(Log().c_str(), GetFileExInfoStandard, &info));
+  const LONGLONG after = (static_cast<LONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  EXPECT_GT(after, size) << "the entry is appended behind the old content";
+  EXPECT_EQ(ReadAll(Log(), head.size()), head) << "the earlier entries are still there";
+  const std::string tail = ReadTail(Log(), static_cast<std::size_t>(std::min<LONGLONG>(after - size, 65536)));
+  EXPECT_NE(tail.find("Exception Type   : EFOpenError\r\n"), std::string::npos) << tail;
+}
+
+// Regression: with the program's folder not writable (a standard user and
+// Program Files) reports were lost without a word.
+TEST_F(CrashChildTest, UnwritableLogPlaceFallsBackToTheUserFolder) {
+  struct Case {
+    const char* name;
+    bool logNameTakenByFolder;
+    bool logFolderThroughFile;
+  } cases[] = {
+      {"the log's name is taken by a folder", true, false},
+      {"the log folder lies under a file", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.logNameTakenByFolder) {
+      ASSERT_TRUE(CreateDirectoryW(Log().c_str(), nullptr));
+    }
+    if (c.logFolderThroughFile) {
+      const std::string through = Narrow(Exe()) + "\\logs\\";
+      ChangeOptions([&](CrashOptions& o) { o.logFolder = through; });
+    }
+    const RunResult run = Run("open-fail " + Missing());
+    ASSERT_FALSE(run.timedOut) << run.output;
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    const std::string line = "Log File         : " + Narrow(UserLog()) + "\r";
+    EXPECT_NE(run.output.find(line), std::string::npos)
+        << "the report says where its entry went: " << run.output;
+    const std::string log = ReadAll(UserLog());
+    EXPECT_NE(log.find("Exception Type   : EFOpenError\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Log File"), std::string::npos) << "the entry itself keeps its format";
+    EXPECT_EQ(Count(log, std::string(60, '-') + "\r\n"), 3u) << log;
+
+    // The log rules work on the stand-in: a repeat adds nothing.
+    const RunResult again = Run("open-fail " + Missing());
+    ASSERT_FALSE(again.timedOut) << again.output;
+    EXPECT_EQ(ReadAll(UserLog()), log);
+    RemoveDirectoryW(Log().c_str());
+    DeleteFileW(UserLog().c_str());
+  }
+}
+
+// Regression: an error of a timer or paint message while the report dialog
+// was open showed only the plain box and was never logged.
+TEST_F(CrashChildTest, ErrorWhileTheReportIsOpenIsReportedAfterIt) {
+  const RunResult run = Run("timer " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_EQ(run.output.find("ERROR-BOX"), std::string::npos) << run.output;
+  EXPECT_EQ(Count(run.output, "DIALOG-REPORT-BEGIN"), 2u) << run.output;
+  EXPECT_NE(run.output.find("the program goes on"), std::string::npos) << run.output;
+  const std::string log = ReadAll(Log());
+  EXPECT_EQ(Count(log, std::string(60, '-') + "\r\n"), 6u) << "two entries: " << log;
+  const std::size_t first = log.find("no-such-file.bin ");
+  const std::size_t second = log.find("no-such-file.bin.timer");
+  ASSERT_NE(first, std::string::npos) << log;
+  ASSERT_NE(second, std::string::npos) << log;
+  EXPECT_LT(first, second) << "the open report first, then the one that waited";
+}
+
+// Regression: a stack overflow ended the program with no report.
+TEST_F(CrashChildTest, StackOverflowIsReported) {
+  const RunResult run = Run("overflow");
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_NE(run.output.find("DIALOG-REPORT-BEGIN"), std::string::npos) << run.output;
+  const std::string log = ReadAll(Log());
+  EXPECT_NE(log.find("Exception Type   : EStackOverflow\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("|CrashChild.cpp"), std::string::npos) << "the recursion is in the table: " << log;
+}
+
+// Regression: `throw 42` got a stand-in's texts inside the loop, and ended
+// the program unreported when it met a frame that lets nothing pass.
+TEST_F(CrashChildTest, ThrownObjectThatIsNoErrorIsReportedAsSuch) {
+  struct Case {
+    const char* mode;
+    DWORD exitCode;
+    bool goesOn;
+  } cases[] = {{"int-loop", 0, true}, {"int-fatal", 1, false}, {"int-unguarded", 1, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    DeleteFileW(Log().c_str());
+    const RunResult run = Run(c.mode);
+    ASSERT_FALSE(run.timedOut) << run.output;
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    EXPECT_EQ(run.output.find("the program goes on") != std::string::npos, c.goesOn) << run.output;
+    EXPECT_NE(run.output.find("Exception Message: ----"), std::string::npos) << run.output;
+    const std::string log = ReadAll(Log());
+    EXPECT_NE(log.find("Exception Type   : ----\r\nException Message: ----\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("unknown exception"), std::string::npos) << log;
+  }
+}
+
 // The dialog keeps its geometry in "CrashReport.ini" of the Windows folder.
 class CrashDialogGeometryTest : public CrashChildTest {
  protected:
@@ -302,6 +471,7 @@ class CrashDialogGeometryTest : public CrashChildTest {
     DeleteFileW(profile_.c_str());
   }
   void TearDown() override {
+    RemoveDirectoryW(profile_.c_str());  // left by the case that blocks the file
     if (saved_.empty())
       DeleteFileW(profile_.c_str());
     else
@@ -342,6 +512,45 @@ TEST_F(CrashDialogGeometryTest, StoredSizeAndUnknownStateAreUsed) {
   EXPECT_EQ(Stored(L"Left"), 10);
   EXPECT_EQ(Stored(L"Top"), 20);
   EXPECT_EQ(Stored(L"WindowsState"), 1);
+}
+
+// Regression: a position stored for a monitor that is gone opened the
+// modal dialog off screen, and the program looked frozen.
+TEST_F(CrashDialogGeometryTest, StoredPositionOffScreenOpensInsideTheWorkArea) {
+  for (const auto& [key, value] : {std::pair{L"Width", L"500"},
+                                   {L"Height", L"300"},
+                                   {L"Left", L"5000"},
+                                   {L"Top", L"-4000"},
+                                   {L"WindowsState", L"1"}})
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Coordinates", key, value, L"CrashReport.ini"));
+  const RunResult run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  long left = 0, top = 0, width = 0, height = 0;
+  const std::size_t at = run.output.find("WIDTH=");
+  ASSERT_NE(at, std::string::npos) << run.output;
+  ASSERT_EQ(std::sscanf(run.output.c_str() + at, "WIDTH=%ld HEIGHT=%ld LEFT=%ld TOP=%ld", &width, &height,
+                        &left, &top),
+            4)
+      << run.output;
+  RECT work{};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+  EXPECT_EQ(width, 500);
+  EXPECT_EQ(height, 300);
+  EXPECT_EQ(left + width, work.right) << "moved to the nearest edge";
+  EXPECT_EQ(top, work.top);
+}
+
+// Regression: the dialog's settings were lost when their file could not
+// be written; they go to the user's own folder instead.
+TEST_F(CrashDialogGeometryTest, UnwritableSettingsGoToTheUserFolder) {
+  ASSERT_TRUE(CreateDirectoryW(profile_.c_str(), nullptr));  // the file cannot be made
+  RunResult run = Run("open-fail " + Missing() + " maximise");
+  ASSERT_FALSE(run.timedOut) << run.output;
+  const std::wstring own = UserData() + L"\\Tarnwick\\CrashReport.ini";
+  EXPECT_EQ(GetPrivateProfileIntW(L"Coordinates", L"WindowsState", -1, own.c_str()), 3u);
+  run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_NE(run.output.find("ZOOMED=1"), std::string::npos) << "read back from there: " << run.output;
 }
 
 // Mail: the pending-mail flag is honoured at start, and cleared whatever
