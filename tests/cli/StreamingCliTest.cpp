@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "../tftp/ScriptedPeer.h"
+#include "../support/RequiredPeer.h"
 #include "../tftp/TftpdServer.h"
 #include "cli/CliTransfer.h"
 #include "cli/LocalFile.h"
@@ -157,9 +158,11 @@ TEST(StreamingCli, PasswordNeverInAnyOutput) {
   }
 }
 
+// in.tftpd is a Linux program: the Windows build has no such peer to ask.
+#ifndef _WIN32
 TEST(StreamingCli, LargeFileWithWindowsThroughARealServer) {
   testing_support::TftpdServer server;
-  ASSERT_EQ(server.Unavailable(), "");
+  if (!server.Unavailable().empty()) TARNWICK_MISSING_PEER(server.Unavailable());
   // Past 65535 blocks of 512 would wrap; here 6 MB in 1428-byte blocks.
   const std::string file = Pattern(6 * 1000 * 1000 + 17, 4);
   server.WriteFile("fw.bin", file);
@@ -185,6 +188,7 @@ TEST(StreamingCli, LargeFileWithWindowsThroughARealServer) {
   EXPECT_TRUE(server.ReadFile("back.bin") == file);
   std::remove(local.c_str());
 }
+#endif
 
 }  // namespace
 }  // namespace tarnwick::cli
