@@ -104,7 +104,10 @@ struct TransferDriver::Impl {
     out.Clear();
   }
 
-  // Everything queued on the slot's socket, each datagram to the machine.
+  // Datagrams queued on the slot's socket, each to the machine, until one
+  // of them is answered: in lock step the peer then waits for us, so a
+  // further read would only meet an empty queue (one system call per block
+  // saved). Anything still queued makes the next poll return at once.
   void Drain(Slot& slot) {
     SocketFunctionTable& api = SocketApi();
     for (;;) {
@@ -121,8 +124,9 @@ struct TransferDriver::Impl {
       }
       slot.transfer->OnDatagram(from, std::string_view(buffer.data(), static_cast<std::size_t>(n)),
                                 Clock::now(), out);
+      const bool answered = out.Count() > 0;
       Flush(slot);
-      if (slot.transfer->Finished()) return;
+      if (answered || slot.transfer->Finished()) return;
     }
   }
 
