@@ -2,18 +2,26 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "base/Stream.h"
+
+#ifndef TARNWICK_VERSION
+#define TARNWICK_VERSION "0.0.0"
+#endif
 
 namespace tarnwick::cli {
 
 namespace {
 
-bool ParseTimeout(const std::string& text, std::int32_t& out) {
+bool ParseInteger(const std::string& text, long long low, long long high, long long& out) {
   if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
   long long value = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value < -1 || value > INT32_MAX) return false;
-  out = static_cast<std::int32_t>(value);
+  if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+  out = value;
   return true;
 }
 
@@ -23,6 +31,107 @@ ParseResult Refuse(std::string why) {
   return r;
 }
 
+bool IsFlag(const std::string& name) {
+  static const char* const kFlags[] = {"--help",     "--quiet", "--raw-name", "--version", "--no-options",
+                                       "--tsize",    "--json",  "-4",         "-6"};
+  for (const char* flag : kFlags)
+    if (name == flag) return true;
+  return false;
+}
+
+bool TakesValue(const std::string& name) {
+  static const char* const kValued[] = {"--port",      "--password", "--password-file", "--delimiter",
+                                        "--timeout",   "--engine",   "--blksize",       "--windowsize",
+                                        "--retries",   "--progress"};
+  for (const char* option : kValued)
+    if (name == option) return true;
+  return false;
+}
+
+// One option with its value; an empty result means accepted. Messages name
+// the option and the allowed range, never the value (it may be a password).
+std::string Apply(Options& o, const std::string& name, const std::string& value, bool& passwordOption) {
+  long long n = 0;
+  if (name == "--help") o.help = true;
+  if (name == "--version") o.version = true;
+  if (name == "--quiet") o.quiet = true;
+  if (name == "--raw-name") o.rawName = true;
+  if (name == "--no-options") o.noOptions = true;
+  if (name == "--tsize") o.transferSize = true;
+  if (name == "--json") o.json = true;
+  if (name == "-4" || name == "-6") {
+    int family = name == "-4" ? 4 : 6;
+    if (o.family != 0 && o.family != family) return "-4 and -6 exclude each other";
+    o.family = family;
+  }
+  if (name == "--port") {
+    if (value.empty()) return "--port needs a value";
+    o.port = value;
+  } else if (name == "--password") {
+    o.password = value;
+    passwordOption = true;
+  } else if (name == "--password-file") {
+    if (value.empty()) return "--password-file needs a file name";
+    o.passwordFile = value;
+  } else if (name == "--delimiter") {
+    o.delimiter = value;
+  } else if (name == "--timeout") {
+    if (!ParseInteger(value, -1, INT32_MAX, n))
+      return "--timeout takes milliseconds from -1 (no limit, window engine only) to 2147483647";
+    o.timeoutMs = static_cast<std::int32_t>(n);
+  } else if (name == "--engine") {
+    if (value == "window")
+      o.engine = EngineChoice::Window;
+    else if (value == "streaming")
+      o.engine = EngineChoice::Streaming;
+    else
+      return "--engine takes streaming or window";
+  } else if (name == "--blksize") {
+    if (!ParseInteger(value, 8, 65464, n)) return "--blksize takes a block size from 8 to 65464";
+    o.blockSize = static_cast<std::uint32_t>(n);
+  } else if (name == "--windowsize") {
+    if (!ParseInteger(value, 1, 65535, n)) return "--windowsize takes a window from 1 to 65535 blocks";
+    o.windowSize = static_cast<std::uint32_t>(n);
+  } else if (name == "--retries") {
+    if (!ParseInteger(value, 0, 1000, n)) return "--retries takes a count from 0 to 1000";
+    o.retries = static_cast<int>(n);
+  } else if (name == "--progress") {
+    if (value == "auto")
+      o.progress = ProgressMode::Auto;
+    else if (value == "always")
+      o.progress = ProgressMode::Always;
+    else if (value == "never")
+      o.progress = ProgressMode::Never;
+    else
+      return "--progress takes auto, always or never";
+  }
+  return {};
+}
+
+// Combinations that no single option can refuse on its own.
+std::string CheckCombinations(const Options& o, const std::vector<std::string>& seen) {
+  auto given = [&](const char* name) {
+    for (const std::string& s : seen)
+      if (s == name) return true;
+    return false;
+  };
+  if (o.engine == EngineChoice::Window) {
+    static const char* const kStreamingOnly[] = {"--blksize",  "--windowsize", "--retries", "--no-options",
+                                                 "--tsize",    "--progress",   "--json",    "-4",
+                                                 "-6"};
+    for (const char* name : kStreamingOnly)
+      if (given(name)) return std::string(name) + " needs the streaming engine (not with --engine window)";
+  } else if (o.timeoutMs && *o.timeoutMs < 1) {
+    return "--timeout below 1 ms needs --engine window (the streaming engine always retransmits)";
+  }
+  if (o.noOptions)
+    for (const char* name : {"--blksize", "--windowsize", "--tsize"})
+      if (given(name)) return std::string("--no-options and ") + name + " exclude each other";
+  if (given("--password") && given("--password-file"))
+    return "--password and --password-file exclude each other";
+  return {};
+}
+
 }  // namespace
 
 std::string LastPathComponent(const std::string& path) {
@@ -30,14 +139,15 @@ std::string LastPathComponent(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-ParseResult ParseArguments(const std::vector<std::string>& args) {
+ParseResult ParseArguments(const std::vector<std::string>& args, const Environment& environment) {
   ParseResult result;
   Options& o = result.options;
-  std::vector<std::string> positional;
-  bool optionsEnded = false;
+  std::vector<std::string> positional, seen;
+  bool optionsEnded = false, passwordOption = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+    const bool shortFamily = arg == "-4" || arg == "-6";
+    if (optionsEnded || (!shortFamily && (arg.size() < 2 || arg.compare(0, 2, "--") != 0))) {
       positional.push_back(arg);
       continue;
     }
@@ -52,31 +162,31 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       value = arg.substr(eq + 1);
       hasValue = true;
     }
-    if (name == "--help" || name == "--quiet" || name == "--raw-name") {
+    if (IsFlag(name)) {
       if (hasValue) return Refuse(name + " takes no value");
-      if (name == "--help") o.help = true;
-      if (name == "--quiet") o.quiet = true;
-      if (name == "--raw-name") o.rawName = true;
-      continue;
-    }
-    if (name != "--port" && name != "--password" && name != "--delimiter" && name != "--timeout")
+    } else if (TakesValue(name)) {
+      if (!hasValue) {
+        if (i + 1 >= args.size()) return Refuse(name + " needs a value");
+        value = args[++i];
+      }
+    } else {
       return Refuse("unknown option " + name);
-    if (!hasValue) {
-      if (i + 1 >= args.size()) return Refuse(name + " needs a value");
-      value = args[++i];
     }
-    if (name == "--port") {
-      if (value.empty()) return Refuse("--port needs a value");
-      o.port = value;
-    } else if (name == "--password") {
-      o.password = value;
-    } else if (name == "--delimiter") {
-      o.delimiter = value;
-    } else if (!ParseTimeout(value, o.timeoutMs)) {
-      return Refuse("--timeout takes milliseconds from -1 (no limit) to 2147483647");
-    }
+    seen.push_back(name);
+    if (std::string why = Apply(o, name, value, passwordOption); !why.empty()) return Refuse(why);
   }
-  if (o.help) {
+  if (std::string why = CheckCombinations(o, seen); !why.empty()) return Refuse(why);
+  // The line beats the environment: a password typed for this one run is
+  // meant to override the one exported for the session.
+  if (passwordOption)
+    o.passwordSource = PasswordSource::Option;
+  else if (!o.passwordFile.empty())
+    o.passwordSource = PasswordSource::File;
+  else if (environment.password) {
+    o.passwordSource = PasswordSource::Environment;
+    o.password = *environment.password;
+  }
+  if (o.help || o.version) {
     result.ok = true;
     return result;
   }
@@ -103,18 +213,55 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
   return result;
 }
 
+void ResolvePassword(Options& options) {
+  if (options.passwordSource != PasswordSource::File) return;
+  std::ifstream in(options.passwordFile, std::ios::binary);
+  if (!in) throw EFOpenError(options.passwordFile);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw EReadError();
+  // Editors and `echo` end the file with a line break that is no part of
+  // the password; only one is taken, so a password may still end in blanks.
+  if (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+  }
+  options.password = text;
+}
+
 std::string UsageText() {
   return "usage: tarnwick-cli get HOST REMOTE [LOCAL]\n"
          "       tarnwick-cli put HOST LOCAL [REMOTE]\n"
+         "HOST is a name, an IPv4 address or an IPv6 address (::1 or [::1]).\n"
          "options:\n"
-         "  --port PORT        server port or service name (default 69)\n"
-         "  --password TEXT    access password, joined to the remote name\n"
-         "  --delimiter TEXT   text between remote name and password (default \"/\")\n"
-         "  --timeout MS       longest wait for each answer, -1 for none (default 5000)\n"
-         "  --quiet            print only failures\n"
-         "  --raw-name         send the remote name as typed, without conversion to CP932\n"
-         "  --help             this text\n"
-         "exit status: 0 done, 1 transfer failed, 2 usage or local file error\n";
+         "  --port PORT          server port or service name (default 69)\n"
+         "  --password TEXT      access password, joined to the remote name (shows in the\n"
+         "                       process list: prefer --password-file or TARNWICK_PASSWORD)\n"
+         "  --password-file FILE read the password from FILE (one trailing line break is dropped)\n"
+         "  --delimiter TEXT     text between remote name and password (default \"/\")\n"
+         "  --timeout MS         wait for an answer before sending again; doubled after each\n"
+         "                       time-out up to 8 times (default 1000); window engine: the one\n"
+         "                       wait for each answer, -1 for none (default 5000)\n"
+         "  --retries N          time-outs in a row before giving up, 0..1000 (default 5)\n"
+         "  --blksize N          ask for blocks of N bytes, 8..65464 (RFC 2348)\n"
+         "  --windowsize N       ask for N blocks per acknowledgement, 1..65535 (RFC 7440)\n"
+         "  --tsize              ask for / announce the file size (RFC 2349)\n"
+         "  --no-options         plain RFC 1350 request (the default when no option above is\n"
+         "                       given); refuses --blksize, --windowsize and --tsize\n"
+         "  -4, -6               use IPv4 / IPv6 only when HOST is a name\n"
+         "  --progress WHEN      auto (a progress line when standard error is a terminal),\n"
+         "                       always or never (default auto)\n"
+         "  --json               one JSON object with the result on standard output\n"
+         "  --engine NAME        streaming (default) or window: the window's own engine, in\n"
+         "                       memory, for reproducing what the window does; the options\n"
+         "                       from --retries to --json above need the streaming engine\n"
+         "  --quiet              print only failures\n"
+         "  --raw-name           send the remote name as typed, without conversion to CP932\n"
+         "  --version            version number\n"
+         "  --help               this text\n"
+         "password: --password or --password-file (not both) beat TARNWICK_PASSWORD.\n"
+         "exit status: 0 done, 1 transfer failed or interrupted, 2 usage or local file error\n";
 }
+
+std::string VersionText() { return std::string("tarnwick-cli ") + TARNWICK_VERSION + "\n"; }
 
 }  // namespace tarnwick::cli

@@ -1,17 +1,32 @@
 // Command line of tarnwick-cli:
 //   tarnwick-cli get HOST REMOTE [LOCAL]
 //   tarnwick-cli put HOST LOCAL [REMOTE]
-// with --port, --password, --delimiter, --timeout, --quiet, --raw-name and
-// --help anywhere on the line ("--" ends the options).
+// with the options anywhere on the line ("--" ends them). Parsing is pure:
+// the environment comes in as a value, and the password file is only named
+// here and read by the caller (ResolvePassword).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tarnwick::cli {
 
 enum class Command { Get, Put };
+// Streaming: the command line's own engine (default). Window: the window's
+// in-memory engine, to reproduce exactly what the window does.
+enum class EngineChoice { Streaming, Window };
+enum class ProgressMode { Auto, Always, Never };
+enum class PasswordSource { None, Option, File, Environment };
+
+// Defaults of --timeout: the window engine waits once for each answer; the
+// streaming engine retransmits after this first wait and doubles it after
+// each time-out in a row, up to kBackOffFactor times the first wait.
+inline constexpr std::int32_t kWindowTimeoutMs = 5000;
+inline constexpr std::int32_t kStreamingTimeoutMs = 1000;
+inline constexpr std::int32_t kBackOffFactor = 8;
+inline constexpr int kDefaultRetries = 5;
 
 struct Options {
   Command command = Command::Get;
@@ -20,26 +35,53 @@ struct Options {
   std::string local;
   std::string port = "69";
   std::string password;
+  PasswordSource passwordSource = PasswordSource::None;
+  std::string passwordFile;  // read by ResolvePassword when the source is File
   std::string delimiter = "/";
-  std::int32_t timeoutMs = 5000;
+  std::optional<std::int32_t> timeoutMs;  // unset: the engine's default
   bool quiet = false;
   bool rawName = false;
   bool help = false;
+  bool version = false;
+
+  EngineChoice engine = EngineChoice::Streaming;
+  std::optional<std::uint32_t> blockSize;   // --blksize
+  std::optional<std::uint32_t> windowSize;  // --windowsize
+  int retries = kDefaultRetries;
+  bool noOptions = false;
+  bool transferSize = false;  // --tsize
+  ProgressMode progress = ProgressMode::Auto;
+  bool json = false;
+  int family = 0;  // 0 either, 4 or 6
+
+  std::int32_t EffectiveTimeoutMs() const {
+    return timeoutMs.value_or(engine == EngineChoice::Window ? kWindowTimeoutMs : kStreamingTimeoutMs);
+  }
+};
+
+// What the parser reads from the process environment.
+struct Environment {
+  std::optional<std::string> password;  // TARNWICK_PASSWORD
 };
 
 struct ParseResult {
   bool ok = false;
   Options options;
-  std::string error;  // why the line was refused
+  std::string error;  // why the line was refused (never holds a password)
 };
 
 // args excludes the program name.
-ParseResult ParseArguments(const std::vector<std::string>& args);
+ParseResult ParseArguments(const std::vector<std::string>& args, const Environment& environment = {});
+
+// Reads the password file when the options name one: its bytes, less one
+// trailing line break ("\n" or "\r\n"). Raises EFOpenError / EReadError.
+void ResolvePassword(Options& options);
 
 // The last component of a path ("a/b\\c.txt" -> "c.txt"): the default local
 // name of a get and the default remote name of a put.
 std::string LastPathComponent(const std::string& path);
 
 std::string UsageText();
+std::string VersionText();
 
 }  // namespace tarnwick::cli

@@ -2,47 +2,22 @@
 
 #include <iostream>
 #include <memory>
-#include <optional>
 
 #include "app/TransferNames.h"
 #include "app/WorkLogText.h"
 #include "base/Exception.h"
 #include "base/Stream.h"
 #include "base/TextCodec.h"
+#include "cli/Console.h"
 #include "cli/LocalFile.h"
+#include "cli/StreamingTransfer.h"
+#include "cli/TransferText.h"
 #include "net/SocketApi.h"
 #include "tftp/TFTPSend.h"
 
 namespace tarnwick::cli {
 
 namespace {
-
-// Work-log lines go out unless --quiet; failure lines always do.
-class WorkLog {
- public:
-  WorkLog(std::ostream& out, bool quiet) : out_(out), quiet_(quiet) {}
-  void Line(const std::string& text) {
-    if (!quiet_) Always(text);
-  }
-  void Always(const std::string& text) { out_ << text << '\n' << std::flush; }
-
- private:
-  std::ostream& out_;
-  bool quiet_;
-};
-
-class UsageError : public Exception {
- public:
-  explicit UsageError(std::string message) : Exception("EUsageError", std::move(message)) {}
-};
-
-// The name as it goes on the wire: CP932 unless --raw-name.
-std::string WireName(const std::string& name, bool raw) {
-  if (raw) return name;
-  std::optional<std::string> cp932 = Utf8ToCp932(name);
-  if (!cp932) throw UsageError("remote name \"" + name + "\" cannot be written in CP932 (see --raw-name)");
-  return *cp932;
-}
 
 std::unique_ptr<TTFTPSend> CreateEngine(const Options& o, WorkLog& log) {
   auto engine = std::make_unique<TTFTPSend>();
@@ -51,13 +26,13 @@ std::unique_ptr<TTFTPSend> CreateEngine(const Options& o, WorkLog& log) {
   log.Line(worklog::kHostLine + engine->ServerHost);
   engine->ServerPort = o.port;
   log.Line(worklog::kPortLine + engine->ServerPort);
-  engine->ReplyTimeout = o.timeoutMs;
+  engine->ReplyTimeout = o.EffectiveTimeoutMs();
   return engine;
 }
 
-void LogFailure(WorkLog& log, const char* failureLine, const TTFTPSend& engine) {
+void LogFailure(WorkLog& log, const char* failureLine, const TTFTPSend& engine, const NameFields& fields) {
   log.Always(failureLine);
-  log.Always(ErrorCodeLine(engine.PeerErrorCode, Cp932ToUtf8(engine.PeerErrorText)));
+  log.Always(ErrorCodeLine(engine.PeerErrorCode, WithoutPassword(Cp932ToUtf8(engine.PeerErrorText), fields)));
 }
 
 void ReleaseEngine(std::unique_ptr<TTFTPSend>& engine, WorkLog& log) {
@@ -68,8 +43,11 @@ void ReleaseEngine(std::unique_ptr<TTFTPSend>& engine, WorkLog& log) {
 
 int RunGet(const Options& o, WorkLog& log) {
   NameFields fields{o.remote, o.password, o.delimiter, true};
-  const std::string wire = WireName(RemoteName(TransferDirection::Receive, fields), o.rawName);
+  const std::string wire = WireName(TransferDirection::Receive, fields, o.rawName);
   PendingFile target(o.local);  // before the transfer: an unwritable target costs no traffic
+  // This engine blocks until the end, so a stop signal ends the process at
+  // once; the guard has the temporary file removed first.
+  GuardTemporaryFile(target.TemporaryPath());
 
   log.Line(worklog::kReceiveHeader);
   auto engine = CreateEngine(o, log);
@@ -77,11 +55,12 @@ int RunGet(const Options& o, WorkLog& log) {
   log.Line(worklog::kReceiveRemoteName + ShownName(TransferDirection::Receive, fields));
   bool ok = engine->GetFile(wire);
   if (ok) {
+    GuardTemporaryFile("");
     target.Commit(engine->Content);
     log.Line(worklog::kReceiveLocalName + AbsolutePath(o.local));
     log.Line(worklog::kReceiveDone);
   } else {
-    LogFailure(log, worklog::kReceiveFailed, *engine);
+    LogFailure(log, worklog::kReceiveFailed, *engine, fields);
   }
   ReleaseEngine(engine, log);
   return ok ? kExitDone : kExitTransferFailed;
@@ -89,7 +68,7 @@ int RunGet(const Options& o, WorkLog& log) {
 
 int RunPut(const Options& o, WorkLog& log) {
   NameFields fields{o.remote, o.password, o.delimiter, true};
-  const std::string wire = WireName(RemoteName(TransferDirection::Send, fields), o.rawName);
+  const std::string wire = WireName(TransferDirection::Send, fields, o.rawName);
 
   log.Line(worklog::kSendHeader);
   auto engine = CreateEngine(o, log);
@@ -101,7 +80,7 @@ int RunPut(const Options& o, WorkLog& log) {
   if (ok)
     log.Line(worklog::kSendDone);
   else
-    LogFailure(log, worklog::kSendFailed, *engine);
+    LogFailure(log, worklog::kSendFailed, *engine, fields);
   ReleaseEngine(engine, log);
   return ok ? kExitDone : kExitTransferFailed;
 }
@@ -113,34 +92,44 @@ int RunTransfer(const Options& options, std::ostream& logStream) {
   return options.command == Command::Get ? RunGet(options, log) : RunPut(options, log);
 }
 
-int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParseResult parsed = ParseArguments(args);
+int RunMain(const std::vector<std::string>& args, RunContext& context) {
+  ParseResult parsed = ParseArguments(args, context.environment);
   if (!parsed.ok) {
-    err << "tarnwick-cli: " << parsed.error << '\n' << UsageText();
+    context.err << "tarnwick-cli: " << parsed.error << '\n' << UsageText();
     return kExitUsageOrLocalFile;
   }
-  if (parsed.options.help) {
-    out << UsageText();
+  Options& options = parsed.options;
+  if (options.help || options.version) {
+    context.out << (options.help ? UsageText() : VersionText());
     return kExitDone;
   }
   try {
-    return RunTransfer(parsed.options, err);
+    ResolvePassword(options);
+    if (options.engine == EngineChoice::Window) return RunTransfer(options, context.err);
+    return RunStreamingTransfer(options, context);
   } catch (const EOutOfMemory& e) {
     // The download did not fit in memory: a failed transfer, not a usage
     // or local-file problem.
-    err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
+    context.err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
     return kExitTransferFailed;
   } catch (const Exception& e) {
     // Local files and names; the transfer itself reports through the log.
-    err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
+    context.err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
     return kExitUsageOrLocalFile;
   }
 }
 
+int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  RunContext context{out, err, false, {}};
+  return RunMain(args, context);
+}
+
 int RunProgram(const std::vector<std::string>& args) {
   try {
+    InstallStopHandlers();
     SocketLayerScope sockets;
-    return RunMain(args, std::cout, std::cerr);
+    RunContext context{std::cout, std::cerr, StandardErrorIsTerminal(), {EnvironmentValue("TARNWICK_PASSWORD")}};
+    return RunMain(args, context);
   } catch (const Exception& e) {
     std::cerr << "tarnwick-cli: " << e.Message() << '\n';
   } catch (const std::exception& e) {

@@ -6,7 +6,6 @@
 
 namespace tarnwick::cli {
 
-namespace {
 std::string TemporaryNameFor(const std::string& target) {
   std::random_device seed;
   std::mt19937 random(seed());
@@ -15,7 +14,6 @@ std::string TemporaryNameFor(const std::string& target) {
   for (int i = 0; i < 8; ++i) name += kHex[random() % 16];
   return name + ".part";
 }
-}  // namespace
 
 PendingFile::PendingFile(std::string target) : target_(std::move(target)) {
   for (int attempt = 0; attempt < 4 && temporary_.empty(); ++attempt) {

@@ -30,6 +30,10 @@ class PendingFile {
   bool committed_ = false;
 };
 
+// "TARGET.tarnwick-<8 random hex digits>.part": beside the target, so the
+// final rename stays on one file system.
+std::string TemporaryNameFor(const std::string& target);
+
 // Platform parts (LocalFile_posix.cpp / LocalFile_win.cpp); paths are UTF-8.
 bool ReplaceFileWith(const std::string& from, const std::string& to);
 void RemoveFileQuietly(const std::string& path);

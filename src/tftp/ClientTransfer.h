@@ -38,7 +38,7 @@ enum class TransferKind { Get, Put };
 // set the request is a plain RFC 1350 one.
 struct TransferRequest {
   TransferKind kind = TransferKind::Get;
-  std::string remoteName;  // bytes on the wire (already CP932 where wanted)
+  std::string remoteName;                       // bytes on the wire (already CP932 where wanted)
   std::optional<std::uint32_t> blockSize;       // blksize, 8..65464
   std::optional<std::uint32_t> windowSize;      // windowsize, 1..65535
   std::optional<std::uint32_t> timeoutSeconds;  // timeout, 1..255 (also our wait)
@@ -82,6 +82,10 @@ class Outbox {
   std::size_t Count() const { return count_; }
   const Datagram& operator[](std::size_t i) const { return slots_[i]; }
   void Clear() { count_ = 0; }
+  // Takes back the datagram added last (one that could not be completed).
+  void RemoveLast() {
+    if (count_ > 0) --count_;
+  }
 
  private:
   std::vector<Datagram> slots_;
@@ -136,6 +140,8 @@ class ClientTransfer {
   bool Finished() const;
   const TransferOutcome& Outcome() const;
   const TransferRequest& Request() const;
+  // The well-known address the request goes to.
+  const SocketAddress& Server() const;
   // Size of the file when known (tsize on a get, the source on a put), for
   // progress displays.
   std::optional<std::uint64_t> ExpectedSize() const;

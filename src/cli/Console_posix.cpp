@@ -1,0 +1,73 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/Console.h"
+
+namespace tarnwick::cli {
+
+namespace {
+
+// Everything the handler touches: lock-free atomics and a fixed buffer.
+std::atomic<int> g_signal{0};
+std::atomic<bool> g_polling{false};
+std::atomic<bool> g_guarded{false};
+char g_temporary[4096];
+
+void OnSignal(int number) {
+  const int previous = g_signal.exchange(number);
+  if (previous == 0 && g_polling.load()) return;
+  if (g_guarded.load()) ::unlink(g_temporary);
+  static const char kMessage[] = "\ntarnwick-cli: interrupted, stopped at once\n";
+  ssize_t ignored = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  (void)ignored;
+  ::_exit(1);
+}
+
+}  // namespace
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a blocking call should see EINTR and let the poll loop
+  // look at the flag.
+  action.sa_flags = 0;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
+}
+
+bool StopRequested() { return g_signal.load() != 0; }
+
+std::string StopSignalName() {
+  switch (g_signal.load()) {
+    case 0: return {};
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(g_signal.load());
+  }
+}
+
+void SetStopPolling(bool polling) { g_polling.store(polling); }
+
+void GuardTemporaryFile(const std::string& path) {
+  g_guarded.store(false);
+  if (path.empty() || path.size() >= sizeof g_temporary) return;
+  std::memcpy(g_temporary, path.c_str(), path.size() + 1);
+  g_guarded.store(true);
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace tarnwick::cli

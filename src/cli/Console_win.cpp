@@ -1,0 +1,71 @@
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cwchar>
+
+#include "base/TextCodec.h"
+#include "cli/Console.h"
+
+namespace tarnwick::cli {
+
+namespace {
+
+// The console calls the handler on a thread of its own.
+std::atomic<DWORD> g_event{0xffffffffu};
+std::atomic<bool> g_polling{false};
+std::atomic<bool> g_guarded{false};
+wchar_t g_temporary[32768];
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  const DWORD previous = g_event.exchange(event);
+  if (previous == 0xffffffffu && g_polling.load() && event != CTRL_CLOSE_EVENT) return TRUE;
+  if (g_guarded.load()) ::DeleteFileW(g_temporary);
+  static const char kMessage[] = "\ntarnwick-cli: interrupted, stopped at once\n";
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), kMessage, sizeof kMessage - 1, &written, nullptr);
+  ::ExitProcess(1);
+  return TRUE;
+}
+
+}  // namespace
+
+void InstallStopHandlers() {
+  static bool installed = false;
+  if (!installed) installed = ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
+}
+
+bool StopRequested() { return g_event.load() != 0xffffffffu; }
+
+std::string StopSignalName() {
+  switch (g_event.load()) {
+    case 0xffffffffu: return {};
+    case CTRL_C_EVENT: return "Ctrl+C";
+    case CTRL_BREAK_EVENT: return "Ctrl+Break";
+    default: return "console event " + std::to_string(g_event.load());
+  }
+}
+
+void SetStopPolling(bool polling) { g_polling.store(polling); }
+
+void GuardTemporaryFile(const std::string& path) {
+  g_guarded.store(false);
+  std::wstring wide = Utf8ToWide(path);
+  if (wide.empty() || wide.size() >= sizeof g_temporary / sizeof g_temporary[0]) return;
+  std::wmemcpy(g_temporary, wide.c_str(), wide.size() + 1);
+  g_guarded.store(true);
+}
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+std::optional<std::string> EnvironmentValue(const char* name) {
+  std::wstring wideName = Utf8ToWide(name);
+  const wchar_t* value = ::_wgetenv(wideName.c_str());
+  if (!value) return std::nullopt;
+  return WideToUtf8(value);
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,78 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "cli/FileHandle.h"
+
+namespace tarnwick::cli {
+
+FileHandle::~FileHandle() { Close(); }
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+  }
+  return *this;
+}
+
+FileHandle FileHandle::CreateExclusive(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  return FileHandle(fd < 0 ? kInvalid : fd);
+}
+
+FileHandle FileHandle::OpenForReading(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FileHandle();
+  struct stat st {};
+  // A folder opens for reading on POSIX but is no file to send.
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return FileHandle();
+  }
+  return FileHandle(fd);
+}
+
+bool FileHandle::WriteAll(const char* bytes, std::size_t length) {
+  const int fd = static_cast<int>(handle_);
+  while (length > 0) {
+    ssize_t n = ::write(fd, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length) const {
+  const int fd = static_cast<int>(handle_);
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(done);
+}
+
+std::optional<std::uint64_t> FileHandle::Size() const {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool FileHandle::Close() {
+  if (!Valid()) return true;
+  int fd = static_cast<int>(std::exchange(handle_, kInvalid));
+  return ::close(fd) == 0;
+}
+
+}  // namespace tarnwick::cli

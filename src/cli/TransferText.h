@@ -1,0 +1,46 @@
+// What both engines of tarnwick-cli share around a transfer: the work-log
+// writer, the remote name as it goes on the wire, and the scrubbing that
+// keeps the password out of every line the program prints.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "app/TransferNames.h"
+#include "base/Exception.h"
+
+namespace tarnwick::cli {
+
+// A command line that cannot run (exit status 2).
+class UsageError : public Exception {
+ public:
+  explicit UsageError(std::string message) : Exception("EUsageError", std::move(message)) {}
+};
+
+// Work-log lines go out unless --quiet; failure lines always do.
+class WorkLog {
+ public:
+  WorkLog(std::ostream& out, bool quiet) : out_(out), quiet_(quiet) {}
+  void Line(const std::string& text) {
+    if (!quiet_) Always(text);
+  }
+  void Always(const std::string& text) { out_ << text << '\n' << std::flush; }
+
+ private:
+  std::ostream& out_;
+  bool quiet_;
+};
+
+// The request name: file name, delimiter and password joined by the
+// window's rules, converted to CP932 unless raw. A part that CP932 cannot
+// hold raises UsageError naming the file-name part only: the password never
+// appears in the message.
+std::string WireName(TransferDirection direction, const NameFields& fields, bool raw);
+
+// text with the password taken out: every "delimiter + password" and, when
+// the password has at least 3 bytes, every bare password (UTF-8 and CP932
+// forms) becomes "***". A device that echoes the requested name in its
+// error text would otherwise print it.
+std::string WithoutPassword(const std::string& text, const NameFields& fields);
+
+}  // namespace tarnwick::cli
