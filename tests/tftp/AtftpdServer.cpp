@@ -40,10 +40,12 @@ AtftpdServer::AtftpdServer() {
     port_ = FreeLoopbackUdpPort();
     // --no-fork keeps it in the foreground as our child, so its PID is the
     // server's; the long idle time keeps it from leaving on its own mid-suite.
-    const long pid =
-        SpawnQuiet({atftpd, "--daemon", "--no-fork", "--bind-address", "127.0.0.1", "--port",
-                    std::to_string(port_), "--user", user ? user->pw_name : "nobody", "--group",
-                    userGroup ? userGroup->gr_name : "nogroup", "--logfile", log_, "-t", "3600", folder_});
+    // Its own retransmission wait is 1 s instead of 5: a loss the server must
+    // repair then fits inside a loopback client's retries.
+    const long pid = SpawnQuiet({atftpd, "--daemon", "--no-fork", "--bind-address", "127.0.0.1", "--port",
+                                 std::to_string(port_), "--user", user ? user->pw_name : "nobody", "--group",
+                                 userGroup ? userGroup->gr_name : "nogroup", "--logfile", log_, "-t", "3600",
+                                 "--retry-timeout", "1", folder_});
     if (pid == 0) break;
     for (int wait = 0; wait < 30; ++wait) {
       if (TftpAnswers(port_)) {

@@ -35,8 +35,8 @@ void RunTransfers(std::uint16_t port, std::vector<TransferJob>& jobs) {
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     sources.push_back(std::make_unique<MemorySource>(jobs[i].put));
     const bool get = jobs[i].request.kind == tftp::TransferKind::Get;
-    transfers.push_back(std::make_unique<tftp::ClientTransfer>(jobs[i].request, server, get ? &sinks[i] : nullptr,
-                                                               get ? nullptr : sources.back().get()));
+    transfers.push_back(std::make_unique<tftp::ClientTransfer>(
+        jobs[i].request, server, get ? &sinks[i] : nullptr, get ? nullptr : sources.back().get()));
   }
   tftp::TransferDriver driver;
   for (auto& t : transfers) driver.Add(*t);
@@ -65,7 +65,9 @@ class Adapter : public RealServer {
  public:
   const std::string& Unavailable() const override { return server_.Unavailable(); }
   std::uint16_t Port() const override { return server_.Port(); }
-  void WriteFile(const std::string& name, const std::string& bytes) const override { server_.WriteFile(name, bytes); }
+  void WriteFile(const std::string& name, const std::string& bytes) const override {
+    server_.WriteFile(name, bytes);
+  }
   std::string ReadFile(const std::string& name) const override { return server_.ReadFile(name); }
 
  private:

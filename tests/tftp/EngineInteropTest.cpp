@@ -32,7 +32,8 @@ struct Row {
 };
 
 Row R(ServerKind server, TransferKind kind, std::size_t size, std::optional<std::uint32_t> blockSize,
-      std::optional<std::uint32_t> windowSize, bool tsize = false, std::optional<std::uint32_t> timeout = {}) {
+      std::optional<std::uint32_t> windowSize, bool tsize = false,
+      std::optional<std::uint32_t> timeout = {}) {
   return Row{server, kind, size, blockSize, windowSize, tsize, timeout};
 }
 
@@ -101,7 +102,8 @@ class EngineInterop : public ::testing::Test {
         const TransferJob& job = jobs[i];
         SCOPED_TRACE(Describe(r));
         ASSERT_EQ(job.outcome.state, TransferState::Succeeded) << job.outcome.reason;
-        const std::string& sent = r.kind == TransferKind::Get ? server.ReadFile(job.request.remoteName) : job.put;
+        const std::string& sent =
+            r.kind == TransferKind::Get ? server.ReadFile(job.request.remoteName) : job.put;
         const std::string& arrived =
             r.kind == TransferKind::Get ? job.got : server.ReadUpload(job.request.remoteName, r.size);
         EXPECT_EQ(arrived.size(), r.size);
