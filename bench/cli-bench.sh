@@ -157,7 +157,10 @@ run_row() {  # label opts blksize windowsize mib
             fi
           fi
           echo "$label|$mib|$path|$dir|$name|$result" >>"$results"
-          [ "$result" = fail ] && { echo "FAILED: $label $mib MiB $path $dir $name" >&2; tail -2 "$work/client.log" >&2; }
+          if [ "$result" = fail ]; then
+            echo "FAILED: $label $mib MiB $path $dir $name" >&2
+            tail -2 "$work/client.log" >&2
+          fi
         done
       done
     done
@@ -186,4 +189,4 @@ awk -F'|' '
       if (best[order[i]] < 0) { printf "%-17s %5s %-8s %-4s %-20s %8s\n", k[1], k[2], k[3], k[4], k[5], "FAILED"; continue }
       w = best[order[i]]; if (w <= 0) w = 0.005
       f = fastest[row]; if (f <= 0) f = 0.005
-      printf "%-17s %5s %-8s %-4s %-20s %8.2f %8.1f %9.4f %8d %6.2f\n", k[1], k[2], k[3], k[4], k[5], best[order[i]], k[2] / w, cpu[order[i]] / k[2], rss[order[i]], w / f } }' "$results"
+      printf "%-17s %5s %-8s %-4s %-20s %8.2f %8.2f %9.4f %8d %6.2f\n", k[1], k[2], k[3], k[4], k[5], best[order[i]], k[2] / w, cpu[order[i]] / k[2], rss[order[i]], w / f } }' "$results"
