@@ -46,7 +46,7 @@ void RunThroughRelay(ServerKind kind, const std::vector<std::string>& relayOptio
       job.request.blockSize = b.blockSize;
       job.request.windowSize = b.windowSize;
       job.request.maxWait = std::chrono::milliseconds(1000);
-      job.request.retries = 12;
+      job.request.retries = 20;
       if (b.kind == TransferKind::Get) {
         server->WriteFile(name, files.back());
       } else {
