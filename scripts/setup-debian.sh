@@ -12,6 +12,7 @@ packages=(
   wine wine32:i386 fonts-wine
   xvfb xauth xdotool imagemagick x11-utils fonts-noto-cjk fonts-ipafont-gothic locales
   tftpd-hpa tftp-hpa strace libgit2-dev pkg-config
+  libwrap0 libpcre2-8-0 libnsl2 libtirpc3
   dante-server tinyproxy openssl libssl3 libssl-dev
   python3 iproute2 procps psmisc time
   dpkg-dev unzip
@@ -43,6 +44,28 @@ if [ "$need_install" -eq 1 ]; then
   "${sudo_cmd[@]}" apt-get update -q
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${packages[@]}"
   [ "$restore_policy" -eq 1 ] && "${sudo_cmd[@]}" rm -f "$policy"
+fi
+
+# atftpd, the second real TFTP server of the interop tests (it agrees to
+# windowsize, tftpd-hpa does not), conflicts with the tftpd-hpa package: its
+# .deb is fetched and unpacked into a folder of its own instead of being
+# installed. The libraries it links are the packages listed above.
+peers=/opt/tarnwick-peers
+if [ ! -x "$peers/usr/sbin/atftpd" ]; then
+  download=$(mktemp -d)
+  chmod 755 "$download"  # apt's download user must be able to write there
+  if ! (cd "$download" && apt-get download -q atftpd >/dev/null 2>&1); then
+    "${sudo_cmd[@]}" apt-get update -q
+    (cd "$download" && apt-get download -q atftpd)
+  fi
+  "${sudo_cmd[@]}" mkdir -p "$peers"
+  "${sudo_cmd[@]}" dpkg -x "$download"/atftpd_*.deb "$peers"
+  rm -rf "$download"
+fi
+if ldd "$peers/usr/sbin/atftpd" | grep -q 'not found'; then
+  echo "setup-debian.sh: atftpd is missing libraries:" >&2
+  ldd "$peers/usr/sbin/atftpd" | grep 'not found' >&2
+  exit 1
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
