@@ -6,16 +6,15 @@
 #include <string>
 
 #ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
