@@ -13,12 +13,17 @@ if(TARNWICK_WINDOWS)
   endif()
   # Flat: both programs at the top of the archive.
   install(TARGETS ${tarnwick_programs} RUNTIME DESTINATION .)
+  # Only the command line is stripped here: Tarnwick.exe was stripped by its
+  # own post-link step before its crash tables were appended, and stripping
+  # it again would cut them off.
+  set(CPACK_STRIP_FILES tarnwick-cli.exe)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
 else()
   install(TARGETS tarnwick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/docs/tarnwick-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   set(CPACK_GENERATOR DEB)
+  set(CPACK_STRIP_FILES TRUE)
   set(CPACK_PACKAGE_NAME tarnwick-cli)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

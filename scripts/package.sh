@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Packages: a .deb of tarnwick-cli (native build) and a .zip holding
 # Tarnwick.exe and tarnwick-cli.exe (win32 build), both into build/packages.
+# Made from Release builds of their own (build/package-native,
+# build/package-win32); the programs are stripped on the way in, the
+# crash reporter's line tables are already appended to Tarnwick.exe.
 #   scripts/package.sh            both
 #   scripts/package.sh native     the .deb only
 #   scripts/package.sh win32      the .zip only
@@ -13,15 +16,15 @@ out="$root/build/packages"
 mkdir -p "$out"
 
 if [ "$which" = all ] || [ "$which" = native ]; then
-  cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build/native --target tarnwick-cli -j"$jobs"
-  (cd build/native && cpack -G DEB -B "$out")
+  cmake -S . -B build/package-native -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/package-native --target tarnwick-cli -j"$jobs"
+  (cd build/package-native && cpack -G DEB -B "$out")
   dpkg-deb -c "$out"/tarnwick-cli_*.deb
 fi
 if [ "$which" = all ] || [ "$which" = win32 ]; then
-  cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build/win32 --target tarnwick-cli Tarnwick -j"$jobs"
-  (cd build/win32 && cpack -G ZIP -B "$out")
+  cmake -S . -B build/package-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/package-win32 --target tarnwick-cli Tarnwick -j"$jobs"
+  (cd build/package-win32 && cpack -G ZIP -B "$out")
   unzip -l "$out"/Tarnwick-*-win32.zip
 fi
 rm -rf "$out/_CPack_Packages"
