@@ -361,11 +361,23 @@ std::size_t OpenDescriptors() {
   return n;
 }
 
-long ResidentKiB() {
+// Memory the process holds. Under AddressSanitizer freed blocks sit in its
+// quarantine and resident memory grows by design, so there the allocator's
+// own count of live bytes stands in.
+#ifdef __SANITIZE_ADDRESS__
+// From the sanitizer runtime's public interface (gcc ships no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+long MemoryHeldKiB() {
+#ifdef __SANITIZE_ADDRESS__
+  return static_cast<long>(__sanitizer_get_current_allocated_bytes() / 1024);
+#else
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);)
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   return -1;
+#endif
 }
 
 TEST(BackupRun, DescriptorsAndMemoryStayFlatOverTwoThousandTransfers) {
@@ -383,12 +395,12 @@ TEST(BackupRun, DescriptorsAndMemoryStayFlatOverTwoThousandTransfers) {
   std::ostringstream out, err;
   ASSERT_EQ(fleet::RunBackup(args, out, err), 0) << err.str().substr(0, 4000);
   const std::size_t fds = OpenDescriptors();
-  const long rss = ResidentKiB();
+  const long rss = MemoryHeldKiB();
   std::ostringstream err2;
   ASSERT_EQ(fleet::RunBackup(args, out, err2), 0) << err2.str().substr(0, 4000);
   EXPECT_NE(err2.str().find("2000 devices: 0 changed, 2000 unchanged, 0 failed"), std::string::npos);
   EXPECT_EQ(OpenDescriptors(), fds);
-  EXPECT_LT(ResidentKiB() - rss, 4096) << "KiB grown over 2,000 more transfers";
+  EXPECT_LT(MemoryHeldKiB() - rss, 4096) << "KiB grown over 2,000 more transfers";
   EXPECT_EQ(sim.Stop()["n1999"].done, 2u);
 }
 
