@@ -4,6 +4,7 @@ tarnwick_add_fuzzer(tftp_packet_fuzzer
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/TftpPacketFuzz.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/TftpPacket.cpp
           ${PROJECT_SOURCE_DIR}/src/app/TransferNames.cpp
+          ${PROJECT_SOURCE_DIR}/src/base/Exception.cpp
           ${PROJECT_SOURCE_DIR}/src/base/TextCodec.cpp
           ${PROJECT_SOURCE_DIR}/src/base/TextCodec_posix.cpp)
 
