@@ -6,12 +6,13 @@
 
 #include "app/WorkLogText.h"
 #include "base/TextCodec.h"
-#include "cli/Console.h"
 #include "cli/JsonReport.h"
 #include "cli/LocalFile.h"
 #include "cli/ProgressLine.h"
 #include "cli/StreamingFiles.h"
 #include "cli/TransferText.h"
+#include "cliutil/Console.h"
+#include "cliutil/PasswordScrub.h"
 #include "net/SocketError.h"
 #include "tftp/TransferDriver.h"
 
@@ -72,14 +73,14 @@ RunRecord Transfer(const Options& o, RunContext& context, tftp::TransferRequest 
   const bool showProgress =
       o.progress == ProgressMode::Always || (o.progress == ProgressMode::Auto && context.errIsTerminal);
   ProgressMeter meter(context.err, showProgress, start);
-  SetStopPolling(true);
+  SetStopPolling(StopPolling::FirstSignal);
   const bool completed = driver.Run(
       [&] {
         meter.Update(transfer.Outcome().bytes, transfer.ExpectedSize(), Clock::now());
         return StopRequested();
       },
       "transfer interrupted by the user");
-  SetStopPolling(false);
+  SetStopPolling(StopPolling::None);
   meter.Clear();
   record.interrupted = !completed;
   record.outcome = transfer.Outcome();

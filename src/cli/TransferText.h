@@ -1,6 +1,7 @@
 // What both engines of tarnwick-cli share around a transfer: the work-log
-// writer, the remote name as it goes on the wire, and the scrubbing that
-// keeps the password out of every line the program prints.
+// writer and the remote name as it goes on the wire. The scrubbing that
+// keeps the password out of every line the program prints is in
+// cliutil/PasswordScrub.h, which `backup` shares.
 #pragma once
 
 #include <ostream>
@@ -36,11 +37,5 @@ class WorkLog {
 // hold raises UsageError naming the file-name part only: the password never
 // appears in the message.
 std::string WireName(TransferDirection direction, const NameFields& fields, bool raw);
-
-// text with the password taken out: every "delimiter + password" and, when
-// the password has at least 3 bytes, every bare password (UTF-8 and CP932
-// forms) becomes "***". A device that echoes the requested name in its
-// error text would otherwise print it.
-std::string WithoutPassword(const std::string& text, const NameFields& fields);
 
 }  // namespace tarnwick::cli

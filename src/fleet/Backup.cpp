@@ -11,6 +11,7 @@
 
 #include "base/Exception.h"
 #include "base/TextCodec.h"
+#include "cliutil/Console.h"
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
@@ -36,6 +37,18 @@ std::string IsoTime(std::time_t t) {
          s.substr(13);
 }
 
+// A stopped run removes its own temporary files, however many signals come
+// meanwhile; the command line's handling returns when the run is over.
+struct StopPollingScope {
+  StopPollingScope() {
+    cli::InstallStopHandlers();
+    cli::SetStopPolling(cli::StopPolling::EverySignal);
+  }
+  ~StopPollingScope() { cli::SetStopPolling(cli::StopPolling::None); }
+  StopPollingScope(const StopPollingScope&) = delete;
+  StopPollingScope& operator=(const StopPollingScope&) = delete;
+};
+
 struct Job {
   std::size_t index = 0;
   std::unique_ptr<TempConfig> temp;
@@ -57,7 +70,7 @@ class BackupRun {
       rows_[i].name = devices_[i].name;
       rows_[i].host = devices_[i].host + ":" + devices_[i].port;
     }
-    showProgress_ = options.progress && StderrIsTerminal();
+    showProgress_ = options.progress && cli::StandardErrorIsTerminal();
   }
 
   void Run(int jobs) {
@@ -68,7 +81,7 @@ class BackupRun {
       if (!starting_) StartMore(driver);
     });
     StartMore(driver);
-    driver.Run([] { return StopSignals::Requested(); }, "interrupted");
+    driver.Run([] { return cli::StopRequested(); }, "interrupted");
     // Whatever the driver did not report back was cut short.
     for (auto& [transfer, job] : running_) {
       job.temp->Discard();
@@ -91,7 +104,7 @@ class BackupRun {
  private:
   void StartMore(tftp::TransferDriver& driver) {
     starting_ = true;
-    while (running_.size() < jobs_ && next_ < devices_.size() && !StopSignals::Requested())
+    while (running_.size() < jobs_ && next_ < devices_.size() && !cli::StopRequested())
       Start(driver, next_++);
     starting_ = false;
   }
@@ -165,7 +178,7 @@ class BackupRun {
       }
     } else {
       job.temp->Discard();
-      row.result = StopSignals::Requested() ? DeviceResult::Interrupted : DeviceResult::Failed;
+      row.result = cli::StopRequested() ? DeviceResult::Interrupted : DeviceResult::Failed;
       row.errorCode = outcome.peerErrorCode;
       row.error = outcome.peerErrorCode >= 0 ? ScrubbedText(outcome.peerErrorText, d.password, true)
                                              : ScrubbedText(outcome.reason, d.password, false);
@@ -299,7 +312,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   const std::time_t startedAt = std::time(nullptr);
   const std::string started = IsoTime(startedAt);
-  StopSignals signals;
+  StopPollingScope stopPolling;
   BackupRun run(o, inventory, dest, HistoryStamp(startedAt), err);
   run.Run(jobs);
 
@@ -307,8 +320,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   const RunTotals totals = CountResults(run.Rows());
   if (totals.failed || totals.interrupted || totals.notReached) exitCode = kExitFailed;
   err << run.Rows().size() << " devices, started " << started << '\n' << SummaryText(run.Rows());
-  if (StopSignals::Requested())
-    err << "tarnwick-cli backup: interrupted; devices not reached are listed above\n";
+  if (cli::StopRequested()) err << "tarnwick-cli backup: interrupted; devices not reached are listed above\n";
 
   if (git && !run.ChangedFiles().empty()) {
     if (!git->Commit(run.ChangedFiles(), CommitMessage(run.ChangedNames(), started), error)) {

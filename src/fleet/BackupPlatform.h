@@ -1,6 +1,6 @@
-// The few things a backup run needs from the system: how many descriptors
-// it may hold, Ctrl+C / SIGTERM, whether stderr is a terminal and who may
-// read the inventory.
+// The few things a backup run needs from the system besides the console
+// (cliutil/Console.h): how many descriptors it may hold and who may read the
+// inventory.
 #pragma once
 
 #include <cstdint>
@@ -21,21 +21,6 @@ int JobsForDescriptorLimit(int wanted, std::uint64_t limit);
 // hard limit allows it, and returns the jobs that fit; warning says why it is
 // fewer than wanted.
 int FitJobsToDescriptors(int wanted, std::string& warning);
-
-// Ctrl+C and SIGTERM (console close on Windows) set a flag instead of ending
-// the process, while the object lives; the previous handling comes back in
-// the destructor.
-class StopSignals {
- public:
-  StopSignals();
-  ~StopSignals();
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-  static bool Requested();
-  static void Reset();  // for tests that run several backups in one process
-};
-
-bool StderrIsTerminal();
 
 // A warning when a file holding passwords can be read by other users
 // (group/others bits on POSIX); empty when it cannot or the check does not

@@ -1,23 +1,9 @@
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "fleet/BackupPlatform.h"
 
 namespace tarnwick::fleet {
-
-namespace {
-
-volatile sig_atomic_t g_stop = 0;
-struct sigaction g_previousInt, g_previousTerm;
-
-extern "C" void OnStopSignal(int) { g_stop = 1; }
-
-}  // namespace
 
 int FitJobsToDescriptors(int wanted, std::string& warning) {
   rlimit limit{};
@@ -36,25 +22,6 @@ int FitJobsToDescriptors(int wanted, std::string& warning) {
               std::to_string(fit) + " at once";
   return fit;
 }
-
-StopSignals::StopSignals() {
-  g_stop = 0;
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, &g_previousInt);
-  ::sigaction(SIGTERM, &action, &g_previousTerm);
-}
-
-StopSignals::~StopSignals() {
-  ::sigaction(SIGINT, &g_previousInt, nullptr);
-  ::sigaction(SIGTERM, &g_previousTerm, nullptr);
-}
-
-bool StopSignals::Requested() { return g_stop != 0; }
-void StopSignals::Reset() { g_stop = 0; }
-
-bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::string ExposedSecretsWarning(const std::string& path) {
   struct stat info {};

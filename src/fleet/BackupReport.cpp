@@ -5,6 +5,7 @@
 
 #include "app/TransferNames.h"
 #include "base/TextCodec.h"
+#include "cliutil/PasswordScrub.h"
 
 namespace tarnwick::fleet {
 
@@ -84,12 +85,6 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  if (from.empty()) return;
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-}
-
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
@@ -162,15 +157,13 @@ std::string CsvReport(const std::vector<DeviceReport>& rows) {
 }
 
 std::string ScrubbedText(const std::string& text, const std::string& passwordUtf8, bool textIsCp932) {
-  std::string raw = text;
-  if (!passwordUtf8.empty()) {
-    if (std::optional<std::string> cp932 = Utf8ToCp932(passwordUtf8)) ReplaceAll(raw, *cp932, "***");
-  }
+  // Before decoding too: the password's bytes may not sit on character
+  // boundaries of the device's code page.
+  std::string raw = cli::WithoutSecrets(text, {passwordUtf8});
   // Our own reasons are UTF-8 but may quote device bytes; anything that is
   // not valid UTF-8 is taken as the device's code page.
   std::string utf8 = (textIsCp932 || !Utf8ToUtf16Strict(raw)) ? Cp932ToUtf8(raw) : raw;
-  ReplaceAll(utf8, passwordUtf8, "***");
-  return utf8;
+  return cli::WithoutSecrets(utf8, {passwordUtf8});
 }
 
 std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed) {

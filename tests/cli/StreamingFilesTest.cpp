@@ -11,6 +11,7 @@
 #include "cli/LocalFile.h"
 #include "cli/StreamingFiles.h"
 #include "cli/TransferText.h"
+#include "cliutil/PasswordScrub.h"
 
 namespace tarnwick::cli {
 namespace {

@@ -65,6 +65,9 @@ TEST(BackupReport, PasswordsAreScrubbedFromDeviceTextInBothEncodings) {
       {"no answer for cfg/ぱす", "ぱす", false, "no answer for cfg/***"},
       {"bytes \x82\xcf\x82\xb7 quoted", "ぱす", false, "bytes *** quoted"},
       {"no password here", "", false, "no password here"},
+      // A device that echoes the UTF-8 name in otherwise CP932 text: caught
+      // before decoding would turn it into unrecognisable characters.
+      {"bad name cfg/ぱす", "ぱす", true, "bad name cfg/***"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);

@@ -20,6 +20,7 @@
 #include "FleetSimProcess.h"
 #include "SimContent.h"
 #include "fleet/Backup.h"
+#include "fleet/GitLibrary.h"
 
 namespace tarnwick::fleet_sim {
 namespace {
@@ -294,6 +295,36 @@ TEST(BackupRun, BadDeviceNameRefusesTheWholeInventory) {
   auto stats = sim.Stop();
   EXPECT_EQ(stats["fine"].requests + stats["other"].requests, 0u);
   EXPECT_FALSE(fs::exists(scratch.Path() / "out" / "fine.cfg"));
+}
+
+TEST(BackupRun, GitWithoutLibgit2IsAUsageErrorBeforeAnyTransfer) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(1);
+  fleet[0].name = "one";
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  WriteAll(scratch.Path() / "inv.csv", InventoryFor(fleet));
+  const std::vector<std::string> args = {scratch.Str() + "/inv.csv", "--dest", scratch.Str() + "/out",
+                                         "--git"};
+  struct Row {
+    std::vector<std::string> names;
+    std::string message;
+  } rows[] = {
+      {{"libgit2-absent.so.1.5", "libgit2-absent.so.1.9"},
+       "--git needs libgit2 (libgit2-absent.so.1.5 not found)"},
+      // A library that loads but is not libgit2.
+      {{"libgit2-absent.so.1.5", "libc.so.6"}, "--git needs libgit2 (libc.so.6 has no git_libgit2_init)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    fleet::SetGitLibraryNames(row.names);
+    std::ostringstream out, err;
+    EXPECT_EQ(fleet::RunBackup(args, out, err), 2);
+    EXPECT_NE(err.str().find("tarnwick-cli backup: " + row.message + "\n"), std::string::npos) << err.str();
+  }
+  fleet::SetGitLibraryNames({});
+  EXPECT_FALSE(fs::exists(scratch.Path() / "out" / "one.cfg"));
+  EXPECT_EQ(sim.Stop()["one"].requests, 0u);
 }
 
 TEST(BackupRun, ReadableInventoryWithPasswordsIsWarnedAbout) {

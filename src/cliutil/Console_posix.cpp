@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/Console.h"
+#include "cliutil/Console.h"
 
 namespace tarnwick::cli {
 
@@ -13,13 +13,14 @@ namespace {
 
 // Everything the handler touches: lock-free atomics and a fixed buffer.
 std::atomic<int> g_signal{0};
-std::atomic<bool> g_polling{false};
+std::atomic<StopPolling> g_polling{StopPolling::None};
 std::atomic<bool> g_guarded{false};
 char g_temporary[4096];
 
 void OnSignal(int number) {
   const int previous = g_signal.exchange(number);
-  if (previous == 0 && g_polling.load()) return;
+  const StopPolling polling = g_polling.load();
+  if (polling == StopPolling::EverySignal || (previous == 0 && polling == StopPolling::FirstSignal)) return;
   if (g_guarded.load()) ::unlink(g_temporary);
   static const char kMessage[] = "\ntarnwick-cli: interrupted, stopped at once\n";
   ssize_t ignored = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
@@ -58,7 +59,7 @@ std::string StopSignalName() {
   }
 }
 
-void SetStopPolling(bool polling) { g_polling.store(polling); }
+void SetStopPolling(StopPolling polling) { g_polling.store(polling); }
 
 void GuardTemporaryFile(const std::string& path) {
   g_guarded.store(false);

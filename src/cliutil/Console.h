@@ -1,12 +1,15 @@
 // What tarnwick-cli needs from its process and console, with a POSIX and a
 // Windows part: the stop signals (Ctrl+C, SIGTERM / console close), whether
-// standard error is a terminal, and the environment.
+// standard error is a terminal, and the environment. Shared by the single
+// transfer commands and `backup`.
 //
-// Stopping: the first signal only sets a flag when a streaming transfer polls
-// it (StopPolling), so the transfer is abandoned properly (ERROR to the
+// Stopping: while a poll loop looks at the flag (StopPolling), the first
+// signal only sets it, so the transfer is abandoned properly (ERROR to the
 // server, temporary file removed, exit 1). A second signal, or any signal
 // while nothing polls (the window engine blocks in its transfer), removes the
-// guarded temporary file at once and ends the process with exit status 1.
+// guarded temporary file at once and ends the process with exit status 1 --
+// except under StopPolling::EverySignal, for a loop that holds many
+// temporary files and must remove them itself.
 #pragma once
 
 #include <optional>
@@ -19,7 +22,12 @@ void InstallStopHandlers();
 bool StopRequested();
 // "SIGINT", "SIGTERM", "Ctrl+C", ...; empty while none came.
 std::string StopSignalName();
-void SetStopPolling(bool polling);
+enum class StopPolling {
+  None,         // nothing looks at the flag: stop at once
+  FirstSignal,  // the first signal sets the flag, a second stops at once
+  EverySignal,  // every signal only sets the flag (a console close still stops)
+};
+void SetStopPolling(StopPolling polling);
 // The temporary file that a forced stop removes ("" for none). The path is
 // copied into storage that the handler may read.
 void GuardTemporaryFile(const std::string& path);

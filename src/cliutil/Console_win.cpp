@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "base/TextCodec.h"
-#include "cli/Console.h"
+#include "cliutil/Console.h"
 
 namespace tarnwick::cli {
 
@@ -13,13 +13,17 @@ namespace {
 
 // The console calls the handler on a thread of its own.
 std::atomic<DWORD> g_event{0xffffffffu};
-std::atomic<bool> g_polling{false};
+std::atomic<StopPolling> g_polling{StopPolling::None};
 std::atomic<bool> g_guarded{false};
 wchar_t g_temporary[32768];
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const DWORD previous = g_event.exchange(event);
-  if (previous == 0xffffffffu && g_polling.load() && event != CTRL_CLOSE_EVENT) return TRUE;
+  const StopPolling polling = g_polling.load();
+  // Windows ends the process when the close handler returns: nothing to wait for.
+  if (event != CTRL_CLOSE_EVENT && (polling == StopPolling::EverySignal ||
+                                    (previous == 0xffffffffu && polling == StopPolling::FirstSignal)))
+    return TRUE;
   if (g_guarded.load()) ::DeleteFileW(g_temporary);
   static const char kMessage[] = "\ntarnwick-cli: interrupted, stopped at once\n";
   DWORD written = 0;
@@ -50,7 +54,7 @@ std::string StopSignalName() {
   }
 }
 
-void SetStopPolling(bool polling) { g_polling.store(polling); }
+void SetStopPolling(StopPolling polling) { g_polling.store(polling); }
 
 void GuardTemporaryFile(const std::string& path) {
   g_guarded.store(false);
