@@ -73,9 +73,16 @@ void RunThroughRelay(ServerKind kind, const std::vector<std::string>& relayOptio
   std::printf("%s\n", stats.c_str());
 }
 
+// Twenty windowed gets of 1 MiB at 5% loss each way, and windowed puts with
+// their DATA lost on the way out. atftpd does not dally after the last ACK
+// of an upload, so a lost final ACK of a put cannot be told from a lost last
+// block by any client: that case is left to the lock-step test against
+// tftpd-hpa, which answers a repeated last block for a moment.
 TEST(EngineImpaired, FivePercentLossEachWayTwentyMebibytesArriveIntact) {
-  RunThroughRelay(ServerKind::Atftpd, {"--loss", "0.05", "--seed", "5"},
-                  {{TransferKind::Get, 1048576, 8192u, 8u}, {TransferKind::Put, 1048576, 8192u, 8u}}, 10);
+  RunThroughRelay(ServerKind::Atftpd, {"--loss", "0.05", "--seed", "5"}, {{TransferKind::Get, 1048576, 8192u, 8u}},
+                  20);
+  RunThroughRelay(ServerKind::Atftpd, {"--c2s-loss", "0.05", "--seed", "5"},
+                  {{TransferKind::Put, 1048576, 8192u, 8u}}, 10);
 }
 
 TEST(EngineImpaired, LossInLockStepWithTftpdHpa) {
