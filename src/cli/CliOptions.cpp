@@ -231,6 +231,7 @@ void ResolvePassword(Options& options) {
 std::string UsageText() {
   return "usage: tarnwick-cli get HOST REMOTE [LOCAL]\n"
          "       tarnwick-cli put HOST LOCAL [REMOTE]\n"
+         "       tarnwick-cli backup INVENTORY --dest DIR [options]   (see tarnwick-cli backup --help)\n"
          "HOST is a name, an IPv4 address or an IPv6 address (::1 or [::1]).\n"
          "options:\n"
          "  --port PORT          server port or service name (default 69)\n"

@@ -128,7 +128,7 @@ std::string BackupUsageText() {
          "  --report FILE   also write the summary as JSON or CSV (by the file's extension)\n"
          "  --port N        port when the inventory leaves it empty (default 69)\n"
          "  --delimiter D   between file name and password when left empty (default /)\n"
-         "  --timeout MS    first wait for each answer when left empty (default 5000)\n"
+         "  --timeout MS    first wait for each answer when left empty (default 1000)\n"
          "  --retries N     time-outs in a row before a device fails (default 5)\n"
          "  --no-progress   no progress line even on a terminal\n"
          "exit status: 0 every device saved, 1 some device failed, 2 usage or inventory error\n";

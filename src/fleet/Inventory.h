@@ -17,7 +17,9 @@ namespace tarnwick::fleet {
 struct DeviceDefaults {
   std::string port = "69";
   std::string delimiter = "/";
-  std::uint32_t timeoutMs = 5000;  // the command line's default wait
+  // The first wait of tarnwick-cli get and put, doubled after each
+  // time-out in a row.
+  std::uint32_t timeoutMs = 1000;
   int retries = 5;
 };
 
@@ -31,7 +33,7 @@ struct Device {
   std::string password;  // as written, only to scrub it from device messages
   std::optional<std::uint32_t> blockSize;
   std::optional<std::uint32_t> windowSize;
-  std::uint32_t timeoutMs = 5000;
+  std::uint32_t timeoutMs = 1000;
   int retries = 5;
 };
 

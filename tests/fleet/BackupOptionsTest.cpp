@@ -11,7 +11,7 @@ TEST(BackupOptions, DefaultsAndValues) {
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.jobs, 32);
   EXPECT_FALSE(p.options.git);
-  EXPECT_EQ(p.options.defaults.timeoutMs, 5000u);
+  EXPECT_EQ(p.options.defaults.timeoutMs, 1000u);
   EXPECT_EQ(p.options.defaults.retries, 5);
   EXPECT_EQ(p.options.defaults.port, "69");
 
