@@ -1,6 +1,8 @@
 #include "app/TransferNames.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "app/WorkLogText.h"
 #include "base/TextCodec.h"
@@ -44,6 +46,38 @@ std::string ShownName(TransferDirection direction, const NameFields& fields) {
     name += TrimName(fields.password);
   }
   return name;
+}
+
+namespace {
+
+std::size_t Utf8CharCount(std::string_view utf8) {
+  return static_cast<std::size_t>(std::count_if(
+      utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+}  // namespace
+
+std::string WithoutPasswordEcho(std::string_view deviceBytes, const NameFields& fields) {
+  std::string out(deviceBytes);
+  if (fields.password.empty()) return out;
+  std::vector<std::string> secrets = {fields.delimiter + fields.password};
+  // A bare password of one or two characters would turn every such letter
+  // of an ordinary message into "***"; behind its delimiter it is still caught.
+  if (Utf8CharCount(fields.password) >= 3) secrets.push_back(fields.password);
+  std::vector<std::string> forms;
+  for (const std::string& secret : secrets) {
+    forms.push_back(secret);
+    if (std::optional<std::string> cp932 = Utf8ToCp932(secret); cp932 && *cp932 != secret)
+      forms.push_back(*cp932);
+  }
+  // Longest first, so "delimiter + password" goes as one piece.
+  std::stable_sort(forms.begin(), forms.end(),
+                   [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& form : forms) {
+    for (std::size_t at = out.find(form); at != std::string::npos; at = out.find(form, at + 3))
+      out.replace(at, form.size(), "***");
+  }
+  return out;
 }
 
 std::string OneLineText(std::string_view text) {

@@ -49,6 +49,17 @@ std::string RemoteNameCp932(TransferDirection direction, const NameFields& field
 // base name + trimmed delimiter + trimmed password (even when empty).
 std::string ShownName(TransferDirection direction, const NameFields& fields);
 
+// A device's text exactly as received (CP932 bytes) with the password taken
+// out BEFORE it is decoded: every "delimiter + password" and, when the
+// password has at least 3 characters, every bare password becomes "***",
+// each in its CP932 and its UTF-8 form. Devices echo the requested name in
+// their error texts; scrubbing the bytes also catches a password whose
+// characters do not survive decoding (a stray lead byte just before it, or
+// characters that CP932 decodes to other code points). The one place where
+// every front end (window, get/put, backup) removes a password from what a
+// device sends. An empty password leaves the text alone.
+std::string WithoutPasswordEcho(std::string_view deviceBytes, const NameFields& fields);
+
 // A device's message shown as one log line: every control byte (below 32,
 // and 127) becomes a space, so line breaks in it cannot split or fake log
 // lines.

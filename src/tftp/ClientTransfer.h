@@ -52,11 +52,18 @@ struct TransferRequest {
 
 // Where a get's bytes go. Write is called with the blocks in order, each
 // byte once. False means the local write failed: the transfer stops, sends
-// ERROR 3 "Disk full or allocation exceeded" and fails with the reason.
+// ERROR 3 "Disk full or allocation exceeded" (ERROR 0 when DiskFull() says
+// it was something else) and fails with WriteFailure() as the reason.
 class FileSink {
  public:
   virtual ~FileSink() = default;
   virtual bool Write(std::string_view bytes) = 0;
+  // Why the last Write failed, in the system's words and with the byte
+  // offset where the data stopped reaching the file ("No space left on
+  // device, at byte 1048576"). Empty: the engine words it itself.
+  virtual std::string WriteFailure() const { return {}; }
+  // Whether that failure was a full disk or quota (ERROR 3 to the server).
+  virtual bool DiskFull() const { return true; }
 };
 
 // Where a put's bytes come from: positional reads, so a window can be sent
@@ -65,8 +72,23 @@ class FileSink {
 class FileSource {
  public:
   virtual ~FileSource() = default;
+  // The size to send, fixed when the transfer starts (regular files).
   virtual std::uint64_t Size() const = 0;
+  // False for a stream (pipe, FIFO, standard input): Size() means nothing,
+  // no tsize is offered and the file ends at the first short read.
+  virtual bool SizeKnown() const { return true; }
   virtual long long Read(std::uint64_t offset, char* out, std::size_t length) = 0;
+  // Every byte before offset has been acknowledged: a stream may forget it.
+  // A stream is only ever asked to Read at or after the last such offset.
+  virtual void Release(std::uint64_t offset) { (void)offset; }
+  // Asked before the last block first goes out: the reason when the file
+  // changed since the transfer started (size or modification time), else
+  // empty. A changed file is abandoned with ERROR 0, so the device never
+  // commits a mix of two versions.
+  virtual std::string Changed() { return {}; }
+  // Why the last Read failed, in the system's words. Empty: the engine words
+  // it itself.
+  virtual std::string ReadFailure() const { return {}; }
 };
 
 // Datagrams the engine wants sent. The buffers are reused from call to call,
@@ -117,6 +139,10 @@ struct TransferOutcome {
   std::string peerErrorText;  // as sent (CP932 bytes), trimmed
   std::uint64_t bytes = 0;    // file bytes stored (get) / acknowledged (put)
   std::uint64_t retransmissions = 0;
+  // A local read or write failure, not the network or the device, ended
+  // the transfer (the command line's exit status 2). A source that changed
+  // while it was sent is not one: the file was fine, the moment was not.
+  bool localFileFailed = false;
   AgreedOptions agreed;
 };
 

@@ -3,11 +3,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
-#include "cli/FileHandle.h"
+#include "cliutil/FileHandle.h"
 
 namespace tarnwick::cli {
+
+FileError FileError::Last() {
+  FileError e;
+  e.code = errno;
+  e.text = std::strerror(e.code);
+  e.diskFull = e.code == ENOSPC || e.code == EDQUOT || e.code == EFBIG;
+  return e;
+}
 
 FileHandle::~FileHandle() { Close(); }
 
@@ -61,6 +70,31 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
     done += static_cast<std::size_t>(n);
   }
   return static_cast<long long>(done);
+}
+
+long long FileHandle::Read(char* out, std::size_t length) {
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(handle_), out, length);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+std::optional<FileFacts> FileHandle::Facts() const {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
+  FileFacts facts;
+  facts.regular = S_ISREG(st.st_mode);
+  facts.size = static_cast<std::uint64_t>(st.st_size);
+  facts.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return facts;
+}
+
+bool FileHandle::Sync() {
+  for (;;) {
+    if (::fsync(static_cast<int>(handle_)) == 0) return true;
+    if (errno != EINTR) return false;
+  }
 }
 
 std::optional<std::uint64_t> FileHandle::Size() const {

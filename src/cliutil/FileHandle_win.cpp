@@ -3,13 +3,34 @@
 #include <utility>
 
 #include "base/TextCodec.h"
-#include "cli/FileHandle.h"
+#include "cliutil/FileHandle.h"
 
 namespace tarnwick::cli {
 
 namespace {
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
+
+FileError FileError::Last() {
+  FileError e;
+  const DWORD code = ::GetLastError();
+  e.code = static_cast<int>(code);
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  if (length > 0 && text) {
+    std::wstring words(text, length);
+    while (!words.empty() && (words.back() == L'\r' || words.back() == L'\n' || words.back() == L'.'))
+      words.pop_back();
+    e.text = WideToUtf8(words);
+  } else {
+    e.text = "system error " + std::to_string(code);
+  }
+  if (text) ::LocalFree(text);
+  e.diskFull = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+  return e;
+}
 
 FileHandle::~FileHandle() { Close(); }
 
@@ -64,6 +85,33 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
   }
   return static_cast<long long>(done);
 }
+
+long long FileHandle::Read(char* out, std::size_t length) {
+  DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+  DWORD read = 0;
+  if (!::ReadFile(AsHandle(handle_), out, chunk, &read, nullptr)) {
+    // The writing end of a pipe closed: that is the end of the file.
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return static_cast<long long>(read);
+}
+
+std::optional<FileFacts> FileHandle::Facts() const {
+  FileFacts facts;
+  facts.regular = ::GetFileType(AsHandle(handle_)) == FILE_TYPE_DISK;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (facts.regular) {
+    if (!::GetFileInformationByHandle(AsHandle(handle_), &info)) return std::nullopt;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) facts.regular = false;
+    facts.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    facts.modified =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime);
+  }
+  return facts;
+}
+
+bool FileHandle::Sync() { return ::FlushFileBuffers(AsHandle(handle_)) != 0; }
 
 std::optional<std::uint64_t> FileHandle::Size() const {
   LARGE_INTEGER size{};

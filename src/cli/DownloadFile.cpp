@@ -1,4 +1,4 @@
-#include "cli/StreamingFiles.h"
+#include "cli/DownloadFile.h"
 
 #include "base/Stream.h"
 #include "cli/LocalFile.h"
@@ -59,16 +59,6 @@ void DownloadFile::Discard() {
   finished_ = true;
   file_.Close();
   RemoveFileQuietly(temporary_);
-}
-
-UploadFile::UploadFile(const std::string& path) : file_(FileHandle::OpenForReading(path)) {
-  std::optional<std::uint64_t> size = file_.Valid() ? file_.Size() : std::nullopt;
-  if (!size) throw EFOpenError(path);
-  size_ = *size;
-}
-
-long long UploadFile::Read(std::uint64_t offset, char* out, std::size_t length) {
-  return file_.ReadAt(offset, out, length);
 }
 
 }  // namespace tarnwick::cli

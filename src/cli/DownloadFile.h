@@ -1,14 +1,13 @@
-// The local ends of the streaming engine's transfers. A get writes its blocks
-// through a 256 KiB buffer into a temporary file beside the target and
-// renames it onto the target only when the whole file has arrived; a put
-// reads blocks by offset. Memory stays flat whatever the file size.
+// Where a get's blocks go: through a 256 KiB buffer into a temporary file
+// beside the target, renamed onto the target only when the whole file has
+// arrived. Memory stays flat whatever the file size.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "cli/FileHandle.h"
+#include "cliutil/FileHandle.h"
 #include "tftp/ClientTransfer.h"
 
 namespace tarnwick::cli {
@@ -47,18 +46,6 @@ class DownloadFile : public tftp::FileSink {
   int systemWrites_ = 0;
   bool failed_ = false;
   bool finished_ = false;  // committed or discarded
-};
-
-class UploadFile : public tftp::FileSource {
- public:
-  // Raises EFOpenError naming the path when it cannot be opened for reading.
-  explicit UploadFile(const std::string& path);
-  std::uint64_t Size() const override { return size_; }
-  long long Read(std::uint64_t offset, char* out, std::size_t length) override;
-
- private:
-  FileHandle file_;
-  std::uint64_t size_ = 0;
 };
 
 }  // namespace tarnwick::cli

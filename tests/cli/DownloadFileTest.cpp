@@ -1,5 +1,5 @@
-// The streaming engine's local files: buffered download into a temporary
-// file that becomes the target only on commit, positional upload reads.
+// A get's local file: buffered download into a temporary file that becomes
+// the target only on commit; the texts that name it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include <iterator>
 
 #include "base/Stream.h"
+#include "cli/DownloadFile.h"
 #include "cli/LocalFile.h"
-#include "cli/StreamingFiles.h"
 #include "cli/TransferText.h"
 #include "cliutil/PasswordScrub.h"
 
@@ -80,31 +80,6 @@ TEST(DownloadFile, UnwritableTargetAndFailedRename) {
   EXPECT_FALSE(FileExists(temporary));
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   std::filesystem::remove(folder);
-}
-
-TEST(UploadFile, ReadsByOffset) {
-  const std::string path = ::testing::TempDir() + "tarnwick-upload.bin";
-  const std::string content = Bytes(3000);
-  { std::ofstream(path, std::ios::binary) << content; }
-  {
-    UploadFile file(path);
-    EXPECT_EQ(file.Size(), 3000u);
-    char buffer[1500];
-    struct Row {
-      std::uint64_t offset;
-      long long expected;
-    };
-    for (Row r : {Row{0, 1500}, Row{1500, 1500}, Row{2000, 1000}, Row{3000, 0}, Row{1ull << 33, 0}}) {
-      SCOPED_TRACE(r.offset);
-      ASSERT_EQ(file.Read(r.offset, buffer, sizeof buffer), r.expected);
-      if (r.expected > 0) {
-        EXPECT_EQ(std::string(buffer, r.expected), content.substr(r.offset, r.expected));
-      }
-    }
-  }  // closed: Windows cannot remove a file that is still open
-  std::remove(path.c_str());
-  EXPECT_THROW(UploadFile{path}, EFOpenError);
-  EXPECT_THROW(UploadFile{::testing::TempDir()}, EFOpenError);  // a folder is no file to send
 }
 
 // The remote name that CP932 cannot hold: the message names the file part
