@@ -2,10 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
-#include "base/Stream.h"
+#include "cliutil/LocalFiles.h"
 
 #ifndef TARNWICK_VERSION
 #define TARNWICK_VERSION "0.0.0"
@@ -65,8 +63,10 @@ std::string Apply(Options& o, const std::string& name, const std::string& value,
     o.family = family;
   }
   if (name == "--port") {
-    if (value.empty()) return "--port needs a value";
-    o.port = value;
+    // Numbers only: a service name or 99999 would otherwise be resolved
+    // into some other port, or fail later with a less clear message.
+    if (!ParseInteger(value, 1, 65535, n)) return "--port takes a port number from 1 to 65535";
+    o.port = std::to_string(n);
   } else if (name == "--password") {
     o.password = value;
     passwordOption = true;
@@ -132,6 +132,29 @@ std::string CheckCombinations(const Options& o, const std::vector<std::string>& 
   return {};
 }
 
+// "192.0.2.1": four dotted numbers, what the resolver would take as an IPv4
+// address rather than a name.
+bool IsIPv4Literal(const std::string& host) {
+  int dots = 0, digits = 0;
+  for (char c : host) {
+    if (c == '.') {
+      if (digits == 0) return false;
+      ++dots;
+      digits = 0;
+    } else if (c >= '0' && c <= '9') {
+      if (++digits > 3) return false;
+    } else {
+      return false;
+    }
+  }
+  return dots == 3 && digits > 0;
+}
+
+// A colon appears in no host name, only in IPv6 addresses ("::1", "[::1]").
+bool IsIPv6Literal(const std::string& host) { return host.find(':') != std::string::npos; }
+
+ParseResult ParseLine(const std::vector<std::string>& args, const Environment& environment);
+
 }  // namespace
 
 std::string LastPathComponent(const std::string& path) {
@@ -140,6 +163,23 @@ std::string LastPathComponent(const std::string& path) {
 }
 
 ParseResult ParseArguments(const std::vector<std::string>& args, const Environment& environment) {
+  ParseResult result = ParseLine(args, environment);
+  // A refused line still owes a --json caller its one object.
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--json") result.json = true;
+  }
+  for (const std::string& arg : args)
+    if (arg == "get" || arg == "put") {
+      result.command = arg;
+      break;
+    }
+  return result;
+}
+
+namespace {
+
+ParseResult ParseLine(const std::vector<std::string>& args, const Environment& environment) {
   ParseResult result;
   Options& o = result.options;
   std::vector<std::string> positional, seen;
@@ -147,10 +187,15 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const Environme
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool shortFamily = arg == "-4" || arg == "-6";
-    if (optionsEnded || (!shortFamily && (arg.size() < 2 || arg.compare(0, 2, "--") != 0))) {
+    // "-" alone is a file (standard input or output); any other word that
+    // starts with a dash is meant as an option, and an unknown one must not
+    // quietly become a file name.
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       positional.push_back(arg);
       continue;
     }
+    if (!shortFamily && arg[1] != '-')
+      return Refuse("unknown option " + arg + " (use -- before a file name that starts with -)");
     if (arg == "--") {
       optionsEnded = true;
       continue;
@@ -209,16 +254,21 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const Environme
     o.remote = positional.size() == 4 ? positional[3] : LastPathComponent(o.local);
   }
   if (o.local.empty()) return Refuse("no local file name");
+  if (o.family == 4 && IsIPv6Literal(o.host))
+    return Refuse("-4 and the IPv6 address " + o.host + " exclude each other");
+  if (o.family == 6 && IsIPv4Literal(o.host))
+    return Refuse("-6 and the IPv4 address " + o.host + " exclude each other");
+  if (o.json && o.command == Command::Get && o.local == "-")
+    return Refuse("--json and LOCAL - exclude each other (both would use standard output)");
   result.ok = true;
   return result;
 }
 
+}  // namespace
+
 void ResolvePassword(Options& options) {
   if (options.passwordSource != PasswordSource::File) return;
-  std::ifstream in(options.passwordFile, std::ios::binary);
-  if (!in) throw EFOpenError(options.passwordFile);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw EReadError();
+  std::string text = ReadSmallFile(options.passwordFile, "password file");
   // Editors and `echo` end the file with a line break that is no part of
   // the password; only one is taken, so a password may still end in blanks.
   if (!text.empty() && text.back() == '\n') {
@@ -234,7 +284,7 @@ std::string UsageText() {
          "       tarnwick-cli backup INVENTORY --dest DIR [options]   (see tarnwick-cli backup --help)\n"
          "HOST is a name, an IPv4 address or an IPv6 address (::1 or [::1]).\n"
          "options:\n"
-         "  --port PORT          server port or service name (default 69)\n"
+         "  --port PORT          server port, 1..65535 (default 69)\n"
          "  --password TEXT      access password, joined to the remote name (shows in the\n"
          "                       process list: prefer --password-file or TARNWICK_PASSWORD)\n"
          "  --password-file FILE read the password from FILE (one trailing line break is dropped)\n"
@@ -260,7 +310,10 @@ std::string UsageText() {
          "  --version            version number\n"
          "  --help               this text\n"
          "password: --password or --password-file (not both) beat TARNWICK_PASSWORD.\n"
-         "exit status: 0 done, 1 transfer failed or interrupted, 2 usage or local file error\n";
+         "LOCAL - is standard output (get) or input (put); a folder as LOCAL of a get receives\n"
+         "the file under the remote name's last part; -- ends the options.\n"
+         "exit status: 0 done, 1 transfer failed or interrupted, 2 usage or local file error\n"
+         "(with --json, one JSON object on standard output in every case)\n";
 }
 
 std::string VersionText() { return std::string("tarnwick-cli ") + TARNWICK_VERSION + "\n"; }

@@ -68,13 +68,17 @@ struct ParseResult {
   bool ok = false;
   Options options;
   std::string error;  // why the line was refused (never holds a password)
+  // Known even for a refused line, so the refusal can be a JSON object too.
+  bool json = false;    // --json was on the line
+  std::string command;  // "get" / "put" when the line names one
 };
 
 // args excludes the program name.
 ParseResult ParseArguments(const std::vector<std::string>& args, const Environment& environment = {});
 
 // Reads the password file when the options name one: its bytes, less one
-// trailing line break ("\n" or "\r\n"). Raises EFOpenError / EReadError.
+// trailing line break ("\n" or "\r\n"). Raises ELocalFileError with the
+// system's reason.
 void ResolvePassword(Options& options);
 
 // The last component of a path ("a/b\\c.txt" -> "c.txt"): the default local

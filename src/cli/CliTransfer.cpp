@@ -2,16 +2,19 @@
 
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "app/TransferNames.h"
 #include "app/WorkLogText.h"
 #include "base/Exception.h"
 #include "base/Stream.h"
 #include "base/TextCodec.h"
-#include "cli/LocalFile.h"
+#include "cli/DownloadFile.h"
+#include "cli/JsonReport.h"
 #include "cli/StreamingTransfer.h"
 #include "cli/TransferText.h"
 #include "cliutil/Console.h"
+#include "cliutil/LocalFiles.h"
 #include "cliutil/PasswordScrub.h"
 #include "fleet/Backup.h"
 #include "net/SocketApi.h"
@@ -34,7 +37,25 @@ std::unique_ptr<TTFTPSend> CreateEngine(const Options& o, WorkLog& log) {
 
 void LogFailure(WorkLog& log, const char* failureLine, const TTFTPSend& engine, const NameFields& fields) {
   log.Always(failureLine);
-  log.Always(ErrorCodeLine(engine.PeerErrorCode, WithoutPassword(Cp932ToUtf8(engine.PeerErrorText), fields)));
+  // Scrubbed as raw bytes: a password that does not survive decoding is
+  // still caught.
+  log.Always(
+      ErrorCodeLine(engine.PeerErrorCode, Cp932ToUtf8(WithoutPasswordEcho(engine.PeerErrorText, fields))));
+}
+
+// This engine sends from memory: the whole source, read to its end (a pipe
+// or standard input alike).
+void LoadSource(const std::string& local, TMemoryStream& content) {
+  PutSource source = OpenPutSource(local);
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    long long n = source.file.Read(buffer.data(), buffer.size());
+    if (n < 0) throw ELocalFileError("cannot read " + local + ": " + FileError::Last().text);
+    if (n == 0) break;
+    if (!FitsInStream(content.Position(), n, content.SizeLimit())) throw EOutOfMemory();
+    content.WriteBuffer(buffer.data(), static_cast<std::int32_t>(n));
+  }
+  content.SetPosition(0);
 }
 
 void ReleaseEngine(std::unique_ptr<TTFTPSend>& engine, WorkLog& log) {
@@ -46,7 +67,8 @@ void ReleaseEngine(std::unique_ptr<TTFTPSend>& engine, WorkLog& log) {
 int RunGet(const Options& o, WorkLog& log) {
   NameFields fields{o.remote, o.password, o.delimiter, true};
   const std::string wire = WireName(TransferDirection::Receive, fields, o.rawName);
-  PendingFile target(o.local);  // before the transfer: an unwritable target costs no traffic
+  // Before the transfer: an unwritable target costs no traffic.
+  DownloadFile target(ResolveGetTarget(o.local, o.remote));
   // This engine blocks until the end, so a stop signal ends the process at
   // once; the guard has the temporary file removed first.
   GuardTemporaryFile(target.TemporaryPath());
@@ -57,9 +79,12 @@ int RunGet(const Options& o, WorkLog& log) {
   log.Line(worklog::kReceiveRemoteName + ShownName(TransferDirection::Receive, fields));
   bool ok = engine->GetFile(wire);
   if (ok) {
+    const std::string_view content(engine->Content.Memory(),
+                                   static_cast<std::size_t>(engine->Content.Size()));
+    target.Write(content);
+    target.Commit();  // a failed write is reported here, with its reason
     GuardTemporaryFile("");
-    target.Commit(engine->Content);
-    log.Line(worklog::kReceiveLocalName + AbsolutePath(o.local));
+    log.Line(worklog::kReceiveLocalName + LocalNameShown(target.Target()));
     log.Line(worklog::kReceiveDone);
   } else {
     LogFailure(log, worklog::kReceiveFailed, *engine, fields);
@@ -75,9 +100,9 @@ int RunPut(const Options& o, WorkLog& log) {
   log.Line(worklog::kSendHeader);
   auto engine = CreateEngine(o, log);
   log.Line(worklog::kSending);
-  log.Line(worklog::kSendLocalName + AbsolutePath(o.local));
+  log.Line(worklog::kSendLocalName + LocalNameShown(o.local));
   log.Line(worklog::kSendRemoteName + ShownName(TransferDirection::Send, fields));
-  engine->Content.LoadFromFile(o.local);
+  LoadSource(o.local, engine->Content);
   bool ok = engine->PutFile(wire);
   if (ok)
     log.Line(worklog::kSendDone);
@@ -85,6 +110,22 @@ int RunPut(const Options& o, WorkLog& log) {
     LogFailure(log, worklog::kSendFailed, *engine, fields);
   ReleaseEngine(engine, log);
   return ok ? kExitDone : kExitTransferFailed;
+}
+
+// A run that ended before or outside the transfer: the message on standard
+// error and, with --json, its one object.
+int Refused(RunContext& context, const Options& o, const char* result, const std::string& why, int exitCode) {
+  const NameFields fields{o.remote, o.password, o.delimiter, true};
+  const std::string message = WithoutPassword(why, fields);
+  context.err << "tarnwick-cli: " << message << '\n' << std::flush;
+  if (o.json) {
+    JsonReport r = ShortReport(o.command == Command::Get ? "get" : "put", result, message);
+    r.remote =
+        ShownName(o.command == Command::Get ? TransferDirection::Receive : TransferDirection::Send, fields);
+    r.local = LocalNameShown(o.local);
+    context.out << FormatJsonReport(r) << std::flush;
+  }
+  return exitCode;
 }
 
 }  // namespace
@@ -100,6 +141,8 @@ int RunMain(const std::vector<std::string>& args, RunContext& context) {
   ParseResult parsed = ParseArguments(args, context.environment);
   if (!parsed.ok) {
     context.err << "tarnwick-cli: " << parsed.error << '\n' << UsageText();
+    if (parsed.json)
+      context.out << FormatJsonReport(ShortReport(parsed.command, "usage", parsed.error)) << std::flush;
     return kExitUsageOrLocalFile;
   }
   Options& options = parsed.options;
@@ -111,15 +154,16 @@ int RunMain(const std::vector<std::string>& args, RunContext& context) {
     ResolvePassword(options);
     if (options.engine == EngineChoice::Window) return RunTransfer(options, context.err);
     return RunStreamingTransfer(options, context);
-  } catch (const EOutOfMemory& e) {
-    // The download did not fit in memory: a failed transfer, not a usage
-    // or local-file problem.
-    context.err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
-    return kExitTransferFailed;
+  } catch (const UsageError& e) {
+    return Refused(context, options, "usage", e.Message(), kExitUsageOrLocalFile);
+  } catch (const ELocalFileError& e) {
+    return Refused(context, options, "local-error", e.Message(), kExitUsageOrLocalFile);
+  } catch (const EStreamError& e) {
+    return Refused(context, options, "local-error", e.Message(), kExitUsageOrLocalFile);
   } catch (const Exception& e) {
-    // Local files and names; the transfer itself reports through the log.
-    context.err << "tarnwick-cli: " << e.Message() << '\n' << std::flush;
-    return kExitUsageOrLocalFile;
+    // The download did not fit in memory, the socket layer failed: the
+    // transfer failed, no usage or local-file problem.
+    return Refused(context, options, "failed", e.Message(), kExitTransferFailed);
   }
 }
 
@@ -129,6 +173,7 @@ int RunMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 }
 
 int RunProgram(const std::vector<std::string>& args) {
+  std::string why;
   try {
     InstallStopHandlers();
     SocketLayerScope sockets;
@@ -136,10 +181,15 @@ int RunProgram(const std::vector<std::string>& args) {
         std::cout, std::cerr, StandardErrorIsTerminal(), {EnvironmentValue("TARNWICK_PASSWORD")}};
     return RunMain(args, context);
   } catch (const Exception& e) {
-    std::cerr << "tarnwick-cli: " << e.Message() << '\n';
+    why = e.Message();
   } catch (const std::exception& e) {
-    std::cerr << "tarnwick-cli: " << e.what() << '\n';
+    why = e.what();
   }
+  // Nothing ran (the socket layer did not start, say): a failed run, and
+  // its JSON object all the same.
+  std::cerr << "tarnwick-cli: " << why << '\n';
+  ParseResult parsed = ParseArguments(args);
+  if (parsed.json) std::cout << FormatJsonReport(ShortReport(parsed.command, "failed", why)) << std::flush;
   return kExitTransferFailed;
 }
 

@@ -1,28 +1,50 @@
 #include "cli/DownloadFile.h"
 
-#include "base/Stream.h"
-#include "cli/LocalFile.h"
+#include <utility>
 
 namespace tarnwick::cli {
 
-DownloadFile::DownloadFile(std::string target) : target_(std::move(target)) {
-  for (int attempt = 0; attempt < 4 && !file_.Valid(); ++attempt) {
-    std::string candidate = TemporaryNameFor(target_);
-    file_ = FileHandle::CreateExclusive(candidate);
-    if (file_.Valid()) temporary_ = candidate;
+DownloadFile::DownloadFile(GetTarget target) : target_(std::move(target)) {
+  if (target_.direct) {
+    file_ = target_.standardOutput ? FileHandle::StandardOutput() : FileHandle::OpenForWriting(target_.path);
+    if (!file_.Valid()) throw ELocalFileError("cannot write " + Name() + ": " + FileError::Last().text);
+  } else {
+    FileError error;
+    TemporaryFile temporary = CreateTemporaryBeside(target_.path, error);
+    // The user named the target, so the error names it too.
+    if (!temporary.file.Valid())
+      throw ELocalFileError("cannot create a temporary file beside " + target_.path + ": " + error.text);
+    temporary_ = std::move(temporary.path);
+    file_ = std::move(temporary.file);
   }
-  if (!file_.Valid()) throw EFCreateError(target_);
   buffer_.reserve(kBufferSize);
 }
 
+DownloadFile::DownloadFile(const std::string& path) : DownloadFile(ResolveGetTarget(path, "")) {}
+
 DownloadFile::~DownloadFile() { Discard(); }
+
+std::string DownloadFile::Name() const { return target_.standardOutput ? "standard output" : target_.path; }
+
+std::string DownloadFile::WriteFailure() const {
+  if (!failed_) return {};
+  return error_.text + ", at byte " + std::to_string(onDisk_);
+}
+
+bool DownloadFile::Put(const char* bytes, std::size_t length) {
+  ++systemWrites_;
+  const std::size_t done = file_.WritePrefix(bytes, length);
+  onDisk_ += done;
+  if (done < length) {
+    error_ = FileError::Last();
+    failed_ = true;
+  }
+  return !failed_;
+}
 
 bool DownloadFile::Flush() {
   if (buffer_.empty()) return !failed_;
-  if (!failed_) {
-    failed_ = !file_.WriteAll(buffer_.data(), buffer_.size());
-    ++systemWrites_;
-  }
+  if (!failed_) Put(buffer_.data(), buffer_.size());
   buffer_.clear();
   return !failed_;
 }
@@ -31,25 +53,28 @@ bool DownloadFile::Write(std::string_view bytes) {
   if (failed_ || finished_) return false;
   written_ += bytes.size();
   if (buffer_.size() + bytes.size() > kBufferSize && !Flush()) return false;
-  if (bytes.size() >= kBufferSize) {  // a block too large to be worth copying
-    ++systemWrites_;
-    failed_ = !file_.WriteAll(bytes.data(), bytes.size());
-    return !failed_;
-  }
+  if (bytes.size() >= kBufferSize) return Put(bytes.data(), bytes.size());  // too large to be worth copying
   buffer_.append(bytes.data(), bytes.size());
   return true;
 }
 
 void DownloadFile::Commit() {
-  const bool flushed = Flush();
-  const bool closed = file_.Close();
-  if (!flushed || !closed) {
-    Discard();
-    throw EFCreateError(target_);
+  if (finished_) throw ELocalFileError("cannot write " + Name() + ": already finished");
+  std::optional<FileError> error;
+  if (!Flush())
+    error = error_;
+  else if (target_.direct) {
+    // A FIFO or a device has nothing to flush to disk; closing reports a
+    // late write error all the same.
+    if (!file_.Close()) error = FileError::Last();
+  } else {
+    error = PublishTemporary(file_, temporary_, target_.path);
   }
-  if (!ReplaceFileWith(temporary_, target_)) {
+  if (error) {
     Discard();
-    throw EFCreateError(target_);
+    std::string why = error->text;
+    if (failed_) why = WriteFailure();
+    throw ELocalFileError("cannot write " + Name() + ": " + why);
   }
   finished_ = true;
 }
@@ -58,7 +83,7 @@ void DownloadFile::Discard() {
   if (finished_) return;
   finished_ = true;
   file_.Close();
-  RemoveFileQuietly(temporary_);
+  if (!temporary_.empty()) RemoveFileQuietly(temporary_);
 }
 
 }  // namespace tarnwick::cli

@@ -1,6 +1,7 @@
-// Where a get's blocks go: through a 256 KiB buffer into a temporary file
-// beside the target, renamed onto the target only when the whole file has
-// arrived. Memory stays flat whatever the file size.
+// Where a get's blocks go, through a 256 KiB buffer: a temporary file beside
+// a regular target, published over it (mode, owner, flush, rename) only when
+// the whole file has arrived; or a FIFO, device or standard output written
+// in place. Memory stays flat whatever the file size.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "cliutil/FileHandle.h"
+#include "cliutil/LocalFiles.h"
 #include "tftp/ClientTransfer.h"
 
 namespace tarnwick::cli {
@@ -16,34 +18,47 @@ class DownloadFile : public tftp::FileSink {
  public:
   static constexpr std::size_t kBufferSize = 256 * 1024;
 
-  // Creates the temporary file now, so an unwritable target is reported
-  // before anything goes on the wire. Raises EFCreateError naming the target.
-  explicit DownloadFile(std::string target);
+  // Opens where the bytes go now, so an unwritable target is reported
+  // before anything goes on the wire. Raises ELocalFileError naming it.
+  explicit DownloadFile(GetTarget target);
+  // A path taken by the same rules, with no remote name for a folder.
+  explicit DownloadFile(const std::string& path);
   ~DownloadFile() override;  // removes the temporary file unless committed
   DownloadFile(const DownloadFile&) = delete;
   DownloadFile& operator=(const DownloadFile&) = delete;
 
   bool Write(std::string_view bytes) override;
-  // Writes what is buffered, closes and renames onto the target. Raises
-  // EFCreateError naming the target when either fails; the target is
-  // untouched then and the temporary file removed.
+  std::string WriteFailure() const override;
+  bool DiskFull() const override { return error_.diskFull; }
+
+  // Writes what is buffered and publishes the file. Raises ELocalFileError
+  // naming the target when that fails; the target is untouched then and
+  // the temporary file removed.
   void Commit();
   // Closes and removes the temporary file now.
   void Discard();
 
+  bool Failed() const { return failed_; }
+  const GetTarget& Target() const { return target_; }
+  // Empty for a target written in place.
   const std::string& TemporaryPath() const { return temporary_; }
-  std::uint64_t Written() const { return written_; }
+  std::uint64_t Written() const { return written_; }  // bytes taken in
+  std::uint64_t OnDisk() const { return onDisk_; }    // bytes that reached the file
   int SystemWrites() const { return systemWrites_; }
 
  private:
   bool Flush();
+  bool Put(const char* bytes, std::size_t length);
+  std::string Name() const;
 
-  std::string target_;
+  GetTarget target_;
   std::string temporary_;
   FileHandle file_;
   std::string buffer_;
   std::uint64_t written_ = 0;
+  std::uint64_t onDisk_ = 0;
   int systemWrites_ = 0;
+  FileError error_;
   bool failed_ = false;
   bool finished_ = false;  // committed or discarded
 };

@@ -56,6 +56,14 @@ std::string Number(double value) {
 
 }  // namespace
 
+JsonReport ShortReport(std::string command, std::string result, std::string reason) {
+  JsonReport r;
+  r.command = std::move(command);
+  r.result = std::move(result);
+  r.reason = std::move(reason);
+  return r;
+}
+
 std::string FormatJsonReport(const JsonReport& r) {
   const double rate = r.seconds > 0.0 ? static_cast<double>(r.bytes) / r.seconds : 0.0;
   std::string out = "{";

@@ -12,7 +12,7 @@ namespace tarnwick::cli {
 
 struct JsonReport {
   std::string command;  // "get" / "put"
-  std::string result;   // "done", "failed" or "interrupted"
+  std::string result;   // "done", "failed", "interrupted", "usage" or "local-error"
   std::string remote;   // the file name part as shown in the work log (no password)
   std::string local;
   std::string server;  // "192.0.2.1:69", empty when the host did not resolve
@@ -33,6 +33,10 @@ struct JsonReport {
 // quote and backslash are escaped; bytes that are not valid UTF-8 become
 // U+FFFD so the output is always valid JSON.
 std::string JsonString(std::string_view utf8);
+
+// The report of a run that never reached the transfer ("usage",
+// "local-error", "failed"): the command, the result and why.
+JsonReport ShortReport(std::string command, std::string result, std::string reason);
 
 // The object, one line, with a final line break.
 std::string FormatJsonReport(const JsonReport& report);

@@ -6,13 +6,13 @@
 
 #include "app/WorkLogText.h"
 #include "base/TextCodec.h"
-#include "cli/JsonReport.h"
-#include "cli/LocalFile.h"
-#include "cli/ProgressLine.h"
 #include "cli/DownloadFile.h"
-#include "cli/UploadFile.h"
+#include "cli/JsonReport.h"
+#include "cli/ProgressLine.h"
 #include "cli/TransferText.h"
+#include "cli/UploadFile.h"
 #include "cliutil/Console.h"
+#include "cliutil/LocalFiles.h"
 #include "cliutil/PasswordScrub.h"
 #include "net/SocketError.h"
 #include "tftp/TransferDriver.h"
@@ -51,10 +51,23 @@ struct RunRecord {
   std::string server;
   bool interrupted = false;
   double seconds = 0.0;
+  // A local file failed (exit status 2): our own words, UTF-8, in place of
+  // the engine's reason.
+  std::string localFailure;
+
+  bool Done() const { return outcome.state == tftp::TransferState::Succeeded && localFailure.empty(); }
+  bool LocalFailed() const { return !localFailure.empty() || outcome.localFileFailed; }
+  int ExitCode() const {
+    return Done() ? kExitDone : LocalFailed() ? kExitUsageOrLocalFile : kExitTransferFailed;
+  }
+  // Why it failed, one line, password scrubbed: the engine's reason may
+  // quote the device's CP932 text, so it is scrubbed as bytes and decoded.
+  std::string Reason(const NameFields& fields) const {
+    if (!localFailure.empty()) return OneLineText(WithoutPassword(localFailure, fields));
+    return OneLineText(Cp932ToUtf8(WithoutPasswordEcho(outcome.reason, fields)));
+  }
 };
 
-// Resolves, runs the transfer to its end (or to a stop signal) and draws the
-// progress line meanwhile.
 RunRecord Transfer(const Options& o, RunContext& context, tftp::TransferRequest request, tftp::FileSink* sink,
                    tftp::FileSource* source) {
   RunRecord record;
@@ -94,29 +107,28 @@ void LogFailure(WorkLog& log, const char* failureLine, const RunRecord& record, 
   log.Always(failureLine);
   // The window's line reads 0 and an empty text when no ERROR came.
   const int code = record.outcome.peerErrorCode < 0 ? 0 : record.outcome.peerErrorCode;
-  log.Always(ErrorCodeLine(code, WithoutPassword(Cp932ToUtf8(record.outcome.peerErrorText), fields)));
-  std::string why = record.outcome.reason;
-  if (record.interrupted) {
+  log.Always(ErrorCodeLine(code, Cp932ToUtf8(WithoutPasswordEcho(record.outcome.peerErrorText, fields))));
+  std::string why = record.Reason(fields);
+  if (record.interrupted && record.localFailure.empty()) {
     std::string signal = StopSignalName();
     why = "interrupted" + (signal.empty() ? std::string() : " by " + signal) +
           ": transfer abandoned, no partial file left";
   }
-  // The reason may quote the device's text: one line, like the error line.
-  if (!why.empty())
-    err << "tarnwick-cli: " << OneLineText(WithoutPassword(Cp932ToUtf8(why), fields)) << '\n' << std::flush;
+  if (!why.empty()) err << "tarnwick-cli: " << why << '\n' << std::flush;
 }
 
 void WriteJson(const Options& o, RunContext& context, const RunRecord& record, const NameFields& fields,
-               const std::string& shownName) {
+               const std::string& shownName, const std::string& localShown) {
   if (!o.json) return;
   JsonReport r;
   const tftp::TransferOutcome& out = record.outcome;
   r.command = o.command == Command::Get ? "get" : "put";
-  r.result = out.state == tftp::TransferState::Succeeded ? "done"
-             : record.interrupted                        ? "interrupted"
-                                                         : "failed";
+  r.result = record.Done()          ? "done"
+             : record.LocalFailed() ? "local-error"
+             : record.interrupted   ? "interrupted"
+                                    : "failed";
   r.remote = shownName;
-  r.local = AbsolutePath(o.local);
+  r.local = localShown;
   r.server = record.server;
   r.bytes = out.bytes;
   r.seconds = record.seconds;
@@ -127,9 +139,8 @@ void WriteJson(const Options& o, RunContext& context, const RunRecord& record, c
   r.timeoutSeconds = out.agreed.timeoutSeconds;
   r.retransmissions = out.retransmissions;
   r.errorCode = out.peerErrorCode;
-  r.errorText = WithoutPassword(Cp932ToUtf8(out.peerErrorText), fields);
-  if (out.state != tftp::TransferState::Succeeded)
-    r.reason = WithoutPassword(Cp932ToUtf8(out.reason), fields);
+  r.errorText = Cp932ToUtf8(WithoutPasswordEcho(out.peerErrorText, fields));
+  if (!record.Done()) r.reason = record.Reason(fields);
   context.out << FormatJsonReport(r) << std::flush;
 }
 
@@ -148,7 +159,8 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
   NameFields fields{o.remote, o.password, o.delimiter, true};
   const std::string wire = WireName(TransferDirection::Receive, fields, o.rawName);
   const std::string shown = ShownName(TransferDirection::Receive, fields);
-  DownloadFile target(o.local);  // before the transfer: an unwritable target costs no traffic
+  // Before the transfer: an unwritable target costs no traffic.
+  DownloadFile target(ResolveGetTarget(o.local, o.remote));
   GuardTemporaryFile(target.TemporaryPath());
 
   log.Line(worklog::kReceiveHeader);
@@ -156,41 +168,61 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
   log.Line(worklog::kReceiving);
   log.Line(worklog::kReceiveRemoteName + shown);
   RunRecord record = Transfer(o, context, BuildRequest(o, wire), &target, nullptr);
-  const bool ok = record.outcome.state == tftp::TransferState::Succeeded;
   GuardTemporaryFile("");
-  if (ok) {
-    target.Commit();
-    log.Line(worklog::kReceiveLocalName + AbsolutePath(o.local));
+  if (record.outcome.state == tftp::TransferState::Succeeded) {
+    try {
+      target.Commit();
+    } catch (const ELocalFileError& e) {
+      record.localFailure = e.Message();
+    }
+  } else if (target.Failed()) {
+    // The sink knows where the data stopped reaching the file.
+    record.localFailure = "cannot write " + LocalNameShown(target.Target()) + ": " + target.WriteFailure();
+  }
+  if (record.Done()) {
+    log.Line(worklog::kReceiveLocalName + LocalNameShown(target.Target()));
     log.Line(worklog::kReceiveDone);
   } else {
     target.Discard();
     LogFailure(log, worklog::kReceiveFailed, record, fields, context.err);
   }
   LogEnd(log);
-  WriteJson(o, context, record, fields, shown);
-  return ok ? kExitDone : kExitTransferFailed;
+  WriteJson(o, context, record, fields, shown, LocalNameShown(target.Target()));
+  return record.ExitCode();
+}
+
+// The put's source: a regular file is sent at the size it has now (and
+// abandoned if it changes); anything else is a stream read to its end.
+std::unique_ptr<tftp::FileSource> SourceFor(PutSource opened, const std::string& local) {
+  if (opened.facts.regular && local != "-") return std::make_unique<UploadFile>(local);
+  // Streams (pipe, FIFO, standard input) are read by UploadStream, holding
+  // at most one window: construct it here from opened.file,
+  //   return std::make_unique<UploadStream>(std::move(opened.file));
+  // Until that source is part of the build, a stream is refused before any
+  // traffic rather than sent as an empty file.
+  throw ELocalFileError("cannot send " + local + ": not a regular file (streams are not supported yet)");
 }
 
 int RunPut(const Options& o, RunContext& context, WorkLog& log) {
   NameFields fields{o.remote, o.password, o.delimiter, true};
   const std::string wire = WireName(TransferDirection::Send, fields, o.rawName);
   const std::string shown = ShownName(TransferDirection::Send, fields);
+  // Before the transfer: an unreadable source costs no traffic.
+  std::unique_ptr<tftp::FileSource> source = SourceFor(OpenPutSource(o.local), o.local);
 
   log.Line(worklog::kSendHeader);
   LogConnection(log, o);
   log.Line(worklog::kSending);
-  log.Line(worklog::kSendLocalName + AbsolutePath(o.local));
+  log.Line(worklog::kSendLocalName + LocalNameShown(o.local));
   log.Line(worklog::kSendRemoteName + shown);
-  UploadFile source(o.local);
-  RunRecord record = Transfer(o, context, BuildRequest(o, wire), nullptr, &source);
-  const bool ok = record.outcome.state == tftp::TransferState::Succeeded;
-  if (ok)
+  RunRecord record = Transfer(o, context, BuildRequest(o, wire), nullptr, source.get());
+  if (record.Done())
     log.Line(worklog::kSendDone);
   else
     LogFailure(log, worklog::kSendFailed, record, fields, context.err);
   LogEnd(log);
-  WriteJson(o, context, record, fields, shown);
-  return ok ? kExitDone : kExitTransferFailed;
+  WriteJson(o, context, record, fields, shown, LocalNameShown(o.local));
+  return record.ExitCode();
 }
 
 }  // namespace

@@ -18,4 +18,10 @@ std::string WireName(TransferDirection direction, const NameFields& fields, bool
   throw UsageError("the password cannot be written in CP932 (see --raw-name)");
 }
 
+std::string LocalNameShown(const std::string& local) { return local == "-" ? local : AbsolutePath(local); }
+
+std::string LocalNameShown(const GetTarget& target) {
+  return target.standardOutput ? "-" : AbsolutePath(target.path);
+}
+
 }  // namespace tarnwick::cli

@@ -9,6 +9,7 @@
 
 #include "app/TransferNames.h"
 #include "base/Exception.h"
+#include "cliutil/LocalFiles.h"
 
 namespace tarnwick::cli {
 
@@ -37,5 +38,11 @@ class WorkLog {
 // hold raises UsageError naming the file-name part only: the password never
 // appears in the message.
 std::string WireName(TransferDirection direction, const NameFields& fields, bool raw);
+
+// LOCAL as the work log and the JSON show it: absolute, "-" for standard
+// input or output; for a get, the file really written (a folder joined with
+// the remote name, a symlink followed).
+std::string LocalNameShown(const std::string& local);
+std::string LocalNameShown(const GetTarget& target);
 
 }  // namespace tarnwick::cli

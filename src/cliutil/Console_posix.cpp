@@ -40,6 +40,10 @@ void InstallStopHandlers() {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGHUP, &action, nullptr);
+  // A reader that goes away (get ... - | head) or a file-size limit is a
+  // failed write with its reason and exit status, not a silent death.
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool StopRequested() { return g_signal.load() != 0; }

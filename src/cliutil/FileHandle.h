@@ -42,6 +42,16 @@ class FileHandle {
   // another run); invalid when it exists or cannot be created.
   static FileHandle CreateExclusive(const std::string& path);
   static FileHandle OpenForReading(const std::string& path);
+  // Like CreateExclusive, readable and writable by the owner alone (a
+  // download in progress is nobody else's business until it is published).
+  static FileHandle CreatePrivate(const std::string& path);
+  // An existing file, device or FIFO opened for writing as it is: never
+  // created, never truncated.
+  static FileHandle OpenForWriting(const std::string& path);
+  // Copies of the process's standard output / input, so closing one leaves
+  // the stream itself open.
+  static FileHandle StandardOutput();
+  static FileHandle StandardInput();
 
   // Takes ownership of a descriptor / HANDLE opened elsewhere (openat,
   // CreateFileW with special flags); -1 / INVALID_HANDLE_VALUE gives an
@@ -52,6 +62,9 @@ class FileHandle {
   bool Valid() const { return handle_ != kInvalid; }
   // Writes every byte or fails.
   bool WriteAll(const char* bytes, std::size_t length);
+  // Writes what it can: the count written before the first failure, so a
+  // caller knows exactly where the data stopped reaching the file.
+  std::size_t WritePrefix(const char* bytes, std::size_t length);
   // Bytes read (fewer only at the end of the file), -1 on an error.
   long long ReadAt(std::uint64_t offset, char* out, std::size_t length) const;
   // The next bytes in order (pipes, FIFOs, consoles): what one read gave,

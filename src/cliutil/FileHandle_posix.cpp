@@ -41,10 +41,32 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
   struct stat st {};
   // A folder opens for reading on POSIX but is no file to send.
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int why = S_ISDIR(st.st_mode) ? EISDIR : errno;
     ::close(fd);
+    errno = why;  // for FileError::Last()
     return FileHandle();
   }
   return FileHandle(fd);
+}
+
+FileHandle FileHandle::CreatePrivate(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  return FileHandle(fd < 0 ? kInvalid : fd);
+}
+
+FileHandle FileHandle::OpenForWriting(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  return FileHandle(fd < 0 ? kInvalid : fd);
+}
+
+FileHandle FileHandle::StandardOutput() {
+  int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  return FileHandle(fd < 0 ? kInvalid : fd);
+}
+
+FileHandle FileHandle::StandardInput() {
+  int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+  return FileHandle(fd < 0 ? kInvalid : fd);
 }
 
 bool FileHandle::WriteAll(const char* bytes, std::size_t length) {
@@ -57,6 +79,22 @@ bool FileHandle::WriteAll(const char* bytes, std::size_t length) {
     length -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+std::size_t FileHandle::WritePrefix(const char* bytes, std::size_t length) {
+  const int fd = static_cast<int>(handle_);
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::write(fd, bytes + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    if (n == 0) {
+      errno = EIO;  // nothing written and no error: report one rather than spin
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
 }
 
 long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length) const {

@@ -56,6 +56,48 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
   return FileHandle(h == INVALID_HANDLE_VALUE ? kInvalid : reinterpret_cast<std::intptr_t>(h));
 }
 
+FileHandle FileHandle::CreatePrivate(const std::string& path) {
+  // The folder's inherited access rules apply; no share mode keeps others
+  // out while it is written.
+  return CreateExclusive(path);
+}
+
+FileHandle FileHandle::OpenForWriting(const std::string& path) {
+  HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return FileHandle(h == INVALID_HANDLE_VALUE ? kInvalid : reinterpret_cast<std::intptr_t>(h));
+}
+
+namespace {
+std::intptr_t DuplicateStandard(DWORD which) {
+  HANDLE process = ::GetCurrentProcess();
+  HANDLE copy = nullptr;
+  HANDLE original = ::GetStdHandle(which);
+  if (original == nullptr || original == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(process, original, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return -1;
+  return reinterpret_cast<std::intptr_t>(copy);
+}
+}  // namespace
+
+FileHandle FileHandle::StandardOutput() { return FileHandle(DuplicateStandard(STD_OUTPUT_HANDLE)); }
+FileHandle FileHandle::StandardInput() { return FileHandle(DuplicateStandard(STD_INPUT_HANDLE)); }
+
+std::size_t FileHandle::WritePrefix(const char* bytes, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    DWORD chunk = length - done > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length - done);
+    DWORD written = 0;
+    if (!::WriteFile(AsHandle(handle_), bytes + done, chunk, &written, nullptr)) break;
+    if (written == 0) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      break;
+    }
+    done += written;
+  }
+  return done;
+}
+
 bool FileHandle::WriteAll(const char* bytes, std::size_t length) {
   while (length > 0) {
     DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);

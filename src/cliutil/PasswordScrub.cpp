@@ -27,10 +27,8 @@ std::string WithoutSecrets(const std::string& text, const std::vector<std::strin
 }
 
 std::string WithoutPassword(const std::string& text, const NameFields& fields) {
-  if (fields.password.empty()) return text;
-  std::vector<std::string> secrets = {fields.delimiter + fields.password};
-  if (fields.password.size() >= 3) secrets.push_back(fields.password);
-  return WithoutSecrets(text, secrets);
+  // The same forms as in a device's raw bytes: UTF-8 and CP932 alike.
+  return WithoutPasswordEcho(text, fields);
 }
 
 }  // namespace tarnwick::cli

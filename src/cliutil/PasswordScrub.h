@@ -16,10 +16,10 @@ namespace tarnwick::cli {
 // delimiter and the password) before the shorter one it contains.
 std::string WithoutSecrets(const std::string& text, const std::vector<std::string>& secrets);
 
-// text with the password taken out: every "delimiter + password" and, when
-// the password has at least 3 bytes, every bare password (UTF-8 and CP932
-// forms) becomes "***". A device that echoes the requested name in its
-// error text would otherwise print it.
+// Our own UTF-8 text (a reason that may quote the request) with the password
+// taken out by the same rules as a device's bytes (WithoutPasswordEcho):
+// every "delimiter + password" and, when the password has at least 3
+// characters, every bare password becomes "***".
 std::string WithoutPassword(const std::string& text, const NameFields& fields);
 
 }  // namespace tarnwick::cli

@@ -7,6 +7,7 @@
 
 #include "base/Stream.h"
 #include "cli/CliOptions.h"
+#include "cliutil/LocalFiles.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -97,6 +98,11 @@ TEST(CliOptions, RefusedLines) {
       {"get", "h", "f", "--port="},
       {"get", "h", "f", "--verbose"},
       {"get", "h", "f", "--quiet=yes"},
+      {"get", "h", "f", "-q"},  // a single-dash word is no file name
+      {"get", "h", "-x"},
+      {"get", "192.0.2.1", "f", "-6"},
+      {"get", "[::1]", "f", "-4"},
+      {"get", "h", "f", "-", "--json"},  // the file and the object would share standard output
   };
   for (const auto& args : rows) {
     SCOPED_TRACE(testing::PrintToString(args));
@@ -107,6 +113,18 @@ TEST(CliOptions, RefusedLines) {
   ParseResult help = Parse({"--help"});
   EXPECT_TRUE(help.ok);
   EXPECT_TRUE(help.options.help);
+  // "-" is a file; after "--" a dash starts a file name; -4 with a name.
+  ParseResult dash = Parse({"put", "h", "-", "cfg"});
+  EXPECT_TRUE(dash.ok && dash.options.local == "-") << dash.error;
+  ParseResult ended = Parse({"get", "h", "--", "-odd-name"});
+  EXPECT_TRUE(ended.ok && ended.options.remote == "-odd-name") << ended.error;
+  ParseResult named = Parse({"get", "switch01", "f", "-4"});
+  EXPECT_TRUE(named.ok && named.options.family == 4) << named.error;
+  // A refused line still says whether --json asked for an object.
+  ParseResult refused = Parse({"put", "h", "f", "--json", "--port", "99999"});
+  EXPECT_FALSE(refused.ok);
+  EXPECT_TRUE(refused.json);
+  EXPECT_EQ(refused.command, "put");
 }
 
 TEST(CliOptions, LastPathComponent) {
@@ -154,7 +172,7 @@ TEST(CliOptions, StreamingOptionsTable) {
       {{"--progress=never"}, true, [](const Options& o) { return o.progress == ProgressMode::Never; }},
       {{"--progress", "sometimes"}, false, nullptr},
       {{"--json"}, true, [](const Options& o) { return o.json; }},
-      {{"-4"}, true, [](const Options& o) { return o.family == 4; }},
+      {{"-4"}, false, nullptr},  // the host is the IPv6 literal ::1
       {{"-6"}, true, [](const Options& o) { return o.family == 6; }},
       {{"-4", "-6"}, false, nullptr},
       {{"--timeout", "1"}, true, [](const Options& o) { return o.EffectiveTimeoutMs() == 1; }},
@@ -176,6 +194,13 @@ TEST(CliOptions, StreamingOptionsTable) {
       {{"--engine", "window", "--timeout", "0"}, true, [](const Options& o) { return o.timeoutMs == 0; }},
       {{"--password-file"}, false, nullptr},
       {{"--password-file="}, false, nullptr},
+      {{"--port", "65535"}, true, [](const Options& o) { return o.port == "65535"; }},
+      {{"--port=1"}, true, [](const Options& o) { return o.port == "1"; }},
+      {{"--port", "0"}, false, nullptr},
+      {{"--port", "65536"}, false, nullptr},
+      {{"--port", "99999"}, false, nullptr},
+      {{"--port", "abc"}, false, nullptr},
+      {{"--port", "tftp"}, false, nullptr},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::PrintToString(r.extra));
@@ -279,9 +304,20 @@ TEST(CliOptions, PasswordFileLosesOneTrailingLineBreak) {
     EXPECT_EQ(p.options.password, r.password);
   }
   std::remove(path.c_str());
-  ParseResult missing = Parse({"get", "h", "f", "--password-file", path + ".absent"});
-  ASSERT_TRUE(missing.ok);
-  EXPECT_THROW(ResolvePassword(missing.options), EFOpenError);
+  // Missing, a folder: the system's reason, never a library's exception text.
+  for (const std::string& unreadable : {path + ".absent", ::testing::TempDir()}) {
+    SCOPED_TRACE(unreadable);
+    ParseResult p = Parse({"get", "h", "f", "--password-file", unreadable});
+    ASSERT_TRUE(p.ok);
+    try {
+      ResolvePassword(p.options);
+      ADD_FAILURE() << "read";
+    } catch (const ELocalFileError& e) {
+      const std::string prefix = "cannot read password file " + unreadable + ": ";
+      EXPECT_EQ(e.Message().rfind(prefix, 0), 0u) << e.Message();
+      EXPECT_GT(e.Message().size(), prefix.size() + 3) << e.Message();  // the system's words follow
+    }
+  }
 }
 
 }  // namespace

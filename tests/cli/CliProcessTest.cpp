@@ -59,7 +59,7 @@ TEST(CliProcess, ExitStatusForUsageAndHelp) {
       {"get 127.0.0.1 f --timeout abc", 2, "--timeout"},
       {"--help", 0, "--raw-name"},
       {"put 127.0.0.1 /nonexistent/tarnwick-input --port " + port, 2,
-       "ファイル /nonexistent/tarnwick-input は開けません"},
+       "cannot read /nonexistent/tarnwick-input: No such file or directory"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.arguments);

@@ -9,8 +9,8 @@
 
 #include "base/Stream.h"
 #include "cli/DownloadFile.h"
-#include "cli/LocalFile.h"
 #include "cli/TransferText.h"
+#include "cliutil/LocalFiles.h"
 #include "cliutil/PasswordScrub.h"
 
 namespace tarnwick::cli {
@@ -63,23 +63,29 @@ TEST(DownloadFile, DroppedWithoutCommitLeavesNothing) {
   EXPECT_FALSE(FileExists(target));
 }
 
-TEST(DownloadFile, UnwritableTargetAndFailedRename) {
+TEST(DownloadFile, UnwritableTargetRefusedBeforeAnything) {
   const std::string missingFolder = ::testing::TempDir() + "tarnwick-no-folder/x.bin";
-  EXPECT_THROW(DownloadFile{missingFolder}, EFCreateError);
+  EXPECT_THROW(DownloadFile{missingFolder}, ELocalFileError);
+  // A folder with no remote name to put inside it.
+  EXPECT_THROW(DownloadFile{::testing::TempDir()}, ELocalFileError);
+}
 
-  const std::string folder = ::testing::TempDir() + "tarnwick-download-folder";
-  std::filesystem::create_directories(folder);
-  std::string temporary;
-  {
-    DownloadFile file(folder);
-    temporary = file.TemporaryPath();
-    ASSERT_TRUE(file.Write("x"));
-    EXPECT_THROW(file.Commit(), EFCreateError);
-    EXPECT_FALSE(file.Write("y"));  // finished: nothing more goes in
-  }
-  EXPECT_FALSE(FileExists(temporary));
-  EXPECT_TRUE(std::filesystem::is_directory(folder));
-  std::filesystem::remove(folder);
+// A write that fails half way: the offset is where the data stopped
+// reaching the file, not where the buffer that failed began.
+TEST(DownloadFile, FailedWriteNamesTheRealOffset) {
+#ifndef _WIN32
+  const std::string device = "/dev/full";  // every write fails: no space left
+  ASSERT_TRUE(FileExists(device));
+  DownloadFile file(device);
+  EXPECT_TRUE(file.Target().direct);
+  EXPECT_TRUE(file.TemporaryPath().empty());
+  EXPECT_TRUE(file.Write(Bytes(1000)));  // buffered
+  EXPECT_FALSE(file.Write(Bytes(DownloadFile::kBufferSize)));
+  EXPECT_TRUE(file.Failed());
+  EXPECT_TRUE(file.DiskFull());
+  EXPECT_EQ(file.WriteFailure(), "No space left on device, at byte 0");
+  EXPECT_THROW(file.Commit(), ELocalFileError);
+#endif
 }
 
 // The remote name that CP932 cannot hold: the message names the file part

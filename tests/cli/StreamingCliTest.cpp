@@ -15,7 +15,7 @@
 #include "../support/RequiredPeer.h"
 #include "../tftp/TftpdServer.h"
 #include "cli/CliTransfer.h"
-#include "cli/LocalFile.h"
+#include "cliutil/LocalFiles.h"
 
 namespace tarnwick::cli {
 namespace {
