@@ -11,14 +11,18 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 #include <vector>
@@ -85,7 +89,9 @@ TEST(CliProcess, WindowEngineUnreachableServerExitsWithOneAfterOneWait) {
 // it its own environment and read stdout and stderr apart.
 class Child {
  public:
-  Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {}) {
+  // input: the file standard input is opened from ("" leaves the test's own).
+  Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
+        const std::string& input = "") {
     const std::string base = ::testing::TempDir() + "tarnwick-child-" + std::to_string(::getpid());
     outPath_ = base + ".out";
     errPath_ = base + ".err";
@@ -101,6 +107,7 @@ class Child {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!input.empty()) posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     if (::posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), env.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -242,6 +249,249 @@ TEST(CliProcess, VersionAndIPv6LiteralHost) {
     EXPECT_NE(child.Out().find("\"server\":\"[::1]:" + port + "\""), std::string::npos) << child.Out();
   }
   ::close(s);
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  ::lstat(path.c_str(), &st);
+  return st;
+}
+
+// Every kind of LOCAL a get may name, through the real program: what it
+// leaves there (content, mode, owner, kind of file) and its exit status.
+// Root writes anything, so the read-only row checks that the owner's
+// missing write bit refuses all the same; /dev/null stays a device.
+TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
+  const std::string folder = ::testing::TempDir() + "tarnwick-targets-" + std::to_string(::getpid());
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::string content = Pattern(300, 5);
+  const bool root = ::geteuid() == 0;
+  const uid_t otherUser = root ? 65534 : ::geteuid();  // nobody
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  int fifoReader = -1;
+  struct Row {
+    std::string name;
+    std::function<std::string()> setUp;  // makes the row's files, gives LOCAL
+    int status;
+    std::function<void(const Child&)> check;
+  };
+  auto write = [&](const std::string& path, const std::string& text, mode_t mode) {
+    { std::ofstream(path, std::ios::binary) << text; }
+    ::chmod(path.c_str(), mode);
+  };
+  const Row rows[] = {
+      {"regular 0600",
+       [&] {
+         write(folder + "/a.cfg", "old", 0600);
+         return folder + "/a.cfg";
+       },
+       0,
+       [&](const Child&) {
+         EXPECT_EQ(FileText(folder + "/a.cfg"), content);
+         EXPECT_EQ(StatOf(folder + "/a.cfg").st_mode & 07777, 0600u);
+       }},
+      {"another user's 0640",
+       [&] {
+         write(folder + "/b.cfg", "old", 0640);
+         EXPECT_EQ(::chown((folder + "/b.cfg").c_str(), otherUser, otherUser), 0);
+         return folder + "/b.cfg";
+       },
+       0,
+       [&](const Child&) {
+         struct stat st = StatOf(folder + "/b.cfg");
+         EXPECT_EQ(FileText(folder + "/b.cfg"), content);
+         EXPECT_EQ(st.st_mode & 07777, 0640u);
+         EXPECT_EQ(st.st_uid, otherUser);
+       }},
+      {"new file", [&] { return folder + "/new.cfg"; }, 0,
+       [&](const Child&) {
+         EXPECT_EQ(FileText(folder + "/new.cfg"), content);
+         EXPECT_EQ(StatOf(folder + "/new.cfg").st_mode & 07777, 0666u & ~mask);
+       }},
+      {"read-only",
+       [&] {
+         write(folder + "/ro.cfg", "old", 0444);
+         return folder + "/ro.cfg";
+       },
+       2,
+       [&](const Child& c) {
+         EXPECT_EQ(FileText(folder + "/ro.cfg"), "old");
+         EXPECT_NE(c.Err().find("cannot write " + folder + "/ro.cfg: it is read-only"), std::string::npos)
+             << c.Err();
+       }},
+      {"symlink",
+       [&] {
+         write(folder + "/real.cfg", "old", 0600);
+         std::filesystem::create_symlink("real.cfg", folder + "/link.cfg");
+         return folder + "/link.cfg";
+       },
+       0,
+       [&](const Child&) {
+         EXPECT_TRUE(S_ISLNK(StatOf(folder + "/link.cfg").st_mode));
+         EXPECT_EQ(FileText(folder + "/real.cfg"), content);
+         EXPECT_EQ(StatOf(folder + "/real.cfg").st_mode & 07777, 0600u);
+       }},
+      {"FIFO",
+       [&] {
+         ::mkfifo((folder + "/fifo").c_str(), 0600);
+         // Read and write ends at once: the program's open never waits, and
+         // what it wrote stays readable after it has gone.
+         fifoReader = ::open((folder + "/fifo").c_str(), O_RDWR | O_NONBLOCK);
+         return folder + "/fifo";
+       },
+       0,
+       [&](const Child&) {
+         EXPECT_TRUE(S_ISFIFO(StatOf(folder + "/fifo").st_mode));
+         std::string got(content.size() + 10, '\0');
+         ssize_t n = ::read(fifoReader, got.data(), got.size());
+         EXPECT_EQ(got.substr(0, n > 0 ? n : 0), content);
+         ::close(fifoReader);
+       }},
+      {"/dev/null", [] { return std::string("/dev/null"); }, 0,
+       [](const Child&) { EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode)); }},
+      {"folder",
+       [&] {
+         std::filesystem::create_directories(folder + "/in");
+         return folder + "/in";
+       },
+       0, [&](const Child&) { EXPECT_EQ(FileText(folder + "/in/fw.cfg"), content); }},
+      {"-", [] { return std::string("-"); }, 0, [&](const Child& c) { EXPECT_EQ(c.Out(), content); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ScriptedPeer peer;
+    Child child({"get", "127.0.0.1", "dir/fw.cfg", r.setUp(), "--port", std::to_string(peer.Port()),
+                 "--progress", "never", "--quiet"});
+    if (r.status == 0) {
+      ASSERT_TRUE(peer.Receive(5000).has_value());
+      peer.Reply(Data(1, content));
+      EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
+    } else {
+      EXPECT_FALSE(peer.Receive(500).has_value());  // refused before any traffic
+    }
+    EXPECT_EQ(child.Wait(10000), r.status) << child.Err();
+    r.check(child);
+  }
+  // No temporary file is left anywhere.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+  std::filesystem::remove_all(folder);
+}
+
+// A full disk in the middle of a get, made with a file-size limit that the
+// program inherits: ERROR 3 to the server, the system's reason with the
+// offset where the data stopped, exit 2, the JSON object, no file left.
+TEST(CliProcess, DiskFullMidGetTellsServerAndExitsTwo) {
+  ScriptedPeer peer;
+  const std::string target = ::testing::TempDir() + "tarnwick-cli-full.bin";
+  std::remove(target.c_str());
+  const rlim_t limit = 100000;
+  struct rlimit saved {};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit small = saved;
+  small.rlim_cur = limit;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  Child child({"get", "127.0.0.1", "fw.bin", target, "--port", std::to_string(peer.Port()), "--json",
+               "--quiet", "--progress", "never"});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ASSERT_TRUE(peer.Receive(5000).has_value());
+  std::string answer;
+  // Well past the 256 KiB the program buffers before its first write.
+  for (std::uint16_t block = 1; block <= 700; ++block) {
+    peer.Reply(Data(block, Pattern(512, block)));
+    answer = peer.Receive(5000).value_or("");
+    if (answer != Ack(block)) break;
+  }
+  EXPECT_EQ(answer.substr(0, 4), std::string("\0\5\0\3", 4));  // ERROR 3, disk full
+  EXPECT_EQ(child.Wait(10000), 2) << child.Err();
+  EXPECT_NE(child.Err().find("File too large, at byte " + std::to_string(limit)), std::string::npos)
+      << child.Err();
+  EXPECT_NE(child.Out().find("\"result\":\"local-error\""), std::string::npos) << child.Out();
+  EXPECT_EQ(FilesStartingWith(::testing::TempDir(), "tarnwick-cli-full.bin"), std::vector<std::string>{});
+}
+
+// Every exit-2 path prints exactly one JSON object when asked for one.
+TEST(CliProcess, JsonOnUsageAndLocalFileErrors) {
+  const std::string folder = ::testing::TempDir();
+  struct Row {
+    std::vector<std::string> arguments;
+    std::string result;
+    std::string reason;  // part of the reason
+  };
+  const Row rows[] = {
+      {{"get", "127.0.0.1", "f", "--json", "--port", "99999"}, "usage", "--port takes a port number"},
+      {{"get", "127.0.0.1", "f", "--json", "-q"}, "usage", "unknown option -q"},
+      {{"get", "127.0.0.1", "f", folder + "no-such-folder/x", "--json"}, "local-error", "No such file"},
+      {{"get", "127.0.0.1", "f", "x", "--json", "--password-file", folder},
+       "local-error",
+       "cannot read password file"},
+      {{"put", "127.0.0.1", folder + "no-such-file", "--json"}, "local-error", "No such file"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.arguments));
+    Child child(r.arguments);
+    EXPECT_EQ(child.Wait(10000), 2) << child.Err();
+    const std::string out = child.Out();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_NE(out.find("\"result\":\"" + r.result + "\""), std::string::npos) << out;
+    EXPECT_NE(out.find(r.reason), std::string::npos) << out;
+    // One clear message, not two.
+    EXPECT_EQ(child.Err().find("tarnwick-cli:"), child.Err().rfind("tarnwick-cli:")) << child.Err();
+  }
+}
+
+// Every kind of source a put may read, through the real program: the device
+// gets exactly the bytes. A stream has no size to announce, so --tsize sends
+// none for it; a regular file announces its size.
+TEST(CliProcess, PutFromEveryKindOfSource) {
+  const std::string folder = ::testing::TempDir() + "tarnwick-sources-" + std::to_string(::getpid());
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::string content = "new config\n";
+  { std::ofstream(folder + "/cfg", std::ios::binary) << content; }
+  ::mkfifo((folder + "/fifo").c_str(), 0600);
+  struct Row {
+    std::string name, local, input;  // input: what standard input is opened from
+    bool stream;
+  };
+  const Row rows[] = {
+      {"regular file", folder + "/cfg", "", false},
+      {"FIFO", folder + "/fifo", "", true},
+      {"pipe on standard input", "-", folder + "/fifo", true},
+      {"file on standard input", "-", folder + "/cfg", true},  // "-" is always read as a stream
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ScriptedPeer peer;
+    // Both ends held open: the program's open never waits, and the bytes
+    // stay in the FIFO until it reads them.
+    int fifo = ::open((folder + "/fifo").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fifo, 0);
+    ASSERT_EQ(::write(fifo, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    Child child({"put", "127.0.0.1", r.local, "startup-config", "--port", std::to_string(peer.Port()),
+                 "--tsize", "--quiet", "--progress", "never"},
+                {}, r.input);
+    std::string request = peer.Receive(5000).value_or("");
+    ::close(fifo);  // the writer goes: the stream ends after the content
+    const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
+    EXPECT_EQ(request, r.stream ? plain
+                                : plain + std::string("tsize\0"
+                                                      "11\0",
+                                                      9));
+    peer.Reply(Ack(0));
+    EXPECT_EQ(peer.Receive(5000).value_or(""), Data(1, content));
+    peer.Reply(Ack(1));
+    EXPECT_EQ(child.Wait(10000), 0) << child.Err();
+    // Whatever was left unread in the FIFO goes with its last descriptor.
+  }
+  std::filesystem::remove_all(folder);
 }
 #endif
 
