@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -265,7 +266,7 @@ struct stat StatOf(const std::string& path) {
 // Every kind of LOCAL a get may name, through the real program: what it
 // leaves there (content, mode, owner, kind of file) and its exit status.
 // Root writes anything, so the read-only row checks that the owner's
-// missing write bit refuses all the same; /dev/null stays a device.
+// missing write bit refuses all the same; a device stays a device.
 TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
   const std::string folder = ::testing::TempDir() + "tarnwick-targets-" + std::to_string(::getpid());
   std::filesystem::remove_all(folder);
@@ -354,8 +355,16 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
          EXPECT_EQ(got.substr(0, n > 0 ? n : 0), content);
          ::close(fifoReader);
        }},
-      {"/dev/null", [] { return std::string("/dev/null"); }, 0,
-       [](const Child&) { EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode)); }},
+      {"character device",
+       [&] {
+         // As root, a twin of /dev/null in the test's folder: a program that
+         // wrongly replaced its target must not take the machine's own.
+         // Others cannot make device nodes, nor replace anything in /dev.
+         if (root && ::mknod((folder + "/null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0)
+           return folder + "/null";
+         return std::string("/dev/null");
+       },
+       0, [&](const Child&) { EXPECT_TRUE(S_ISCHR(StatOf(root ? folder + "/null" : "/dev/null").st_mode)); }},
       {"folder",
        [&] {
          std::filesystem::create_directories(folder + "/in");
