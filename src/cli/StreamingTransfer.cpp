@@ -168,10 +168,9 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
   log.Line(worklog::kReceiving);
   log.Line(worklog::kReceiveRemoteName + shown);
   RunRecord record = Transfer(o, context, BuildRequest(o, wire), &target, nullptr);
-  GuardTemporaryFile("");
   if (record.outcome.state == tftp::TransferState::Succeeded) {
     try {
-      target.Commit();
+      target.Commit();  // a stop signal meanwhile still removes the temporary file
     } catch (const ELocalFileError& e) {
       record.localFailure = e.Message();
     }
@@ -179,6 +178,7 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
     // The sink knows where the data stopped reaching the file.
     record.localFailure = "cannot write " + LocalNameShown(target.Target()) + ": " + target.WriteFailure();
   }
+  GuardTemporaryFile("");
   if (record.Done()) {
     log.Line(worklog::kReceiveLocalName + LocalNameShown(target.Target()));
     log.Line(worklog::kReceiveDone);
