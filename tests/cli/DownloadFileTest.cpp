@@ -70,24 +70,6 @@ TEST(DownloadFile, UnwritableTargetRefusedBeforeAnything) {
   EXPECT_THROW(DownloadFile{::testing::TempDir()}, ELocalFileError);
 }
 
-// A write that fails: the device is written in place, and the offset is
-// where the data stopped reaching it. (Windows has no /dev/full.)
-#ifndef _WIN32
-TEST(DownloadFile, FailedWriteNamesTheRealOffset) {
-  const std::string device = "/dev/full";  // every write fails: no space left
-  ASSERT_TRUE(FileExists(device));
-  DownloadFile file(device);
-  EXPECT_TRUE(file.Target().direct);
-  EXPECT_TRUE(file.TemporaryPath().empty());
-  EXPECT_TRUE(file.Write(Bytes(1000)));  // buffered
-  EXPECT_FALSE(file.Write(Bytes(DownloadFile::kBufferSize)));
-  EXPECT_TRUE(file.Failed());
-  EXPECT_TRUE(file.DiskFull());
-  EXPECT_EQ(file.WriteFailure(), "No space left on device, at byte 0");
-  EXPECT_THROW(file.Commit(), ELocalFileError);
-}
-#endif
-
 // The remote name that CP932 cannot hold: the message names the file part
 // and never the password (real conversion, not a stand-in).
 TEST(TransferText, UnconvertibleNameNeverShowsThePassword) {
