@@ -331,7 +331,9 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
     if (kind != 0) {  // what existed stays what it was: a link, a FIFO, a device
       EXPECT_EQ(StatOf(r.local).st_mode & S_IFMT, kind);
     }
-    if (r.local == "-") EXPECT_EQ(child.Out(), content);
+    if (r.local == "-") {
+      EXPECT_EQ(child.Out(), content);
+    }
     if (!r.landed.empty()) {
       EXPECT_EQ(FileText(r.landed), r.status == 0 ? content : "old");
       EXPECT_EQ(StatOf(r.landed).st_mode & 07777, r.mode);
