@@ -14,7 +14,8 @@ PathKind ExaminePath(const std::string& path, FileError& error) {
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND) return PathKind::Missing;
+    // A missing folder on the way is reported when the file is created.
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return PathKind::Missing;
     error = FileError::Last();
     return PathKind::Unknown;
   }

@@ -221,17 +221,18 @@ TEST_P(CliTransferTest, LocalFileProblemsExitWithTwo) {
   int code = Run({"put", "127.0.0.1", Local("missing.bin"), "--port", Port()},
                  [&](ScriptedPeer& p) { EXPECT_FALSE(p.Receive(300).has_value()); });
   EXPECT_EQ(code, kExitUsageOrLocalFile);
-  EXPECT_NE(log_.str().find("cannot read " + Local("missing.bin") + ": No such file or directory"),
-            std::string::npos)
-      << log_.str();
+  EXPECT_NE(log_.str().find("cannot read " + Local("missing.bin") + ": "), std::string::npos) << log_.str();
 
   log_.str("");
   const std::string unwritable = Local("no-such-folder") + "/x.bin";
   code = Run({"get", "127.0.0.1", "config", unwritable, "--port", Port()},
              [&](ScriptedPeer& p) { EXPECT_FALSE(p.Receive(300).has_value()); });
   EXPECT_EQ(code, kExitUsageOrLocalFile);
-  EXPECT_EQ(log_.str(), "tarnwick-cli: cannot create a temporary file beside " + unwritable +
-                            ": No such file or directory\n");
+  // The system's words follow, one line.
+  const std::string said = log_.str();
+  EXPECT_EQ(said.rfind("tarnwick-cli: cannot create a temporary file beside " + unwritable + ": ", 0), 0u)
+      << said;
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1);
 
   code = Run({"get", "127.0.0.1"}, [](ScriptedPeer&) {});
   EXPECT_EQ(code, kExitUsageOrLocalFile);

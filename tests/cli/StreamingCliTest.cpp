@@ -14,6 +14,7 @@
 #include "../support/RequiredPeer.h"
 #include "../tftp/ScriptedPeer.h"
 #include "../tftp/TftpdServer.h"
+#include "base/TextCodec.h"
 #include "cli/CliTransfer.h"
 #include "cliutil/LocalFiles.h"
 
@@ -133,7 +134,10 @@ TEST(StreamingCli, JsonReportsSuccessAndDeviceErrors) {
 // text would swallow its first letter on decoding: only scrubbing the raw
 // bytes catches both.
 TEST(StreamingCli, PasswordNeverInAnyOutput) {
-  const std::string secret = "Zq7\xE3\x80\x9C\xE2\x88\x92Kx9";  // Zq7〜−Kx9
+  // Windows' CP932 has no form for these two (the name is refused as a
+  // usage error there); the stray lead byte rows still test the scrub.
+  const std::string special = "Zq7\xE3\x80\x9C\xE2\x88\x92Kx9";  // Zq7〜−Kx9
+  const std::string secret = Utf8ToCp932(special) ? special : "Zq7-Kx9";
   struct Row {
     std::vector<std::string> extra;
     Environment environment;
@@ -155,6 +159,7 @@ TEST(StreamingCli, PasswordNeverInAnyOutput) {
         peer, args,
         [&](ScriptedPeer& p) {
           request = p.Receive().value_or("");
+          if (request.size() < 4) return;  // no request: the checks below say so
           // The name exactly as it went out: "config/" and the password's CP932 bytes.
           const std::string name = request.substr(2, request.find('\0', 2) - 2);
           const std::string password = name.substr(name.find('/') + 1);
