@@ -68,6 +68,8 @@ struct RunRecord {
   }
 };
 
+// Resolves, runs the transfer to its end (or to a stop signal) and draws the
+// progress line meanwhile.
 RunRecord Transfer(const Options& o, RunContext& context, tftp::TransferRequest request, tftp::FileSink* sink,
                    tftp::FileSource* source) {
   RunRecord record;

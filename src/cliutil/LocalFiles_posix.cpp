@@ -67,7 +67,9 @@ std::optional<FileError> PublishTemporary(FileHandle& file, const std::string& t
   const int fd = static_cast<int>(file.Native());
   struct stat old {};
   if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-    mode_t mode = old.st_mode & 07777;
+    // Its permissions, not its set-user-ID or set-group-ID bits: those were
+    // granted to the old content, not to what a device sent.
+    mode_t mode = old.st_mode & 0777;
     // Another user's file, or a group we are not in: the copy cannot keep
     // its owner, so nobody but us may read it rather than more people than
     // could read the old one.
