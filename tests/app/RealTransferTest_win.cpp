@@ -1,10 +1,9 @@
 // The main window with the real engine: a small TFTP peer on 127.0.0.1 in a
 // thread of the test, the save and open dialogs answered from a timer as a
 // user would, the local file checked afterwards.
+#include <gtest/gtest.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
@@ -23,11 +22,14 @@
 namespace tarnwick {
 namespace {
 
-// One-shot TFTP peer: answers a read request with `content` (one block) or
+// One-shot TFTP peer: answers a read request with `content` (one block), or
+// with ERROR 1 and the text `errorFor` makes of the requested name, or
 // takes a write request's single block. Every wait is bounded.
 class Peer {
  public:
-  explicit Peer(std::string content) : content_(std::move(content)) {
+  using ErrorText = std::function<std::string(const std::string& requestedName)>;
+  explicit Peer(std::string content, ErrorText errorFor = nullptr)
+      : content_(std::move(content)), errorFor_(std::move(errorFor)) {
     sock_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -59,7 +61,9 @@ class Peer {
     auto send = [&](const std::string& p) {
       ::sendto(sock_, p.data(), static_cast<int>(p.size()), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
     };
-    if (buf[1] == 1) {  // RRQ: one short block, then its ACK
+    if (buf[1] == 1 && errorFor_) {  // RRQ refused, echoing the name as devices do
+      send(std::string("\0\5\0\1", 4) + errorFor_(std::string(request.c_str() + 2)) + std::string(1, '\0'));
+    } else if (buf[1] == 1) {  // RRQ: one short block, then its ACK
       send(std::string("\0\3\0\1", 4) + content_);
       ::recvfrom(sock_, buf, sizeof(buf), 0, nullptr, nullptr);
     } else if (buf[1] == 2) {  // WRQ: ACK 0, one block, ACK 1
@@ -70,6 +74,7 @@ class Peer {
     }
   }
   std::string content_;
+  ErrorText errorFor_;
   SOCKET sock_;
   int port_ = 0;
   std::thread thread_;
@@ -163,6 +168,50 @@ TEST_F(RealTransfer, ReceiveSavesTheDevicesFileWhereTheUserChose) {
   EXPECT_EQ(lines[7], L"受信が無事完了しました");
   EXPECT_TRUE(errors.empty());
   ::DeleteFileW(path.c_str());
+}
+
+// A device that echoes the requested name, password included, in raw CP932
+// and once more behind a stray lead byte that swallows the password's first
+// byte when decoded. Masked, the work log shows no form of it; clear, the
+// line is the device's text as it always was.
+TEST_F(RealTransfer, DeviceEchoOfThePasswordStaysOutOfTheLogWhileMasked) {
+  struct Row {
+    const wchar_t* password;
+    bool masked;
+    const wchar_t* line;  // empty: the window refuses the name before sending
+  };
+  const Row rows[] = {
+      {L"Ab\uFF5E\uFF0D9", true, L"ホストから返ってきたエラーコード：1 - no config*** here, \uFFFD***"},
+      {L"Ab\uFF5E\uFF0D9", false,
+       L"ホストから返ってきたエラーコード：1 - no config/Ab\uFF5E\uFF0D9 here, \u3001b\uFF5E\uFF0D9"},
+      // U+301C and U+2212 have no CP932 form on Windows: nothing is sent.
+      {L"Ab\u301C\u22129", true, L""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
+    Peer peer("", [](const std::string& name) {
+      return "no " + name + " here, \x81" + name.substr(name.find('/') + 1);
+    });
+    form->Log->SetLines({});
+    errors.clear();
+    form->TargetPortEdit->SetText(std::to_wstring(peer.port()));
+    form->Password->SetText(row.password);
+    form->ckbMaskPassword->SetChecked(row.masked);
+    ::SendMessageW(form->BGetFile->Handle(), BM_CLICK, 0, 0);
+    const auto lines = form->Log->Lines();
+    if (*row.line == L'\0') {
+      EXPECT_EQ(errors.size(), 1u);
+      EXPECT_TRUE(peer.request.empty());
+    } else {
+      ASSERT_EQ(lines.size(), 10u);
+      EXPECT_EQ(lines[7], row.line);
+      EXPECT_TRUE(errors.empty());
+    }
+    if (row.masked) {
+      for (const auto& line : lines)
+        EXPECT_EQ(line.find(L"b\uFF5E"), std::wstring::npos) << "password in the log";
+    }
+  }
 }
 
 TEST_F(RealTransfer, SendLoadsTheChosenFileAndPutsItWhole) {
