@@ -3,6 +3,10 @@
 // file) leaves the file that was there as it was and no stray file beside
 // it; a save that succeeds leaves exactly the new content.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -166,6 +170,33 @@ TEST_F(FileReplaceTest, MissingFolderRaisesTheCreateErrorWithTheTarget) {
   }
   EXPECT_TRUE(Listing().empty());
 }
+
+#ifndef _WIN32
+// The new file takes the old one's permissions and owner: a private backup
+// must not come back readable by everyone, a shared one not turn private.
+// (Root can give the file away; others keep their own user.)
+TEST_F(FileReplaceTest, KeepsTheTargetsPermissionsAndOwner) {
+  const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+  const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
+  const std::string target = PathOf("backup.cfg");
+  for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}, mode_t{0444}}) {
+    SCOPED_TRACE(mode);
+    WriteAll(target, "old");
+    ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+    ASSERT_EQ(::chown(target.c_str(), owner, group), 0);
+    TMemoryStream content;
+    Fill(content, 100);
+    SaveStreamReplacing(target, content);
+    struct stat now {};
+    ASSERT_EQ(::stat(target.c_str(), &now), 0);
+    EXPECT_EQ(now.st_mode & 07777, mode);
+    EXPECT_EQ(now.st_uid, owner);
+    EXPECT_EQ(now.st_gid, group);
+    EXPECT_EQ(ReadAll(target), std::string(content.Memory(), 100));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"backup.cfg"});
+  }
+}
+#endif
 
 TEST(TemporarySibling, LivesInTheTargetsFolderUnderAShortName) {
   struct Row {
