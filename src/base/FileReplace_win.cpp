@@ -18,8 +18,13 @@ bool MoveOver(const std::string& from, const std::string& to) {
   };
   const DWORD attributes = ::GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return move();
-  // The replace keeps the old file's attributes, security and creation
-  // time; a read-only target is refused, as a move over it would be.
+  // The replace keeps the old file's security, streams and creation time;
+  // its attributes are given to the new file first as well, since not every
+  // implementation of the replace carries them over. A read-only target is
+  // refused, as a move over it would be.
+  ::SetFileAttributesW(source.c_str(),
+                       attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
   if (::ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                      nullptr))
     return true;

@@ -149,24 +149,39 @@ class RealTransfer : public testing::Test {
   std::vector<std::string> errors;
 };
 
+// Saved where the user chose: a new file, or one that was there, which
+// keeps its attributes (a hidden file stays hidden).
 TEST_F(RealTransfer, ReceiveSavesTheDevicesFileWhereTheUserChose) {
-  Peer peer("hostname r1\r\n");
-  form->TargetPortEdit->SetText(std::to_wstring(peer.port()));
-  form->Password->SetText(L"pw");
   const std::wstring path = TempPath(L"tarnwick-受信.txt");
-  ::DeleteFileW(path.c_str());
-  DialogAnswer save(L"Save File ...", path);
-  ::SendMessageW(form->BGetFile->Handle(), BM_CLICK, 0, 0);
-  EXPECT_TRUE(save.answered);
-  EXPECT_EQ(save.proposed, L"config") << "the file name alone, never with the password";
-  const char rrq[] = "\0\1config/pw\0octet";  // the literal's own NUL ends the mode
-  EXPECT_EQ(peer.request, std::string(rrq, sizeof(rrq)));
-  EXPECT_EQ(ReadAll(path), "hostname r1\r\n");
-  auto lines = form->Log->Lines();
-  ASSERT_EQ(lines.size(), 10u);
-  EXPECT_EQ(lines[6], L"    →ローカルファイル名：" + path);
-  EXPECT_EQ(lines[7], L"受信が無事完了しました");
-  EXPECT_TRUE(errors.empty());
+  for (const DWORD before : {DWORD{0}, DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE}}) {
+    SCOPED_TRACE(before);
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+    if (before != 0) {
+      std::ofstream(path.c_str(), std::ios::binary) << "an older, longer file";
+      ASSERT_TRUE(::SetFileAttributesW(path.c_str(), before));
+    }
+    form->Log->SetLines({});
+    Peer peer("hostname r1\r\n");
+    form->TargetPortEdit->SetText(std::to_wstring(peer.port()));
+    form->Password->SetText(L"pw");
+    DialogAnswer save(L"Save File ...", path);
+    ::SendMessageW(form->BGetFile->Handle(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(save.answered);
+    EXPECT_EQ(save.proposed, L"config") << "the file name alone, never with the password";
+    const char rrq[] = "\0\1config/pw\0octet";  // the literal's own NUL ends the mode
+    EXPECT_EQ(peer.request, std::string(rrq, sizeof(rrq)));
+    EXPECT_EQ(ReadAll(path), "hostname r1\r\n");
+    if (before != 0) {
+      EXPECT_EQ(::GetFileAttributesW(path.c_str()), before);
+    }
+    auto lines = form->Log->Lines();
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[6], L"    →ローカルファイル名：" + path);
+    EXPECT_EQ(lines[7], L"受信が無事完了しました");
+    EXPECT_TRUE(errors.empty());
+  }
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   ::DeleteFileW(path.c_str());
 }
 
