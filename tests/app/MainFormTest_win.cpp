@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ThreadWindows.h"
 #include "app/AboutForm.h"
+#include "ThreadWindows.h"
 #include "app/ControlIds.h"
 #include "app/MainForm.h"
 #include "app/TransferOperations.h"
@@ -153,26 +153,17 @@ TEST_F(MainFormTest, ControlsShowTheirCaptionsAndInitialValues) {
     const wchar_t* text;
   };
   const Row rows[] = {
-      {ids::GroupBox1, L"接続先"},
-      {ids::Label2, L"ホストIP"},
-      {ids::Label3, L"ポート番号"},
-      {ids::Label4, L"ファイル名"},
-      {ids::Label1, L"パスワード"},
-      {ids::Label5, L"区切り文字"},
-      {ids::Label6, L"初期値 udp/69"},
-      {ids::TargetSystemEdit, L"127.0.0.1"},
-      {ids::TargetPortEdit, L"69"},
-      {ids::TargetFileEdit, L"config"},
-      {ids::Password, L""},
-      {ids::Delimiter, L"/"},
+      {ids::GroupBox1, L"接続先"},          {ids::Label2, L"ホストIP"},
+      {ids::Label3, L"ポート番号"},         {ids::Label4, L"ファイル名"},
+      {ids::Label1, L"パスワード"},         {ids::Label5, L"区切り文字"},
+      {ids::Label6, L"初期値 udp/69"},      {ids::TargetSystemEdit, L"127.0.0.1"},
+      {ids::TargetPortEdit, L"69"},         {ids::TargetFileEdit, L"config"},
+      {ids::Password, L""},                 {ids::Delimiter, L"/"},
       {ids::ckbMaskPassword, L"パスワードをログに表示しない"},
       {ids::ckbShowConfirm, L"ファイル送信前に確認しない"},
-      {ids::BGetFile, L"ファイルを受信(&R)"},
-      {ids::BPutFile, L"ファイルを送信(&S)"},
-      {ids::BAbout, L"このアプリケーションについて(&A)"},
-      {ids::BExit, L"終了(&Q)"},
-      {ids::GroupBox2, L"作業ログ"},
-      {ids::Log, L""},
+      {ids::BGetFile, L"ファイルを受信(&R)"}, {ids::BPutFile, L"ファイルを送信(&S)"},
+      {ids::BAbout, L"このアプリケーションについて(&A)"}, {ids::BExit, L"終了(&Q)"},
+      {ids::GroupBox2, L"作業ログ"},        {ids::Log, L""},
       {ids::StatusBar1, L""},
   };
   for (const Row& row : rows) {
@@ -200,16 +191,11 @@ TEST_F(MainFormTest, PositionsWithinTheirContainers) {
     int id, left, top, width, height;  // height 0: not checked
   };
   const Row rows[] = {
-      {ids::Panel1, 0, 0, 217, 291},
-      {ids::Panel2, 217, 0, 393, 291},
-      {ids::StatusBar1, 0, 291, 610, 20},
-      {ids::GroupBox1, 0, 0, 217, 176},
-      {ids::TargetSystemEdit, 81, 16, 121, 0},
-      {ids::TargetPortEdit, 80, 40, 37, 0},
-      {ids::Password, 80, 87, 121, 0},
-      {ids::ckbShowConfirm, 8, 152, 185, 0},
-      {ids::BGetFile, 2, 180, 213, 25},
-      {ids::BExit, 2, 264, 213, 25},
+      {ids::Panel1, 0, 0, 217, 291},      {ids::Panel2, 217, 0, 393, 291},
+      {ids::StatusBar1, 0, 291, 610, 20}, {ids::GroupBox1, 0, 0, 217, 176},
+      {ids::TargetSystemEdit, 81, 16, 121, 0}, {ids::TargetPortEdit, 80, 40, 37, 0},
+      {ids::Password, 80, 87, 121, 0},    {ids::ckbShowConfirm, 8, 152, 185, 0},
+      {ids::BGetFile, 2, 180, 213, 25},   {ids::BExit, 2, 264, 213, 25},
       {ids::Label6, 125, 42, 0, 0},
   };
   for (const Row& row : rows) {
@@ -262,7 +248,7 @@ TEST_F(MainFormTest, ResizingKeepsTheLeftPanelAndGrowsTheLog) {
 }
 
 TEST_F(MainFormTest, TabOrderFollowsTheDefinition) {
-  const int want[] = {ids::TargetSystemEdit, ids::TargetPortEdit,  ids::TargetFileEdit, ids::Password,
+  const int want[] = {ids::TargetSystemEdit, ids::TargetPortEdit, ids::TargetFileEdit, ids::Password,
                       ids::Delimiter,        ids::ckbMaskPassword, ids::ckbShowConfirm, ids::BGetFile,
                       ids::BPutFile,         ids::BAbout,          ids::BExit,          ids::Log};
   HWND at = ::GetNextDlgTabItem(wnd, nullptr, FALSE);
@@ -281,11 +267,8 @@ TEST_F(MainFormTest, FontsHaveTheDescribedFacesAndHeights) {
     int height;
     bool underline;
   };
-  const Row rows[] = {{ids::TargetSystemEdit, -12, false},
-                      {ids::Label6, -12, true},
-                      {ids::BGetFile, -12, false},
-                      {ids::Log, -12, false},
-                      {ids::GroupBox2, -11, false}};
+  const Row rows[] = {{ids::TargetSystemEdit, -12, false}, {ids::Label6, -12, true}, {ids::BGetFile, -12, false},
+                      {ids::Log, -12, false},              {ids::GroupBox2, -11, false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.id);
     auto font = reinterpret_cast<HFONT>(::SendMessageW(Item(wnd, row.id), WM_GETFONT, 0, 0));
@@ -332,8 +315,7 @@ TEST_F(MainFormTest, DeclinedConfirmationWritesTwoLinesAndLeavesNoDialog) {
   });
   Click(ids::BPutFile);
   EXPECT_EQ(answer.fired, 1);
-  EXPECT_EQ(LogLines(),
-            (std::vector<std::wstring>{L"--- 操作：ファイルの送信 ---", L"送信処理がキャンセルされました"}));
+  EXPECT_EQ(LogLines(), (std::vector<std::wstring>{L"--- 操作：ファイルの送信 ---", L"送信処理がキャンセルされました"}));
   EXPECT_EQ(testing_support::FindThreadWindow(L"ファイル送信の確認"), nullptr);
   EXPECT_EQ(CountThreadWindows(), before);
   EXPECT_TRUE(::IsWindowEnabled(wnd));
@@ -356,8 +338,7 @@ TEST_F(MainFormTest, ConfirmedSendThenCancelledOpenDialogWritesThreeLines) {
   });
   Click(ids::BPutFile);
   EXPECT_EQ(answer.fired, 1);
-  EXPECT_EQ(LogLines(),
-            (std::vector<std::wstring>{L"--- 操作：ファイルの送信 ---", L"処理がキャンセルされました", L""}));
+  EXPECT_EQ(LogLines(), (std::vector<std::wstring>{L"--- 操作：ファイルの送信 ---", L"処理がキャンセルされました", L""}));
   EXPECT_TRUE(FailingEngine::requested.empty());
 }
 
@@ -473,7 +454,8 @@ TEST_F(MainFormTest, SaveDialogThatFailsIsAnErrorNotACancelledReceive) {
   Click(ids::BGetFile);
   EXPECT_EQ(closer.fired, 0) << "the dialog was expected to fail, not to show";
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("CommDlgExtendedError 0x0001 CDERR_STRUCTSIZE"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[0].find("CommDlgExtendedError 0x0001 CDERR_STRUCTSIZE"), std::string::npos)
+      << errors[0];
   // Stopped like any raised error: after the host-file line, no cancel line.
   const std::vector<std::wstring> lines = LogLines();
   ASSERT_EQ(lines.size(), 6u);

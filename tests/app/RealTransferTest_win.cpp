@@ -1,9 +1,10 @@
 // The main window with the real engine: a small TFTP peer on 127.0.0.1 in a
 // thread of the test, the save and open dialogs answered from a timer as a
 // user would, the local file checked afterwards.
-#include <gtest/gtest.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>

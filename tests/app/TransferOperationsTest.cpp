@@ -1,5 +1,7 @@
 // Every path of the receive and send operations against a scripted engine
 // and scripted dialogs; the log block of each path is checked line by line.
+#include "app/TransferOperations.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "app/TransferNames.h"
-#include "app/TransferOperations.h"
 
 namespace tarnwick {
 namespace {
@@ -137,9 +138,9 @@ constexpr char kEngineReleased[] = "Tarnwick ソケットを破棄しました";
 
 TEST_F(Operations, ReceiveSuccessWritesTheNineLinesAndTheEmptyLine) {
   Receive();
-  EXPECT_EQ(log.lines, (Lines{wl::kReceiveHeader, wl::kEngineCreated,
-                              std::string(wl::kHostLine) + "127.0.0.1", std::string(wl::kPortLine) + "69",
-                              wl::kReceiving, std::string(wl::kReceiveRemoteName) + "config",
+  EXPECT_EQ(log.lines, (Lines{wl::kReceiveHeader, wl::kEngineCreated, std::string(wl::kHostLine) + "127.0.0.1",
+                              std::string(wl::kPortLine) + "69", wl::kReceiving,
+                              std::string(wl::kReceiveRemoteName) + "config",
                               std::string(wl::kReceiveLocalName) + "C:\\out\\config", wl::kReceiveDone,
                               wl::kEngineReleased, ""}));
   EXPECT_EQ(script.calls, (Lines{"get config", "save C:\\out\\config"}));
@@ -276,11 +277,11 @@ TEST_F(Operations, SendSuccessWritesTheFullBlock) {
   fields.fileName = "  config\t";
   fields.password = "pw";
   Send();
-  EXPECT_EQ(log.lines,
-            (Lines{wl::kSendHeader, wl::kEngineCreated, std::string(wl::kHostLine) + "127.0.0.1",
-                   std::string(wl::kPortLine) + "69", wl::kSending,
-                   std::string(wl::kSendLocalName) + "C:\\in\\config.txt",
-                   std::string(wl::kSendRemoteName) + "config", wl::kSendDone, wl::kEngineReleased, ""}));
+  EXPECT_EQ(log.lines, (Lines{wl::kSendHeader, wl::kEngineCreated, std::string(wl::kHostLine) + "127.0.0.1",
+                              std::string(wl::kPortLine) + "69", wl::kSending,
+                              std::string(wl::kSendLocalName) + "C:\\in\\config.txt",
+                              std::string(wl::kSendRemoteName) + "config", wl::kSendDone, wl::kEngineReleased,
+                              ""}));
   // Trimmed for the request; the password joined with the delimiter.
   EXPECT_EQ(script.calls, (Lines{"load C:\\in\\config.txt", "put config/pw"}));
   EXPECT_EQ(dialogs.asked, (Lines{"confirm?", "open?"}));
