@@ -1,5 +1,4 @@
-// The text conversions between the window (UTF-8) and the device (CP932):
-// names go out in CP932, the device's text comes back as it was sent.
+// The text conversions between the window (UTF-8) and the device (CP932).
 #include <gtest/gtest.h>
 
 #include "app/TftpTransferEngine.h"
@@ -31,10 +30,12 @@ TEST(RemoteNameBytes, ConvertsToCp932AndRefusesWhatItCannotCarry) {
   }
 }
 
-TEST(TftpTransferEngine, DeviceTextComesBackUndecoded) {
+TEST(TftpTransferEngine, DeviceTextComesBackAsSent) {  // the operations decode it, once scrubbed
   TftpTransferEngine engine;
-  engine.Engine().PeerErrorText = "ok \x81\x60";
-  EXPECT_EQ(engine.PeerErrorBytes(), "ok \x81\x60");
+  engine.Engine().PeerErrorText = "\x83\x74\x83\x40\x83\x43\x83\x8b";  // ファイル
+  EXPECT_EQ(engine.PeerErrorBytes(), "\x83\x74\x83\x40\x83\x43\x83\x8b");
+  engine.Engine().PeerErrorText = "ok \x81";  // a lead byte with nothing after it
+  EXPECT_EQ(engine.PeerErrorBytes(), "ok \x81");
   engine.Engine().PeerErrorCode = 2;
   EXPECT_EQ(engine.PeerErrorCode(), 2);
 }

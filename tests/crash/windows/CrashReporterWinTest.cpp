@@ -341,46 +341,34 @@ TEST_F(CrashChildTest, NewVersionOfTheLogIsClearedFirst) {
 }
 
 // Regression: a log of 2 GiB or more was taken as empty and rewritten from
-// its start, destroying every earlier entry; one of 600 MiB was read whole
-// (three times over) and ran the 32-bit process out of memory before its
-// entry was written. Large logs are sparse files here: nothing of them is
-// written but their first line.
-TEST_F(CrashChildTest, LargeLogsKeepTheirEntriesAndGetTheNewOne) {
-  struct Case {
-    const char* name;
-    LONGLONG size;
-    const char* version;  // of the earlier entry; "----" is the child's own
-  } cases[] = {
-      {"2 GiB: appended to unread", 0x80000000LL, "0.9"},
-      {"600 MiB: read in pieces under the log rules", 600LL << 20, "----"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string head = std::string("an earlier entry\r\nVersion Number   : ") + c.version + "\r\n";
-    HANDLE file =
-        CreateFileW(Log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    LARGE_INTEGER end;
-    end.QuadPart = c.size;
-    const bool made = WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr) &&
-                      SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-    CloseHandle(file);
-    ASSERT_TRUE(made);
+// its start, destroying every earlier entry; one of 600 MiB, read whole,
+// ran the 32-bit process out of memory before its entry was written.
+class LargeLogTest : public CrashChildTest, public testing::WithParamInterface<LONGLONG> {};
+INSTANTIATE_TEST_SUITE_P(Sizes, LargeLogTest, testing::Values(600LL << 20, 0x80000000LL));
+TEST_P(LargeLogTest, KeepsItsEntriesAndGetsTheNewOne) {
+  const std::string head = "an earlier entry\r\nVersion Number   : ----\r\n";  // the child's version
+  const LONGLONG size = GetParam();  // sparse: nothing of it is written
+  HANDLE file =
+      CreateFileW(Log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  const bool made = WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr) &&
+                    SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  ASSERT_TRUE(made);
 
-    const RunResult run = Run("open-fail " + Missing());
-    ASSERT_FALSE(run.timedOut) << run.output;
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    WIN32_FILE_ATTRIBUTE_DATA info{};
-    ASSERT_TRUE(GetFileAttributesExW(Log().c_str(), GetFileExInfoStandard, &info));
-    const LONGLONG after = (static_cast<LONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    EXPECT_GT(after, c.size) << "the entry is appended behind the old content";
-    EXPECT_EQ(ReadAll(Log(), head.size()), head) << "the earlier entries are still there";
-    const std::string tail =
-        ReadTail(Log(), static_cast<std::size_t>(std::min<LONGLONG>(after - c.size, 65536)));
-    EXPECT_NE(tail.find("Exception Type   : EFOpenError\r\n"), std::string::npos) << tail;
-    DeleteFileW(Log().c_str());
-  }
+  const RunResult run = Run("open-fail " + Missing());
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  ASSERT_TRUE(GetFileAttributesExW(Log().c_str(), GetFileExInfoStandard, &info));
+  const LONGLONG after = (static_cast<LONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  EXPECT_GT(after, size) << "the entry is appended behind the old content";
+  EXPECT_EQ(ReadAll(Log(), head.size()), head) << "the earlier entries are still there";
+  const std::string tail = ReadTail(Log(), static_cast<std::size_t>(std::min<LONGLONG>(after - size, 65536)));
+  EXPECT_NE(tail.find("Exception Type   : EFOpenError\r\n"), std::string::npos) << tail;
 }
 
 // Regression: with the program's folder not writable (a standard user and
