@@ -1,6 +1,6 @@
 #include "crash/CrashLog.h"
 
-#include <vector>
+#include <algorithm>
 
 #include "crash/StackTable.h"
 
