@@ -29,11 +29,16 @@ class LogScan {
 
   void Feed(const char* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i, ++offset_) {
-      // Inside an ordinary line, outside a version value, only a line break
-      // or the label's first letter can matter: skip to the next one.
-      if (Idle()) {
+      // Outside the label and its value, runs of bytes that cannot change
+      // the state are taken in one go: the rest of an ordinary line up to a
+      // line break or the label's first letter, and a separator's dashes.
+      if (labelMatched_ == 0 && !InValue() && line_ != Line::CarriageReturn) {
         const std::size_t from = i;
-        while (i < count && bytes[i] != '\n' && bytes[i] != kVersionLabel[0]) ++i;
+        if (line_ == Line::Other) {
+          while (i < count && bytes[i] != '\n' && bytes[i] != kVersionLabel[0]) ++i;
+        } else {
+          while (i < count && bytes[i] == '-' && dashes_ < kStackTableWidth) ++i, ++dashes_;
+        }
         if (tableOpen_ && table_.size() < kCompareLimit)
           table_.append(bytes + from, std::min(i - from, kCompareLimit - table_.size()));
         offset_ += i - from;
@@ -52,9 +57,8 @@ class LogScan {
   }
 
  private:
-  bool Idle() const noexcept {
-    return line_ == Line::Other && labelMatched_ == 0 && (valueEnded_ || value_.size() > version_.size() + 2);
-  }
+  // Within the first bytes of a version value, where every byte counts.
+  bool InValue() const noexcept { return !valueEnded_ && value_.size() <= version_.size() + 2; }
 
   void Take(char c) {
     if (tableOpen_ && table_.size() < kCompareLimit) table_ += c;
@@ -63,7 +67,7 @@ class LogScan {
   }
 
   void TakeVersion(char c) {
-    if (!valueEnded_ && value_.size() <= version_.size() + 2) {
+    if (InValue()) {
       value_ += c;
       valueEnded_ = value_.size() >= 2 && value_.compare(value_.size() - 2, 2, "\r\n") == 0;
     }
