@@ -1,5 +1,5 @@
-// The real engine behind the operations: TTFTPSend behind the operations'
-// interface.
+// The real engine behind the operations: TTFTPSend, with the device's
+// error text handed on exactly as received (CP932 bytes).
 #pragma once
 
 #include <memory>

@@ -49,7 +49,8 @@ void Connect(OperationEngine& engine, const TransferFields& fields, IWorkLog& lo
 // password included; while the user keeps the password out of the log, it
 // is taken out of the device's raw bytes first, since a password whose
 // characters decode to other code points would slip past a scrub of the
-// decoded text. With the box clear the text is logged as the device sent it.
+// decoded text. With the box clear the text is logged as the device sent it
+// (undecodable bytes show as replacement marks either way).
 std::string DeviceErrorLine(const OperationEngine& engine, const NameFields& names) {
   std::string bytes = engine->PeerErrorBytes();
   if (names.maskPassword) bytes = WithoutPasswordEcho(bytes, names);
