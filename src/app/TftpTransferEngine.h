@@ -1,5 +1,5 @@
 // The real engine behind the operations: TTFTPSend, with the device's
-// error text decoded from CP932 for the window (UTF-8).
+// error text handed on exactly as received (CP932 bytes).
 #pragma once
 
 #include <memory>
@@ -24,8 +24,7 @@ class TftpTransferEngine : public ITransferEngine {
   void SaveContentToFile(const std::string& path) override { SaveStreamReplacing(path, tftp_.Content); }
   void LoadContentFromFile(const std::string& path) override { tftp_.Content.LoadFromFile(path); }
   std::int32_t PeerErrorCode() const override { return tftp_.PeerErrorCode; }
-  // The device speaks CP932; undecodable bytes show as replacement marks.
-  std::string PeerErrorText() const override;
+  std::string PeerErrorBytes() const override { return tftp_.PeerErrorText; }
 
   TTFTPSend& Engine() noexcept { return tftp_; }
 

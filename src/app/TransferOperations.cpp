@@ -2,6 +2,7 @@
 
 #include "app/TransferNames.h"
 #include "app/WorkLogText.h"
+#include "base/TextCodec.h"
 
 namespace tarnwick {
 namespace {
@@ -44,6 +45,18 @@ void Connect(OperationEngine& engine, const TransferFields& fields, IWorkLog& lo
   log.AddLine(worklog::kPortLine + engine->ServerPort());
 }
 
+// The device's error as one log line. Devices echo the requested name,
+// password included; while the user keeps the password out of the log, it
+// is taken out of the device's raw bytes first, since a password whose
+// characters decode to other code points would slip past a scrub of the
+// decoded text. With the box clear the text is logged as the device sent it
+// (undecodable bytes show as replacement marks either way).
+std::string DeviceErrorLine(const OperationEngine& engine, const NameFields& names) {
+  std::string bytes = engine->PeerErrorBytes();
+  if (names.maskPassword) bytes = WithoutPasswordEcho(bytes, names);
+  return ErrorCodeLine(engine->PeerErrorCode(), Cp932ToUtf8(bytes));
+}
+
 void Close(OperationEngine& engine, IWorkLog& log) {
   engine.Release();
   log.AddLine(worklog::kEngineReleased);
@@ -75,7 +88,7 @@ void RunReceive(const TransferFields& fields, const EngineFactory& makeEngine, I
     }
   } else {
     log.AddLine(worklog::kReceiveFailed);
-    log.AddLine(ErrorCodeLine(engine->PeerErrorCode(), engine->PeerErrorText()));
+    log.AddLine(DeviceErrorLine(engine, names));
   }
   Close(engine, log);
 }
@@ -109,7 +122,7 @@ void RunSend(const TransferFields& fields, const EngineFactory& makeEngine, ISen
     log.AddLine(worklog::kSendDone);
   } else {
     log.AddLine(worklog::kSendFailed);
-    log.AddLine(ErrorCodeLine(engine->PeerErrorCode(), engine->PeerErrorText()));
+    log.AddLine(DeviceErrorLine(engine, names));
   }
   Close(engine, log);
 }

@@ -12,7 +12,8 @@
 namespace tarnwick {
 
 // What an operation needs from the TFTP engine. Texts are UTF-8 except the
-// remote name, which the operation hands over as the request's CP932 bytes.
+// remote name, which the operation hands over as the request's CP932 bytes,
+// and the device's error text, which comes back as the device sent it.
 class ITransferEngine {
  public:
   virtual ~ITransferEngine() = default;
@@ -29,9 +30,11 @@ class ITransferEngine {
   virtual void SaveContentToFile(const std::string& path) = 0;
   virtual void LoadContentFromFile(const std::string& path) = 0;
   // After a false result: the device's error code and text (0 and empty
-  // when no error packet came).
+  // when no error packet came). The text is the device's CP932 bytes,
+  // undecoded: a password it echoes can only be taken out reliably before
+  // decoding.
   virtual std::int32_t PeerErrorCode() const = 0;
-  virtual std::string PeerErrorText() const = 0;
+  virtual std::string PeerErrorBytes() const = 0;
 };
 
 using EngineFactory = std::function<std::unique_ptr<ITransferEngine>()>;

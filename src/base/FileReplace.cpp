@@ -44,6 +44,29 @@ class TemporaryFile {
   bool placed_ = false;
 };
 
+// For a folder that takes no new file but lets its files be changed (a
+// share where the user may edit but not add): the target is rewritten where
+// it is. The content is gathered first and the disk space for it set aside
+// before the first old byte is overwritten, so a full disk leaves the old
+// content whole. False when the target cannot be opened for writing.
+bool RewriteInPlace(const std::string& target, const std::function<void(TStream& file)>& write) {
+  std::unique_ptr<TFileStream> file;
+  try {
+    file = std::make_unique<TFileStream>(target, FileMode::OpenWrite);
+  } catch (const EFCreateError&) {
+    return false;
+  }
+  TMemoryStream content;
+  write(content);
+  file->Reserve(content.Size());
+  file->Seek(0, SeekOrigin::Beginning);
+  content.SaveToStream(*file);
+  file->SetSize(content.Size());
+  file->Flush();
+  file->Close();
+  return true;
+}
+
 }  // namespace
 
 std::string TemporarySibling(const std::string& target, std::uint32_t tag) {
@@ -73,6 +96,7 @@ void WriteFileReplacing(const std::string& target, const std::function<void(TStr
     temporary.Placed();
     return;
   }
+  if (RewriteInPlace(target, write)) return;
   // The user chose the target, so the error names the target.
   throw EFCreateError(target);
 }

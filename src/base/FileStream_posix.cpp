@@ -28,7 +28,9 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path), 
     }
     if (fd < 0) throw EFOpenError(path);
   } else {
-    int flags = mode == FileMode::CreateNew ? O_CREAT | O_EXCL : O_CREAT | O_TRUNC;
+    int flags = mode == FileMode::CreateNew   ? O_CREAT | O_EXCL
+                : mode == FileMode::OpenWrite ? 0
+                                              : O_CREAT | O_TRUNC;
     do fd = ::open(path.c_str(), O_RDWR | flags | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) throw EFCreateError(path);
@@ -45,6 +47,27 @@ void TFileStream::Flush() {
   do rc = handle_ == kClosed ? -1 : ::fsync(Fd(handle_));
   while (rc != 0 && errno == EINTR);
   if (rc != 0) throw EWriteError();
+}
+
+void TFileStream::SetSize(std::int64_t size) {
+  int rc;
+  do rc = handle_ == kClosed ? -1 : ::ftruncate(Fd(handle_), static_cast<off_t>(size));
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) throw EWriteError();
+}
+
+void TFileStream::Reserve(std::int64_t size) {
+  const std::int64_t before = Size();
+  if (size <= 0) return;
+  int rc;
+  do rc = ::posix_fallocate(Fd(handle_), 0, static_cast<off_t>(size));
+  while (rc == EINTR);
+  if (rc == 0) return;
+  // Where the system has to emulate the reservation it may have grown the
+  // file part way: the old size comes back (the old bytes were never
+  // touched either way).
+  [[maybe_unused]] const int restored = ::ftruncate(Fd(handle_), static_cast<off_t>(before));
+  throw EWriteError();
 }
 
 void TFileStream::Close() {

@@ -21,7 +21,9 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path), 
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw EFOpenError(path);
   } else {
-    DWORD disposition = mode == FileMode::CreateNew ? CREATE_NEW : CREATE_ALWAYS;
+    DWORD disposition = mode == FileMode::CreateNew   ? CREATE_NEW
+                        : mode == FileMode::OpenWrite ? OPEN_EXISTING
+                                                      : CREATE_ALWAYS;
     h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw EFCreateError(path);
@@ -35,6 +37,30 @@ TFileStream::~TFileStream() {
 
 void TFileStream::Flush() {
   if (handle_ == kClosed || !::FlushFileBuffers(H(handle_))) throw EWriteError();
+}
+
+void TFileStream::SetSize(std::int64_t size) {
+  const std::int64_t position = Seek(0, SeekOrigin::Current);
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  const bool done = ::SetFilePointerEx(H(handle_), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(H(handle_));
+  Seek(position, SeekOrigin::Beginning);
+  if (!done) throw EWriteError();
+}
+
+void TFileStream::Reserve(std::int64_t size) {
+  // Growing a file allocates its clusters at once, so a full disk shows
+  // here rather than part way through the writes.
+  const std::int64_t before = Size();
+  if (size <= before) return;
+  try {
+    SetSize(size);
+  } catch (const EWriteError&) {
+    LARGE_INTEGER end;
+    end.QuadPart = before;
+    if (::SetFilePointerEx(H(handle_), end, nullptr, FILE_BEGIN)) ::SetEndOfFile(H(handle_));
+    throw;
+  }
 }
 
 void TFileStream::Close() {

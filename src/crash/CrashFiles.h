@@ -3,6 +3,7 @@
 // flag. Failures to read or write them never raise: reads yield defaults.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,7 +53,8 @@ class CrashLogFile {
  private:
   void Close() noexcept;
   bool AppendBytes(const std::string& bytes);
-  bool Replace(const std::string& content);
+  // The old log from keepFrom to size, then the entry, as the new log.
+  bool Replace(std::uint64_t keepFrom, std::uint64_t size, const std::string& entry);
 
   void* handle_ = nullptr;  // HANDLE, null when closed
   std::wstring path_;

@@ -155,14 +155,24 @@ bool CrashLogFile::AppendBytes(const std::string& bytes) {
          WriteWhole(static_cast<HANDLE>(handle_), bytes);
 }
 
-bool CrashLogFile::Replace(const std::string& content) {
+bool CrashLogFile::Replace(std::uint64_t keepFrom, std::uint64_t size, const std::string& entry) {
   // Written beside the log and moved over it in one step: a full disk or a
-  // short write leaves the old log as it was.
+  // short write leaves the old log as it was. The kept part is copied in
+  // pieces, so a large log costs no more memory than a small one.
   const std::wstring fresh = path_ + L".new";
   HANDLE file =
       CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  const bool written = WriteWhole(file, content) && FlushFileBuffers(file);
+  bool written = true;
+  std::string piece(kLogPieceSize, '\0');
+  for (std::uint64_t at = keepFrom; written && at < size;) {
+    const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(size - at, piece.size()));
+    piece.resize(want);
+    written = ReadAt(static_cast<HANDLE>(handle_), static_cast<std::int64_t>(at), piece.data(), want) &&
+              WriteWhole(file, piece);
+    at += want;
+  }
+  written = written && WriteWhole(file, entry) && FlushFileBuffers(file);
   CloseHandle(file);
   if (written) {
     Close();  // the log cannot be replaced while it is open here
@@ -178,23 +188,30 @@ bool CrashLogFile::Append(const std::string& entry, const std::string& stackTabl
   if (handle_ == nullptr) return true;  // nothing could be recorded, so nothing was a repeat
   const HANDLE file = static_cast<HANDLE>(handle_);
   LARGE_INTEGER size;
-  std::optional<std::string> content;
+  LogEdit edit{LogWrite::Kind::Append, 0};
   if (GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
       static_cast<unsigned long long>(size.QuadPart) < kLogReadLimit) {
-    content.emplace(static_cast<std::size_t>(size.QuadPart), '\0');
-    if (!content->empty() && !ReadAt(file, 0, content->data(), static_cast<DWORD>(content->size())))
-      content.reset();
+    const LogReadAt read = [file](std::uint64_t at, char* into,
+                                  std::size_t want) -> std::optional<std::size_t> {
+      LARGE_INTEGER to;
+      to.QuadPart = static_cast<LONGLONG>(at);
+      DWORD got = 0;
+      if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN) ||
+          !ReadFile(file, into, static_cast<DWORD>(want), &got, nullptr))
+        return std::nullopt;
+      return got;
+    };
+    edit = PlanLogEdit(static_cast<std::uint64_t>(size.QuadPart), read, stackTable, versionNumber, options);
   }
-  const LogWrite plan = PlanLogWrite(content, entry, stackTable, versionNumber, options);
-  switch (plan.kind) {
+  switch (edit.kind) {
     case LogWrite::Kind::Nothing:
       return false;
     case LogWrite::Kind::Append:
-      AppendBytes(plan.bytes);
+      AppendBytes(entry);
       return true;
     case LogWrite::Kind::Replace:
       // When the log cannot be replaced, the entry is still kept.
-      if (!Replace(plan.bytes)) AppendBytes(entry);
+      if (!Replace(edit.keepFrom, static_cast<std::uint64_t>(size.QuadPart), entry)) AppendBytes(entry);
       return true;
   }
   return true;

@@ -4,6 +4,8 @@
 // platform code.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -47,9 +49,29 @@ LogWrite PlanLogWrite(const std::optional<std::string>& content, const std::stri
                       const std::string& stackTable, const std::string& versionNumber,
                       const CrashOptions& options);
 
-// Logs of this size or more are not read whole: their length no longer fits
-// the 32-bit sizes of the file calls, and their content is not needed to add
-// an entry.
+// Reads up to `size` bytes of the log at `offset` into `into`: the count
+// read, fewer only at the log's end, or nothing when the read failed.
+using LogReadAt =
+    std::function<std::optional<std::size_t>(std::uint64_t offset, char* into, std::size_t size)>;
+
+// The same rules over a log that is read piece by piece: memory stays
+// bounded whatever the log's size, so a crash in a process short of address
+// space still records its entry. A Replace keeps the old log from
+// `keepFrom` to its end and adds the entry (a cleared log keeps nothing);
+// an Append adds the entry alone. A read that fails gives an Append.
+struct LogEdit {
+  LogWrite::Kind kind = LogWrite::Kind::Nothing;
+  std::uint64_t keepFrom = 0;
+};
+LogEdit PlanLogEdit(std::uint64_t logSize, const LogReadAt& read, const std::string& stackTable,
+                    const std::string& versionNumber, const CrashOptions& options);
+
+// The size of the pieces PlanLogEdit reads and a replacement copies.
+inline constexpr std::size_t kLogPieceSize = 64 * 1024;
+
+// Logs of this size or more are not read at all: the entry is appended
+// without the log rules, which would cost a read of gigabytes on the crash
+// path.
 inline constexpr unsigned long long kLogReadLimit = 0x7FFFFFFFull;
 
 }  // namespace tarnwick

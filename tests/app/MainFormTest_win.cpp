@@ -38,7 +38,7 @@ struct FailingEngine : ITransferEngine {
   void SaveContentToFile(const std::string&) override {}
   void LoadContentFromFile(const std::string&) override {}
   std::int32_t PeerErrorCode() const override { return 1; }
-  std::string PeerErrorText() const override { return "File not found"; }
+  std::string PeerErrorBytes() const override { return "File not found"; }
   static inline std::vector<std::string> requested;
 };
 

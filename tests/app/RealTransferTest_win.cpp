@@ -27,7 +27,8 @@ namespace {
 // takes a write request's single block. Every wait is bounded.
 class Peer {
  public:
-  explicit Peer(std::string content) : content_(std::move(content)) {
+  explicit Peer(std::string content, std::function<std::string(std::string)> errorFor = nullptr)
+      : content_(std::move(content)), errorFor_(std::move(errorFor)) {
     sock_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -59,7 +60,9 @@ class Peer {
     auto send = [&](const std::string& p) {
       ::sendto(sock_, p.data(), static_cast<int>(p.size()), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
     };
-    if (buf[1] == 1) {  // RRQ: one short block, then its ACK
+    if (buf[1] == 1 && errorFor_) {  // RRQ refused, echoing the name as devices do
+      send(std::string("\0\5\0\1", 4) + errorFor_(request.c_str() + 2) + std::string(1, '\0'));
+    } else if (buf[1] == 1) {  // RRQ: one short block, then its ACK
       send(std::string("\0\3\0\1", 4) + content_);
       ::recvfrom(sock_, buf, sizeof(buf), 0, nullptr, nullptr);
     } else if (buf[1] == 2) {  // WRQ: ACK 0, one block, ACK 1
@@ -70,6 +73,7 @@ class Peer {
     }
   }
   std::string content_;
+  std::function<std::string(std::string)> errorFor_;  // set: ERROR 1, its text made of the name read
   SOCKET sock_;
   int port_ = 0;
   std::thread thread_;
@@ -162,7 +166,25 @@ TEST_F(RealTransfer, ReceiveSavesTheDevicesFileWhereTheUserChose) {
   EXPECT_EQ(lines[6], L"    →ローカルファイル名：" + path);
   EXPECT_EQ(lines[7], L"受信が無事完了しました");
   EXPECT_TRUE(errors.empty());
+  const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+  ASSERT_TRUE(::SetFileAttributesW(path.c_str(), hidden));
+  Peer again("v2");
+  form->TargetPortEdit->SetText(std::to_wstring(again.port()));
+  DialogAnswer saveAgain(L"Save File ...", path);
+  ::SendMessageW(form->BGetFile->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(ReadAll(path), "v2");
+  EXPECT_EQ(::GetFileAttributesW(path.c_str()), hidden) << "a file received over keeps its attributes";
   ::DeleteFileW(path.c_str());
+}
+
+// Echoed raw and behind a stray lead byte, a masked password stays out of the log.
+TEST_F(RealTransfer, DeviceEchoOfThePasswordStaysOutOfTheLogWhileMasked) {
+  Peer peer("",
+            [](std::string name) { return "no " + name + " here, \x81" + name.substr(name.find('/') + 1); });
+  form->TargetPortEdit->SetText(std::to_wstring(peer.port()));
+  form->Password->SetText(L"Ab\uFF5E\uFF0D9");  // full-width tilde and minus: 81 60 81 7C in CP932
+  ::SendMessageW(form->BGetFile->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(form->Log->Lines().at(7), L"ホストから返ってきたエラーコード：1 - no config*** here, \uFFFD***");
 }
 
 TEST_F(RealTransfer, SendLoadsTheChosenFileAndPutsItWhole) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -49,6 +50,18 @@ std::string ReadAll(const std::string& path) {
   return bytes;
 }
 
+// Root passes every permission check: it acts as a user owning the target.
+struct FolderTakingNoNewFile {
+  FolderTakingNoNewFile(const fs::path& folder, const std::string& target) : dir(folder) {
+    ok = root ? ::chown(target.c_str(), 65534, 65534) == 0 && ::seteuid(65534) == 0
+              : ::chmod(dir.c_str(), 0555) == 0;
+  }
+  FolderTakingNoNewFile(const FolderTakingNoNewFile&) = delete;
+  ~FolderTakingNoNewFile() { root ? void(::seteuid(0)) : void(::chmod(dir.c_str(), 0755)); }
+  fs::path dir;
+  bool root = ::geteuid() == 0, ok = false;
+};
+
 TEST(SaveContent, DiskFillingUpPartWayKeepsThePreviousFile) {
   const fs::path dir = fs::temp_directory_path() / "tarnwick-save-full";
   fs::remove_all(dir);
@@ -77,6 +90,24 @@ TEST(SaveContent, DiskFillingUpPartWayKeepsThePreviousFile) {
   // With room again the same save goes through whole.
   engine.SaveContentToFile(target);
   EXPECT_EQ(ReadAll(target), received);
+  {
+    // A folder taking no new file: rewritten in place, the room set aside first.
+    FolderTakingNoNewFile folder(dir, target);
+    ASSERT_TRUE(folder.ok);
+    const std::string more(8192, 'm');
+    engine.Engine().Content.WriteBuffer(more.data(), 8192);
+    {
+      FileSizeLimit limit(4096);
+      EXPECT_THROW(engine.SaveContentToFile(target), EWriteError);
+    }
+    EXPECT_EQ(ReadAll(target), received);
+    engine.SaveContentToFile(target);
+    EXPECT_EQ(ReadAll(target), received + more);
+    engine.Engine().Content.SetSize(3);
+    engine.SaveContentToFile(target);
+    EXPECT_EQ(ReadAll(target), "rrr");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  }
   fs::remove_all(dir);
 }
 

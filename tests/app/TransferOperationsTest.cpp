@@ -19,7 +19,7 @@ using Lines = std::vector<std::string>;
 struct EngineScript {
   bool result = true;
   std::int32_t code = 0;
-  std::string text;
+  std::string text;  // as the device sent it (CP932)
   bool failLoad = false;
   bool failSave = false;
   // Filled in by the engine:
@@ -56,7 +56,7 @@ class FakeEngine : public ITransferEngine {
     if (s_.failLoad) throw std::runtime_error("ファイル " + p + " は開けません");
   }
   std::int32_t PeerErrorCode() const override { return s_.code; }
-  std::string PeerErrorText() const override { return s_.text; }
+  std::string PeerErrorBytes() const override { return s_.text; }
 
  private:
   EngineScript& s_;
@@ -189,7 +189,8 @@ TEST_F(Operations, FailureLogsCodeAndTextAndNeverShowsTheSaveDialog) {
   const Row rows[] = {
       {1, "File not found", "ホストから返ってきたエラーコード：1 - File not found"},
       {0, "", "ホストから返ってきたエラーコード：0 - "},
-      {2, "アクセス違反", "ホストから返ってきたエラーコード：2 - アクセス違反"},
+      {2, "\x83\x41\x83\x4e\x83\x5a\x83\x58\x88\xe1\x94\xbd",
+       "ホストから返ってきたエラーコード：2 - アクセス違反"},
       {7, "two\r\nlines", "ホストから返ってきたエラーコード：7 - two  lines"},
       {65535, "x", "ホストから返ってきたエラーコード：65535 - x"},
   };
@@ -210,6 +211,29 @@ TEST_F(Operations, FailureLogsCodeAndTextAndNeverShowsTheSaveDialog) {
     EXPECT_EQ(log.lines[9], "");
     EXPECT_TRUE(dialogs.asked.empty());
     EXPECT_EQ(script.alive, 0);
+  }
+}
+
+// Masked, no echo of the password reaches the log, also behind a stray lead
+// byte or as U+301C/U+2212 that come back as U+FF5E/U+FF0D. Clear: as sent.
+TEST_F(Operations, DeviceEchoOfThePasswordIsScrubbedFromItsRawBytesWhileMasked) {
+  const std::string wire = "Ab\x81\x60\x81|9";  // Ab～－9 in CP932
+  script = {false, 1, "config/" + wire + " and \x81" + wire, false, false, 0, 0, {}};
+  for (const auto& [password, masked, text] : std::vector<std::tuple<std::string, bool, std::string>>{
+           {"Ab～－9", true, "config*** and \xEF\xBF\xBD***"},
+           {"Ab～－9", false, "config/Ab～－9 and 、b～－9"},
+#ifndef _WIN32  // the Windows code page refuses to send these
+           {"Ab〜−9", true, "config*** and \xEF\xBF\xBD***"},
+#endif
+       }) {
+    SCOPED_TRACE(password + (masked ? " masked" : " shown"));
+    fields.password = password;
+    fields.maskPassword = masked;
+    for (const int receive : {1, 0}) {
+      log.lines.clear();
+      receive ? Receive() : Send();
+      EXPECT_EQ(log.lines.at(8 - receive), "ホストから返ってきたエラーコード：1 - " + text);
+    }
   }
 }
 

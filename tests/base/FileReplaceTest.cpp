@@ -3,6 +3,10 @@
 // file) leaves the file that was there as it was and no stray file beside
 // it; a save that succeeds leaves exactly the new content.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -78,9 +82,15 @@ class FileReplaceTest : public testing::Test {
   fs::path dir_;
 };
 
+// A private file stays private: the new file takes its mode and owner.
 TEST_F(FileReplaceTest, ReplacesTheOldFileWholeAndLeavesNothingBeside) {
   const std::string target = PathOf("設定.cfg");
   WriteAll(target, std::string(3000, 'x'));
+#ifndef _WIN32
+  const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+  const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
+  ASSERT_EQ(::chmod(target.c_str(), 0600) | ::chown(target.c_str(), owner, group), 0);
+#endif
   for (std::size_t size : {0u, 1u, 511u, 512u, 513u, 70000u}) {
     SCOPED_TRACE(size);
     TMemoryStream content;
@@ -89,6 +99,11 @@ TEST_F(FileReplaceTest, ReplacesTheOldFileWholeAndLeavesNothingBeside) {
     SaveStreamReplacing(target, content);
     EXPECT_EQ(ReadAll(target), std::string(content.Memory() ? content.Memory() : "", size));
     EXPECT_EQ(Listing(), std::vector<std::string>{"設定.cfg"});
+#ifndef _WIN32
+    struct stat now {};
+    ASSERT_EQ(::stat(target.c_str(), &now), 0);
+    EXPECT_EQ(std::tuple(now.st_mode & 07777, now.st_uid, now.st_gid), std::tuple(0600u, owner, group));
+#endif
   }
 }
 

@@ -164,6 +164,17 @@ TEST(LogWritePlanTest, UnreadableLogIsAppendedToNeverRewritten) {
     EXPECT_EQ(plan.kind, LogWrite::Kind::Append);
     EXPECT_EQ(plan.bytes, entry);
   }
+  // Read in pieces, a log that fails in the pass that finds where to trim.
+  CrashOptions trim = o;
+  trim.clearLogOnNewVersion = false;
+  trim.maxLogEntries = 1;
+  const std::string log = entry + entry;
+  int pass = 0;
+  const LogReadAt read = [&](std::uint64_t at, char* into, std::size_t size) -> std::optional<std::size_t> {
+    if (at == 0 && ++pass == 2) return std::nullopt;
+    return log.copy(into, size, static_cast<std::size_t>(at));
+  };
+  EXPECT_EQ(PlanLogEdit(log.size(), read, Table("B.cpp"), "----", trim).kind, LogWrite::Kind::Append);
 }
 
 TEST(LogWritePlanTest, OnlyTheLogRulesReplaceTheContent) {
@@ -192,6 +203,18 @@ TEST(LogWritePlanTest, OnlyTheLogRulesReplaceTheContent) {
     const LogWrite plan = PlanLogWrite(k.content, k.entry, k.table, k.version, k.options);
     EXPECT_EQ(plan.kind, k.kind);
     EXPECT_EQ(plan.bytes, k.bytes);
+    // The same read in pieces ending inside, at and behind separator lines.
+    for (const std::size_t piece : {1u, 61u, 62u, 63u}) {
+      const LogReadAt read = [&](std::uint64_t at, char* into,
+                                 std::size_t size) -> std::optional<std::size_t> {
+        EXPECT_LE(size, kLogPieceSize);
+        return k.content.copy(into, std::min(size, piece), static_cast<std::size_t>(at));
+      };
+      const LogEdit edit = PlanLogEdit(k.content.size(), read, k.table, k.version, k.options);
+      EXPECT_EQ(edit.kind, k.kind) << piece;
+      const std::string after = k.content.substr(static_cast<std::size_t>(edit.keepFrom)) + k.entry;
+      EXPECT_EQ(after, k.kind == LogWrite::Kind::Replace ? k.bytes : k.content + k.entry) << piece;
+    }
   }
 }
 

@@ -341,10 +341,13 @@ TEST_F(CrashChildTest, NewVersionOfTheLogIsClearedFirst) {
 }
 
 // Regression: a log of 2 GiB or more was taken as empty and rewritten from
-// its start, destroying every earlier entry.
-TEST_F(CrashChildTest, LogOfTwoGibibytesKeepsItsEntries) {
-  const std::string head = "an earlier entry\r\nVersion Number   : 0.9\r\n";
-  const LONGLONG size = 0x80000000LL;  // sparse: nothing of it is written
+// its start, destroying every earlier entry; one of 600 MiB, read whole,
+// ran the 32-bit process out of memory before its entry was written.
+class LargeLogTest : public CrashChildTest, public testing::WithParamInterface<LONGLONG> {};
+INSTANTIATE_TEST_SUITE_P(Sizes, LargeLogTest, testing::Values(600LL << 20, 0x80000000LL));
+TEST_P(LargeLogTest, KeepsItsEntriesAndGetsTheNewOne) {
+  const std::string head = "an earlier entry\r\nVersion Number   : ----\r\n";  // the child's version
+  const LONGLONG size = GetParam();  // sparse: nothing of it is written
   HANDLE file =
       CreateFileW(Log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
