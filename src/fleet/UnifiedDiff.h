@@ -1,0 +1,30 @@
+// What changed in a device's configuration, as a person reads it in the
+// morning: a unified diff (three lines of context, "--- a/NAME" and
+// "+++ b/NAME" headers, @@ hunks) of the saved copy against the new one.
+// Line-based: Myers' shortest edit script over line numbers, with a bound
+// on the edit distance so memory stays small whatever a device sends.
+// The caller scrubs passwords and applies ignore rules first.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tarnwick::fleet {
+
+struct DiffLimits {
+  // Either copy larger than this is not compared line by line.
+  std::size_t maxBytes = 8u << 20;
+  // More inserted plus deleted lines than this are not listed: the search
+  // keeps about D^2 numbers at distance D, 4 MB at 1000.
+  std::size_t maxChangedLines = 1000;
+};
+
+// Empty when the texts are equal. When a limit is passed the whole diff is
+// one line: "files differ (more than 1000 lines changed)" or "files differ
+// (too large to compare: 9000000 and 12 bytes)". A last line without its
+// line break is marked "\ No newline at end of file".
+std::string UnifiedDiff(std::string_view before, std::string_view after, const std::string& name,
+                        const DiffLimits& limits = {});
+
+}  // namespace tarnwick::fleet
