@@ -23,10 +23,7 @@ bool SameName(const std::string& entry, const std::string& name) {
   return true;
 }
 
-}  // namespace
-
-bool SplitCommandLine(const std::string& line, std::vector<std::string>& words, std::string& error) {
-  words.clear();
+bool SplitWords(const std::string& line, std::vector<std::string>& words, std::string& error) {
   std::string word;
   bool inWord = false;
   for (std::size_t i = 0; i < line.size(); ++i) {
@@ -67,11 +64,18 @@ bool SplitCommandLine(const std::string& line, std::vector<std::string>& words, 
     }
   }
   if (inWord) words.push_back(word);
-  if (words.empty()) {
-    error = "hook command is empty";
-    return false;
-  }
   return true;
+}
+
+}  // namespace
+
+bool SplitCommandLine(const std::string& line, std::vector<std::string>& words, std::string& error) {
+  words.clear();
+  error.clear();
+  if (SplitWords(line, words, error) && !words.empty()) return true;
+  if (error.empty()) error = "hook command is empty";
+  words.clear();
+  return false;
 }
 
 std::vector<std::string> HookVariables(const HookFacts& facts, const std::vector<std::string>& secrets) {
