@@ -57,6 +57,7 @@ bool ShortestEdit(const std::vector<int>& a, const std::vector<int>& b, std::siz
   }
   if (found < 0) return false;
 
+  auto line = [offset](std::int64_t i) { return offset + static_cast<std::size_t>(i); };
   std::vector<Edit> reversed;
   std::int64_t x = n, y = m;
   for (std::int64_t d = found; d > 0; --d) {
@@ -67,19 +68,19 @@ bool ShortestEdit(const std::vector<int>& a, const std::vector<int>& b, std::siz
     const std::int64_t prevX = at(prevK), prevY = prevX - prevK;
     while (x > prevX && y > prevY) {
       --x, --y;
-      reversed.push_back({Op::Equal, offset + x, offset + y});
+      reversed.push_back({Op::Equal, line(x), line(y)});
     }
     if (x == prevX) {
       --y;
-      reversed.push_back({Op::Insert, 0, offset + y});
+      reversed.push_back({Op::Insert, 0, line(y)});
     } else {
       --x;
-      reversed.push_back({Op::Delete, offset + x, 0});
+      reversed.push_back({Op::Delete, line(x), 0});
     }
   }
   while (x > 0 && y > 0) {
     --x, --y;
-    reversed.push_back({Op::Equal, offset + x, offset + y});
+    reversed.push_back({Op::Equal, line(x), line(y)});
   }
   edits.insert(edits.end(), reversed.rbegin(), reversed.rend());
   return true;
