@@ -221,31 +221,24 @@ std::size_t EditDistance(const std::vector<std::string>& a, const std::vector<st
   return a.size() + b.size() - 2 * lcs[a.size()][b.size()];
 }
 
-TEST(UnifiedDiff, RandomEditsAreMinimalAndRebuildBothSides) {
+TEST(UnifiedDiff, RandomEditsAreMinimal) {
   std::mt19937 random(17);
+  auto randomLines = [&random](std::vector<std::string>& lines, std::string& text) {
+    lines.resize(random() % 12);
+    for (std::string& line : lines)
+      text += line = std::string(1, static_cast<char>('a' + random() % 3)) + "\n";
+  };
   for (int round = 0; round < 300; ++round) {
-    std::vector<std::string> a(random() % 12), b(random() % 12);
-    for (std::string& line : a) line = std::string(1, static_cast<char>('a' + random() % 3)) + "\n";
-    for (std::string& line : b) line = std::string(1, static_cast<char>('a' + random() % 3)) + "\n";
-    std::string textA, textB, rebuiltA, rebuiltB;
-    for (const std::string& line : a) textA += line;
-    for (const std::string& line : b) textB += line;
+    std::vector<std::string> a, b;
+    std::string textA, textB;
+    randomLines(a, textA);
+    randomLines(b, textB);
     std::istringstream diff(UnifiedDiff(textA, textB, "r"));
     std::size_t changed = 0;
     for (std::string line; std::getline(diff, line);) {
-      if (line.rfind("---", 0) == 0 || line.rfind("+++", 0) == 0 || line.rfind("@@", 0) == 0) continue;
-      if (line[0] != '+') rebuiltA += line.substr(1) + "\n";
-      if (line[0] != '-') rebuiltB += line.substr(1) + "\n";
-      changed += line[0] != ' ';
+      if (line.rfind("---", 0) != 0 && line.rfind("+++", 0) != 0) changed += line[0] == '+' || line[0] == '-';
     }
-    SCOPED_TRACE(textA + "|" + textB);
-    EXPECT_EQ(changed, EditDistance(a, b));
-    // Files of at most four lines fit in one hunk with their context, so
-    // both sides can be rebuilt from it.
-    if (changed > 0 && a.size() <= 4 && b.size() <= 4) {
-      EXPECT_EQ(rebuiltA, textA);
-      EXPECT_EQ(rebuiltB, textB);
-    }
+    EXPECT_EQ(changed, EditDistance(a, b)) << textA << "|" << textB;
   }
 }
 
