@@ -48,6 +48,11 @@ void Prepare(SpawnSetup& setup) {
   // terminal); its output goes where our messages go.
   ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_adddup2(&setup.actions, STDERR_FILENO, STDOUT_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Nothing else of ours: a hook that leaves a process behind must not keep
+  // DEST's lock, a socket or a half-written file open for ever.
+  ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+#endif
   // Its own process group, so the time limit ends whatever it started; our
   // blocked or ignored signals (Ctrl+C handling, SIGPIPE) are not its.
   ::posix_spawnattr_setflags(&setup.attributes,

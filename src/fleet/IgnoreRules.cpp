@@ -111,7 +111,12 @@ bool ParseIgnoreFile(std::string_view text, IgnoreFile& file, std::string& error
 bool IsIgnoredLine(std::string_view line, const IgnoreRuleList& rules) {
   if (line.size() > kMaxIgnoredLineBytes) return false;
   for (const IgnoreRule& rule : rules) {
-    if (std::regex_search(line.begin(), line.end(), rule.pattern)) return true;
+    // A match the library gives up on (too complex) drops nothing: the
+    // line is compared, at worst the device shows as changed.
+    try {
+      if (std::regex_search(line.begin(), line.end(), rule.pattern)) return true;
+    } catch (const std::regex_error&) {
+    }
   }
   return false;
 }

@@ -316,22 +316,24 @@ TEST(Hooks, OutcomesOfRealProcesses) {
   }
 }
 
-TEST(Hooks, ReadsItsFactsButNeverThePassword) {
+TEST(Hooks, ReadsItsFactsButNeverThePasswordNorOurDescriptors) {
   const std::string out = TempPath("env.txt");
   ::setenv("TARNWICK_PASSWORD", "hunter2", 1);
+  ASSERT_EQ(::dup2(STDERR_FILENO, 100), 100);  // not close-on-exec, like a careless library's
   HookRequest request;
   request.argv = {
       "sh", "-c",
-      "printf '%s|%s|%s|%s' \"$TARNWICK_DEVICE\" \"$TARNWICK_ERROR\" \"${TARNWICK_PASSWORD-unset}\" "
-      "\"$(cat)\" > \"$0\"",
+      "printf '%s|%s|%s|%s|%s' \"$TARNWICK_DEVICE\" \"$TARNWICK_ERROR\" \"${TARNWICK_PASSWORD-unset}\" "
+      "\"$(cat)\" \"$(ls /proc/self/fd/100 2>/dev/null)\" > \"$0\"",
       out};
   request.facts.device = "core sw";
   request.facts.error = "denied: cfg/hunter2";
   request.secrets = {"hunter2"};
   HookResult result = RunHook(request);
   ::unsetenv("TARNWICK_PASSWORD");
+  ::close(100);
   EXPECT_TRUE(result.Succeeded()) << result.reason;
-  EXPECT_EQ(Slurp(out), "core sw|denied: cfg/***|unset|");  // and no standard input
+  EXPECT_EQ(Slurp(out), "core sw|denied: cfg/***|unset||");  // and no standard input
   std::remove(out.c_str());
 }
 
