@@ -1,17 +1,11 @@
 #!/bin/sh
-# The morning page in a real browser: headless chromium loads the sample
-# page that HtmlReport.SamplePage writes, with no console message (a blocked
-# script or load would log one), shows the totals and one row per device in
-# its DOM, and takes a phone-sized screenshot.
-# usage: check-page.sh FLEET_NIGHTLY_TESTS WORK_DIR
+# usage: check-page.sh FLEET_NIGHTLY_TESTS WORK_DIR. Headless chromium loads the page HtmlReport.SamplePage
+# writes: no console message (a blocked script or load logs one), the totals and one row per device in its
+# DOM, a phone-sized screenshot.
 set -eu
-tests=$1
-work=$2
+tests=$1 work=$2
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 if ! command -v chromium >/dev/null 2>&1; then
   if [ "${TARNWICK_REQUIRE_PEERS:-}" = 1 ]; then
@@ -21,8 +15,7 @@ if ! command -v chromium >/dev/null 2>&1; then
   exit 77
 fi
 
-rm -rf "$work"
-mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work"
 page=$work/page.html
 TARNWICK_HTML_PAGE=$page "$tests" --gtest_filter=HtmlReport.SamplePage >"$work/gtest.log" 2>&1 ||
   fail "the sample page test failed: $(cat "$work/gtest.log")"
@@ -39,9 +32,7 @@ browse() {
 
 browse --enable-logging=stderr --v=0 --dump-dom >"$work/dom.html" 2>"$work/console.log" ||
   fail "chromium could not load the page: $(tail -5 "$work/console.log")"
-if grep -n 'CONSOLE' "$work/console.log" >&2; then
-  fail "the page logged to the console"
-fi
+! grep -n 'CONSOLE' "$work/console.log" >&2 || fail "the page logged to the console"
 
 dom=$work/dom.html
 grep -q '<li><b>5</b>devices</li>' "$dom" || fail "the device total is not on the page"
