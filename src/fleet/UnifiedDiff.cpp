@@ -32,14 +32,16 @@ struct Edit {
   std::size_t b;  // line of `after` (Equal, Insert)
 };
 
+enum class Search { Found, TooManyChanges, TooCostly };
+
 // Myers' greedy search for the shortest edit script between a and b (line
-// ids), bounded by maxD. The edits in order, or false when more than maxD
-// lines must change. trace[d] keeps the furthest x on each diagonal
-// -d..d after step d, which is what walking back needs.
-bool ShortestEdit(const std::vector<int>& a, const std::vector<int>& b, std::size_t offset, std::size_t maxD,
-                  std::vector<Edit>& edits) {
+// ids), bounded by the limits' distance and steps. The edits in order. trace[d] keeps the furthest x on each
+// diagonal -d..d after step d, which is what walking back needs.
+Search ShortestEdit(const std::vector<int>& a, const std::vector<int>& b, std::size_t offset,
+                    const DiffLimits& limits, std::vector<Edit>& edits) {
   const auto n = static_cast<std::int64_t>(a.size()), m = static_cast<std::int64_t>(b.size());
-  const std::int64_t limit = std::min<std::int64_t>(static_cast<std::int64_t>(maxD), n + m);
+  const std::int64_t limit = std::min<std::int64_t>(static_cast<std::int64_t>(limits.maxChangedLines), n + m);
+  std::size_t steps = 0;
   std::vector<std::int64_t> v(2 * static_cast<std::size_t>(limit) + 3, 0);
   const std::int64_t mid = limit + 1;            // v[mid + k] is diagonal k
   std::vector<std::vector<std::int32_t>> trace;  // positions fit: maxBytes is capped below 2^31
@@ -49,13 +51,16 @@ bool ShortestEdit(const std::vector<int>& a, const std::vector<int>& b, std::siz
       std::int64_t x =
           (k == -d || (k != d && v[mid + k - 1] < v[mid + k + 1])) ? v[mid + k + 1] : v[mid + k - 1] + 1;
       std::int64_t y = x - k;
+      const std::int64_t start = x;
       while (x < n && y < m && a[x] == b[y]) ++x, ++y;
+      steps += static_cast<std::size_t>(x - start) + 1;
       v[mid + k] = x;
       if (x >= n && y >= m) found = d;
     }
     trace.emplace_back(v.begin() + (mid - d), v.begin() + (mid + d + 1));
+    if (found < 0 && steps > limits.maxSteps) return Search::TooCostly;
   }
-  if (found < 0) return false;
+  if (found < 0) return Search::TooManyChanges;
 
   auto line = [offset](std::int64_t i) { return offset + static_cast<std::size_t>(i); };
   std::vector<Edit> reversed;
@@ -83,7 +88,7 @@ bool ShortestEdit(const std::vector<int>& a, const std::vector<int>& b, std::siz
     reversed.push_back({Op::Equal, line(x), line(y)});
   }
   edits.insert(edits.end(), reversed.rbegin(), reversed.rend());
-  return true;
+  return Search::Found;
 }
 
 std::string Range(std::size_t before, std::size_t count) {
@@ -169,8 +174,14 @@ std::string UnifiedDiff(std::string_view before, std::string_view after, const s
   for (std::size_t i = 0; i < head; ++i) edits.push_back({Op::Equal, i, i});
   const std::vector<int> midA(idA.begin() + head, idA.end() - tail),
       midB(idB.begin() + head, idB.end() - tail);
-  if (!ShortestEdit(midA, midB, head, limits.maxChangedLines, edits))
-    return "files differ (more than " + std::to_string(limits.maxChangedLines) + " lines changed)\n";
+  switch (ShortestEdit(midA, midB, head, limits, edits)) {
+    case Search::Found:
+      break;
+    case Search::TooManyChanges:
+      return "files differ (more than " + std::to_string(limits.maxChangedLines) + " lines changed)\n";
+    case Search::TooCostly:
+      return "files differ (too many changes to list)\n";
+  }
   for (std::size_t i = tail; i > 0; --i) edits.push_back({Op::Equal, a.size() - i, b.size() - i});
 
   return "--- a/" + name + "\n+++ b/" + name + "\n" + Hunks(edits, a, b);

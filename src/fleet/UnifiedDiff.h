@@ -18,11 +18,16 @@ struct DiffLimits {
   // More inserted plus deleted lines than this are not listed: the search
   // keeps about D^2 numbers at distance D, 4 MB at 1000.
   std::size_t maxChangedLines = 1000;
+  // Lines compared along the search's diagonals: bounds the time a
+  // pathological pair (long repeats shifted against each other) can take,
+  // about 0.1 s at the default.
+  std::size_t maxSteps = 100'000'000;
 };
 
 // Empty when the texts are equal. When a limit is passed the whole diff is
-// one line: "files differ (more than 1000 lines changed)" or "files differ
-// (too large to compare: 9000000 and 12 bytes)". A last line without its
+// one line: "files differ (more than 1000 lines changed)", "files differ
+// (too large to compare: 9000000 and 12 bytes)" or "files differ (too many
+// changes to list)". A last line without its
 // line break is marked "\ No newline at end of file".
 std::string UnifiedDiff(std::string_view before, std::string_view after, const std::string& name,
                         const DiffLimits& limits = {});

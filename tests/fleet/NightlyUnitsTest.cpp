@@ -207,6 +207,9 @@ TEST(UnifiedDiff, LimitsGiveOneLine) {
   limits.maxChangedLines = 2;
   EXPECT_EQ(UnifiedDiff("a\nb\n", "c\nd\n", "x", limits), "files differ (more than 2 lines changed)\n");
   EXPECT_NE(UnifiedDiff("a\nb\n", "a\nc\n", "x", limits).find("@@"), std::string::npos);
+  limits.maxSteps = 3;
+  EXPECT_EQ(UnifiedDiff("a\nb\nc\nd\n", "b\nc\nd\ne\n", "x", limits),
+            "files differ (too many changes to list)\n");
   limits.maxBytes = 3;
   EXPECT_EQ(UnifiedDiff("a\nb\n", "a\n", "x", limits),
             "files differ (too large to compare: 4 and 2 bytes)\n");
