@@ -133,14 +133,29 @@ std::string WithoutIgnoredLines(std::string_view text, const IgnoreRuleList& rul
 }
 
 bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules) {
-  if (rules.empty()) return a == b;
+  if (a == b) return true;
+  if (rules.empty()) return false;
+  // Equal lines are dropped from both copies or kept in both, so only lines
+  // that differ go through the rules: a nightly copy that differs in its
+  // time stamp costs two matches, not two thousand.
   std::size_t posA = 0, posB = 0;
-  for (;;) {
-    std::string_view lineA = NextKeptLine(a, posA, rules);
-    std::string_view lineB = NextKeptLine(b, posB, rules);
-    if (lineA != lineB) return false;
-    if (lineA.empty()) return true;
+  std::string_view lineA = NextLine(a, posA), lineB = NextLine(b, posB);
+  bool keptA = false;  // lineA already matched and kept
+  while (!lineA.empty() || !lineB.empty()) {
+    if (lineA == lineB) {
+      lineA = NextLine(a, posA);
+      lineB = NextLine(b, posB);
+      keptA = false;
+    } else if (!keptA && !lineA.empty() && IsIgnoredLine(Content(lineA), rules)) {
+      lineA = NextLine(a, posA);
+    } else if (!lineB.empty() && IsIgnoredLine(Content(lineB), rules)) {
+      keptA = true;
+      lineB = NextLine(b, posB);
+    } else {
+      return false;
+    }
   }
+  return true;
 }
 
 }  // namespace tarnwick::fleet

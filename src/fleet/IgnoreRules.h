@@ -58,8 +58,7 @@ constexpr std::size_t kMaxIgnoredLineBytes = 512;
 // True when `line` (without its line break) is dropped by one of the rules.
 bool IsIgnoredLine(std::string_view line, const IgnoreRuleList& rules);
 
-// The text without the lines the rules drop, every other byte kept; what the
-// diff of a changed device is made from.
+// The text without the lines the rules drop, every other byte kept.
 std::string WithoutIgnoredLines(std::string_view text, const IgnoreRuleList& rules);
 
 // The two copies are the same once the rules have dropped their lines (line

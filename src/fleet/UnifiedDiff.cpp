@@ -103,8 +103,26 @@ void AppendLine(std::string& out, char mark, std::string_view line) {
   if (line.empty() || line.back() != '\n') out += "\n\\ No newline at end of file\n";
 }
 
+bool Hidden(std::string_view line, const HiddenChange& hidden) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return hidden(line);
+}
+
+// True when one change of edits[changes[c..last]] is worth showing.
+bool Shown(const std::vector<Edit>& edits, const std::vector<std::size_t>& changes, std::size_t c,
+           std::size_t last, const std::vector<std::string_view>& a, const std::vector<std::string_view>& b,
+           const HiddenChange& hidden) {
+  if (!hidden) return true;
+  for (; c <= last; ++c) {
+    const Edit& e = edits[changes[c]];
+    if (!Hidden(e.op == Op::Delete ? a[e.a] : b[e.b], hidden)) return true;
+  }
+  return false;
+}
+
 std::string Hunks(const std::vector<Edit>& edits, const std::vector<std::string_view>& a,
-                  const std::vector<std::string_view>& b) {
+                  const std::vector<std::string_view>& b, const HiddenChange& hidden) {
   std::vector<std::size_t> changes;
   for (std::size_t i = 0; i < edits.size(); ++i) {
     if (edits[i].op != Op::Equal) changes.push_back(i);
@@ -116,6 +134,10 @@ std::string Hunks(const std::vector<Edit>& edits, const std::vector<std::string_
     // two contexts to touch.
     std::size_t last = c;
     while (last + 1 < changes.size() && changes[last + 1] - changes[last] - 1 <= 2 * kContext) ++last;
+    if (!Shown(edits, changes, c, last, a, b, hidden)) {
+      c = last + 1;  // its lines are counted before the next hunk
+      continue;
+    }
     const std::size_t first = changes[c] >= kContext ? changes[c] - kContext : 0;
     const std::size_t end = std::min(edits.size(), changes[last] + 1 + kContext);
     for (; cursor < first; ++cursor) {
@@ -143,7 +165,7 @@ std::string Hunks(const std::vector<Edit>& edits, const std::vector<std::string_
 }  // namespace
 
 std::string UnifiedDiff(std::string_view before, std::string_view after, const std::string& name,
-                        const DiffLimits& limits) {
+                        const DiffLimits& limits, const HiddenChange& hidden) {
   if (before == after) return {};
   const std::size_t maxBytes = std::min<std::size_t>(limits.maxBytes, std::size_t{1} << 30);
   if (before.size() > maxBytes || after.size() > maxBytes) {
@@ -184,7 +206,8 @@ std::string UnifiedDiff(std::string_view before, std::string_view after, const s
   }
   for (std::size_t i = tail; i > 0; --i) edits.push_back({Op::Equal, a.size() - i, b.size() - i});
 
-  return "--- a/" + name + "\n+++ b/" + name + "\n" + Hunks(edits, a, b);
+  const std::string hunks = Hunks(edits, a, b, hidden);
+  return hunks.empty() ? hunks : "--- a/" + name + "\n+++ b/" + name + "\n" + hunks;
 }
 
 }  // namespace tarnwick::fleet

@@ -3,10 +3,11 @@
 // "+++ b/NAME" headers, @@ hunks) of the saved copy against the new one.
 // Line-based: Myers' shortest edit script over line numbers, with a bound
 // on the edit distance so memory stays small whatever a device sends.
-// The caller scrubs passwords and applies ignore rules first.
+// The caller scrubs passwords; ignore rules hide changes (HiddenChange).
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,12 +25,22 @@ struct DiffLimits {
   std::size_t maxSteps = 100'000'000;
 };
 
+// A changed line (without its line break) whose change alone is not worth
+// showing: a volatile line the ignore rules drop.
+using HiddenChange = std::function<bool(std::string_view line)>;
+
 // Empty when the texts are equal. When a limit is passed the whole diff is
 // one line: "files differ (more than 1000 lines changed)", "files differ
 // (too large to compare: 9000000 and 12 bytes)" or "files differ (too many
-// changes to list)". A last line without its
-// line break is marked "\ No newline at end of file".
+// changes to list)". A last line without its line break is marked
+// "\ No newline at end of file".
+//
+// A hunk whose every changed line is hidden is left out; the others keep
+// the files' own line numbers and all their lines, so the diff still
+// applies to the saved file. Empty when every change is hidden. (Only the
+// changed lines are matched: a whole config through std::regex costs a
+// thousand times more.)
 std::string UnifiedDiff(std::string_view before, std::string_view after, const std::string& name,
-                        const DiffLimits& limits = {});
+                        const DiffLimits& limits = {}, const HiddenChange& hidden = {});
 
 }  // namespace tarnwick::fleet

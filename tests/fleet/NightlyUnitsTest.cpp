@@ -202,11 +202,17 @@ TEST(UnifiedDiff, HunksContextAndEnds) {
   }
 }
 
-TEST(UnifiedDiff, LimitsGiveOneLine) {
+TEST(UnifiedDiff, HiddenChangesAndLimits) {
   DiffLimits limits;
   limits.maxChangedLines = 2;
   EXPECT_EQ(UnifiedDiff("a\nb\n", "c\nd\n", "x", limits), "files differ (more than 2 lines changed)\n");
   EXPECT_NE(UnifiedDiff("a\nb\n", "a\nc\n", "x", limits).find("@@"), std::string::npos);
+  const IgnoreRuleList stamp = Rules({"^! Last"});
+  const HiddenChange hidden = [&stamp](std::string_view line) { return IsIgnoredLine(line, stamp); };
+  const std::string ten = "! Last 1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
+  EXPECT_EQ(UnifiedDiff(ten, "! Last 2\r\n2\n3\n4\n5\n6\n7\n8\n9\n10\n", "x", {}, hidden), "");
+  EXPECT_EQ(UnifiedDiff(ten, "! Last 2\n2\n3\n4\n5\n6\n7\n8\nnine\n10\n", "x", {}, hidden),
+            "--- a/x\n+++ b/x\n@@ -6,5 +6,5 @@\n 6\n 7\n 8\n-9\n+nine\n 10\n");
   limits.maxSteps = 3;
   EXPECT_EQ(UnifiedDiff("a\nb\nc\nd\n", "b\nc\nd\ne\n", "x", limits),
             "files differ (too many changes to list)\n");
