@@ -289,14 +289,12 @@ TEST(Hooks, EnvironmentDropsThePasswordAndStaleFacts) {
                                                    "TARNWICK_ERROR=denied for cfg/***"}));
 }
 
-#ifndef _WIN32
-std::string TempPath(const std::string& leaf) {
-  return testing::TempDir() + "nightly-" + std::to_string(::getpid()) + "-" + leaf;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+std::vector<std::string> Shell(const char* script) {
+#ifdef _WIN32
+  return {"cmd", "/c", script};
+#else
+  return {"sh", "-c", script};
+#endif
 }
 
 TEST(Hooks, OutcomesOfRealProcesses) {
@@ -305,24 +303,40 @@ TEST(Hooks, OutcomesOfRealProcesses) {
     HookOutcome outcome;
     int code;
     const char* reason;
+    int limitMs = 30000;
   } rows[] = {
-      {{"sh", "-c", "exit 0"}, HookOutcome::Exited, 0, "exit status 0"},
-      {{"sh", "-c", "exit 3"}, HookOutcome::Exited, 3, "exit status 3"},
-      {{"sh", "-c", "kill -TERM $$"}, HookOutcome::Signaled, SIGTERM, "killed by signal 15"},
+      {Shell("exit 0"), HookOutcome::Exited, 0, "exit status 0"},
+      {Shell("exit 3"), HookOutcome::Exited, 3, "exit status 3"},
       {{"/nonexistent/tarnwick-hook"},
        HookOutcome::NotStarted,
        -1,
-       "could not start: /nonexistent/tarnwick-hook: No such file"},
+       "could not start: /nonexistent/tarnwick-hook: "},
+#ifdef _WIN32
+      {Shell("ping -n 600 127.0.0.1 >NUL"), HookOutcome::TimedOut, -1, "timed out after 2 s", 2000},
+#else
+      {Shell("kill -TERM $$"), HookOutcome::Signaled, SIGTERM, "killed by signal 15"},
+#endif
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.argv.back());
     HookRequest request;
     request.argv = row.argv;
+    request.timeLimit = std::chrono::milliseconds(row.limitMs);
     HookResult result = RunHook(request);
     EXPECT_EQ(result.outcome, row.outcome);
     EXPECT_EQ(result.code, row.code);
     EXPECT_EQ(result.reason.rfind(row.reason, 0), 0u) << result.reason;
   }
+}
+
+#ifndef _WIN32
+std::string TempPath(const std::string& leaf) {
+  return testing::TempDir() + "nightly-" + std::to_string(::getpid()) + "-" + leaf;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(Hooks, ReadsItsFactsButNeverThePasswordNorOurDescriptors) {
