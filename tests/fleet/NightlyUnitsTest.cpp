@@ -307,10 +307,7 @@ TEST(Hooks, OutcomesOfRealProcesses) {
   } rows[] = {
       {Shell("exit 0"), HookOutcome::Exited, 0, "exit status 0"},
       {Shell("exit 3"), HookOutcome::Exited, 3, "exit status 3"},
-      {{"/nonexistent/tarnwick-hook"},
-       HookOutcome::NotStarted,
-       -1,
-       "could not start: /nonexistent/tarnwick-hook: "},
+      {{"/nonexistent/hook"}, HookOutcome::NotStarted, -1, "could not start: /nonexistent/hook: "},
 #ifdef _WIN32
       {Shell("ping -n 600 127.0.0.1 >NUL"), HookOutcome::TimedOut, -1, "timed out after 2 s", 2000},
 #else
