@@ -112,9 +112,9 @@ HookResult RunHook(const HookRequest& request) {
     const pid_t got = WaitFor(pid, status, WNOHANG);
     if (got == pid) return Finished(status);
     if (got < 0) {
-      // Someone else reaped it (SIGCHLD ignored): what it did is unknown.
+      // Someone else reaped it (SIGCHLD ignored): what it did is unknown,
+      // and its group id may already be another's, so nothing is killed.
       const int why = errno;
-      ::kill(-pid, SIGKILL);
       HookResult lost;
       lost.outcome = HookOutcome::Exited;
       lost.reason = std::string("its exit status was lost: ") + std::strerror(why);

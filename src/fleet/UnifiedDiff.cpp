@@ -35,8 +35,9 @@ struct Edit {
 enum class Search { Found, TooManyChanges, TooCostly };
 
 // Myers' greedy search for the shortest edit script between a and b (line
-// ids), bounded by the limits' distance and steps. The edits in order. trace[d] keeps the furthest x on each
-// diagonal -d..d after step d, which is what walking back needs.
+// ids), within the limits' distance and steps; appends the edits in order.
+// trace[d] keeps the furthest x on each diagonal -d..d after step d, which
+// is what walking back needs.
 Search ShortestEdit(const std::vector<int>& a, const std::vector<int>& b, std::size_t offset,
                     const DiffLimits& limits, std::vector<Edit>& edits) {
   const auto n = static_cast<std::int64_t>(a.size()), m = static_cast<std::int64_t>(b.size());
