@@ -73,7 +73,8 @@ bool CompileIgnoreRules(const std::vector<std::string>& sources, IgnoreRuleList&
 }
 
 bool ParseIgnoreFile(std::string_view text, IgnoreFile& file, std::string& error) {
-  std::size_t pos = 0;
+  // Windows editors like to start a UTF-8 file with a byte order mark.
+  std::size_t pos = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   int lineNumber = 0;
   IgnoreRuleList* current = nullptr;
   std::string currentName;

@@ -14,7 +14,8 @@
 //
 // `[name]` starts a set (name: letters, digits, '_', '-', '.'); every other
 // line that is not blank and does not start with '#' (after blanks) is one
-// rule of the set above it, taken as written.
+// rule of the set above it, taken as written (a rule that looks like a
+// header, "[abc]", is written "(?:[abc])").
 #pragma once
 
 #include <map>

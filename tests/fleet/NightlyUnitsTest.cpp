@@ -156,7 +156,8 @@ TEST(IgnoreRules, FileSetsAndFaultsNamed) {
     const char* text;
     std::string error;  // empty: parses
   } rows[] = {
-      {"# vendor sets\n[ios]\n^! Last\r\n  # indented comment\n\n[junos]\n^## Last changed\n[ios]\nuptime\n",
+      {"\xEF\xBB\xBF# vendor sets\n[ios]\n^! Last\r\n  # indented comment\n\n[junos]\n^## Last "
+       "changed\n[ios]\nuptime\n",
        ""},
       {"^x\n[ios]\n", "ignore file line 1: rule before the first [set] header"},
       {"[i os]\n", "ignore file line 1: set name \"i os\""},
