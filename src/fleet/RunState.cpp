@@ -165,6 +165,19 @@ void RecordAttempt(RunState& state, const std::string& name, std::int64_t now, b
   if (device.failingSince == 0) device.failingSince = now;
 }
 
+InventoryChange CompareInventory(const RunState& state, const std::vector<std::string>& inventory) {
+  std::set<std::string> known, named(inventory.begin(), inventory.end());
+  for (const DeviceState& device : state.devices) known.insert(device.name);
+  InventoryChange change;
+  for (const std::string& name : inventory) {
+    if (!known.count(name)) change.added.push_back(name);
+  }
+  for (const DeviceState& device : state.devices) {
+    if (!named.count(device.name)) change.gone.push_back(device.name);
+  }
+  return change;
+}
+
 std::string SerializeRunState(const RunState& state) {
   std::string out(kHeader);
   out += '\n';

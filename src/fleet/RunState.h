@@ -35,6 +35,16 @@ DeviceState& StateOf(RunState& state, const std::string& name);
 void RecordAttempt(RunState& state, const std::string& name, std::int64_t now, bool succeeded, bool changed,
                    const std::string& error);
 
+struct InventoryChange {
+  std::vector<std::string> added;  // named by the inventory, unknown to the state
+  std::vector<std::string> gone;   // remembered by the state, no longer named
+};
+
+// What changed in the inventory since the runs the state remembers, each
+// list in its source's order. (On a first run every device is "added": the
+// caller says so only when a state file was read.)
+InventoryChange CompareInventory(const RunState& state, const std::vector<std::string>& inventory);
+
 // The file's bytes. Names and errors are escaped, so hostile text cannot
 // make a second record or break a field.
 std::string SerializeRunState(const RunState& state);

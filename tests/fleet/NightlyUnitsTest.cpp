@@ -38,7 +38,7 @@ std::vector<std::string> Names(const RunState& state) {
   return names;
 }
 
-TEST(RunState, HostileTextSurvivesTheRoundTrip) {
+TEST(RunState, HostileTextSurvivesTheRoundTripAndInventoryChanges) {
   RunState state;
   RecordAttempt(state, "core\t1\nfake\t0", kNow - kHour, true, true, "");
   RecordAttempt(state, "edge\\x", kNow, false, false, "no answer\r\n\x01\x7f\\t tab\there");
@@ -49,6 +49,9 @@ TEST(RunState, HostileTextSurvivesTheRoundTrip) {
   EXPECT_EQ(parsed.state.devices[0].lastChange, kNow - kHour);
   EXPECT_EQ(parsed.state.devices[1].lastError, state.devices[1].lastError);
   EXPECT_EQ(parsed.state.devices[1].failingSince, kNow);
+  InventoryChange change = CompareInventory(parsed.state, {"new", "edge\\x"});
+  EXPECT_EQ(change.added, std::vector<std::string>{"new"});
+  EXPECT_EQ(change.gone, std::vector<std::string>{"core\t1\nfake\t0"});
 }
 
 TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
