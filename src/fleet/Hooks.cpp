@@ -119,7 +119,14 @@ HookResult TimedOutHook(std::chrono::milliseconds limit) {
   const auto ms = limit.count();
   result.reason = "timed out after " +
                   (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") +
-                  " (stopped with everything it started)";
+                  " (ended with everything it started)";
+  return result;
+}
+
+HookResult InterruptedHook() {
+  HookResult result;
+  result.outcome = HookOutcome::Interrupted;
+  result.reason = "stopped with the run (ended with everything it started)";
   return result;
 }
 

@@ -44,9 +44,12 @@ struct HookRequest {
   HookFacts facts;
   std::vector<std::string> secrets;  // the inventory's passwords
   std::chrono::milliseconds timeLimit{30000};
+  // Polled while the hook runs (cli::StopRequested): Ctrl+C ends the hook
+  // like its time limit, instead of waiting it out.
+  bool (*stopRequested)() = nullptr;
 };
 
-enum class HookOutcome { Exited, Signaled, TimedOut, NotStarted };
+enum class HookOutcome { Exited, Signaled, TimedOut, Interrupted, NotStarted };
 
 struct HookResult {
   HookOutcome outcome = HookOutcome::NotStarted;
@@ -65,6 +68,7 @@ HookResult RunHook(const HookRequest& request);
 // The reason text for a finished hook; shared by both back ends.
 HookResult ExitedHook(int status);
 HookResult TimedOutHook(std::chrono::milliseconds limit);
+HookResult InterruptedHook();
 HookResult HookNotStarted(const std::string& what);
 
 }  // namespace tarnwick::fleet

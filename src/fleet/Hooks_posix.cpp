@@ -121,12 +121,13 @@ HookResult RunHook(const HookRequest& request) {
       return lost;
     }
     const Clock::time_point now = Clock::now();
-    if (now >= deadline) {
+    const bool stop = request.stopRequested && request.stopRequested();
+    if (stop || now >= deadline) {
       // The leader is not reaped yet, so its group id cannot have been
       // reused: the signal reaches only what the hook started.
       ::kill(-pid, SIGKILL);
       WaitFor(pid, status, 0);
-      return TimedOutHook(request.timeLimit);
+      return stop ? InterruptedHook() : TimedOutHook(request.timeLimit);
     }
     std::this_thread::sleep_for(
         std::min<Clock::duration>(pause, std::chrono::duration_cast<Clock::duration>(deadline - now)));

@@ -105,17 +105,22 @@ HookResult RunHook(const HookRequest& request) {
   const bool inJob = job && ::AssignProcessToJobObject(job.get(), processHandle.get());
   ::ResumeThread(thread.get());
 
-  const auto ms = request.timeLimit.count();
-  const DWORD wait =
-      ms <= 0 ? 0 : (ms >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(ms));
-  if (::WaitForSingleObject(processHandle.get(), wait) == WAIT_TIMEOUT) {
+  // Waits in slices so a stop request is seen within a tenth of a second.
+  const auto deadline = std::chrono::steady_clock::now() + request.timeLimit;
+  bool stop = false, late = false;
+  while (::WaitForSingleObject(processHandle.get(), 100) == WAIT_TIMEOUT) {
+    stop = request.stopRequested && request.stopRequested();
+    late = std::chrono::steady_clock::now() >= deadline;
+    if (stop || late) break;
+  }
+  if (stop || late) {
     if (inJob) {
       ::TerminateJobObject(job.get(), 1);
     } else {
       ::TerminateProcess(processHandle.get(), 1);
     }
     ::WaitForSingleObject(processHandle.get(), INFINITE);
-    return TimedOutHook(request.timeLimit);
+    return stop ? InterruptedHook() : TimedOutHook(request.timeLimit);
   }
   DWORD code = 0;
   if (!::GetExitCodeProcess(processHandle.get(), &code)) {

@@ -293,13 +293,13 @@ TEST(Hooks, EnvironmentDropsThePasswordAndStaleFacts) {
                                                    "TARNWICK_ERROR=denied for cfg/***"}));
 }
 
-std::vector<std::string> Shell(const char* script) {
 #ifdef _WIN32
-  return {"cmd", "/c", script};
+const char* const kHang = "ping -n 600 127.0.0.1 >NUL";
+std::vector<std::string> Shell(const char* script) { return {"cmd", "/c", script}; }
 #else
-  return {"sh", "-c", script};
+const char* const kHang = "sleep 600";
+std::vector<std::string> Shell(const char* script) { return {"sh", "-c", script}; }
 #endif
-}
 
 TEST(Hooks, OutcomesOfRealProcesses) {
   struct Row {
@@ -308,12 +308,14 @@ TEST(Hooks, OutcomesOfRealProcesses) {
     int code;
     const char* reason;
     int limitMs = 30000;
+    bool (*stop)() = nullptr;
   } rows[] = {
+      {Shell(kHang), HookOutcome::Interrupted, -1, "stopped with the run", 30000, [] { return true; }},
       {Shell("exit 0"), HookOutcome::Exited, 0, "exit status 0"},
       {Shell("exit 3"), HookOutcome::Exited, 3, "exit status 3"},
       {{"/nonexistent/hook"}, HookOutcome::NotStarted, -1, "could not start: /nonexistent/hook: "},
 #ifdef _WIN32
-      {Shell("ping -n 600 127.0.0.1 >NUL"), HookOutcome::TimedOut, -1, "timed out after 2 s", 2000},
+      {Shell(kHang), HookOutcome::TimedOut, -1, "timed out after 2 s", 2000},
 #else
       {Shell("kill -TERM $$"), HookOutcome::Signaled, SIGTERM, "killed by signal 15"},
 #endif
@@ -323,6 +325,7 @@ TEST(Hooks, OutcomesOfRealProcesses) {
     HookRequest request;
     request.argv = row.argv;
     request.timeLimit = std::chrono::milliseconds(row.limitMs);
+    request.stopRequested = row.stop;
     HookResult result = RunHook(request);
     EXPECT_EQ(result.outcome, row.outcome);
     EXPECT_EQ(result.code, row.code);
