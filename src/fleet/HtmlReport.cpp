@@ -13,7 +13,7 @@ h1{font-size:1.4em;margin:0 0 .3em}h2{font-size:1.15em;margin:1.2em 0 .4em}
 .when{color:#555;margin:0 0 .8em}
 .totals{display:flex;flex-wrap:wrap;gap:.5em;list-style:none;padding:0;margin:0 0 .8em}
 .totals li{border:1px solid #ccc;border-radius:6px;padding:.3em .7em}
-.totals b{font-size:1.2em;margin-right:.3em}
+.totals b{font-size:1.2em}
 .stale-line{font-weight:bold;color:#a40}
 table{border-collapse:collapse;width:100%}
 th,td{border-bottom:1px solid #ddd;padding:.3em .5em;text-align:left;vertical-align:top;overflow-wrap:anywhere}
@@ -162,7 +162,7 @@ std::string HtmlReportPage(const HtmlRunPage& page) {
   }
   out += "<ul class=\"totals\">\n";
   for (const HtmlTotal& total : page.totals)
-    out += "<li><b>" + std::to_string(total.count) + "</b>" + HtmlEscaped(total.label) + "</li>\n";
+    out += "<li><b>" + std::to_string(total.count) + "</b> " + HtmlEscaped(total.label) + "</li>\n";
   out += "</ul>\n";
   if (!page.staleLine.empty()) out += "<p class=\"stale-line\">" + HtmlEscaped(page.staleLine) + "</p>\n";
   AppendDevices(out, page.devices);

@@ -437,7 +437,7 @@ TEST(HtmlReport, SamplePage) {
   EXPECT_EQ(rows, sample.devices.size());
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("<img"), std::string::npos);
-  EXPECT_NE(page.find("<li><b>5</b>devices</li>"), std::string::npos);
+  EXPECT_NE(page.find("<li><b>5</b> devices</li>"), std::string::npos);
   EXPECT_NE(page.find("<span class=\"del\">-hostname &lt;old&gt;</span>"), std::string::npos);
   EXPECT_NE(page.find("name=\"viewport\""), std::string::npos);
   if (const char* path = std::getenv("TARNWICK_HTML_PAGE")) {
