@@ -208,7 +208,13 @@ std::string UnifiedDiff(std::string_view before, std::string_view after, const s
   for (std::size_t i = tail; i > 0; --i) edits.push_back({Op::Equal, a.size() - i, b.size() - i});
 
   const std::string hunks = Hunks(edits, a, b, hidden);
-  return hunks.empty() ? hunks : "--- a/" + name + "\n+++ b/" + name + "\n" + hunks;
+  if (hunks.empty()) return hunks;
+  // A line break in a name would forge a header or a hunk line.
+  std::string label = name;
+  for (char& c : label) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return "--- a/" + label + "\n+++ b/" + label + "\n" + hunks;
 }
 
 }  // namespace tarnwick::fleet

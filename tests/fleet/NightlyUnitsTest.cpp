@@ -217,6 +217,7 @@ TEST(UnifiedDiff, HiddenChangesAndLimits) {
   EXPECT_EQ(UnifiedDiff(ten, "! Last 2\r\n2\n3\n4\n5\n6\n7\n8\n9\n10\n", "x", {}, hidden), "");
   EXPECT_EQ(UnifiedDiff(ten, "! Last 2\n2\n3\n4\n5\n6\n7\n8\nnine\n10\n", "x", {}, hidden),
             "--- a/x\n+++ b/x\n@@ -6,5 +6,5 @@\n 6\n 7\n 8\n-9\n+nine\n 10\n");
+  EXPECT_EQ(UnifiedDiff("a\n", "b\n", "x\n+++ y"), "--- a/x?+++ y\n+++ b/x?+++ y\n@@ -1 +1 @@\n-a\n+b\n");
   limits.maxSteps = 3;
   EXPECT_EQ(UnifiedDiff("a\nb\nc\nd\n", "b\nc\nd\ne\n", "x", limits),
             "files differ (too many changes to list)\n");
