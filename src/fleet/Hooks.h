@@ -54,15 +54,16 @@ enum class HookOutcome { Exited, Signaled, TimedOut, Interrupted, NotStarted };
 struct HookResult {
   HookOutcome outcome = HookOutcome::NotStarted;
   int code = -1;  // exit status, or the signal's number
-  std::string
-      reason;  // "exit status 3", "killed by signal 9", "timed out after 30 s", "could not start: ..."
+  // "exit status 3", "killed by signal 9 (Killed)", "timed out after 30 s
+  // (...)", "stopped with the run (...)", "could not start: ..."
+  std::string reason;
   bool Succeeded() const { return outcome == HookOutcome::Exited && code == 0; }
 };
 
 // Runs the hook and waits for it. The hook gets no standard input, writes
 // its output to our standard error (standard output stays the report's), and
 // runs in a process group of its own (a job object on Windows) that is
-// killed whole when the time limit passes.
+// killed whole when the time limit passes or a stop is requested.
 HookResult RunHook(const HookRequest& request);
 
 // The reason text for a finished hook; shared by both back ends.

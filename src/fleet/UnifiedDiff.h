@@ -20,8 +20,8 @@ struct DiffLimits {
   // keeps about D^2 numbers at distance D, 4 MB at 1000.
   std::size_t maxChangedLines = 1000;
   // Lines compared along the search's diagonals: bounds the time a
-  // pathological pair (long repeats shifted against each other) can take,
-  // about 0.1 s at the default.
+  // pathological pair (long repeats shifted against each other) can take
+  // to a fraction of a second.
   std::size_t maxSteps = 100'000'000;
 };
 
@@ -37,7 +37,7 @@ using HiddenChange = std::function<bool(std::string_view line)>;
 //
 // A hunk whose every changed line is hidden is left out; the others keep
 // the files' own line numbers and all their lines, so the diff still
-// applies to the saved file. Empty when every change is hidden. (Only the
+// applies as a patch. Empty when every change is hidden. (Only the
 // changed lines are matched: a whole config through std::regex costs a
 // thousand times more.)
 std::string UnifiedDiff(std::string_view before, std::string_view after, const std::string& name,
