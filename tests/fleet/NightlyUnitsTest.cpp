@@ -334,14 +334,30 @@ TEST(Hooks, OutcomesOfRealProcesses) {
   }
 }
 
-#ifndef _WIN32
-std::string TempPath(const std::string& leaf) {
-  return testing::TempDir() + "nightly-" + std::to_string(::getpid()) + "-" + leaf;
-}
-
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+#ifdef _WIN32
+TEST(Hooks, ReadsItsFactsButNeverThePassword) {
+  const std::string out = testing::TempDir() + "nightly-hook-env.txt";
+  _putenv_s("TARNWICK_PASSWORD", "hunter2");
+  HookRequest request;
+  request.argv = {"cmd", "/c", "set", ">", out};
+  request.facts = {"core sw", "", "", "denied: cfg/hunter2", "", "", ""};
+  request.secrets = {"hunter2"};
+  EXPECT_TRUE(RunHook(request).Succeeded());
+  _putenv_s("TARNWICK_PASSWORD", "");
+  const std::string environment = Slurp(out);
+  EXPECT_NE(environment.find("\nTARNWICK_DEVICE=core sw\r\nTARNWICK_ERROR=denied: cfg/***\r\n"),
+            std::string::npos);
+  EXPECT_EQ(environment.find("hunter2"), std::string::npos);
+  std::remove(out.c_str());
+}
+#else
+std::string TempPath(const std::string& leaf) {
+  return testing::TempDir() + "nightly-" + std::to_string(::getpid()) + "-" + leaf;
 }
 
 TEST(Hooks, ReadsItsFactsButNeverThePasswordNorOurDescriptors) {
