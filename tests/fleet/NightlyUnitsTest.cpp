@@ -1,7 +1,6 @@
-// The nightly units: run state and the stale rule, ignore rules, unified
-// diffs, hooks (real processes on POSIX) and the HTML page. With
-// TARNWICK_HTML_PAGE set, HtmlReport.SamplePage also writes its page there
-// for the browser check (html/check-page.sh).
+// The nightly units: run state and the stale rule, ignore rules, unified diffs, hooks (real processes)
+// and the HTML page. With TARNWICK_HTML_PAGE set, HtmlReport.SamplePage also writes its page there for
+// the browser check (html/check-page.sh).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -423,8 +422,7 @@ HtmlRunPage SamplePage() {
        "ERROR 2: <img src=x onerror=alert(1)> \xff\x1b[31m"},
       {"lab-5", "[::1]:69", "disabled", 0, "", false, ""},
   };
-  page.diffs = {
-      {"core-1", "--- a/core-1.cfg\n+++ b/core-1.cfg\n@@ -1 +1 @@\n-hostname <old>\n+hostname new&\n"}};
+  page.diffs = {{"core-1", "--- a/c\n+++ b/c\n@@ -1 +1 @@\n-hostname <old>\n+hostname new&\n"}};
   return page;
 }
 
@@ -436,9 +434,7 @@ TEST(HtmlReport, EscapesEverythingAHostileDeviceSends) {
       {"<script>&\"'", "&lt;script&gt;&amp;&quot;&#39;"},
       {"bad \xff byte", "bad \xEF\xBF\xBD byte"},
       {"\x1b[31mred", "\xEF\xBF\xBD[31mred"},
-      {"a\r\nb\rc\td",
-       "a\nb\xEF\xBF\xBD"
-       "c\td"},
+      {"a\r\nb\rc\td", "a\nb\uFFFDc\td"},
       {"日本 \xc2\x85", "日本 \xEF\xBF\xBD"},
   };
   for (const Row& row : rows) EXPECT_EQ(HtmlEscaped(row.text), row.html) << row.text;
