@@ -16,6 +16,7 @@ packages=(
   dante-server tinyproxy openssl libssl3 libssl-dev
   python3 iproute2 procps psmisc time
   dpkg-dev unzip
+  chromium
 )
 
 need_install=0

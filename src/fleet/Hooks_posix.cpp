@@ -1,0 +1,139 @@
+// Hooks on POSIX: posix_spawnp into a new process group, polled with
+// waitpid so no SIGCHLD handler of ours is needed and the program's own
+// signal handling stays as it is.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "fleet/Hooks.h"
+
+extern char** environ;
+
+namespace tarnwick::fleet {
+namespace {
+
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+  }
+  ~SpawnSetup() {
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+};
+
+std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+void Prepare(SpawnSetup& setup) {
+  // No standard input (a hook must not eat a cron job's input or wait on a
+  // terminal); its output goes where our messages go.
+  ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_adddup2(&setup.actions, STDERR_FILENO, STDOUT_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Nothing else of ours: a hook that leaves a process behind must not keep
+  // DEST's lock, a socket or a half-written file open for ever.
+  ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+#endif
+  // Its own process group, so the time limit ends whatever it started; our
+  // blocked or ignored signals (Ctrl+C handling, SIGPIPE) are not its.
+  ::posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  ::posix_spawnattr_setpgroup(&setup.attributes, 0);
+  sigset_t none;
+  sigemptyset(&none);
+  ::posix_spawnattr_setsigmask(&setup.attributes, &none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD}) sigaddset(&defaults, signal);
+  ::posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+}
+
+pid_t WaitFor(pid_t pid, int& status, int flags) {
+  pid_t got;
+  do {
+    got = ::waitpid(pid, &status, flags);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+HookResult Finished(int status) {
+  if (WIFEXITED(status)) return ExitedHook(WEXITSTATUS(status));
+  HookResult result;
+  result.outcome = HookOutcome::Signaled;
+  result.code = WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+  const char* name = result.code > 0 ? ::strsignal(result.code) : nullptr;
+  result.reason =
+      "killed by signal " + std::to_string(result.code) + (name ? std::string(" (") + name + ")" : "");
+  return result;
+}
+
+}  // namespace
+
+HookResult RunHook(const HookRequest& request) {
+  if (request.argv.empty()) return HookNotStarted("no command");
+  std::vector<std::string> inherited;
+  for (char** entry = environ; entry && *entry; ++entry) inherited.emplace_back(*entry);
+  std::vector<std::string> environment =
+      HookEnvironment(inherited, HookVariables(request.facts, request.secrets));
+  std::vector<std::string> argv = request.argv;
+  std::vector<char*> argvPointers = NullTerminated(argv), environmentPointers = NullTerminated(environment);
+
+  SpawnSetup setup;
+  Prepare(setup);
+  pid_t pid = 0;
+  const int error = ::posix_spawnp(&pid, argvPointers[0], &setup.actions, &setup.attributes,
+                                   argvPointers.data(), environmentPointers.data());
+  if (error != 0) return HookNotStarted(argv[0] + ": " + std::strerror(error));
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + request.timeLimit;
+  // Short first waits: most hooks (a mail, a chat message) are done in a
+  // few milliseconds, and a hook per changed device adds up.
+  std::chrono::microseconds pause(100);
+  for (;;) {
+    int status = 0;
+    const pid_t got = WaitFor(pid, status, WNOHANG);
+    if (got == pid) return Finished(status);
+    if (got < 0) {
+      // Someone else reaped it (SIGCHLD ignored): what it did is unknown,
+      // and its group id may already be another's, so nothing is killed.
+      const int why = errno;
+      HookResult lost;
+      lost.outcome = HookOutcome::Exited;
+      lost.reason = std::string("its exit status was lost: ") + std::strerror(why);
+      return lost;
+    }
+    const Clock::time_point now = Clock::now();
+    const bool stop = request.stopRequested && request.stopRequested();
+    if (stop || now >= deadline) {
+      // The leader is not reaped yet, so its group id cannot have been
+      // reused: the signal reaches only what the hook started.
+      ::kill(-pid, SIGKILL);
+      WaitFor(pid, status, 0);
+      return stop ? InterruptedHook() : TimedOutHook(request.timeLimit);
+    }
+    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+    pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+}  // namespace tarnwick::fleet

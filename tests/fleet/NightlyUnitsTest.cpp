@@ -1,0 +1,462 @@
+// The nightly units: run state and the stale rule, ignore rules, unified diffs, hooks (real processes)
+// and the HTML page. With TARNWICK_HTML_PAGE set, HtmlReport.SamplePage also writes its page there for
+// the browser check (html/check-page.sh).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#include "fleet/Hooks.h"
+#include "fleet/HtmlReport.h"
+#include "fleet/IgnoreRules.h"
+#include "fleet/RunState.h"
+#include "fleet/UnifiedDiff.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#endif
+
+namespace tarnwick::fleet {
+namespace {
+
+constexpr std::int64_t kNow = 1796866200;  // 2026-12-10 01:30 UTC
+constexpr std::int64_t kHour = 3600;
+
+std::vector<std::string> Names(const RunState& state) {
+  std::vector<std::string> names;
+  for (const DeviceState& d : state.devices) names.push_back(d.name);
+  return names;
+}
+
+TEST(RunState, HostileTextSurvivesTheRoundTripAndInventoryChanges) {
+  RunState state;
+  RecordAttempt(state, "core\t1\nfake\t0", kNow - kHour, true, true, "");
+  RecordAttempt(state, "edge\\x", kNow, false, false, "no answer\r\n\x01\x7f\\t tab\there");
+  ParsedRunState parsed = ParseRunState(SerializeRunState(state));
+  EXPECT_TRUE(parsed.warnings.empty());
+  ASSERT_EQ(parsed.state.devices.size(), 2u);
+  EXPECT_EQ(Names(parsed.state), Names(state));
+  EXPECT_EQ(parsed.state.devices[0].lastChange, kNow - kHour);
+  EXPECT_EQ(parsed.state.devices[1].lastError, state.devices[1].lastError);
+  EXPECT_EQ(parsed.state.devices[1].failingSince, kNow);
+  InventoryChange change = CompareInventory(parsed.state, {"new", "edge\\x"});
+  EXPECT_EQ(change.added, std::vector<std::string>{"new"});
+  EXPECT_EQ(change.gone, std::vector<std::string>{"core\t1\nfake\t0"});
+}
+
+TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
+  const std::string good = "a\t1\t1\t1\t0\t0\t\n";
+  struct Row {
+    std::string bytes;
+    std::vector<std::string> kept;
+    std::string warning;
+  } rows[] = {
+      {"", {}, "not a state file"},
+      {"\x89PNG\r\n\x1a\n" + good, {}, "not a state file"},
+      {"tarnwick-state 1\n" + good + "b\t1\t1\n", {"a"}, "line 3: 3 fields instead of 7"},
+      {"tarnwick-state 1\nb\t1\t-1\t1\t0\t0\t\n" + good, {"a"}, "line 2: a time"},
+      {"tarnwick-state 1\nb\t99999999999999999999\t1\t1\t0\t0\t\n" + good, {"a"}, "line 2: a time"},
+      {"tarnwick-state 1\n" + good + "b\t1\t1\t1\t0\t0\tbad \\q\n", {"a"}, "line 3: a broken escape"},
+      {"tarnwick-state 1\n" + good + "b\t1\t1\t1\t0\t0\t\\x4", {"a"}, "line 3: cut off"},
+      {"tarnwick-state 1\n" + good + good, {"a"}, "line 3: a second record for a"},
+      {"tarnwick-state 1\n\t1\t1\t1\t0\t0\t\n" + good, {"a"}, "line 2: no readable device name"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    ParsedRunState parsed = ParseRunState(row.bytes);
+    EXPECT_EQ(Names(parsed.state), row.kept);
+    ASSERT_EQ(parsed.warnings.size(), 1u);
+    EXPECT_NE(parsed.warnings[0].find(row.warning), std::string::npos) << parsed.warnings[0];
+  }
+}
+
+TEST(RunState, StaleRuleAndItsLine) {
+  RunState state;
+  RecordAttempt(state, "fresh", kNow - 47 * kHour, true, false, "");
+  RecordAttempt(state, "edge48", kNow - 48 * kHour, true, false, "");  // exactly the limit: not yet
+  RecordAttempt(state, "old", kNow - 49 * kHour, true, false, "");
+  RecordAttempt(state, "old", kNow, false, false, "no answer");  // a failure keeps the old success
+  RecordAttempt(state, "new", kNow - 2 * kHour, false, false, "no answer");
+  RecordAttempt(state, "new", kNow - kHour, false, false, "no answer");  // failing since the first
+  RecordAttempt(state, "future", kNow + 100 * kHour, true, false, "");   // the clock was set back
+  RecordAttempt(state, "back", kNow - 100 * kHour, false, false, "down");
+  RecordAttempt(state, "back", kNow - kHour, true, false, "");  // a success ends the failures
+  std::vector<StaleDevice> stale = StaleDevices(state, kNow, kDefaultStaleHours);
+  ASSERT_EQ(stale.size(), 2u);
+  EXPECT_EQ(stale[0].name, "old");
+  EXPECT_EQ(stale[0].since, kNow - 49 * kHour);
+  EXPECT_EQ(stale[1].name, "new");
+  EXPECT_TRUE(stale[1].neverSucceeded);
+  EXPECT_EQ(stale[1].since, kNow - 2 * kHour);
+  EXPECT_EQ(StaleLine(stale), "2 devices stale, the oldest since 2026-12-08 00:30 UTC");
+  EXPECT_EQ(StaleLine({stale[1]}), "1 device stale, since 2026-12-09 23:30 UTC");
+  EXPECT_EQ(StaleLine({}), "no device stale");
+  // A jump of the clock makes the rest stale too.
+  EXPECT_EQ(StaleDevices(state, kNow + 200 * kHour, kDefaultStaleHours).size(), 6u);
+}
+
+TEST(RunState, UtcMinuteTextAtCalendarEdges) {
+  struct Row {
+    std::int64_t seconds;
+    const char* text;
+  } rows[] = {{0, "1970-01-01 00:00 UTC"},          {951782400, "2000-02-29 00:00 UTC"},
+              {1709251199, "2024-02-29 23:59 UTC"}, {4102444800, "2100-01-01 00:00 UTC"},
+              {-60, "1969-12-31 23:59 UTC"},        {kNow, "2026-12-10 01:30 UTC"}};
+  for (const Row& row : rows) EXPECT_EQ(UtcMinuteText(row.seconds), row.text) << row.seconds;
+}
+
+IgnoreRuleList Rules(const std::vector<std::string>& sources) {
+  IgnoreRuleList rules;
+  std::string error;
+  EXPECT_TRUE(CompileIgnoreRules(sources, rules, error)) << error;
+  return rules;
+}
+
+TEST(IgnoreRules, VolatileLinesIgnoredRealChangesKept) {
+  const IgnoreRuleList ios = Rules({"^! Last configuration change at", "^ntp clock-period \\d+$"});
+  struct Row {
+    const char* a;
+    const char* b;
+    bool equivalent;
+  } rows[] = {
+      {"! Last configuration change at 01:00\nhostname a\n",
+       "! Last configuration change at 02:00\nhostname a\n", true},
+      {"ntp clock-period 17179\r\nx\r\n", "ntp clock-period 17180\r\nx\r\n", true},  // $ before CRLF
+      {"! Last configuration change at 01:00\nhostname a\n", "hostname a\n", true},
+      {"ntp clock-period 1\nhostname a\n", "ntp clock-period 2\nhostname b\n", false},
+      {"x\r\n", "x\n", false},
+      {"x\n", "x", false},
+      {"ntp clock-period 17179 extra\n", "ntp clock-period 17180 extra\n", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.a) + "|" + row.b);
+    EXPECT_EQ(Equivalent(row.a, row.b, ios), row.equivalent);
+  }
+  EXPECT_EQ(WithoutIgnoredLines("ntp clock-period 5\nkeep\n! Last configuration change at\n", ios), "keep\n");
+}
+
+TEST(IgnoreRules, LongHostileLineIsComparedNotMatched) {
+  // Matching this would recurse once per character and overflow the stack.
+  const std::string line(2'000'000, 'a');
+  const IgnoreRuleList rules = Rules({"(a|b)*c", "^a"});
+  EXPECT_FALSE(IsIgnoredLine(line, rules));
+  EXPECT_FALSE(Equivalent(line + "\n", line + "a\n", rules));
+  EXPECT_TRUE(IsIgnoredLine(std::string(kMaxIgnoredLineBytes, 'a'), rules));
+}
+
+TEST(IgnoreRules, FileSetsAndFaultsNamed) {
+  struct Row {
+    const char* text;
+    std::string error;  // empty: parses
+  } rows[] = {
+      {"\xEF\xBB\xBF# vendor sets\n[ios]\n^! Last\r\n  # indented comment\n\n[junos]\n^## Last "
+       "changed\n[ios]\nuptime\n",
+       ""},
+      {"^x\n[ios]\n", "ignore file line 1: rule before the first [set] header"},
+      {"[i os]\n", "ignore file line 1: set name \"i os\""},
+      {"[ios]\n^ok\n(unclosed\n", "ignore file line 3: [ios] ignore rule \"(unclosed\" does not compile"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    IgnoreFile file;
+    std::string error;
+    EXPECT_EQ(ParseIgnoreFile(row.text, file, error), row.error.empty());
+    EXPECT_EQ(error.substr(0, row.error.size()), row.error);
+    if (row.error.empty()) {
+      EXPECT_EQ(file.sets.size(), 2u);
+      EXPECT_EQ(file.sets["ios"].size(), 2u);
+      EXPECT_EQ(file.sets["junos"].size(), 1u);
+    }
+  }
+  IgnoreRuleList rules;
+  std::string error;
+  EXPECT_FALSE(CompileIgnoreRules({"^ok", ""}, rules, error));
+  EXPECT_NE(error.find("empty"), std::string::npos);
+}
+
+TEST(UnifiedDiff, HunksContextAndEnds) {
+  const std::string ten = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
+  struct Row {
+    std::string before, after, expected;
+  } rows[] = {
+      {ten, ten, ""},
+      {ten, "1\n2\n3\n4\n5\nfive\n6\n7\n8\n9\n10\n", "@@ -3,6 +3,7 @@\n 3\n 4\n 5\n+five\n 6\n 7\n 8\n"},
+      {ten, "one\n2\n3\n4\n5\n6\n7\n8\n9\nten\n",
+       "@@ -1,4 +1,4 @@\n-1\n+one\n 2\n 3\n 4\n@@ -7,4 +7,4 @@\n 7\n 8\n 9\n-10\n+ten\n"},
+      {ten, "1\n2\n3\nx\n5\n6\n7\n8\ny\n10\n",  // six equal lines between: one hunk
+       "@@ -1,10 +1,10 @@\n 1\n 2\n 3\n-4\n+x\n 5\n 6\n 7\n 8\n-9\n+y\n 10\n"},
+      {"", "a\nb\n", "@@ -0,0 +1,2 @@\n+a\n+b\n"},
+      {"a\n", "", "@@ -1 +0,0 @@\n-a\n"},
+      {"a\nb", "a\nb\n", "@@ -1,2 +1,2 @@\n a\n-b\n\\ No newline at end of file\n+b\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.after);
+    const std::string expected = row.expected.empty() ? "" : "--- a/sw1.cfg\n+++ b/sw1.cfg\n" + row.expected;
+    EXPECT_EQ(UnifiedDiff(row.before, row.after, "sw1.cfg"), expected);
+  }
+}
+
+TEST(UnifiedDiff, HiddenChangesAndLimits) {
+  DiffLimits limits;
+  limits.maxChangedLines = 2;
+  EXPECT_EQ(UnifiedDiff("a\nb\n", "c\nd\n", "x", limits), "files differ (more than 2 lines changed)\n");
+  EXPECT_NE(UnifiedDiff("a\nb\n", "a\nc\n", "x", limits).find("@@"), std::string::npos);
+  const IgnoreRuleList stamp = Rules({"^! Last"});
+  const HiddenChange hidden = [&stamp](std::string_view line) { return IsIgnoredLine(line, stamp); };
+  const std::string ten = "! Last 1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
+  EXPECT_EQ(UnifiedDiff(ten, "! Last 2\r\n2\n3\n4\n5\n6\n7\n8\n9\n10\n", "x", {}, hidden), "");
+  EXPECT_EQ(UnifiedDiff(ten, "! Last 2\n2\n3\n4\n5\n6\n7\n8\nnine\n10\n", "x", {}, hidden),
+            "--- a/x\n+++ b/x\n@@ -6,5 +6,5 @@\n 6\n 7\n 8\n-9\n+nine\n 10\n");
+  EXPECT_EQ(UnifiedDiff("a\n", "b\n", "x\n+++ y"), "--- a/x?+++ y\n+++ b/x?+++ y\n@@ -1 +1 @@\n-a\n+b\n");
+  limits.maxSteps = 3;
+  EXPECT_EQ(UnifiedDiff("a\nb\nc\nd\n", "b\nc\nd\ne\n", "x", limits),
+            "files differ (too many changes to list)\n");
+  limits.maxBytes = 3;
+  EXPECT_EQ(UnifiedDiff("a\nb\n", "a\n", "x", limits),
+            "files differ (too large to compare: 4 and 2 bytes)\n");
+}
+
+// Shortest edit script length by the textbook table, for small inputs.
+std::size_t EditDistance(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  std::vector<std::vector<std::size_t>> lcs(a.size() + 1, std::vector<std::size_t>(b.size() + 1, 0));
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j)
+      lcs[i][j] = a[i - 1] == b[j - 1] ? lcs[i - 1][j - 1] + 1 : std::max(lcs[i - 1][j], lcs[i][j - 1]);
+  return a.size() + b.size() - 2 * lcs[a.size()][b.size()];
+}
+
+TEST(UnifiedDiff, RandomEditsAreMinimal) {
+  std::mt19937 random(17);
+  auto randomLines = [&random](std::vector<std::string>& lines, std::string& text) {
+    lines.resize(random() % 12);
+    for (std::string& line : lines)
+      text += line = std::string(1, static_cast<char>('a' + random() % 3)) + "\n";
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::string> a, b;
+    std::string textA, textB;
+    randomLines(a, textA);
+    randomLines(b, textB);
+    std::istringstream diff(UnifiedDiff(textA, textB, "r"));
+    std::size_t changed = 0;
+    for (std::string line; std::getline(diff, line);) {
+      if (line.rfind("---", 0) != 0 && line.rfind("+++", 0) != 0) changed += line[0] == '+' || line[0] == '-';
+    }
+    EXPECT_EQ(changed, EditDistance(a, b)) << textA << "|" << textB;
+  }
+}
+
+TEST(Hooks, CommandLineWords) {
+  struct Row {
+    const char* line;
+    std::vector<std::string> words;
+    const char* error;
+  } rows[] = {
+      {"mail -s 'backup changed' ops@example.org", {"mail", "-s", "backup changed", "ops@example.org"}, ""},
+      {"sh -c \"echo \\\"$TARNWICK_DEVICE\\\" \\\\ done\"",
+       {"sh", "-c", "echo \"$TARNWICK_DEVICE\" \\ done"},
+       ""},
+      {"a\\ b '' c'd'e", {"a b", "", "cde"}, ""},
+      {"notify 'open", {}, "unclosed '"},
+      {"notify \"open", {}, "unclosed \""},
+      {"notify x\\", {}, "ends with a backslash"},
+      {"  \t ", {}, "empty"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    std::vector<std::string> words;
+    std::string error;
+    EXPECT_EQ(SplitCommandLine(row.line, words, error), row.words.size() > 0);
+    EXPECT_EQ(words, row.words);
+    EXPECT_NE(error.find(row.error), std::string::npos) << error;
+  }
+}
+
+TEST(Hooks, EnvironmentDropsThePasswordAndStaleFacts) {
+  HookFacts facts;
+  facts.device = "core";
+  facts.error = "denied for cfg/hunter2";
+  const std::vector<std::string> environment =
+      HookEnvironment({"PATH=/bin", "TARNWICK_PASSWORD=hunter2", "tarnwick_password=x", "TARNWICK_COMMIT=old",
+                       "TARNWICK_X=1"},
+                      HookVariables(facts, {"hunter2"}));
+  EXPECT_EQ(environment, (std::vector<std::string>{"PATH=/bin", "TARNWICK_X=1", "TARNWICK_DEVICE=core",
+                                                   "TARNWICK_ERROR=denied for cfg/***"}));
+}
+
+#ifdef _WIN32
+const char* const kHang = "ping -n 600 127.0.0.1 >NUL";
+std::vector<std::string> Shell(const char* script) { return {"cmd", "/c", script}; }
+#else
+const char* const kHang = "sleep 600";
+std::vector<std::string> Shell(const char* script) { return {"sh", "-c", script}; }
+#endif
+
+TEST(Hooks, OutcomesOfRealProcesses) {
+  struct Row {
+    std::vector<std::string> argv;
+    HookOutcome outcome;
+    int code;
+    const char* reason;
+    int limitMs = 30000;
+    bool (*stop)() = nullptr;
+  } rows[] = {
+      {Shell(kHang), HookOutcome::Interrupted, -1, "stopped with the run", 30000, [] { return true; }},
+      {Shell("exit 0"), HookOutcome::Exited, 0, "exit status 0"},
+      {Shell("exit 3"), HookOutcome::Exited, 3, "exit status 3"},
+      {{"/nonexistent/hook"}, HookOutcome::NotStarted, -1, "could not start: /nonexistent/hook: "},
+#ifdef _WIN32
+      {Shell(kHang), HookOutcome::TimedOut, -1, "timed out after 2 s", 2000},
+#else
+      {Shell("kill -TERM $$"), HookOutcome::Signaled, SIGTERM, "killed by signal 15"},
+#endif
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.argv.back());
+    HookRequest request;
+    request.argv = row.argv;
+    request.timeLimit = std::chrono::milliseconds(row.limitMs);
+    request.stopRequested = row.stop;
+    HookResult result = RunHook(request);
+    EXPECT_EQ(result.outcome, row.outcome);
+    EXPECT_EQ(result.code, row.code);
+    EXPECT_EQ(result.reason.rfind(row.reason, 0), 0u) << result.reason;
+  }
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+#ifdef _WIN32
+TEST(Hooks, ReadsItsFactsButNeverThePassword) {
+  const std::string out = testing::TempDir() + "nightly-hook-env.txt";
+  _putenv_s("TARNWICK_PASSWORD", "hunter2");
+  HookRequest request;
+  request.argv = {"cmd", "/c", "set", ">", out};
+  request.facts = {"core sw", "", "", "denied: cfg/hunter2", "", "", ""};
+  request.secrets = {"hunter2"};
+  EXPECT_TRUE(RunHook(request).Succeeded());
+  _putenv_s("TARNWICK_PASSWORD", "");
+  const std::string environment = Slurp(out);
+  EXPECT_NE(environment.find("\nTARNWICK_DEVICE=core sw\r\nTARNWICK_ERROR=denied: cfg/***\r\n"),
+            std::string::npos);
+  EXPECT_EQ(environment.find("hunter2"), std::string::npos);
+  std::remove(out.c_str());
+}
+#else
+std::string TempPath(const std::string& leaf) {
+  return testing::TempDir() + "nightly-" + std::to_string(::getpid()) + "-" + leaf;
+}
+
+TEST(Hooks, ReadsItsFactsButNeverThePasswordNorOurDescriptors) {
+  const std::string out = TempPath("env.txt");
+  ::setenv("TARNWICK_PASSWORD", "hunter2", 1);
+  ASSERT_EQ(::dup2(STDERR_FILENO, 100), 100);  // not close-on-exec, like a careless library's
+  HookRequest request;
+  request.argv = {
+      "sh", "-c",
+      "printf '%s|%s|%s|%s|%s' \"$TARNWICK_DEVICE\" \"$TARNWICK_ERROR\" \"${TARNWICK_PASSWORD-unset}\" "
+      "\"$(cat)\" \"$(ls /proc/self/fd/100 2>/dev/null)\" > \"$0\"",
+      out};
+  request.facts.device = "core sw";
+  request.facts.error = "denied: cfg/hunter2";
+  request.secrets = {"hunter2"};
+  HookResult result = RunHook(request);
+  ::unsetenv("TARNWICK_PASSWORD");
+  ::close(100);
+  EXPECT_TRUE(result.Succeeded()) << result.reason;
+  EXPECT_EQ(Slurp(out), "core sw|denied: cfg/***|unset||");  // and no standard input
+  std::remove(out.c_str());
+}
+
+// "Z" (a zombie waiting for its parent) or gone: it was killed.
+bool Dead(pid_t pid) {
+  std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t close = stat.rfind(')');
+  return stat.empty() || (close != std::string::npos && stat.substr(close + 2, 1) == "Z");
+}
+
+TEST(Hooks, HangingHookAndWhatItStartedAreKilledAtTheLimit) {
+  const std::string out = TempPath("hang.pid");
+  HookRequest request;
+  request.argv = {"sh", "-c", "sleep 600 & echo $! > \"$0\"; wait", out};
+  // Long enough for sh to start its background job on a loaded machine.
+  request.timeLimit = std::chrono::milliseconds(2000);
+  HookResult result = RunHook(request);
+  EXPECT_EQ(result.outcome, HookOutcome::TimedOut);
+  EXPECT_EQ(result.reason.rfind("timed out after 2 s", 0), 0u) << result.reason;
+  const pid_t background = static_cast<pid_t>(std::atol(Slurp(out).c_str()));
+  ASSERT_GT(background, 0);
+  // SIGKILL lands asynchronously; the bound only keeps a broken kill from
+  // hanging the test.
+  for (int i = 0; i < 500 && !Dead(background); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(Dead(background));
+  if (!Dead(background)) ::kill(background, SIGKILL);
+  std::remove(out.c_str());
+}
+#endif
+
+HtmlRunPage SamplePage() {
+  HtmlRunPage page;
+  page.started = "2026-12-10 01:30 UTC";
+  page.finished = "2026-12-10 01:31 UTC";
+  page.staleLine = "1 device stale, since 2026-12-06 01:30 UTC";
+  page.totals = {{"devices", 5}, {"changed", 1}, {"unchanged", 1}, {"failed", 2}, {"stale", 1}};
+  page.devices = {
+      {"core-1", "10.0.0.1:69", "changed", 2048, "2026-12-10 01:30 UTC", false, ""},
+      {"edge-2", "10.0.0.2:69", "unchanged", 1024, "2026-12-10 01:30 UTC", false, ""},
+      {"<script>console.error('x')</script>", "10.0.0.3:69", "failed", 0, "", true, "no answer"},
+      {"wan\"3'", "10.0.0.4:69", "failed", 0, "2026-12-06 01:30 UTC", true,
+       "ERROR 2: <img src=x onerror=alert(1)> \xff\x1b[31m"},
+      {"lab-5", "[::1]:69", "disabled", 0, "", false, ""},
+  };
+  page.diffs = {{"core-1", "--- a/c\n+++ b/c\n@@ -1 +1 @@\n-hostname <old>\n+hostname new&\n"}};
+  return page;
+}
+
+TEST(HtmlReport, EscapesEverythingAHostileDeviceSends) {
+  struct Row {
+    const char* text;
+    const char* html;
+  } rows[] = {
+      {"<script>&\"'", "&lt;script&gt;&amp;&quot;&#39;"},
+      {"bad \xff byte", "bad \xEF\xBF\xBD byte"},
+      {"\x1b[31mred", "\xEF\xBF\xBD[31mred"},
+      {"a\r\nb\rc\td", "a\nb\uFFFDc\td"},
+      {"日本 \xc2\x85", "日本 \xEF\xBF\xBD"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(HtmlEscaped(row.text), row.html) << row.text;
+}
+
+TEST(HtmlReport, SamplePage) {
+  const HtmlRunPage sample = SamplePage();
+  const std::string page = HtmlReportPage(sample);
+  std::size_t rows = 0;
+  for (std::size_t at = page.find("<tr class=\"device "); at != std::string::npos;
+       at = page.find("<tr class=\"device ", at + 1))
+    ++rows;
+  EXPECT_EQ(rows, sample.devices.size());
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("<img"), std::string::npos);
+  EXPECT_NE(page.find("<li><b>5</b> devices</li>"), std::string::npos);
+  EXPECT_NE(page.find("<span class=\"del\">-hostname &lt;old&gt;</span>"), std::string::npos);
+  EXPECT_NE(page.find("name=\"viewport\""), std::string::npos);
+  if (const char* path = std::getenv("TARNWICK_HTML_PAGE")) {
+    std::ofstream(path, std::ios::binary) << page;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick::fleet
