@@ -6,6 +6,7 @@
 #include "tftp/TransferDriver.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "net/SocketError.h"
@@ -21,6 +22,13 @@ constexpr int kUdp = 17;
 constexpr std::chrono::milliseconds kStopCheck{100};
 // Room for the largest UDP payload, so no datagram is ever cut.
 constexpr std::size_t kReceiveBuffer = 65536;
+// Datagrams built before they are sent: a window of any size and block size
+// goes out through this many buffers.
+constexpr std::size_t kBatch = 8;
+// A full send buffer is waited on this long, this many times per datagram.
+constexpr std::chrono::milliseconds kSendWait{1000};
+constexpr int kSendWaits = 3;
+constexpr std::size_t kMaxLingering = 64;
 
 // Owns one system socket.
 class OwnedSocket {
@@ -76,6 +84,16 @@ OwnedSocket OpenSocket(std::uint16_t family, std::string& reason) {
   return socket;
 }
 
+// Waits until the socket can take a datagram again; false after `limit`.
+bool WaitWritable(SocketHandle handle, std::chrono::milliseconds limit) {
+  DescriptorSet writable{};
+  writable.count = 1;
+  writable.handles[0] = handle;
+  const WaitLimit wait{static_cast<std::int32_t>(limit.count() / 1000),
+                       static_cast<std::int32_t>(limit.count() % 1000 * 1000)};
+  return SocketApi().select(0, nullptr, &writable, nullptr, &wait) > 0;
+}
+
 }  // namespace
 
 struct TransferDriver::Impl {
@@ -83,25 +101,51 @@ struct TransferDriver::Impl {
     ClientTransfer* transfer = nullptr;
     OwnedSocket socket;
     bool started = false;
-    bool done = false;  // reported and closed
+  };
+  // A finished get's socket kept open to answer a repeat of its last block;
+  // the transfer object itself is no longer looked at.
+  struct Lingering {
+    Linger linger;
+    OwnedSocket socket;
   };
   std::vector<Slot> slots;
-  std::vector<TransferId> live;  // slots not yet done, in order of addition
+  std::vector<TransferId> live;  // slots not yet finished, in order of addition
+  std::vector<Lingering> lingering;
   std::vector<PollEntry> poll;
   FinishedHandler onFinished;
   Outbox out;
+  SocketHandle sendingOn = kNoSocket;  // where `out` sends to
+  std::uint64_t datagramsSent = 0;
   std::string buffer = std::string(kReceiveBuffer, '\0');
 
-  void Flush(Slot& slot) {
+  Impl() {
+    out.SendThrough([this](Outbox& box) { SendAll(box); }, kBatch);
+  }
+
+  // The Outbox, sending through the slot's socket.
+  Outbox& For(SocketHandle socket) {
+    sendingOn = socket;
+    return out;
+  }
+
+  void SendAll(Outbox& box) {
     SocketFunctionTable& api = SocketApi();
-    for (std::size_t i = 0; i < out.Count(); ++i) {
-      const Outbox::Datagram& d = out[i];
-      // A failed send is a lost datagram: the time-out sends it again.
-      if (slot.socket.Get() != kNoSocket)
-        api.sendto(slot.socket.Get(), d.bytes.data(), static_cast<int>(d.bytes.size()), 0, &d.to,
-                   SocketAddressLength(d.to));
+    for (std::size_t i = 0; i < box.Count(); ++i) {
+      const Outbox::Datagram& d = box[i];
+      ++datagramsSent;
+      if (sendingOn == kNoSocket) continue;
+      // A full send buffer is waited on: the datagram is not lost, only
+      // early. Any other failure is a lost datagram the time-out sends again.
+      for (int attempt = 0;; ++attempt) {
+        if (api.sendto(sendingOn, d.bytes.data(), static_cast<int>(d.bytes.size()), 0, &d.to,
+                       SocketAddressLength(d.to)) >= 0)
+          break;
+        if (SocketLastError() != kErrorWouldBlock || attempt == kSendWaits ||
+            !WaitWritable(sendingOn, kSendWait))
+          break;
+      }
     }
-    out.Clear();
+    box.Clear();
   }
 
   // Datagrams queued on the slot's socket, each to the machine, until one
@@ -122,16 +166,35 @@ struct TransferDriver::Impl {
         if (code == kErrorConnectionReset || code == 10040) continue;
         return;
       }
+      const std::uint64_t before = datagramsSent + out.Count();
       slot.transfer->OnDatagram(from, std::string_view(buffer.data(), static_cast<std::size_t>(n)),
-                                Clock::now(), out);
-      const bool answered = out.Count() > 0;
-      Flush(slot);
+                                Clock::now(), For(slot.socket.Get()));
+      const bool answered = datagramsSent + out.Count() != before;
+      SendAll(out);
       if (answered || slot.transfer->Finished()) return;
     }
   }
 
-  // Reports finished transfers (the handler may add new ones) and closes
-  // their sockets.
+  void DrainLingering(Lingering& l) {
+    SocketFunctionTable& api = SocketApi();
+    for (;;) {
+      SocketAddress from{};
+      int fromLength = sizeof from;
+      const int n =
+          api.recvfrom(l.socket.Get(), buffer.data(), static_cast<int>(buffer.size()), 0, &from, &fromLength);
+      if (n < 0) {
+        const int code = SocketLastError();
+        if (code == kErrorConnectionReset || code == 10040) continue;
+        return;
+      }
+      l.linger.Answer(from, std::string_view(buffer.data(), static_cast<std::size_t>(n)),
+                      For(l.socket.Get()));
+      SendAll(out);
+    }
+  }
+
+  // Reports finished transfers (the handler may add new ones) at once, and
+  // closes their sockets, or keeps a finished get's open for its linger.
   void Reap() {
     for (std::size_t i = 0; i < live.size();) {
       const TransferId id = live[i];
@@ -140,19 +203,32 @@ struct TransferDriver::Impl {
         continue;
       }
       live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
-      slots[id].done = true;
-      if (onFinished) onFinished(id, *slots[id].transfer);
-      slots[id].socket.Reset(kNoSocket);
+      const std::optional<Linger> linger = slots[id].transfer->Lingering();
+      OwnedSocket socket = std::move(slots[id].socket);
+      if (onFinished) onFinished(id, *slots[id].transfer);  // may grow `slots`
+      if (linger && socket.Get() != kNoSocket) {
+        // A bounded number: a fleet finishing fast must not run out of
+        // descriptors for the sake of a courtesy; the oldest goes first.
+        if (lingering.size() >= kMaxLingering) lingering.erase(lingering.begin());
+        lingering.push_back(Lingering{*linger, std::move(socket)});
+      }
     }
+  }
+
+  void EndLingering(TimePoint now) {
+    lingering.erase(std::remove_if(lingering.begin(), lingering.end(),
+                                   [now](const Lingering& l) { return l.linger.until <= now; }),
+                    lingering.end());
   }
 
   void AbandonAll(const std::string& reason) {
     for (TransferId id : live) {
       Slot& slot = slots[id];
-      slot.transfer->Abandon(reason, out);
-      Flush(slot);
+      slot.transfer->Abandon(reason, For(slot.socket.Get()));
+      SendAll(out);
     }
     Reap();
+    lingering.clear();
   }
 };
 
@@ -172,7 +248,7 @@ TransferDriver::TransferId TransferDriver::Add(ClientTransfer& transfer) {
   std::string reason;
   slot.socket = OpenSocket(transfer.Server().family, reason);
   if (!reason.empty()) {
-    transfer.Abandon(reason, d.out);
+    transfer.Abandon(reason, d.For(kNoSocket));
     d.out.Clear();
     slot.started = true;
   }
@@ -197,32 +273,48 @@ bool TransferDriver::Run(const std::function<bool()>& stopRequested, const std::
       Impl::Slot& slot = d.slots[id];
       if (!slot.started) {
         slot.started = true;
-        slot.transfer->Start(now, d.out);
-        d.Flush(slot);
+        slot.transfer->Start(now, d.For(slot.socket.Get()));
+        d.SendAll(d.out);
       }
       if (!slot.transfer->Finished() && slot.transfer->Deadline() <= now) {
-        slot.transfer->OnTimer(now, d.out);
-        d.Flush(slot);
+        slot.transfer->OnTimer(now, d.For(slot.socket.Get()));
+        d.SendAll(d.out);
       }
       earliest = std::min(earliest, slot.transfer->Deadline());
     }
     d.Reap();
-    if (d.live.empty()) return true;
+    d.EndLingering(now);
+    for (const Impl::Lingering& l : d.lingering) earliest = std::min(earliest, l.linger.until);
+    if (d.live.empty() && d.lingering.empty()) return true;
 
     auto wait = earliest == TimePoint::max() ? std::chrono::milliseconds(kStopCheck)
                                              : std::chrono::ceil<std::chrono::milliseconds>(earliest - now);
     if (stopRequested) wait = std::min(wait, std::chrono::milliseconds(kStopCheck));
+    // The handler may have added transfers: they start without waiting.
+    for (TransferId id : d.live)
+      if (!d.slots[id].started) wait = std::chrono::milliseconds(0);
     wait = std::clamp(wait, std::chrono::milliseconds(0), std::chrono::milliseconds(60000));
 
-    d.poll.resize(d.live.size());
-    for (std::size_t i = 0; i < d.live.size(); ++i)
-      d.poll[i] = PollEntry{d.slots[d.live[i]].socket.Get(), false};
-    if (PollReadable(d.poll.data(), d.poll.size(), static_cast<int>(wait.count())) <= 0) continue;
-    for (std::size_t i = 0; i < d.poll.size(); ++i) {
+    const std::size_t running = d.live.size();
+    d.poll.resize(running + d.lingering.size());
+    for (std::size_t i = 0; i < running; ++i) d.poll[i] = PollEntry{d.slots[d.live[i]].socket.Get(), false};
+    for (std::size_t i = 0; i < d.lingering.size(); ++i)
+      d.poll[running + i] = PollEntry{d.lingering[i].socket.Get(), false};
+    const int ready = PollReadable(d.poll.data(), d.poll.size(), static_cast<int>(wait.count()));
+    if (ready < 0) {
+      // Not a signal (those count as an empty wait): waiting again would
+      // fail again at once, so the run ends with the system's reason.
+      d.AbandonAll(SocketFailure("waiting for the network failed", SocketLastError()));
+      return true;
+    }
+    if (ready == 0) continue;
+    for (std::size_t i = 0; i < running; ++i) {
       if (!d.poll[i].ready) continue;
       Impl::Slot& slot = d.slots[d.live[i]];
       if (!slot.transfer->Finished()) d.Drain(slot);
     }
+    for (std::size_t i = 0; i < d.lingering.size(); ++i)
+      if (d.poll[running + i].ready) d.DrainLingering(d.lingering[i]);
     d.Reap();
   }
 }
