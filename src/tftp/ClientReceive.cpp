@@ -8,9 +8,10 @@
 
 namespace tarnwick::tftp {
 
-void ClientTransfer::State::SendAck(std::uint64_t block, Outbox& out) {
+void ClientTransfer::State::SendAck(std::uint64_t block, TimePoint now, Outbox& out) {
   WriteHeader(out.AddSized(*peer, kHeaderSize), kAck, static_cast<std::uint16_t>(block));
   Get().acknowledged = block;
+  Get().acknowledgedAt = now;
 }
 
 void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
@@ -37,7 +38,7 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
     get.gapAcknowledged = false;
     Progress(now);
     if (payload.size() < blockSize) {
-      SendAck(number, out);
+      SendAck(number, now, out);
       const auto& announced = outcome.agreed.transferSize;
       if (announced && *announced != outcome.bytes) {
         return Fail("received " + std::to_string(outcome.bytes) + " bytes, the server announced " +
@@ -56,7 +57,7 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
     // One ACK per window, counted from our last ACK: the server's windows
     // start after the block we acknowledged, so ours stay in step with them.
     if (get.expected - 1 - get.acknowledged >= windowSize) {
-      SendAck(get.expected - 1, out);
+      SendAck(get.expected - 1, now, out);
       SentFresh(now);
     }
     Arm(now);
@@ -66,7 +67,7 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
     // A gap: one ACK of the last block in order makes the server go back;
     // later blocks of this window are dropped without another ACK.
     if (!get.gapAcknowledged) {
-      SendAck(get.expected - 1, out);
+      SendAck(get.expected - 1, now, out);
       get.gapAcknowledged = true;
       SentFresh(now);
       Arm(now);
@@ -76,9 +77,14 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
   // A block we have. Only a repeat of the block our last ACK named says
   // that ACK was lost; any other old block is the tail of a window sent
   // again, and answering it would set the server back to a block it has
-  // long passed and make it send every later window twice.
-  if (get.acknowledged == get.expected - 1 && number == static_cast<std::uint16_t>(get.acknowledged)) {
-    SendAck(get.acknowledged, out);
+  // long passed and make it send every later window twice. Even that
+  // repeat is left alone when it comes within one round trip of our ACK:
+  // it answers an earlier ACK that crossed ours (or the network doubled
+  // it), and acknowledging it again would start the same doubling with a
+  // server that answers every ACK.
+  if (get.acknowledged == get.expected - 1 && number == static_cast<std::uint16_t>(get.acknowledged) &&
+      now - get.acknowledgedAt >= timer.SmoothedRoundTrip()) {
+    SendAck(get.acknowledged, now, out);
     timedSend.reset();  // the answer could be to either copy
     Arm(now);
   }
@@ -91,9 +97,9 @@ bool Linger::Answer(const SocketAddress& from, std::string_view datagram, Outbox
   return true;
 }
 
-void ClientTransfer::State::ReceiverTimedOut(Outbox& out) {
+void ClientTransfer::State::ReceiverTimedOut(TimePoint now, Outbox& out) {
   // The server's window (or our ACK) went missing: acknowledge what we have.
-  SendAck(Get().expected - 1, out);
+  SendAck(Get().expected - 1, now, out);
   Get().gapAcknowledged = false;
   ++outcome.retransmissions;
 }

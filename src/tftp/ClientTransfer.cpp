@@ -212,7 +212,7 @@ void ClientTransfer::State::OnRequestAnswer(const SocketAddress& from, std::stri
       return FailWithError(8, reason, reason, out);
     ApplyAgreed(agreed, now);
     if (!IsGet()) return BeginSending(now, out);
-    SendAck(0, out);
+    SendAck(0, now, out);
     SentFresh(now);
     Arm(now);
     return;
@@ -237,7 +237,7 @@ void ClientTransfer::State::OnPeerDatagram(std::string_view datagram, TimePoint 
     // Our ACK 0 was lost: the server sends its OACK again. On a put a repeated
     // OACK is a repeated ACK 0 and earns nothing.
     if (IsGet() && Get().expected == 1) {
-      SendAck(0, out);
+      SendAck(0, now, out);
       Arm(now);
     }
     return;
@@ -263,7 +263,7 @@ void ClientTransfer::State::OnTimer(TimePoint now, Outbox& out) {
     out.Add(server) = requestPacket;
     ++outcome.retransmissions;
   } else if (IsGet()) {
-    ReceiverTimedOut(out);
+    ReceiverTimedOut(now, out);
   } else {
     SenderTimedOut(out);
     if (Finished()) return;

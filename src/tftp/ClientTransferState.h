@@ -23,6 +23,7 @@ struct GetSide {
   FileSink* sink;
   std::uint64_t expected = 1;      // the next block wanted
   std::uint64_t acknowledged = 0;  // the block our last ACK named
+  TimePoint acknowledgedAt;        // when that ACK went out
   bool gapAcknowledged = false;    // a gap in this window was answered already
   // After the final ACK: a repeated last block is answered until then, in
   // case our ACK was lost (the peer would otherwise report a failure).
@@ -99,9 +100,9 @@ struct ClientTransfer::State {
   void OnTimer(TimePoint now, Outbox& out);
 
   // Get side (ClientReceive.cpp).
-  void SendAck(std::uint64_t block, Outbox& out);
+  void SendAck(std::uint64_t block, TimePoint now, Outbox& out);
   void OnData(std::string_view datagram, TimePoint now, Outbox& out);
-  void ReceiverTimedOut(Outbox& out);
+  void ReceiverTimedOut(TimePoint now, Outbox& out);
 
   // Put side (ClientSend.cpp).
   void BeginSending(TimePoint now, Outbox& out);

@@ -10,6 +10,7 @@ RetransmitTimer::RetransmitTimer(Duration firstWait, Duration cap)
 void RetransmitTimer::Sample(Duration roundTrip) {
   if (fixed_) return;
   roundTrip = std::max(roundTrip, Duration::zero());
+  backOffs_ = 0;
   if (samples_++ == 0) {
     smoothed_ = roundTrip;
     deviation_ = roundTrip / 2;
@@ -20,6 +21,10 @@ void RetransmitTimer::Sample(Duration roundTrip) {
   const Duration error = roundTrip > smoothed_ ? roundTrip - smoothed_ : smoothed_ - roundTrip;
   deviation_ = (3 * deviation_ + error) / 4;
   smoothed_ = (7 * smoothed_ + roundTrip) / 8;
+}
+
+void RetransmitTimer::Progress() {
+  if (!Estimated()) backOffs_ = 0;
 }
 
 void RetransmitTimer::BackOff() {

@@ -31,10 +31,15 @@ class RetransmitTimer {
 
   // One round trip measured from a datagram sent once to its answer.
   void Sample(Duration roundTrip);
-  // A time-out fired: the next wait doubles (up to the cap).
+  // A time-out fired: the next wait doubles (up to the cap). A sample
+  // brings it back to the estimate.
   void BackOff();
-  // An answer moved the transfer on: back to the estimate.
-  void Progress() { backOffs_ = 0; }
+  // An answer moved the transfer on. Before any sample the wait goes back
+  // to the first one. After, it stays doubled until a new sample: the
+  // answer may be to a repeated datagram, which teaches nothing, and going
+  // back to a too short estimate would time out on every later datagram
+  // (Karn's algorithm).
+  void Progress();
   // A fixed wait (a timeout option the server agreed to): samples are then
   // ignored, back-off still applies.
   void Fix(Duration wait);

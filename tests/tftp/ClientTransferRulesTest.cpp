@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTransferHarness.h"
+#include "ModelServer.h"
 
 namespace tarnwick::testing_support {
 namespace {
@@ -417,28 +418,122 @@ TEST(ClientTransferRules, SenderSlidesOnAnyAckAndResendsTheWindowOnTimeOut) {
 }
 
 TEST(ClientTransferRules, LocalWriteAndReadFailuresTellTheServer) {
-  MemorySink sink;
-  sink.failAfter = 512;
-  Harness h(Get(), &sink, nullptr);
-  h.Start();
-  h.Feed(kTid, DataPacket(1, Block(512)));
-  auto sent = h.Feed(kTid, DataPacket(2, Block(512)));
-  ExpectSent(sent, kTid, ErrorPacket(3, "Disk full or allocation exceeded"));
-  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
-  EXPECT_NE(h.transfer.Outcome().reason.find("writing the local file failed"), std::string::npos);
+  struct Row {
+    const char* what;
+    bool put;
+    std::string failure;  // the file's own words, or none
+    bool diskFull;
+    std::string sentToServer;
+    std::string reason;
+  } rows[] = {
+      {"disk full, no words", false, "", true, ErrorPacket(3, "Disk full or allocation exceeded"),
+       "writing the local file failed at byte 512"},
+      {"disk full", false, "No space left on device, at byte 512", true,
+       ErrorPacket(3, "Disk full or allocation exceeded"), "No space left on device, at byte 512"},
+      {"other write failure", false, "Input/output error, at byte 512", false,
+       ErrorPacket(0, "Input/output error, at byte 512"), "Input/output error, at byte 512"},
+      {"read failure, no words", true, "", false,
+       ErrorPacket(0, "reading the local file failed at byte 1024"),
+       "reading the local file failed at byte 1024"},
+      {"read failure", true, "Input/output error, at byte 1024", false,
+       ErrorPacket(0, "Input/output error, at byte 1024"), "Input/output error, at byte 1024"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    MemorySink sink;
+    sink.failAfter = 512;
+    sink.failure = row.failure;
+    sink.diskFull = row.diskFull;
+    MemorySource source(Block(2000));
+    source.failAt = 1024;
+    source.failure = row.failure;
+    Harness h(row.put ? Put() : Get(), &sink, &source);
+    h.Start();
+    std::vector<Outbox::Datagram> sent;
+    if (row.put) {
+      for (std::uint16_t n = 0; n <= 2; ++n) sent = h.Feed(kTid, AckPacket(n));
+    } else {
+      h.Feed(kTid, DataPacket(1, Block(512)));
+      sent = h.Feed(kTid, DataPacket(2, Block(512)));
+    }
+    ExpectSent(sent, kTid, row.sentToServer);
+    EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
+    EXPECT_EQ(h.transfer.Outcome().reason, row.reason);
+    EXPECT_TRUE(h.transfer.Outcome().localFileFailed);
+    EXPECT_EQ(h.transfer.Outcome().bytes, row.put ? 1024u : 512u);
+  }
+}
 
-  MemorySource source(Block(2000));
-  source.failAt = 1024;
-  Harness p(Put(), nullptr, &source);
-  p.Start();
-  p.Feed(kTid, AckPacket(0));
-  p.Feed(kTid, AckPacket(1));
-  sent = p.Feed(kTid, AckPacket(2));
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(Op(sent[0].bytes), 5);
-  EXPECT_EQ(Num(sent[0].bytes), 0);
-  EXPECT_EQ(p.transfer.Outcome().state, TransferState::Failed);
-  EXPECT_NE(p.transfer.Outcome().reason.find("reading the local file failed"), std::string::npos);
+// A regular file that changed during the put never has its last block sent:
+// the device would commit a mix of two versions.
+TEST(ClientTransferRules, ChangedSourceIsAbandonedBeforeItsLastBlock) {
+  struct Row {
+    const char* what;
+    std::string changed;   // what Changed() says
+    std::size_t shrinkTo;  // the file's size once the put runs (0: unchanged)
+    std::string reason;
+  } rows[] = {
+      {"grown or touched", "f changed while it was being sent", 0, "f changed while it was being sent"},
+      {"shrunk, reported by the file", "f changed while it was being sent", 700,
+       "f changed while it was being sent"},
+      {"shrunk, not reported", "", 700, "the local file ended early, at byte 700"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    MemorySource source(Block(1100));
+    Harness h(Put(), nullptr, &source);
+    h.Start();
+    source.changed = row.changed;
+    if (row.shrinkTo) source.data.resize(row.shrinkTo);
+    std::vector<Outbox::Datagram> sent;
+    for (std::uint16_t n = 0; n <= 2 && !h.transfer.Finished(); ++n) sent = h.Feed(kTid, AckPacket(n));
+    ExpectSent(sent, kTid, ErrorPacket(0, row.reason));
+    EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
+    EXPECT_EQ(h.transfer.Outcome().reason, row.reason);
+    EXPECT_FALSE(h.transfer.Outcome().localFileFailed);
+    EXPECT_EQ(source.changedCalls, 1);
+  }
+  MemorySource same(Block(1100));
+  Harness h(Put(), nullptr, &same);
+  ModelServer server;
+  MemorySink received;
+  server.received = &received;
+  ASSERT_TRUE(Play(h, server));
+  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
+  EXPECT_EQ(same.changedCalls, 1);
+}
+
+// A pipe or standard input: no tsize, blocks in order, the end at the first
+// short block (an empty one when the stream ends on a block boundary), and
+// no more than a window held past the acknowledged bytes.
+TEST(ClientTransferRules, StreamIsSentToItsEndHoldingOneWindow) {
+  for (std::uint32_t window : {1u, 4u}) {
+    for (std::size_t size : {0u, 100u, 512u, 1024u, 5000u}) {
+      SCOPED_TRACE(std::to_string(size) + " bytes, window " + std::to_string(window));
+      MemorySource source(Block(size, 's'));
+      source.stream = true;
+      TransferRequest r = Put(512, window);
+      r.transferSize = true;
+      Harness h(r, nullptr, &source);
+      ModelServer server;
+      MemorySink received;
+      server.received = &received;
+      ASSERT_TRUE(Play(h, server));
+      EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
+      EXPECT_EQ(received.data, source.data);
+      EXPECT_EQ(h.transfer.Outcome().bytes, size);
+      EXPECT_EQ(server.expected - 1, size / 512 + 1);  // blocks stored, the short last one included
+      EXPECT_EQ(source.readsBelowRelease, 0);
+      EXPECT_LE(source.held, window * 512u);
+      EXPECT_FALSE(h.transfer.ExpectedSize().has_value());
+    }
+  }
+  MemorySource stream(Block(10));
+  stream.stream = true;
+  TransferRequest r = Put(512);
+  r.transferSize = true;
+  Harness h(r, nullptr, &stream);
+  EXPECT_EQ(RequestOptions(h.Start().at(0).bytes).count("tsize"), 0u);
 }
 
 TEST(ClientTransferRules, AbandonSendsError0ToTheServerOnceKnown) {
@@ -473,6 +568,130 @@ TEST(ClientTransferRules, EndlessServerKeepsMemoryFlat) {
   }
   EXPECT_FALSE(h.transfer.Finished());
   EXPECT_EQ(sink.size, blocks * 512);
+}
+
+// An RFC 7440 sender (on ACK n the window from n+1; on its own time-out the
+// window again from its base) that loses the first copy of one block: it
+// costs at most one window of extra DATA, whichever side's timer fires
+// first, and the rest of the file goes once.
+TEST(ClientTransferRules, LostBlockCostsAtMostOneWindowAgainstAWindowedSender) {
+  struct Row {
+    const char* what;
+    std::uint64_t lost;
+    long serverTimeoutMs;
+  } rows[] = {
+      {"tail of a window, the server's timer first", 8, 3},
+      {"tail of a window, our timer first", 8, 10000},
+      {"inside a window, the server's timer first", 6, 3},
+      {"inside a window, our timer first", 6, 10000},
+  };
+  const std::uint64_t blocks = 41;  // 40 full blocks and a short one
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    MemorySource file(Block(40 * 8 + 3, 'w'));
+    for (std::size_t i = 0; i < file.data.size(); ++i) file.data[i] = static_cast<char>('a' + i / 8 % 26);
+    MemorySink sink;
+    Harness h(Get(8, 4), &sink, nullptr);
+    ModelServer server;
+    server.file = &file;
+    server.loseFirstCopy = {row.lost};
+    TimedLink link;
+    link.serverTimeout = std::chrono::milliseconds(row.serverTimeoutMs);
+    ASSERT_TRUE(PlayTimed(h, server, link));
+    EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
+    EXPECT_EQ(sink.data, file.data);
+    EXPECT_LE(server.dataSent, blocks + 4);
+    for (const auto& [block, copies] : server.copiesOf) EXPECT_LE(copies, 2) << "block " << block;
+  }
+}
+
+// A device whose answers slow from 1 ms to 300 ms in the middle of a put
+// (flash writes): the estimate follows, retransmissions stay a handful.
+TEST(ClientTransferRules, DeviceThatSlowsDownCausesNoRetransmissionStorm) {
+  MemorySource source(Block(400 * 512 + 10));
+  MemorySink received;
+  Harness h(Put(), nullptr, &source);
+  ModelServer server;
+  server.received = &received;
+  TimedLink link;
+  link.oneWay = std::chrono::microseconds(500);
+  link.think = [](std::uint64_t answer) {
+    return answer < 200 ? Clock::duration() : Clock::duration(std::chrono::milliseconds(300));
+  };
+  ASSERT_TRUE(PlayTimed(h, server, link));
+  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
+  EXPECT_EQ(received.data, source.data);
+  EXPECT_LE(h.transfer.Outcome().retransmissions, 8u);
+  EXPECT_GE(h.transfer.Outcome().retransmissions, 1u);  // the first slow answer is a surprise
+}
+
+// After a loss on a fast path the re-ACK goes out after the estimated
+// time-out, a few milliseconds, not the first wait.
+TEST(ClientTransferRules, LossIsRecoveredAfterTheEstimatedWait) {
+  MemorySource file(Block(20 * 512 + 7, 'e'));
+  MemorySink sink;
+  Harness h(Get(), &sink, nullptr);
+  ModelServer server;
+  server.file = &file;
+  server.loseFirstCopy = {12};
+  TimedLink link;  // 1 ms each way; the server never times out
+  const TimePoint start = h.now;
+  ASSERT_TRUE(PlayTimed(h, server, link));
+  EXPECT_EQ(sink.data, file.data);
+  EXPECT_EQ(h.transfer.Outcome().retransmissions, 1u);
+  // 21 round trips of 2 ms and one estimated time-out, on the fake clock.
+  EXPECT_LT(h.now - start, std::chrono::milliseconds(100));
+}
+
+// After the final ACK a repeat of the last block is answered again for one
+// wait; nothing else is, and the result is final at once.
+TEST(ClientTransferRules, FinishedGetLingersToAnswerARepeatedLastBlock) {
+  MemorySink sink;
+  Harness h(Get(), &sink, nullptr);
+  h.Start();
+  h.Feed(kTid, DataPacket(1, Block(512)));
+  ExpectSent(h.Feed(kTid, DataPacket(2, "end")), kTid, AckPacket(2));
+  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
+  EXPECT_EQ(h.transfer.Deadline(), TimePoint::max());
+  const std::optional<tftp::Linger> linger = h.transfer.Lingering();
+  ASSERT_TRUE(linger.has_value());
+  EXPECT_EQ(linger->until - h.now, std::chrono::milliseconds(1000));
+  ExpectSent(h.Feed(kTid, DataPacket(2, "end")), kTid, AckPacket(2));
+  EXPECT_TRUE(h.Feed(kTid, DataPacket(1, Block(512))).empty());
+  EXPECT_TRUE(h.Feed(kStranger, DataPacket(2, "end")).empty());
+  h.now = linger->until;
+  EXPECT_TRUE(h.Feed(kTid, DataPacket(2, "end")).empty());
+  EXPECT_EQ(sink.data, Block(512) + "end");
+  // A put and a failed get owe nothing.
+  MemorySource source(Block(3));
+  Harness p(Put(), nullptr, &source);
+  p.Start();
+  p.Feed(kTid, AckPacket(0));
+  p.Feed(kTid, AckPacket(1));
+  EXPECT_EQ(p.transfer.Outcome().state, TransferState::Succeeded);
+  EXPECT_FALSE(p.transfer.Lingering().has_value());
+}
+
+// A window of any size is built through the sender's few buffers.
+TEST(ClientTransferRules, WindowGoesOutThroughAFixedNumberOfBuffers) {
+  MemorySource source(Block(1000 * 8, 'b'));
+  Harness h(Put(8, 1000), nullptr, &source);
+  std::size_t batches = 0, largest = 0, blocks = 0;
+  h.out.SendThrough(
+      [&](Outbox& box) {
+        ++batches;
+        largest = std::max(largest, box.Count());
+        blocks += box.Count();
+        box.Clear();
+      },
+      8);
+  h.Start();
+  h.out.Clear();
+  h.transfer.OnDatagram(kTid, OackPacket({{"blksize", "8"}, {"windowsize", "1000"}}), h.now, h.out);
+  blocks += h.out.Count();
+  EXPECT_EQ(blocks, 1000u);
+  EXPECT_EQ(largest, 8u);
+  EXPECT_EQ(batches, 124u);  // 992 blocks handed over, the last 8 still in the box
 }
 
 }  // namespace

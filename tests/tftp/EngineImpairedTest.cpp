@@ -79,8 +79,8 @@ void RunThroughRelay(ServerKind kind, const std::vector<std::string>& relayOptio
 // block by any client: that case is left to the lock-step test against
 // tftpd-hpa, which answers a repeated last block for a moment.
 TEST(EngineImpaired, FivePercentLossEachWayTwentyMebibytesArriveIntact) {
-  RunThroughRelay(ServerKind::Atftpd, {"--loss", "0.05", "--seed", "5"}, {{TransferKind::Get, 1048576, 8192u, 8u}},
-                  20);
+  RunThroughRelay(ServerKind::Atftpd, {"--loss", "0.05", "--seed", "5"},
+                  {{TransferKind::Get, 1048576, 8192u, 8u}}, 20);
   RunThroughRelay(ServerKind::Atftpd, {"--c2s-loss", "0.05", "--seed", "5"},
                   {{TransferKind::Put, 1048576, 8192u, 8u}}, 10);
 }

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,9 @@ struct ModelServer {
   std::uint32_t sinceAck = 0;
   std::uint64_t dataSent = 0;
   std::string block;
+  // Get: blocks whose first copy is lost on the way, and DATA sent per block.
+  std::set<std::uint64_t> loseFirstCopy;
+  std::map<std::uint64_t, int> copiesOf;
 
   std::uint64_t LastBlock() const { return size / blockSize + 1; }
 
@@ -34,9 +40,18 @@ struct ModelServer {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - offset));
       block.assign(n, '\0');
       if (n) file->Read(offset, block.data(), n);
-      replies.push_back(DataPacket(static_cast<std::uint16_t>(k), block));
       ++dataSent;
+      if (copiesOf[k]++ == 0 && loseFirstCopy.count(k)) continue;
+      replies.push_back(DataPacket(static_cast<std::uint16_t>(k), block));
     }
+  }
+
+  // Its own time-out, as an RFC 7440 sender has it: the window again from
+  // the first block not acknowledged.
+  std::vector<std::string> TimedOut() {
+    std::vector<std::string> replies;
+    if (file != nullptr && !done && size > 0) SendWindow(replies);
+    return replies;
   }
 
   std::vector<std::string> Handle(const std::string& packet) {
@@ -110,6 +125,59 @@ inline bool Play(Harness& h, ModelServer& server, std::size_t maxSteps = 1000000
       }
     }
     pending.swap(next);
+  }
+  return false;
+}
+
+// Plays the transfer against the server on the harness's fake clock: every
+// datagram takes oneWay to arrive, the server takes think(n) before its
+// n-th answer, and when nothing reaches it for serverTimeout it acts on its
+// own time-out. False when it does not end within maxEvents.
+struct TimedLink {
+  Clock::duration oneWay = std::chrono::milliseconds(1);
+  std::function<Clock::duration(std::uint64_t)> think = [](std::uint64_t) { return Clock::duration(); };
+  Clock::duration serverTimeout = Clock::duration::max();
+};
+
+inline bool PlayTimed(Harness& h, ModelServer& server, const TimedLink& link,
+                      std::size_t maxEvents = 1000000) {
+  std::multimap<TimePoint, std::pair<bool, std::string>> inFlight;  // true: to the server
+  std::uint64_t answers = 0;
+  TimePoint serverDeadline = TimePoint::max();
+  auto toServer = [&](const std::vector<Outbox::Datagram>& sent) {
+    for (const auto& d : sent) inFlight.emplace(h.now + link.oneWay, std::make_pair(true, d.bytes));
+  };
+  auto toClient = [&](const std::vector<std::string>& replies, Clock::duration after) {
+    for (const std::string& r : replies)
+      inFlight.emplace(h.now + after + link.oneWay, std::make_pair(false, r));
+  };
+  toServer(h.Start());
+  for (std::size_t step = 0; step < maxEvents; ++step) {
+    if (h.transfer.Finished() && server.done) return true;
+    const TimePoint next = inFlight.empty() ? TimePoint::max() : inFlight.begin()->first;
+    const TimePoint client = h.transfer.Finished() ? TimePoint::max() : h.transfer.Deadline();
+    const TimePoint earliest = std::min({next, client, serverDeadline});
+    if (earliest == TimePoint::max()) return h.transfer.Finished();
+    h.now = earliest;
+    if (earliest == client) {
+      h.transfer.OnTimer(h.now, h.out);
+      toServer(h.Take());
+    } else if (earliest == serverDeadline) {
+      serverDeadline = h.now + link.serverTimeout;
+      toClient(server.TimedOut(), Clock::duration());
+    } else {
+      auto [toTheServer, bytes] = inFlight.begin()->second;
+      inFlight.erase(inFlight.begin());
+      if (toTheServer) {
+        std::vector<std::string> replies = server.Handle(bytes);
+        if (!replies.empty()) toClient(replies, link.think(answers++));
+        if (link.serverTimeout != Clock::duration::max() && !server.done)
+          serverDeadline = h.now + link.serverTimeout;
+        if (server.done) serverDeadline = TimePoint::max();
+      } else {
+        toServer(h.Feed(server.tid, bytes));
+      }
+    }
   }
   return false;
 }
