@@ -180,7 +180,10 @@ void ClientTransfer::State::OnRequestAnswer(const SocketAddress& from, std::stri
   }
   const std::uint16_t opcode = ReadOpcode(datagram);
   const bool oack = opcode == kOack && datagram.size() >= 2;
-  if (datagram.size() < kHeaderSize && !oack) return;
+  if (datagram.size() < kHeaderSize && !oack) {
+    ++invalidAnswers;
+    return;
+  }
   if (opcode == kError) {
     if (ReadNumber(datagram, 2) == 8 && optionsInRequest && !optionsDropped) {
       // The server refuses the options: ask once more the plain way.
@@ -197,7 +200,10 @@ void ClientTransfer::State::OnRequestAnswer(const SocketAddress& from, std::stri
   }
   const bool plainAnswer = IsGet() ? opcode == kData && ReadNumber(datagram, 2) == 1
                                    : opcode == kAck && ReadNumber(datagram, 2) == 0;
-  if (!oack && !plainAnswer) return;
+  if (!oack && !plainAnswer) {
+    ++invalidAnswers;
+    return;
+  }
   // The first answer fixes the server's transfer ID.
   peer = from;
   phase = Phase::Running;
@@ -252,6 +258,12 @@ void ClientTransfer::State::OnTimer(TimePoint now, Outbox& out) {
     if (phase == Phase::Requesting && strayAnswer) {
       return Fail("answers came from " + EndpointText(*strayAnswer) + ", not from the server's address (" +
                   EndpointText(server) + ")");
+    }
+    if (phase == Phase::Requesting && invalidAnswers > 0) {
+      return Fail("no valid answer from " + EndpointText(server) + " after " + std::to_string(timeouts) +
+                  " retries (" + std::to_string(invalidAnswers) +
+                  (invalidAnswers == 1 ? " datagram that was" : " datagrams that were") +
+                  " no valid answer to the request dropped)");
     }
     return Fail("no answer from " + EndpointText(Target()) + " after " + std::to_string(timeouts) +
                 " retries");

@@ -62,6 +62,7 @@ struct ClientTransfer::State {
   // Answers to the request from a host other than the server's: the first
   // one is named when the server itself never answers.
   std::optional<SocketAddress> strayAnswer;
+  std::uint64_t invalidAnswers = 0;  // from the server's host, dropped
 
   std::uint32_t blockSize = 512;
   std::uint32_t windowSize = 1;

@@ -62,9 +62,15 @@ std::vector<HostileRow> Rows() {
        2,
        0},
       {"ERROR with no text at all", std::nullopt, {Word(5) + Word(0)}, "ERROR 0", 0, 0},
-      {"a two-byte datagram", std::nullopt, {Word(3)}, "malformed answer", -1, 0},
-      {"an unknown opcode", std::nullopt, {Word(9) + Word(1)}, "unexpected unknown 1", -1, 4},
-      {"ACK in answer to a read request", std::nullopt, {AckPacket(0)}, "unexpected ACK 0", -1, 4},
+      // No valid first answer: dropped, the wait goes on and runs out.
+      {"a two-byte datagram", std::nullopt, {Word(3)}, "1 datagram that was no valid answer", -1, 0},
+      {"an unknown opcode", std::nullopt, {Word(9) + Word(1)}, "1 datagram that was no valid answer", -1, 0},
+      {"ACK in answer to a read request",
+       std::nullopt,
+       {AckPacket(0)},
+       "1 datagram that was no valid answer",
+       -1,
+       0},
   };
 }
 
