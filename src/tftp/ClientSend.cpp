@@ -87,9 +87,16 @@ void ClientTransfer::State::OnAck(std::uint16_t number, TimePoint now, Outbox& o
   if (acked == put.lastBlock) return Finish(TransferState::Succeeded);
   put.source->Release(acked * blockSize);
   // An ACK short of the window's end: the blocks after it went missing, so
-  // they go again now rather than after a time-out.
-  outcome.retransmissions += put.next - put.base;
-  put.next = put.base;
+  // they go again now rather than after a time-out. Once per window: while
+  // the blocks sent again are being acknowledged, a short ACK is more
+  // likely an answer to an old copy than a new loss, and resending on each
+  // one would multiply the traffic; a real second loss is left to the
+  // (estimated, short) time-out.
+  if (put.next - 1 > acked && acked >= put.repairedUpTo) {
+    put.repairedUpTo = put.next - 1;
+    outcome.retransmissions += put.next - put.base;
+    put.next = put.base;
+  }
   if (!SendWindow(out)) return;
   SentFresh(now);
   Arm(now);
@@ -97,6 +104,7 @@ void ClientTransfer::State::OnAck(std::uint16_t number, TimePoint now, Outbox& o
 
 void ClientTransfer::State::SenderTimedOut(Outbox& out) {
   PutSide& put = Put();
+  put.repairedUpTo = 0;
   outcome.retransmissions += put.next - put.base;
   put.next = put.base;
   SendWindow(out);

@@ -41,6 +41,10 @@ struct PutSide {
   std::uint64_t next = 1;       // next block to send
   std::uint64_t sent = 0;       // highest block sent at least once
   bool changeAsked = false;     // Changed() was called
+  // After an ACK short of the window's end sent blocks again at once: the
+  // highest block sent by then. ACKs below it are answers to that repair
+  // (or stale ones the copies caused) and only slide the window.
+  std::uint64_t repairedUpTo = 0;
 };
 
 enum class Phase { Idle, Requesting, Running };
