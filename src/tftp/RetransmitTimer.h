@@ -44,7 +44,8 @@ class RetransmitTimer {
   // ignored, back-off still applies.
   void Fix(Duration wait);
 
-  Duration Wait() const;
+  // Kept up to date by the calls above: asked on every block.
+  Duration Wait() const { return wait_; }
   bool Estimated() const { return samples_ > 0 && !fixed_; }
   Duration SmoothedRoundTrip() const { return smoothed_; }
 
@@ -56,6 +57,9 @@ class RetransmitTimer {
   std::uint64_t samples_ = 0;
   int backOffs_ = 0;
   bool fixed_ = false;
+  Duration wait_;
+
+  void Update();
 };
 
 }  // namespace tarnwick::tftp

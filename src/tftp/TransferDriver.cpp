@@ -29,6 +29,9 @@ constexpr std::size_t kBatch = 8;
 constexpr std::chrono::milliseconds kSendWait{1000};
 constexpr int kSendWaits = 3;
 constexpr std::size_t kMaxLingering = 64;
+// Socket option numbers as the socket layer takes them (Windows values).
+constexpr int kSocketLevel = 0xFFFF;
+constexpr int kReceiveTimeout = 0x1006;  // milliseconds
 
 // Owns one system socket.
 class OwnedSocket {
@@ -101,6 +104,10 @@ struct TransferDriver::Impl {
     ClientTransfer* transfer = nullptr;
     OwnedSocket socket;
     bool started = false;
+    // A lone transfer waits in one timed receive on a blocking socket
+    // instead of poll + receive; everything else needs it non-blocking.
+    bool blocking = false;
+    int receiveTimeoutMs = -1;  // as last set on the socket
   };
   // A finished get's socket kept open to answer a repeat of its last block;
   // the transfer object itself is no longer looked at.
@@ -193,6 +200,51 @@ struct TransferDriver::Impl {
     }
   }
 
+  void SetBlocking(Slot& slot, bool blocking) {
+    if (slot.blocking == blocking || slot.socket.Get() == kNoSocket) return;
+    std::uint32_t nonBlocking = blocking ? 0 : 1;
+    if (SocketApi().ioctlsocket(slot.socket.Get(), static_cast<std::int32_t>(kIoctlNonBlocking),
+                                &nonBlocking) == 0)
+      slot.blocking = blocking;
+  }
+
+  // The one running transfer, with nothing lingering: its datagrams are
+  // received and answered here, one timed receive each, until its deadline,
+  // its end or the next stop check. False when the socket could not be put
+  // in that mode (the caller polls instead).
+  bool RunAlone(Slot& slot, TimePoint now, TimePoint stopCheck) {
+    SetBlocking(slot, true);
+    if (!slot.blocking) return false;
+    SocketFunctionTable& api = SocketApi();
+    ClientTransfer& transfer = *slot.transfer;
+    const SocketHandle socket = slot.socket.Get();
+    while (!transfer.Finished()) {
+      const TimePoint until = std::min(transfer.Deadline(), stopCheck);
+      if (until <= now) return true;
+      // Whole milliseconds, rounded up, so the wait never ends early; 0
+      // would mean no limit at all.
+      const int waitMs = static_cast<int>(std::clamp<std::int64_t>(
+          std::chrono::ceil<std::chrono::milliseconds>(until - now).count(), 1, 60000));
+      if (waitMs != slot.receiveTimeoutMs) {
+        const std::uint32_t value = static_cast<std::uint32_t>(waitMs);
+        if (api.setsockopt(socket, kSocketLevel, kReceiveTimeout, reinterpret_cast<const char*>(&value),
+                           sizeof value) != 0)
+          return false;
+        slot.receiveTimeoutMs = waitMs;
+      }
+      SocketAddress from{};
+      int fromLength = sizeof from;
+      const int n =
+          api.recvfrom(socket, buffer.data(), static_cast<int>(buffer.size()), 0, &from, &fromLength);
+      now = Clock::now();
+      if (n < 0) continue;  // timed out, or a report of an earlier send: look again
+      transfer.OnDatagram(from, std::string_view(buffer.data(), static_cast<std::size_t>(n)), now,
+                          For(socket));
+      SendAll(out);
+    }
+    return true;
+  }
+
   // Reports finished transfers (the handler may add new ones) at once, and
   // closes their sockets, or keeps a finished get's open for its linger.
   void Reap() {
@@ -204,6 +256,7 @@ struct TransferDriver::Impl {
       }
       live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
       const std::optional<Linger> linger = slots[id].transfer->Lingering();
+      SetBlocking(slots[id], false);  // a lingering socket is drained until empty
       OwnedSocket socket = std::move(slots[id].socket);
       if (onFinished) onFinished(id, *slots[id].transfer);  // may grow `slots`
       if (linger && socket.Get() != kNoSocket) {
@@ -262,12 +315,16 @@ std::size_t TransferDriver::Running() const { return impl_->live.size(); }
 
 bool TransferDriver::Run(const std::function<bool()>& stopRequested, const std::string& stopReason) {
   Impl& d = *impl_;
+  TimePoint nextStopCheck = Clock::now();
   for (;;) {
-    if (stopRequested && stopRequested()) {
-      d.AbandonAll(stopReason);
-      return false;
-    }
     TimePoint now = Clock::now();
+    if (stopRequested && now >= nextStopCheck) {
+      nextStopCheck = now + kStopCheck;
+      if (stopRequested()) {
+        d.AbandonAll(stopReason);
+        return false;
+      }
+    }
     TimePoint earliest = TimePoint::max();
     for (TransferId id : d.live) {
       Impl::Slot& slot = d.slots[id];
@@ -295,6 +352,14 @@ bool TransferDriver::Run(const std::function<bool()>& stopRequested, const std::
       if (!d.slots[id].started) wait = std::chrono::milliseconds(0);
     wait = std::clamp(wait, std::chrono::milliseconds(0), std::chrono::milliseconds(60000));
 
+    if (d.live.size() == 1 && d.lingering.empty() && d.slots[d.live[0]].started) {
+      const TimePoint stopCheck = stopRequested ? nextStopCheck : now + std::chrono::milliseconds(60000);
+      if (d.RunAlone(d.slots[d.live[0]], now, stopCheck)) {
+        d.Reap();
+        continue;
+      }
+    }
+    for (TransferId id : d.live) d.SetBlocking(d.slots[id], false);
     const std::size_t running = d.live.size();
     d.poll.resize(running + d.lingering.size());
     for (std::size_t i = 0; i < running; ++i) d.poll[i] = PollEntry{d.slots[d.live[i]].socket.Get(), false};
