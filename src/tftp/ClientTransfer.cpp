@@ -76,10 +76,18 @@ ClientTransfer::State::State(TransferRequest r, const SocketAddress& s, FileSink
     : request(std::move(r)),
       server(s),
       side(SideFor(request.kind, k, f)),
-      timer(request.wait, request.maxWait) {}
+      timer(request.wait, request.maxWait) {
+  Clock::duration wait = request.wait;
+  const Clock::duration cap = std::max<Clock::duration>(request.maxWait, request.wait);
+  for (int i = 0; i <= std::min(request.retries, 1000); ++i) {
+    patience += wait;
+    wait = std::min(wait * 2, cap);
+  }
+}
 
 void ClientTransfer::State::Progress(TimePoint now) {
   timeouts = 0;
+  lastProgress = now;
   if (timedSend) timer.Sample(now - *timedSend);
   timedSend.reset();
   timer.Progress();
@@ -152,6 +160,7 @@ void ClientTransfer::State::Start(TimePoint now, Outbox& out) {
   BuildOptionRequest(requestPacket, IsGet() ? kRrq : kWrq, request.remoteName, ask);
   out.Add(server) = requestPacket;
   phase = Phase::Requesting;
+  lastProgress = now;
   Arm(now);
 }
 
@@ -254,7 +263,7 @@ void ClientTransfer::State::OnPeerDatagram(std::string_view datagram, TimePoint 
 
 void ClientTransfer::State::OnTimer(TimePoint now, Outbox& out) {
   if (now < deadline || Finished() || phase == Phase::Idle) return;
-  if (timeouts >= request.retries) {
+  if (timeouts >= request.retries && now - lastProgress >= patience) {
     if (phase == Phase::Requesting && strayAnswer) {
       return Fail("answers came from " + EndpointText(*strayAnswer) + ", not from the server's address (" +
                   EndpointText(server) + ")");

@@ -74,6 +74,11 @@ struct ClientTransfer::State {
   RetransmitTimer timer;
   TimePoint deadline = TimePoint::max();
   int timeouts = 0;  // in a row, without progress
+  // Giving up takes at least as long as the first wait doubled `retries`
+  // times would: a short measured wait makes repeats come sooner, but a
+  // device that pauses (a flash write) must not fail the transfer sooner.
+  Clock::duration patience{};
+  TimePoint lastProgress;
   // When the datagram now awaiting an answer was sent, while it has been
   // sent only once (Karn's rule: an answer to a repeated one is no sample).
   std::optional<TimePoint> timedSend;

@@ -137,6 +137,32 @@ TEST(ClientTransferRules, TimeOutsBackOffAndEndAfterTheRetries) {
   }
 }
 
+// A fast path makes the repeats come after a few milliseconds, but a
+// device that then pauses is given as long as the first wait doubled
+// `retries` times would have given it (1 + 2 + 4 s here) before the
+// transfer fails.
+TEST(ClientTransferRules, ShortMeasuredWaitsDoNotShortenThePatience) {
+  MemorySink sink;
+  TransferRequest r = Get();
+  r.retries = 2;
+  r.maxWait = std::chrono::milliseconds(4000);
+  Harness h(r, &sink, nullptr);
+  h.Start();
+  for (std::uint16_t block = 1; block <= 20; ++block) {
+    h.now += std::chrono::milliseconds(2);
+    h.Feed(kTid, DataPacket(block, Block(512)));
+  }
+  const TimePoint lastAnswer = h.now;
+  EXPECT_LT(h.transfer.Deadline() - h.now, std::chrono::milliseconds(20));
+  int repeats = 0;
+  while (!h.transfer.Finished() && repeats < 100) repeats += static_cast<int>(h.Expire().size());
+  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
+  EXPECT_GE(h.now - lastAnswer, std::chrono::milliseconds(7000));
+  EXPECT_GT(repeats, 2);
+  EXPECT_EQ(h.transfer.Outcome().reason,
+            "no answer from 192.0.2.1:40000 after " + std::to_string(repeats) + " retries");
+}
+
 TEST(ClientTransferRules, ProgressRestartsTheRetryCount) {
   MemorySink sink;
   TransferRequest r = Get();
