@@ -85,7 +85,7 @@ class MemorySink : public tftp::FileSink {
   std::string data;
   long long failAfter = -1;
   int writes = 0;
-  std::string failure;  // what WriteFailure says
+  std::string failure;  // what WriteFailure and DiskFull say
   bool diskFull = true;
 };
 
@@ -105,8 +105,8 @@ class MemorySource : public tftp::FileSource {
   long long Read(std::uint64_t offset, char* out, std::size_t length) override {
     ++reads;
     if (offset < released) ++readsBelowRelease;
-    readEnd = std::max<std::uint64_t>(readEnd, offset + length);
-    held = std::max<std::uint64_t>(held, readEnd - released);
+    held =
+        std::max<std::uint64_t>(held, offset + length - std::min<std::uint64_t>(released, offset + length));
     if (failAt >= 0 && static_cast<long long>(offset) >= failAt) return -1;
     if (offset >= data.size()) return 0;
     const std::size_t n = std::min<std::size_t>(length, data.size() - static_cast<std::size_t>(offset));
@@ -118,13 +118,9 @@ class MemorySource : public tftp::FileSource {
   long long failAt = -1;
   int reads = 0;
   bool stream = false;
-  std::string changed;  // what Changed says
-  int changedCalls = 0;
-  std::string failure;  // what ReadFailure says
-  std::uint64_t released = 0;
-  std::uint64_t readEnd = 0;
-  std::uint64_t held = 0;  // most bytes ever asked for past the released offset
-  int readsBelowRelease = 0;
+  std::string changed, failure;  // what Changed and ReadFailure say
+  int changedCalls = 0, readsBelowRelease = 0;
+  std::uint64_t released = 0, held = 0;  // held: most bytes asked for past the release
 };
 
 // A byte pattern that depends on its offset only: files of any size can be

@@ -148,17 +148,12 @@ TEST(ClientTransferRules, ShortMeasuredWaitsDoNotShortenThePatience) {
   r.maxWait = std::chrono::milliseconds(4000);
   Harness h(r, &sink, nullptr);
   h.Start();
-  for (std::uint16_t block = 1; block <= 20; ++block) {
-    h.now += std::chrono::milliseconds(2);
+  for (std::uint16_t block = 1; block <= 20; ++block, h.now += std::chrono::milliseconds(2))
     h.Feed(kTid, DataPacket(block, Block(512)));
-  }
   const TimePoint lastAnswer = h.now;
-  EXPECT_LT(h.transfer.Deadline() - h.now, std::chrono::milliseconds(20));
   int repeats = 0;
   while (!h.transfer.Finished() && repeats < 100) repeats += static_cast<int>(h.Expire().size());
-  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
   EXPECT_GE(h.now - lastAnswer, std::chrono::milliseconds(7000));
-  EXPECT_GT(repeats, 2);
   EXPECT_EQ(h.transfer.Outcome().reason,
             "no answer from 192.0.2.1:40000 after " + std::to_string(repeats) + " retries");
 }
@@ -320,9 +315,8 @@ TEST(ClientTransferRules, OversizeDataFailsWithoutStoring) {
 // transfer must not end this one, and the wait goes on.
 TEST(ClientTransferRules, MalformedDatagramsFromTheServerFailCleanly) {
   const std::string cases[] = {
-      std::string(),         std::string("\0", 1), std::string("\0\3", 2), std::string("\0\3\0", 3),
-      Word(9) + Word(1),     Word(0) + Word(1),    Word(1) + "x",          AckPacket(1),
-      DataPacket(2, "stray")};
+      std::string(),     std::string("\0", 1), std::string("\0\3", 2), std::string("\0\3\0", 3),
+      Word(9) + Word(1), Word(0) + Word(1),    Word(1) + "x",          AckPacket(1)};
   for (bool running : {false, true}) {
     for (const std::string& bad : cases) {
       SCOPED_TRACE(::testing::PrintToString(bad) + (running ? " running" : " answer"));
@@ -330,36 +324,25 @@ TEST(ClientTransferRules, MalformedDatagramsFromTheServerFailCleanly) {
       Harness h(Get(), &sink, nullptr);
       h.Start();
       if (running) h.Feed(kTid, DataPacket(1, Block(512)));
-      const TimePoint deadline = h.transfer.Deadline();
-      const bool stray = running && bad == DataPacket(2, "stray");  // in order: simply the next block
-      if (stray) continue;
       h.Feed(kTid, bad);
-      if (running) {
-        EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
-        EXPECT_FALSE(h.transfer.Outcome().reason.empty());
-        EXPECT_EQ(h.transfer.Outcome().peerErrorCode, -1);
+      if (!running) {  // no valid answer to the request: dropped, the wait goes on
+        ExpectSent(h.Feed(kTid, DataPacket(1, "ok")), kTid, AckPacket(1));
+        EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
         continue;
       }
-      EXPECT_FALSE(h.transfer.Finished());
-      EXPECT_EQ(h.transfer.Deadline(), deadline);
-      ExpectSent(h.Feed(kTid, DataPacket(1, "ok")), kTid, AckPacket(1));
-      EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
+      EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
+      EXPECT_FALSE(h.transfer.Outcome().reason.empty());
+      EXPECT_EQ(h.transfer.Outcome().peerErrorCode, -1);
     }
   }
-}
-
-// Answers that only ever come from another host are named in the reason,
-// so a NAT or a multi-homed server is not mistaken for a dead one.
-TEST(ClientTransferRules, AnswersOnlyFromAnotherHostAreNamed) {
+  // Answers that only ever come from another host are named as such.
   MemorySink sink;
   TransferRequest r = Get();
-  r.retries = 1;
+  r.retries = 0;
   Harness h(r, &sink, nullptr);
   h.Start();
-  ExpectSent(h.Feed(kOtherHost, DataPacket(1, "x")), kOtherHost, ErrorPacket(5, "Unknown transfer ID"));
+  h.Feed(kOtherHost, DataPacket(1, "x"));
   h.Expire();
-  h.Expire();
-  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
   EXPECT_EQ(h.transfer.Outcome().reason,
             "answers came from 192.0.2.9:40000, not from the server's address (192.0.2.1:69)");
 }
@@ -444,68 +427,52 @@ TEST(ClientTransferRules, SenderSlidesOnAnyAckAndResendsTheWindowOnTimeOut) {
 }
 
 TEST(ClientTransferRules, LocalWriteAndReadFailuresTellTheServer) {
-  struct Row {
-    const char* what;
-    bool put;
-    std::string failure;  // the file's own words, or none
-    bool diskFull;
-    std::string sentToServer;
-    std::string reason;
-  } rows[] = {
-      {"disk full, no words", false, "", true, ErrorPacket(3, "Disk full or allocation exceeded"),
-       "writing the local file failed at byte 512"},
-      {"disk full", false, "No space left on device, at byte 512", true,
-       ErrorPacket(3, "Disk full or allocation exceeded"), "No space left on device, at byte 512"},
-      {"other write failure", false, "Input/output error, at byte 512", false,
-       ErrorPacket(0, "Input/output error, at byte 512"), "Input/output error, at byte 512"},
-      {"read failure, no words", true, "", false,
-       ErrorPacket(0, "reading the local file failed at byte 1024"),
-       "reading the local file failed at byte 1024"},
-      {"read failure", true, "Input/output error, at byte 1024", false,
-       ErrorPacket(0, "Input/output error, at byte 1024"), "Input/output error, at byte 1024"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    MemorySink sink;
-    sink.failAfter = 512;
-    sink.failure = row.failure;
-    sink.diskFull = row.diskFull;
-    MemorySource source(Block(2000));
-    source.failAt = 1024;
-    source.failure = row.failure;
-    Harness h(row.put ? Put() : Get(), &sink, &source);
-    h.Start();
-    std::vector<Outbox::Datagram> sent;
-    if (row.put) {
-      for (std::uint16_t n = 0; n <= 2; ++n) sent = h.Feed(kTid, AckPacket(n));
-    } else {
-      h.Feed(kTid, DataPacket(1, Block(512)));
-      sent = h.Feed(kTid, DataPacket(2, Block(512)));
-    }
-    ExpectSent(sent, kTid, row.sentToServer);
-    EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
-    EXPECT_EQ(h.transfer.Outcome().reason, row.reason);
-    EXPECT_TRUE(h.transfer.Outcome().localFileFailed);
-    EXPECT_EQ(h.transfer.Outcome().bytes, row.put ? 1024u : 512u);
-  }
+  MemorySink sink;
+  sink.failAfter = 512;
+  Harness h(Get(), &sink, nullptr);
+  h.Start();
+  h.Feed(kTid, DataPacket(1, Block(512)));
+  auto sent = h.Feed(kTid, DataPacket(2, Block(512)));
+  ExpectSent(sent, kTid, ErrorPacket(3, "Disk full or allocation exceeded"));
+  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
+  EXPECT_EQ(h.transfer.Outcome().reason, "writing the local file failed at byte 512");
+  EXPECT_TRUE(h.transfer.Outcome().localFileFailed);
+
+  // Not a full disk: ERROR 0 with the file's own words (and its offset).
+  MemorySink broken;
+  broken.failAfter = 0;
+  broken.failure = "Input/output error, at byte 0";
+  broken.diskFull = false;
+  Harness g(Get(), &broken, nullptr);
+  g.Start();
+  ExpectSent(g.Feed(kTid, DataPacket(1, "x")), kTid, ErrorPacket(0, broken.failure));
+  EXPECT_EQ(g.transfer.Outcome().reason, broken.failure);
+
+  MemorySource source(Block(2000));
+  source.failAt = 1024;
+  Harness p(Put(), nullptr, &source);
+  p.Start();
+  p.Feed(kTid, AckPacket(0));
+  p.Feed(kTid, AckPacket(1));
+  sent = p.Feed(kTid, AckPacket(2));
+  ExpectSent(sent, kTid, ErrorPacket(0, "reading the local file failed at byte 1024"));
+  EXPECT_EQ(p.transfer.Outcome().state, TransferState::Failed);
+  EXPECT_TRUE(p.transfer.Outcome().localFileFailed);
 }
 
-// A regular file that changed during the put never has its last block sent:
-// the device would commit a mix of two versions.
-TEST(ClientTransferRules, ChangedSourceIsAbandonedBeforeItsLastBlock) {
-  struct Row {
-    const char* what;
+// A regular file that changed during the put never has its last block sent
+// (the device would commit a mix of two versions); a stream (no size) goes
+// to its first short block holding no more than a window, without tsize.
+TEST(ClientTransferRules, ChangedSourcesStopAndStreamsRunToTheirEnd) {
+  const std::string changed = "f changed while it was being sent";
+  const struct {
     std::string changed;   // what Changed() says
-    std::size_t shrinkTo;  // the file's size once the put runs (0: unchanged)
+    std::size_t shrinkTo;  // the file's size once the put runs (0: as it was)
     std::string reason;
   } rows[] = {
-      {"grown or touched", "f changed while it was being sent", 0, "f changed while it was being sent"},
-      {"shrunk, reported by the file", "f changed while it was being sent", 700,
-       "f changed while it was being sent"},
-      {"shrunk, not reported", "", 700, "the local file ended early, at byte 700"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+      {changed, 0, changed}, {changed, 700, changed}, {"", 700, "the local file ended early, at byte 700"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reason);
     MemorySource source(Block(1100));
     Harness h(Put(), nullptr, &source);
     h.Start();
@@ -514,52 +481,29 @@ TEST(ClientTransferRules, ChangedSourceIsAbandonedBeforeItsLastBlock) {
     std::vector<Outbox::Datagram> sent;
     for (std::uint16_t n = 0; n <= 2 && !h.transfer.Finished(); ++n) sent = h.Feed(kTid, AckPacket(n));
     ExpectSent(sent, kTid, ErrorPacket(0, row.reason));
-    EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
     EXPECT_EQ(h.transfer.Outcome().reason, row.reason);
     EXPECT_FALSE(h.transfer.Outcome().localFileFailed);
     EXPECT_EQ(source.changedCalls, 1);
   }
-  MemorySource same(Block(1100));
-  Harness h(Put(), nullptr, &same);
-  ModelServer server;
-  MemorySink received;
-  server.received = &received;
-  ASSERT_TRUE(Play(h, server));
-  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
-  EXPECT_EQ(same.changedCalls, 1);
-}
-
-// A pipe or standard input: no tsize, blocks in order, the end at the first
-// short block (an empty one when the stream ends on a block boundary), and
-// no more than a window held past the acknowledged bytes.
-TEST(ClientTransferRules, StreamIsSentToItsEndHoldingOneWindow) {
   for (std::uint32_t window : {1u, 4u}) {
     for (std::size_t size : {0u, 100u, 512u, 1024u, 5000u}) {
       SCOPED_TRACE(std::to_string(size) + " bytes, window " + std::to_string(window));
-      MemorySource source(Block(size, 's'));
-      source.stream = true;
+      MemorySource stream(Block(size, 's'));
+      stream.stream = true;
       TransferRequest r = Put(512, window);
       r.transferSize = true;
-      Harness h(r, nullptr, &source);
+      Harness h(r, nullptr, &stream);
       ModelServer server;
       MemorySink received;
       server.received = &received;
       ASSERT_TRUE(Play(h, server));
-      EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
-      EXPECT_EQ(received.data, source.data);
-      EXPECT_EQ(h.transfer.Outcome().bytes, size);
-      EXPECT_EQ(server.expected - 1, size / 512 + 1);  // blocks stored, the short last one included
-      EXPECT_EQ(source.readsBelowRelease, 0);
-      EXPECT_LE(source.held, window * 512u);
-      EXPECT_FALSE(h.transfer.ExpectedSize().has_value());
+      EXPECT_EQ(received.data, stream.data);
+      EXPECT_EQ(server.expected - 1, size / 512 + 1);  // a short (maybe empty) last block
+      EXPECT_EQ(stream.readsBelowRelease, 0);
+      EXPECT_LE(stream.held, window * 512u);
+      EXPECT_EQ(server.tsizeAsked, false);
     }
   }
-  MemorySource stream(Block(10));
-  stream.stream = true;
-  TransferRequest r = Put(512);
-  r.transferSize = true;
-  Harness h(r, nullptr, &stream);
-  EXPECT_EQ(RequestOptions(h.Start().at(0).bytes).count("tsize"), 0u);
 }
 
 TEST(ClientTransferRules, AbandonSendsError0ToTheServerOnceKnown) {
@@ -597,37 +541,28 @@ TEST(ClientTransferRules, EndlessServerKeepsMemoryFlat) {
 }
 
 // An RFC 7440 sender (on ACK n the window from n+1; on its own time-out the
-// window again from its base) that loses the first copy of one block: it
-// costs at most one window of extra DATA, whichever side's timer fires
-// first, and the rest of the file goes once.
+// window again from its base) loses the first copy of one block: at most a
+// window of extra DATA, whichever timer fires first; ours fires after the
+// measured round trip, not the first wait.
 TEST(ClientTransferRules, LostBlockCostsAtMostOneWindowAgainstAWindowedSender) {
-  struct Row {
-    const char* what;
-    std::uint64_t lost;
-    long serverTimeoutMs;
-  } rows[] = {
-      {"tail of a window, the server's timer first", 8, 3},
-      {"tail of a window, our timer first", 8, 10000},
-      {"inside a window, the server's timer first", 6, 3},
-      {"inside a window, our timer first", 6, 10000},
-  };
-  const std::uint64_t blocks = 41;  // 40 full blocks and a short one
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    MemorySource file(Block(40 * 8 + 3, 'w'));
-    for (std::size_t i = 0; i < file.data.size(); ++i) file.data[i] = static_cast<char>('a' + i / 8 % 26);
-    MemorySink sink;
-    Harness h(Get(8, 4), &sink, nullptr);
-    ModelServer server;
-    server.file = &file;
-    server.loseFirstCopy = {row.lost};
-    TimedLink link;
-    link.serverTimeout = std::chrono::milliseconds(row.serverTimeoutMs);
-    ASSERT_TRUE(PlayTimed(h, server, link));
-    EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
-    EXPECT_EQ(sink.data, file.data);
-    EXPECT_LE(server.dataSent, blocks + 4);
-    for (const auto& [block, copies] : server.copiesOf) EXPECT_LE(copies, 2) << "block " << block;
+  for (std::uint64_t lost : {8u, 6u}) {          // tail of a window, inside one
+    for (long serverTimeoutMs : {3L, 10000L}) {  // the server's timer first, ours first
+      SCOPED_TRACE(std::to_string(lost) + " lost, server time-out " + std::to_string(serverTimeoutMs));
+      PatternSource file(40 * 8 + 3);
+      PatternSink sink;
+      Harness h(Get(8, 4), &sink, nullptr);
+      ModelServer server;
+      server.file = &file;
+      server.loseFirstCopy = {lost};
+      TimedLink link;
+      link.serverTimeout = std::chrono::milliseconds(serverTimeoutMs);
+      const TimePoint start = h.now;
+      ASSERT_TRUE(PlayTimed(h, server, link));
+      EXPECT_EQ(sink.size, file.Size());
+      EXPECT_EQ(sink.mismatches, 0u);
+      EXPECT_LE(server.dataSent, 41u + 4);
+      EXPECT_LT(h.now - start, std::chrono::milliseconds(200));  // 12 round trips of 2 ms and a time-out
+    }
   }
 }
 
@@ -640,84 +575,11 @@ TEST(ClientTransferRules, DeviceThatSlowsDownCausesNoRetransmissionStorm) {
   ModelServer server;
   server.received = &received;
   TimedLink link;
-  link.oneWay = std::chrono::microseconds(500);
-  link.think = [](std::uint64_t answer) {
-    return answer < 200 ? Clock::duration() : Clock::duration(std::chrono::milliseconds(300));
-  };
+  link.think = [](std::uint64_t n) { return n < 200 ? Clock::duration() : std::chrono::milliseconds(300); };
   ASSERT_TRUE(PlayTimed(h, server, link));
-  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
   EXPECT_EQ(received.data, source.data);
   EXPECT_LE(h.transfer.Outcome().retransmissions, 8u);
   EXPECT_GE(h.transfer.Outcome().retransmissions, 1u);  // the first slow answer is a surprise
-}
-
-// After a loss on a fast path the re-ACK goes out after the estimated
-// time-out, a few milliseconds, not the first wait.
-TEST(ClientTransferRules, LossIsRecoveredAfterTheEstimatedWait) {
-  MemorySource file(Block(20 * 512 + 7, 'e'));
-  MemorySink sink;
-  Harness h(Get(), &sink, nullptr);
-  ModelServer server;
-  server.file = &file;
-  server.loseFirstCopy = {12};
-  TimedLink link;  // 1 ms each way; the server never times out
-  const TimePoint start = h.now;
-  ASSERT_TRUE(PlayTimed(h, server, link));
-  EXPECT_EQ(sink.data, file.data);
-  EXPECT_EQ(h.transfer.Outcome().retransmissions, 1u);
-  // 21 round trips of 2 ms and one estimated time-out, on the fake clock.
-  EXPECT_LT(h.now - start, std::chrono::milliseconds(100));
-}
-
-// After the final ACK a repeat of the last block is answered again for one
-// wait; nothing else is, and the result is final at once.
-TEST(ClientTransferRules, FinishedGetLingersToAnswerARepeatedLastBlock) {
-  MemorySink sink;
-  Harness h(Get(), &sink, nullptr);
-  h.Start();
-  h.Feed(kTid, DataPacket(1, Block(512)));
-  ExpectSent(h.Feed(kTid, DataPacket(2, "end")), kTid, AckPacket(2));
-  EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
-  EXPECT_EQ(h.transfer.Deadline(), TimePoint::max());
-  const std::optional<tftp::Linger> linger = h.transfer.Lingering();
-  ASSERT_TRUE(linger.has_value());
-  EXPECT_EQ(linger->until - h.now, std::chrono::milliseconds(1000));
-  ExpectSent(h.Feed(kTid, DataPacket(2, "end")), kTid, AckPacket(2));
-  EXPECT_TRUE(h.Feed(kTid, DataPacket(1, Block(512))).empty());
-  EXPECT_TRUE(h.Feed(kStranger, DataPacket(2, "end")).empty());
-  h.now = linger->until;
-  EXPECT_TRUE(h.Feed(kTid, DataPacket(2, "end")).empty());
-  EXPECT_EQ(sink.data, Block(512) + "end");
-  // A put and a failed get owe nothing.
-  MemorySource source(Block(3));
-  Harness p(Put(), nullptr, &source);
-  p.Start();
-  p.Feed(kTid, AckPacket(0));
-  p.Feed(kTid, AckPacket(1));
-  EXPECT_EQ(p.transfer.Outcome().state, TransferState::Succeeded);
-  EXPECT_FALSE(p.transfer.Lingering().has_value());
-}
-
-// A window of any size is built through the sender's few buffers.
-TEST(ClientTransferRules, WindowGoesOutThroughAFixedNumberOfBuffers) {
-  MemorySource source(Block(1000 * 8, 'b'));
-  Harness h(Put(8, 1000), nullptr, &source);
-  std::size_t batches = 0, largest = 0, blocks = 0;
-  h.out.SendThrough(
-      [&](Outbox& box) {
-        ++batches;
-        largest = std::max(largest, box.Count());
-        blocks += box.Count();
-        box.Clear();
-      },
-      8);
-  h.Start();
-  h.out.Clear();
-  h.transfer.OnDatagram(kTid, OackPacket({{"blksize", "8"}, {"windowsize", "1000"}}), h.now, h.out);
-  blocks += h.out.Count();
-  EXPECT_EQ(blocks, 1000u);
-  EXPECT_EQ(largest, 8u);
-  EXPECT_EQ(batches, 124u);  // 992 blocks handed over, the last 8 still in the box
 }
 
 }  // namespace

@@ -28,9 +28,8 @@ struct ModelServer {
   std::uint32_t sinceAck = 0;
   std::uint64_t dataSent = 0;
   std::string block;
-  // Get: blocks whose first copy is lost on the way, and DATA sent per block.
-  std::set<std::uint64_t> loseFirstCopy;
-  std::map<std::uint64_t, int> copiesOf;
+  std::set<std::uint64_t> loseFirstCopy;  // get: blocks whose first copy is lost
+  bool tsizeAsked = false;
 
   std::uint64_t LastBlock() const { return size / blockSize + 1; }
 
@@ -41,17 +40,9 @@ struct ModelServer {
       block.assign(n, '\0');
       if (n) file->Read(offset, block.data(), n);
       ++dataSent;
-      if (copiesOf[k]++ == 0 && loseFirstCopy.count(k)) continue;
+      if (loseFirstCopy.erase(k)) continue;
       replies.push_back(DataPacket(static_cast<std::uint16_t>(k), block));
     }
-  }
-
-  // Its own time-out, as an RFC 7440 sender has it: the window again from
-  // the first block not acknowledged.
-  std::vector<std::string> TimedOut() {
-    std::vector<std::string> replies;
-    if (file != nullptr && !done && size > 0) SendWindow(replies);
-    return replies;
   }
 
   std::vector<std::string> Handle(const std::string& packet) {
@@ -59,6 +50,7 @@ struct ModelServer {
     const std::uint16_t op = Op(packet);
     if (op == 1 || op == 2) {
       auto options = RequestOptions(packet);
+      tsizeAsked = options.count("tsize") > 0;
       std::vector<std::pair<std::string, std::string>> answer;
       if (honourOptions) {
         for (const auto& [name, value] : options) {
@@ -129,10 +121,9 @@ inline bool Play(Harness& h, ModelServer& server, std::size_t maxSteps = 1000000
   return false;
 }
 
-// Plays the transfer against the server on the harness's fake clock: every
-// datagram takes oneWay to arrive, the server takes think(n) before its
-// n-th answer, and when nothing reaches it for serverTimeout it acts on its
-// own time-out. False when it does not end within maxEvents.
+// Plays the transfer against the server on the harness's fake clock: each
+// datagram takes oneWay, the server thinks think(n) before its n-th answer
+// and acts on its own time-out after serverTimeout without a datagram.
 struct TimedLink {
   Clock::duration oneWay = std::chrono::milliseconds(1);
   std::function<Clock::duration(std::uint64_t)> think = [](std::uint64_t) { return Clock::duration(); };
@@ -144,42 +135,37 @@ inline bool PlayTimed(Harness& h, ModelServer& server, const TimedLink& link,
   std::multimap<TimePoint, std::pair<bool, std::string>> inFlight;  // true: to the server
   std::uint64_t answers = 0;
   TimePoint serverDeadline = TimePoint::max();
-  auto toServer = [&](const std::vector<Outbox::Datagram>& sent) {
-    for (const auto& d : sent) inFlight.emplace(h.now + link.oneWay, std::make_pair(true, d.bytes));
+  auto send = [&](bool toServer, const std::string& bytes, Clock::duration after) {
+    inFlight.emplace(h.now + after + link.oneWay, std::make_pair(toServer, bytes));
   };
-  auto toClient = [&](const std::vector<std::string>& replies, Clock::duration after) {
-    for (const std::string& r : replies)
-      inFlight.emplace(h.now + after + link.oneWay, std::make_pair(false, r));
-  };
-  toServer(h.Start());
-  for (std::size_t step = 0; step < maxEvents; ++step) {
-    if (h.transfer.Finished() && server.done) return true;
+  for (const auto& d : h.Start()) send(true, d.bytes, {});
+  for (std::size_t step = 0; step < maxEvents && !(h.transfer.Finished() && server.done); ++step) {
     const TimePoint next = inFlight.empty() ? TimePoint::max() : inFlight.begin()->first;
     const TimePoint client = h.transfer.Finished() ? TimePoint::max() : h.transfer.Deadline();
-    const TimePoint earliest = std::min({next, client, serverDeadline});
-    if (earliest == TimePoint::max()) return h.transfer.Finished();
-    h.now = earliest;
-    if (earliest == client) {
-      h.transfer.OnTimer(h.now, h.out);
-      toServer(h.Take());
-    } else if (earliest == serverDeadline) {
+    h.now = std::min({next, client, serverDeadline});
+    if (h.now == TimePoint::max()) return h.transfer.Finished();
+    if (h.now == client) {
+      for (const auto& d : h.Expire()) send(true, d.bytes, {});
+    } else if (h.now == serverDeadline) {
       serverDeadline = h.now + link.serverTimeout;
-      toClient(server.TimedOut(), Clock::duration());
+      std::vector<std::string> window;  // an RFC 7440 sender's time-out: the window again
+      server.SendWindow(window);
+      for (const std::string& r : window) send(false, r, {});
     } else {
-      auto [toTheServer, bytes] = inFlight.begin()->second;
+      auto [toServer, bytes] = inFlight.begin()->second;
       inFlight.erase(inFlight.begin());
-      if (toTheServer) {
-        std::vector<std::string> replies = server.Handle(bytes);
-        if (!replies.empty()) toClient(replies, link.think(answers++));
-        if (link.serverTimeout != Clock::duration::max() && !server.done)
-          serverDeadline = h.now + link.serverTimeout;
-        if (server.done) serverDeadline = TimePoint::max();
-      } else {
-        toServer(h.Feed(server.tid, bytes));
+      if (!toServer) {
+        for (const auto& d : h.Feed(server.tid, bytes)) send(true, d.bytes, {});
+        continue;
       }
+      const std::vector<std::string> replies = server.Handle(bytes);
+      const Clock::duration think = replies.empty() ? Clock::duration() : link.think(answers++);
+      for (const std::string& r : replies) send(false, r, think);
+      const bool timed = link.serverTimeout != Clock::duration::max() && !server.done;
+      serverDeadline = timed ? h.now + link.serverTimeout : TimePoint::max();
     }
   }
-  return false;
+  return h.transfer.Finished() && server.done;
 }
 
 }  // namespace tarnwick::testing_support

@@ -1,79 +1,50 @@
-// The round-trip estimate as a pure unit: sequences of samples, time-outs
-// and progress, each with the wait it must end at.
+// The round-trip estimate as a pure unit: sequences of events ("s100": a
+// 100 ms sample, "b": a time-out, "p": progress, "f3000": a fixed 3 s wait)
+// and the wait each must end at (first wait 1 s, cap 8 s).
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <sstream>
+#include <string>
 
 #include "tftp/RetransmitTimer.h"
 
 namespace tarnwick::tftp {
 namespace {
 
-using std::chrono::milliseconds;
-
-enum class Step { Sample, BackOff, Progress, Fix };
-struct Event {
-  Step step;
-  long ms = 0;
-};
-
-struct Row {
-  const char* what;
-  std::vector<Event> events;
-  long waitMs;
-};
-
 TEST(RetransmitTimer, SampleSequencesGiveTheseWaits) {
-  std::vector<Event> twentyFast;
-  for (int i = 0; i < 20; ++i) twentyFast.push_back({Step::Sample, 2});
-  std::vector<Event> slowedDown = twentyFast;
-  for (int i = 0; i < 20; ++i) slowedDown.push_back({Step::Sample, 300});
-  const Row rows[] = {
-      {"no sample yet: the first wait", {}, 1000},
-      {"first sample: mean + 4 x half of it", {{Step::Sample, 100}}, 300},
-      {"second equal sample: the deviation shrinks", {{Step::Sample, 100}, {Step::Sample, 100}}, 250},
-      {"a steady fast path ends at the floor", twentyFast, 5},
-      {"a path that slowed down is followed above its new round trip", slowedDown, 436},
-      {"time-outs in a row double", {{Step::Sample, 100}, {Step::BackOff}, {Step::BackOff}}, 1200},
-      {"doubling stops at the cap",
-       {{Step::Sample, 100},
-        {Step::BackOff},
-        {Step::BackOff},
-        {Step::BackOff},
-        {Step::BackOff},
-        {Step::BackOff}},
-       8000},
-      {"progress without a new sample keeps the doubled wait",
-       {{Step::Sample, 100}, {Step::BackOff}, {Step::Progress}},
-       600},
-      {"a new sample brings the estimate back",
-       {{Step::Sample, 100}, {Step::BackOff}, {Step::Progress}, {Step::Sample, 100}},
-       250},
-      {"before any sample progress restores the first wait", {{Step::BackOff}, {Step::Progress}}, 1000},
-      {"a sample above the cap waits the cap", {{Step::Sample, 20000}}, 8000},
-      {"an agreed timeout is fixed", {{Step::Fix, 3000}, {Step::Sample, 10}}, 3000},
-      {"an agreed timeout still backs off", {{Step::Fix, 3000}, {Step::BackOff}}, 6000},
+  std::string twentyFast, slowedDown;
+  for (int i = 0; i < 20; ++i) twentyFast += "s2 ";
+  for (int i = 0; i < 20; ++i) slowedDown += "s300 ";
+  const struct {
+    std::string events;
+    long waitMs;
+  } rows[] = {
+      {"", 1000},                      // no sample yet: the first wait
+      {"s100", 300},                   // mean + 4 x half of it
+      {"s100 s100", 250},              // the deviation shrinks
+      {twentyFast, 5},                 // a steady fast path ends at the floor
+      {twentyFast + slowedDown, 436},  // a slower path is followed from above
+      {"s100 b b", 1200},              // time-outs in a row double
+      {"s100 b b b b b", 8000},        // up to the cap
+      {"s100 b p", 600},               // progress without a sample keeps it doubled
+      {"s100 b p s100", 250},          // a new sample brings the estimate back
+      {"b p", 1000},                   // before any sample progress restores the first wait
+      {"s20000", 8000},                // a sample above the cap waits the cap
+      {"f3000 s10", 3000},             // an agreed timeout is fixed
+      {"f3000 b", 6000},               // and still backs off
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    RetransmitTimer timer(milliseconds(1000), milliseconds(8000));
-    for (const Event& e : row.events) {
-      switch (e.step) {
-        case Step::Sample:
-          timer.Sample(milliseconds(e.ms));
-          break;
-        case Step::BackOff:
-          timer.BackOff();
-          break;
-        case Step::Progress:
-          timer.Progress();
-          break;
-        case Step::Fix:
-          timer.Fix(milliseconds(e.ms));
-          break;
-      }
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.events);
+    RetransmitTimer timer(std::chrono::milliseconds(1000), std::chrono::milliseconds(8000));
+    std::istringstream events(row.events);
+    for (std::string e; events >> e;) {
+      const std::chrono::milliseconds ms(e.size() > 1 ? std::stol(e.substr(1)) : 0);
+      if (e[0] == 's') timer.Sample(ms);
+      if (e[0] == 'b') timer.BackOff();
+      if (e[0] == 'p') timer.Progress();
+      if (e[0] == 'f') timer.Fix(ms);
     }
-    EXPECT_EQ(std::chrono::duration_cast<milliseconds>(timer.Wait()).count(), row.waitMs);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(timer.Wait()).count(), row.waitMs);
   }
 }
 
