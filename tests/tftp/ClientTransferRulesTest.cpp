@@ -137,10 +137,8 @@ TEST(ClientTransferRules, TimeOutsBackOffAndEndAfterTheRetries) {
   }
 }
 
-// A fast path makes the repeats come after a few milliseconds, but a
-// device that then pauses is given as long as the first wait doubled
-// `retries` times would have given it (1 + 2 + 4 s here) before the
-// transfer fails.
+// Fast repeats after a fast path, but a pausing device gets as long as the
+// first wait doubled through the retries would give it (1 + 2 + 4 s).
 TEST(ClientTransferRules, ShortMeasuredWaitsDoNotShortenThePatience) {
   MemorySink sink;
   TransferRequest r = Get();
@@ -310,9 +308,7 @@ TEST(ClientTransferRules, OversizeDataFailsWithoutStoring) {
   }
 }
 
-// Once the transfer runs, junk from the server ends it cleanly. While the
-// request is outstanding it is dropped instead: a stray from an earlier
-// transfer must not end this one, and the wait goes on.
+// Junk from the server ends a running transfer cleanly; before, it is a stray.
 TEST(ClientTransferRules, MalformedDatagramsFromTheServerFailCleanly) {
   const std::string cases[] = {
       std::string(),     std::string("\0", 1), std::string("\0\3", 2), std::string("\0\3\0", 3),
@@ -540,10 +536,9 @@ TEST(ClientTransferRules, EndlessServerKeepsMemoryFlat) {
   EXPECT_EQ(sink.size, blocks * 512);
 }
 
-// An RFC 7440 sender (on ACK n the window from n+1; on its own time-out the
-// window again from its base) loses the first copy of one block: at most a
-// window of extra DATA, whichever timer fires first; ours fires after the
-// measured round trip, not the first wait.
+// An RFC 7440 sender (on ACK n the window from n+1, on its time-out from its
+// base) loses one block: at most a window more DATA, whichever timer fires
+// first; ours after the measured round trip, not the first wait.
 TEST(ClientTransferRules, LostBlockCostsAtMostOneWindowAgainstAWindowedSender) {
   for (std::uint64_t lost : {8u, 6u}) {          // tail of a window, inside one
     for (long serverTimeoutMs : {3L, 10000L}) {  // the server's timer first, ours first
