@@ -82,8 +82,8 @@ void RunTransfer(tftp::TransferKind kind, std::string_view input) {
     }
     // Once finished, only a linger's repeated final ACK may go out.
     if (wasFinished) {
-      Require(out.Count() == 0 || (out.Count() == 1 && transfer.Lingering() && out[0].bytes.size() == 4 &&
-                                   out[0].bytes[1] == 4));
+      Require(out.Count() == 0 ||
+              (out.Count() == 1 && transfer.Lingering() && out[0].bytes.size() == 4 && out[0].bytes[1] == 4));
     }
     for (std::size_t i = 0; i < out.Count(); ++i)
       Require(out[i].bytes.size() >= 4 && out[i].bytes.size() <= 65468);
