@@ -321,8 +321,10 @@ bool TransferDriver::Run(const std::function<bool()>& stopRequested, const std::
     if (stopRequested && now >= nextStopCheck) {
       nextStopCheck = now + kStopCheck;
       if (stopRequested()) {
+        // Only lingering sockets left: every transfer has its result.
+        const bool cutShort = !d.live.empty();
         d.AbandonAll(stopReason);
-        return false;
+        return !cutShort;
       }
     }
     TimePoint earliest = TimePoint::max();
