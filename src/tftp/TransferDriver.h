@@ -43,7 +43,8 @@ class TransferDriver {
   // Runs until no transfer is left and no socket lingers, or until
   // stopRequested() returns true (checked at least every 100 ms), when every
   // running transfer is abandoned with the given reason. Returns false when
-  // stopped early. A failed wait on the sockets (not a signal) ends every
+  // the stop cut a running transfer short (not when only lingering sockets
+  // were left). A failed wait on the sockets (not a signal) ends every
   // running transfer with the system's reason.
   bool Run(const std::function<bool()>& stopRequested = {}, const std::string& stopReason = "interrupted");
 
