@@ -80,7 +80,6 @@ void RunTransfer(tftp::TransferKind kind, std::string_view input) {
     } else {
       transfer.OnDatagram(Server(selector % 8 == 6 ? 1234 : 4000), datagram, now, out);
     }
-    // Once finished, only a linger's repeated final ACK may go out.
     if (wasFinished) {
       Require(out.Count() == 0 ||
               (out.Count() == 1 && transfer.Lingering() && out[0].bytes.size() == 4 && out[0].bytes[1] == 4));

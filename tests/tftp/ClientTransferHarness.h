@@ -89,8 +89,7 @@ class MemorySink : public tftp::FileSink {
   bool diskFull = true;
 };
 
-// A file in memory, or a stream when `stream` is set (no size; reads below
-// the last released offset are counted as faults).
+// A file in memory, or a stream when `stream` is set (reads below a release are faults).
 class MemorySource : public tftp::FileSource {
  public:
   explicit MemorySource(std::string d = {}) : data(std::move(d)), startSize(data.size()) {}

@@ -436,9 +436,7 @@ TEST(ClientTransferRules, LocalWriteAndReadFailuresTellTheServer) {
 
   // Not a full disk: ERROR 0 with the file's own words (and its offset).
   MemorySink broken;
-  broken.failAfter = 0;
-  broken.failure = "Input/output error, at byte 0";
-  broken.diskFull = false;
+  broken.failAfter = 0, broken.diskFull = false, broken.failure = "Input/output error, at byte 0";
   Harness g(Get(), &broken, nullptr);
   g.Start();
   ExpectSent(g.Feed(kTid, DataPacket(1, "x")), kTid, ErrorPacket(0, broken.failure));
@@ -456,9 +454,8 @@ TEST(ClientTransferRules, LocalWriteAndReadFailuresTellTheServer) {
   EXPECT_TRUE(p.transfer.Outcome().localFileFailed);
 }
 
-// A regular file that changed during the put never has its last block sent
-// (the device would commit a mix of two versions); a stream (no size) goes
-// to its first short block holding no more than a window, without tsize.
+// A changed file never has its last block sent; a stream (no tsize) runs to
+// its first short block holding no more than a window.
 TEST(ClientTransferRules, ChangedSourcesStopAndStreamsRunToTheirEnd) {
   const std::string changed = "f changed while it was being sent";
   const struct {
@@ -561,8 +558,7 @@ TEST(ClientTransferRules, LostBlockCostsAtMostOneWindowAgainstAWindowedSender) {
   }
 }
 
-// A device whose answers slow from 1 ms to 300 ms in the middle of a put
-// (flash writes): the estimate follows, retransmissions stay a handful.
+// Answers slowing from 1 to 300 ms mid-put: the estimate follows, no storm.
 TEST(ClientTransferRules, DeviceThatSlowsDownCausesNoRetransmissionStorm) {
   MemorySource source(Block(400 * 512 + 10));
   MemorySink received;

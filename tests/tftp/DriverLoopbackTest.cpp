@@ -59,9 +59,7 @@ void ServeGet(ScriptedPeer& listener, ScriptedPeer& transfer, ScriptedPeer& stra
   }
 }
 
-// The result is reported at once and the transfer object may go; its
-// socket lingers, off the count of running transfers, to answer a repeated
-// last block.
+// The result comes at once, the transfer object may go; the socket lingers.
 TEST(TransferDriver, GetOverLoopbackFromANewTransferIdWhileAStrangerIsTurnedAway) {
   for (bool ipv6 : {false, true}) {
     SCOPED_TRACE(ipv6 ? "::1" : "127.0.0.1");

@@ -121,9 +121,8 @@ inline bool Play(Harness& h, ModelServer& server, std::size_t maxSteps = 1000000
   return false;
 }
 
-// Plays the transfer against the server on the harness's fake clock: each
-// datagram takes oneWay, the server thinks think(n) before its n-th answer
-// and acts on its own time-out after serverTimeout without a datagram.
+// Plays on the fake clock: datagrams take oneWay, the server's n-th answer
+// think(n), its own time-out fires after serverTimeout of silence.
 struct TimedLink {
   Clock::duration oneWay = std::chrono::milliseconds(1);
   std::function<Clock::duration(std::uint64_t)> think = [](std::uint64_t) { return Clock::duration(); };

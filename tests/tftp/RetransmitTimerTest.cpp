@@ -1,6 +1,5 @@
-// The round-trip estimate as a pure unit: sequences of events ("s100": a
-// 100 ms sample, "b": a time-out, "p": progress, "f3000": a fixed 3 s wait)
-// and the wait each must end at (first wait 1 s, cap 8 s).
+// Event sequences ("s100" sample, "b" time-out, "p" progress, "f3000" fixed
+// wait) and the wait each ends at (first wait 1 s, cap 8 s).
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -13,8 +12,7 @@ namespace {
 
 TEST(RetransmitTimer, SampleSequencesGiveTheseWaits) {
   std::string twentyFast, slowedDown;
-  for (int i = 0; i < 20; ++i) twentyFast += "s2 ";
-  for (int i = 0; i < 20; ++i) slowedDown += "s300 ";
+  for (int i = 0; i < 20; ++i) twentyFast += "s2 ", slowedDown += "s300 ";
   const struct {
     std::string events;
     long waitMs;
