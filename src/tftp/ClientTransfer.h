@@ -45,10 +45,13 @@ struct TransferRequest {
   std::optional<std::uint32_t> windowSize;      // windowsize, 1..65535
   std::optional<std::uint32_t> timeoutSeconds;  // timeout, 1..255 (also our wait)
   bool transferSize = false;                    // tsize: 0 on a get, the real size on a put
-  // First wait for an answer; doubled after each time-out up to maxWait.
+  // First wait for an answer (to the request, and until a round trip has
+  // been measured; then the measured wait, see RetransmitTimer); doubled
+  // after each time-out up to maxWait. Also how long a finished get lingers.
   std::chrono::milliseconds wait{1000};
   std::chrono::milliseconds maxWait{8000};
-  // Time-outs in a row (no progress) before the transfer fails.
+  // Time-outs in a row (no progress) before the transfer fails, and never
+  // sooner than these waits doubled one after another would allow.
   int retries = 5;
 };
 
