@@ -4,9 +4,10 @@
 // puts in the Outbox, then waits until Deadline(). So tests drive it packet by
 // packet, and one thread can drive hundreds of transfers (TransferDriver).
 //
-// Protocol: RFC 1350 with the RFC 1123 4.2.3.1 rules (retransmit only on
-// time-out, exponential back-off, retry limit, no resend on a duplicate ACK,
-// a duplicate DATA is acknowledged again and never stored twice), transfer-ID
+// Protocol: RFC 1350 with the RFC 1123 4.2.3.1 rules (retransmit on
+// time-out with exponential back-off from a measured round trip, retry
+// limit, no resend on a duplicate ACK, a repeat of the last acknowledged
+// DATA is acknowledged again and nothing is ever stored twice), transfer-ID
 // checks (ERROR 5 to a stranger, transfer goes on), RFC 2347 negotiation
 // with its fallbacks, RFC 2348 blksize, RFC 2349 tsize and timeout, RFC 7440
 // windowsize in both directions, 16-bit block numbers wrapping 65535 -> 0,
@@ -19,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,10 +45,13 @@ struct TransferRequest {
   std::optional<std::uint32_t> windowSize;      // windowsize, 1..65535
   std::optional<std::uint32_t> timeoutSeconds;  // timeout, 1..255 (also our wait)
   bool transferSize = false;                    // tsize: 0 on a get, the real size on a put
-  // First wait for an answer; doubled after each time-out up to maxWait.
+  // First wait for an answer (to the request, and until a round trip has
+  // been measured; then the measured wait, see RetransmitTimer); doubled
+  // after each time-out up to maxWait. Also how long a finished get lingers.
   std::chrono::milliseconds wait{1000};
   std::chrono::milliseconds maxWait{8000};
-  // Time-outs in a row (no progress) before the transfer fails.
+  // Time-outs in a row (no progress) before the transfer fails, and never
+  // sooner than these waits doubled one after another would allow.
   int retries = 5;
 };
 
@@ -92,13 +97,20 @@ class FileSource {
 };
 
 // Datagrams the engine wants sent. The buffers are reused from call to call,
-// so the per-block path does not allocate once a transfer runs.
+// so the per-block path does not allocate once a transfer runs. Without a
+// sender the box holds everything a step adds (tests read it afterwards);
+// with one, a full box is handed to the sender before the next datagram is
+// added, so a window of any size is built and sent through a fixed number
+// of buffers.
 class Outbox {
  public:
   struct Datagram {
     SocketAddress to;
     std::string bytes;
   };
+  // Sends every datagram held and clears the box.
+  using Sender = std::function<void(Outbox&)>;
+
   // A cleared buffer for one more datagram to `to`.
   std::string& Add(const SocketAddress& to);
   // A buffer of exactly size bytes for one more datagram to `to`; its bytes
@@ -112,10 +124,16 @@ class Outbox {
   void RemoveLast() {
     if (count_ > 0) --count_;
   }
+  // Hands every `capacity` datagrams to sender as they are added.
+  void SendThrough(Sender sender, std::size_t capacity);
 
  private:
+  Datagram& NextSlot(const SocketAddress& to);
+
   std::vector<Datagram> slots_;
   std::size_t count_ = 0;
+  Sender sender_;
+  std::size_t capacity_ = 0;
 };
 
 // The options the server agreed to (what the transfer really used).
@@ -128,6 +146,19 @@ struct AgreedOptions {
 };
 
 enum class TransferState { Running, Succeeded, Failed };
+
+// After the final ACK of a get the server sends its last block again if
+// that ACK was lost, after its own time-out: until `until` such a repeat is
+// answered with the ACK once more (RFC 1350's dally). A plain value, so
+// whoever owns the socket can keep answering after the transfer object and
+// its result are gone.
+struct Linger {
+  SocketAddress peer;
+  std::uint16_t lastBlock = 0;
+  TimePoint until;
+  // True (and the ACK in out) when datagram from `from` repeats the last block.
+  bool Answer(const SocketAddress& from, std::string_view datagram, Outbox& out) const;
+};
 
 struct TransferOutcome {
   TransferState state = TransferState::Running;
@@ -165,9 +196,13 @@ class ClientTransfer {
   // with the reason to the server when it is known, and fails.
   void Abandon(std::string_view reason, Outbox& out);
 
-  // TimePoint::max() once finished.
+  // When OnTimer is due next; TimePoint::max() once finished.
   TimePoint Deadline() const;
+  // Succeeded or failed: the outcome is final from then on.
   bool Finished() const;
+  // What a succeeded get still owes its server (see Linger); empty for
+  // anything else.
+  std::optional<Linger> Lingering() const;
   const TransferOutcome& Outcome() const;
   const TransferRequest& Request() const;
   // The well-known address the request goes to.

@@ -1,9 +1,9 @@
-// Address text for messages, written here rather than asked of the system so
-// that the state machine stays free of system calls: dotted IPv4, RFC 5952
-// IPv6 (lower-case hex, the longest run of zero groups shortened to "::").
-#include <cstdio>
+// Dotted IPv4 and RFC 5952 IPv6 (lower-case hex, the longest run of zero
+// groups shortened to "::"), each with its port.
+#include "tftp/EndpointText.h"
 
-#include "tftp/TransferDriver.h"
+#include <cstdint>
+#include <cstdio>
 
 namespace tarnwick::tftp {
 

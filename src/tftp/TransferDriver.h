@@ -13,14 +13,18 @@
 
 #include "net/SocketAddress.h"
 #include "tftp/ClientTransfer.h"
+#include "tftp/EndpointText.h"  // callers quote the server in their messages
 
 namespace tarnwick::tftp {
 
 class TransferDriver {
  public:
   using TransferId = std::size_t;
-  // Called once when a transfer has finished (succeeded or failed), from
-  // inside Run, before its socket is closed; it may Add new transfers.
+  // Called once, as soon as a transfer has finished (succeeded or failed),
+  // from inside Run; it may Add new transfers. The driver does not look at
+  // the transfer after the handler returns: a finished get's socket may
+  // stay open for its linger (ClientTransfer::Lingering), answered from
+  // the driver's own copy of what it owes the server.
   using FinishedHandler = std::function<void(TransferId, const ClientTransfer&)>;
 
   TransferDriver();
@@ -36,12 +40,15 @@ class TransferDriver {
 
   void OnFinished(FinishedHandler handler);
 
-  // Runs until no transfer is left, or until stopRequested() returns true
-  // (checked at least every 100 ms), when every running transfer is
-  // abandoned with the given reason. Returns false when stopped early.
-  bool Run(const std::function<bool()>& stopRequested = {},
-           const std::string& stopReason = "interrupted");
+  // Runs until no transfer is left and no socket lingers, or until
+  // stopRequested() returns true (checked at least every 100 ms), when every
+  // running transfer is abandoned with the given reason. Returns false when
+  // the stop cut a running transfer short (not when only lingering sockets
+  // were left). A failed wait on the sockets (not a signal) ends every
+  // running transfer with the system's reason.
+  bool Run(const std::function<bool()>& stopRequested = {}, const std::string& stopReason = "interrupted");
 
+  // Transfers not yet finished; lingering sockets do not count.
   std::size_t Running() const;
 
  private:
@@ -53,8 +60,5 @@ class TransferDriver {
 // the socket layer. family: 0 = either (IPv4 first), kFamilyIPv4 or
 // kFamilyIPv6. Raises ESocketError when the name does not resolve.
 SocketAddress ResolveServer(const std::string& host, const std::string& port, std::uint16_t family = 0);
-
-// "192.0.2.1:69" / "[2001:db8::1]:69", for messages.
-std::string EndpointText(const SocketAddress& address);
 
 }  // namespace tarnwick::tftp

@@ -17,6 +17,7 @@
 namespace tarnwick::testing_support {
 
 using tftp::ClientTransfer;
+using tftp::Clock;
 using tftp::Outbox;
 using tftp::TimePoint;
 using tftp::TransferKind;
@@ -79,17 +80,32 @@ class MemorySink : public tftp::FileSink {
     data.append(bytes);
     return true;
   }
+  std::string WriteFailure() const override { return failure; }
+  bool DiskFull() const override { return diskFull; }
   std::string data;
   long long failAfter = -1;
   int writes = 0;
+  std::string failure;  // what WriteFailure and DiskFull say
+  bool diskFull = true;
 };
 
+// A file in memory, or a stream when `stream` is set (reads below a release are faults).
 class MemorySource : public tftp::FileSource {
  public:
-  explicit MemorySource(std::string d = {}) : data(std::move(d)) {}
-  std::uint64_t Size() const override { return data.size(); }
+  explicit MemorySource(std::string d = {}) : data(std::move(d)), startSize(data.size()) {}
+  std::uint64_t Size() const override { return stream ? 0 : startSize; }
+  bool SizeKnown() const override { return !stream; }
+  void Release(std::uint64_t offset) override { released = std::max(released, offset); }
+  std::string Changed() override {
+    ++changedCalls;
+    return changed;
+  }
+  std::string ReadFailure() const override { return failure; }
   long long Read(std::uint64_t offset, char* out, std::size_t length) override {
     ++reads;
+    if (offset < released) ++readsBelowRelease;
+    held =
+        std::max<std::uint64_t>(held, offset + length - std::min<std::uint64_t>(released, offset + length));
     if (failAt >= 0 && static_cast<long long>(offset) >= failAt) return -1;
     if (offset >= data.size()) return 0;
     const std::size_t n = std::min<std::size_t>(length, data.size() - static_cast<std::size_t>(offset));
@@ -97,8 +113,13 @@ class MemorySource : public tftp::FileSource {
     return static_cast<long long>(n);
   }
   std::string data;
+  std::uint64_t startSize;
   long long failAt = -1;
   int reads = 0;
+  bool stream = false;
+  std::string changed, failure;  // what Changed and ReadFailure say
+  int changedCalls = 0, readsBelowRelease = 0;
+  std::uint64_t released = 0, held = 0;  // held: most bytes asked for past the release
 };
 
 // A byte pattern that depends on its offset only: files of any size can be

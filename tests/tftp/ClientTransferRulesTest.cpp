@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTransferHarness.h"
+#include "ModelServer.h"
 
 namespace tarnwick::testing_support {
 namespace {
@@ -134,6 +135,25 @@ TEST(ClientTransferRules, TimeOutsBackOffAndEndAfterTheRetries) {
     EXPECT_EQ(h.transfer.Outcome().retransmissions, 4u);
     EXPECT_EQ(h.transfer.Deadline(), TimePoint::max());
   }
+}
+
+// Fast repeats after a fast path, but a pausing device gets as long as the
+// first wait doubled through the retries would give it (1 + 2 + 4 s).
+TEST(ClientTransferRules, ShortMeasuredWaitsDoNotShortenThePatience) {
+  MemorySink sink;
+  TransferRequest r = Get();
+  r.retries = 2;
+  r.maxWait = std::chrono::milliseconds(4000);
+  Harness h(r, &sink, nullptr);
+  h.Start();
+  for (std::uint16_t block = 1; block <= 20; ++block, h.now += std::chrono::milliseconds(2))
+    h.Feed(kTid, DataPacket(block, Block(512)));
+  const TimePoint lastAnswer = h.now;
+  int repeats = 0;
+  while (!h.transfer.Finished() && repeats < 100) repeats += static_cast<int>(h.Expire().size());
+  EXPECT_GE(h.now - lastAnswer, std::chrono::milliseconds(7000));
+  EXPECT_EQ(h.transfer.Outcome().reason,
+            "no answer from 192.0.2.1:40000 after " + std::to_string(repeats) + " retries");
 }
 
 TEST(ClientTransferRules, ProgressRestartsTheRetryCount) {
@@ -288,6 +308,7 @@ TEST(ClientTransferRules, OversizeDataFailsWithoutStoring) {
   }
 }
 
+// Junk from the server ends a running transfer cleanly; before, it is a stray.
 TEST(ClientTransferRules, MalformedDatagramsFromTheServerFailCleanly) {
   const std::string cases[] = {
       std::string(),     std::string("\0", 1), std::string("\0\3", 2), std::string("\0\3\0", 3),
@@ -300,11 +321,26 @@ TEST(ClientTransferRules, MalformedDatagramsFromTheServerFailCleanly) {
       h.Start();
       if (running) h.Feed(kTid, DataPacket(1, Block(512)));
       h.Feed(kTid, bad);
+      if (!running) {  // no valid answer to the request: dropped, the wait goes on
+        ExpectSent(h.Feed(kTid, DataPacket(1, "ok")), kTid, AckPacket(1));
+        EXPECT_EQ(h.transfer.Outcome().state, TransferState::Succeeded);
+        continue;
+      }
       EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
       EXPECT_FALSE(h.transfer.Outcome().reason.empty());
       EXPECT_EQ(h.transfer.Outcome().peerErrorCode, -1);
     }
   }
+  // Answers that only ever come from another host are named as such.
+  MemorySink sink;
+  TransferRequest r = Get();
+  r.retries = 0;
+  Harness h(r, &sink, nullptr);
+  h.Start();
+  h.Feed(kOtherHost, DataPacket(1, "x"));
+  h.Expire();
+  EXPECT_EQ(h.transfer.Outcome().reason,
+            "answers came from 192.0.2.9:40000, not from the server's address (192.0.2.1:69)");
 }
 
 TEST(ClientTransferRules, ServerErrorsSetCodeAndTrimmedText) {
@@ -395,7 +431,16 @@ TEST(ClientTransferRules, LocalWriteAndReadFailuresTellTheServer) {
   auto sent = h.Feed(kTid, DataPacket(2, Block(512)));
   ExpectSent(sent, kTid, ErrorPacket(3, "Disk full or allocation exceeded"));
   EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
-  EXPECT_NE(h.transfer.Outcome().reason.find("writing the local file failed"), std::string::npos);
+  EXPECT_EQ(h.transfer.Outcome().reason, "writing the local file failed at byte 512");
+  EXPECT_TRUE(h.transfer.Outcome().localFileFailed);
+
+  // Not a full disk: ERROR 0 with the file's own words (and its offset).
+  MemorySink broken;
+  broken.failAfter = 0, broken.diskFull = false, broken.failure = "Input/output error, at byte 0";
+  Harness g(Get(), &broken, nullptr);
+  g.Start();
+  ExpectSent(g.Feed(kTid, DataPacket(1, "x")), kTid, ErrorPacket(0, broken.failure));
+  EXPECT_EQ(g.transfer.Outcome().reason, broken.failure);
 
   MemorySource source(Block(2000));
   source.failAt = 1024;
@@ -404,11 +449,54 @@ TEST(ClientTransferRules, LocalWriteAndReadFailuresTellTheServer) {
   p.Feed(kTid, AckPacket(0));
   p.Feed(kTid, AckPacket(1));
   sent = p.Feed(kTid, AckPacket(2));
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(Op(sent[0].bytes), 5);
-  EXPECT_EQ(Num(sent[0].bytes), 0);
+  ExpectSent(sent, kTid, ErrorPacket(0, "reading the local file failed at byte 1024"));
   EXPECT_EQ(p.transfer.Outcome().state, TransferState::Failed);
-  EXPECT_NE(p.transfer.Outcome().reason.find("reading the local file failed"), std::string::npos);
+  EXPECT_TRUE(p.transfer.Outcome().localFileFailed);
+}
+
+// A changed file never has its last block sent; a stream (no tsize) runs to
+// its first short block holding no more than a window.
+TEST(ClientTransferRules, ChangedSourcesStopAndStreamsRunToTheirEnd) {
+  const std::string changed = "f changed while it was being sent";
+  const struct {
+    std::string changed;   // what Changed() says
+    std::size_t shrinkTo;  // the file's size once the put runs (0: as it was)
+    std::string reason;
+  } rows[] = {
+      {changed, 0, changed}, {changed, 700, changed}, {"", 700, "the local file ended early, at byte 700"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reason);
+    MemorySource source(Block(1100));
+    Harness h(Put(), nullptr, &source);
+    h.Start();
+    source.changed = row.changed;
+    if (row.shrinkTo) source.data.resize(row.shrinkTo);
+    std::vector<Outbox::Datagram> sent;
+    for (std::uint16_t n = 0; n <= 2 && !h.transfer.Finished(); ++n) sent = h.Feed(kTid, AckPacket(n));
+    ExpectSent(sent, kTid, ErrorPacket(0, row.reason));
+    EXPECT_EQ(h.transfer.Outcome().reason, row.reason);
+    EXPECT_FALSE(h.transfer.Outcome().localFileFailed);
+    EXPECT_EQ(source.changedCalls, 1);
+  }
+  for (std::uint32_t window : {1u, 4u}) {
+    for (std::size_t size : {0u, 100u, 512u, 1024u, 5000u}) {
+      SCOPED_TRACE(std::to_string(size) + " bytes, window " + std::to_string(window));
+      MemorySource stream(Block(size, 's'));
+      stream.stream = true;
+      TransferRequest r = Put(512, window);
+      r.transferSize = true;
+      Harness h(r, nullptr, &stream);
+      ModelServer server;
+      MemorySink received;
+      server.received = &received;
+      ASSERT_TRUE(Play(h, server));
+      EXPECT_EQ(received.data, stream.data);
+      EXPECT_EQ(server.expected - 1, size / 512 + 1);  // a short (maybe empty) last block
+      EXPECT_EQ(stream.readsBelowRelease, 0);
+      EXPECT_LE(stream.held, window * 512u);
+      EXPECT_EQ(server.tsizeAsked, false);
+    }
+  }
 }
 
 TEST(ClientTransferRules, AbandonSendsError0ToTheServerOnceKnown) {
@@ -443,6 +531,46 @@ TEST(ClientTransferRules, EndlessServerKeepsMemoryFlat) {
   }
   EXPECT_FALSE(h.transfer.Finished());
   EXPECT_EQ(sink.size, blocks * 512);
+}
+
+// An RFC 7440 sender (on ACK n the window from n+1, on its time-out from its
+// base) loses one block: at most a window more DATA, whichever timer fires
+// first; ours after the measured round trip, not the first wait.
+TEST(ClientTransferRules, LostBlockCostsAtMostOneWindowAgainstAWindowedSender) {
+  for (std::uint64_t lost : {8u, 6u}) {          // tail of a window, inside one
+    for (long serverTimeoutMs : {3L, 10000L}) {  // the server's timer first, ours first
+      SCOPED_TRACE(std::to_string(lost) + " lost, server time-out " + std::to_string(serverTimeoutMs));
+      PatternSource file(40 * 8 + 3);
+      PatternSink sink;
+      Harness h(Get(8, 4), &sink, nullptr);
+      ModelServer server;
+      server.file = &file;
+      server.loseFirstCopy = {lost};
+      TimedLink link;
+      link.serverTimeout = std::chrono::milliseconds(serverTimeoutMs);
+      const TimePoint start = h.now;
+      ASSERT_TRUE(PlayTimed(h, server, link));
+      EXPECT_EQ(sink.size, file.Size());
+      EXPECT_EQ(sink.mismatches, 0u);
+      EXPECT_LE(server.dataSent, 41u + 4);
+      EXPECT_LT(h.now - start, std::chrono::milliseconds(200));  // 12 round trips of 2 ms and a time-out
+    }
+  }
+}
+
+// Answers slowing from 1 to 300 ms mid-put: the estimate follows, no storm.
+TEST(ClientTransferRules, DeviceThatSlowsDownCausesNoRetransmissionStorm) {
+  MemorySource source(Block(400 * 512 + 10));
+  MemorySink received;
+  Harness h(Put(), nullptr, &source);
+  ModelServer server;
+  server.received = &received;
+  TimedLink link;
+  link.think = [](std::uint64_t n) { return n < 200 ? Clock::duration() : std::chrono::milliseconds(300); };
+  ASSERT_TRUE(PlayTimed(h, server, link));
+  EXPECT_EQ(received.data, source.data);
+  EXPECT_LE(h.transfer.Outcome().retransmissions, 8u);
+  EXPECT_GE(h.transfer.Outcome().retransmissions, 1u);  // the first slow answer is a surprise
 }
 
 }  // namespace

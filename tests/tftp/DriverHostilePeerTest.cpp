@@ -62,9 +62,9 @@ std::vector<HostileRow> Rows() {
        2,
        0},
       {"ERROR with no text at all", std::nullopt, {Word(5) + Word(0)}, "ERROR 0", 0, 0},
-      {"a two-byte datagram", std::nullopt, {Word(3)}, "malformed answer", -1, 0},
-      {"an unknown opcode", std::nullopt, {Word(9) + Word(1)}, "unexpected unknown 1", -1, 4},
-      {"ACK in answer to a read request", std::nullopt, {AckPacket(0)}, "unexpected ACK 0", -1, 4},
+      {"a two-byte datagram", std::nullopt, {Word(3)}, "no valid answer", -1, 0},
+      {"an unknown opcode", std::nullopt, {Word(9) + Word(1)}, "no valid answer", -1, 0},
+      {"ACK to a read request", std::nullopt, {AckPacket(0)}, "1 datagram that was no valid answer", -1, 0},
   };
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "ClientTransferHarness.h"
@@ -33,9 +34,10 @@ TransferRequest QuickRequest(TransferKind kind) {
 }
 
 // Serves file lock step from a second peer (a new transfer ID); a stranger
-// fires a DATA packet at the client in the middle.
+// fires a DATA packet at the client in the middle. The last block goes
+// twice, as after a lost final ACK: the client's linger answers it again.
 void ServeGet(ScriptedPeer& listener, ScriptedPeer& transfer, ScriptedPeer& stranger, const std::string& file,
-              std::string& strangerGot) {
+              std::string& strangerGot, std::string& repeatAnswer) {
   auto request = listener.Receive();
   if (!request) return;
   const std::uint16_t client = listener.LastSenderPort();
@@ -49,29 +51,44 @@ void ServeGet(ScriptedPeer& listener, ScriptedPeer& transfer, ScriptedPeer& stra
     }
     auto ack = transfer.Receive();
     if (!ack || *ack != Ack(block)) return;
-    if (part.size() < 512) return;
+    if (part.size() < 512) {
+      transfer.SendTo(client, Data(block, part));
+      repeatAnswer = transfer.Receive().value_or("");
+      return;
+    }
   }
 }
 
+// The result comes at once, the transfer object may go; the socket lingers.
 TEST(TransferDriver, GetOverLoopbackFromANewTransferIdWhileAStrangerIsTurnedAway) {
   for (bool ipv6 : {false, true}) {
     SCOPED_TRACE(ipv6 ? "::1" : "127.0.0.1");
     ScriptedPeer listener(ipv6), transferPeer(ipv6), stranger(ipv6);
     const std::string file = Pattern(1500, 5);
-    std::string strangerGot;
-    std::thread server([&] { ServeGet(listener, transferPeer, stranger, file, strangerGot); });
+    std::string strangerGot, repeatAnswer;
+    std::thread server([&] { ServeGet(listener, transferPeer, stranger, file, strangerGot, repeatAnswer); });
     MemorySink sink;
-    ClientTransfer transfer(QuickRequest(TransferKind::Get), Loopback(ipv6, listener.Port()), &sink, nullptr);
+    auto transfer = std::make_unique<ClientTransfer>(QuickRequest(TransferKind::Get),
+                                                     Loopback(ipv6, listener.Port()), &sink, nullptr);
     TransferDriver driver;
     int finished = 0;
-    driver.OnFinished([&](TransferDriver::TransferId, const ClientTransfer&) { ++finished; });
-    driver.Add(transfer);
+    std::size_t runningAtFinish = 99;
+    tftp::TransferOutcome outcome;
+    driver.OnFinished([&](TransferDriver::TransferId, const ClientTransfer& t) {
+      ++finished;
+      runningAtFinish = driver.Running();
+      outcome = t.Outcome();
+      transfer.reset();  // the driver must not look at it again
+    });
+    driver.Add(*transfer);
     EXPECT_TRUE(driver.Run());
     server.join();
-    EXPECT_EQ(transfer.Outcome().state, TransferState::Succeeded) << transfer.Outcome().reason;
+    EXPECT_EQ(outcome.state, TransferState::Succeeded) << outcome.reason;
     EXPECT_EQ(sink.data, file);
     EXPECT_EQ(strangerGot, Error(5, std::string("Unknown transfer ID", 20)));
+    EXPECT_EQ(repeatAnswer, Ack(3));
     EXPECT_EQ(finished, 1);
+    EXPECT_EQ(runningAtFinish, 0u);
     EXPECT_EQ(driver.Running(), 0u);
   }
 }

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,8 @@ struct ModelServer {
   std::uint32_t sinceAck = 0;
   std::uint64_t dataSent = 0;
   std::string block;
+  std::set<std::uint64_t> loseFirstCopy;  // get: blocks whose first copy is lost
+  bool tsizeAsked = false;
 
   std::uint64_t LastBlock() const { return size / blockSize + 1; }
 
@@ -34,8 +39,9 @@ struct ModelServer {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - offset));
       block.assign(n, '\0');
       if (n) file->Read(offset, block.data(), n);
-      replies.push_back(DataPacket(static_cast<std::uint16_t>(k), block));
       ++dataSent;
+      if (loseFirstCopy.erase(k)) continue;
+      replies.push_back(DataPacket(static_cast<std::uint16_t>(k), block));
     }
   }
 
@@ -44,6 +50,7 @@ struct ModelServer {
     const std::uint16_t op = Op(packet);
     if (op == 1 || op == 2) {
       auto options = RequestOptions(packet);
+      tsizeAsked = options.count("tsize") > 0;
       std::vector<std::pair<std::string, std::string>> answer;
       if (honourOptions) {
         for (const auto& [name, value] : options) {
@@ -112,6 +119,52 @@ inline bool Play(Harness& h, ModelServer& server, std::size_t maxSteps = 1000000
     pending.swap(next);
   }
   return false;
+}
+
+// Plays on the fake clock: datagrams take oneWay, the server's n-th answer
+// think(n), its own time-out fires after serverTimeout of silence.
+struct TimedLink {
+  Clock::duration oneWay = std::chrono::milliseconds(1);
+  std::function<Clock::duration(std::uint64_t)> think = [](std::uint64_t) { return Clock::duration(); };
+  Clock::duration serverTimeout = Clock::duration::max();
+};
+
+inline bool PlayTimed(Harness& h, ModelServer& server, const TimedLink& link,
+                      std::size_t maxEvents = 1000000) {
+  std::multimap<TimePoint, std::pair<bool, std::string>> inFlight;  // true: to the server
+  std::uint64_t answers = 0;
+  TimePoint serverDeadline = TimePoint::max();
+  auto send = [&](bool toServer, const std::string& bytes, Clock::duration after) {
+    inFlight.emplace(h.now + after + link.oneWay, std::make_pair(toServer, bytes));
+  };
+  for (const auto& d : h.Start()) send(true, d.bytes, {});
+  for (std::size_t step = 0; step < maxEvents && !(h.transfer.Finished() && server.done); ++step) {
+    const TimePoint next = inFlight.empty() ? TimePoint::max() : inFlight.begin()->first;
+    const TimePoint client = h.transfer.Finished() ? TimePoint::max() : h.transfer.Deadline();
+    h.now = std::min({next, client, serverDeadline});
+    if (h.now == TimePoint::max()) return h.transfer.Finished();
+    if (h.now == client) {
+      for (const auto& d : h.Expire()) send(true, d.bytes, {});
+    } else if (h.now == serverDeadline) {
+      serverDeadline = h.now + link.serverTimeout;
+      std::vector<std::string> window;  // an RFC 7440 sender's time-out: the window again
+      server.SendWindow(window);
+      for (const std::string& r : window) send(false, r, {});
+    } else {
+      auto [toServer, bytes] = inFlight.begin()->second;
+      inFlight.erase(inFlight.begin());
+      if (!toServer) {
+        for (const auto& d : h.Feed(server.tid, bytes)) send(true, d.bytes, {});
+        continue;
+      }
+      const std::vector<std::string> replies = server.Handle(bytes);
+      const Clock::duration think = replies.empty() ? Clock::duration() : link.think(answers++);
+      for (const std::string& r : replies) send(false, r, think);
+      const bool timed = link.serverTimeout != Clock::duration::max() && !server.done;
+      serverDeadline = timed ? h.now + link.serverTimeout : TimePoint::max();
+    }
+  }
+  return h.transfer.Finished() && server.done;
 }
 
 }  // namespace tarnwick::testing_support

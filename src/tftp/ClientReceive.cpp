@@ -1,0 +1,107 @@
+// The receiving side of a get: blocks stored in order and each byte once,
+// one ACK per window, a gap answered at once, a repeat of our last ACK's
+// block answered again, and a short linger after the final ACK.
+#include <algorithm>
+
+#include "tftp/ClientTransferState.h"
+#include "tftp/TftpPacket.h"
+
+namespace tarnwick::tftp {
+
+void ClientTransfer::State::SendAck(std::uint64_t block, TimePoint now, Outbox& out) {
+  WriteHeader(out.AddSized(*peer, kHeaderSize), kAck, static_cast<std::uint16_t>(block));
+  Get().acknowledged = block;
+  Get().acknowledgedAt = now;
+}
+
+void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
+  GetSide& get = Get();
+  const std::uint16_t number = HeaderNumber(datagram);
+  const std::string_view payload = datagram.substr(kHeaderSize);
+  if (payload.size() > blockSize) {
+    return FailWithError(4, kIllegalOperation,
+                         "block " + std::to_string(number) + " is " + std::to_string(payload.size()) +
+                             " bytes, more than the agreed " + std::to_string(blockSize),
+                         out);
+  }
+  const auto ahead = static_cast<std::uint16_t>(number - static_cast<std::uint16_t>(get.expected));
+  if (ahead == 0) {
+    if (!payload.empty() && !get.sink->Write(payload)) {
+      std::string reason = get.sink->WriteFailure();
+      if (reason.empty()) reason = "writing the local file failed at byte " + std::to_string(outcome.bytes);
+      const bool full = get.sink->DiskFull();
+      return FailLocally(full ? 3 : 0, full ? std::string_view(kDiskFull) : std::string_view(reason), reason,
+                         out);
+    }
+    outcome.bytes += payload.size();
+    ++get.expected;
+    get.gapAcknowledged = false;
+    Progress(now);
+    if (payload.size() < blockSize) {
+      SendAck(number, now, out);
+      const auto& announced = outcome.agreed.transferSize;
+      if (announced && *announced != outcome.bytes) {
+        return Fail("received " + std::to_string(outcome.bytes) + " bytes, the server announced " +
+                    std::to_string(*announced));
+      }
+      Finish(TransferState::Succeeded);
+      // The server sends its last block again if our ACK is lost, after its
+      // own time-out: linger that long (the agreed one, else our first wait).
+      const Clock::duration linger =
+          outcome.agreed.timeoutSeconds
+              ? Clock::duration(std::chrono::seconds(*outcome.agreed.timeoutSeconds))
+              : Clock::duration(request.wait);
+      get.lingerUntil = now + linger;
+      return;
+    }
+    // One ACK per window, counted from our last ACK: the server's windows
+    // start after the block we acknowledged, so ours stay in step with them.
+    if (get.expected - 1 - get.acknowledged >= windowSize) {
+      SendAck(get.expected - 1, now, out);
+      SentFresh(now);
+    }
+    Arm(now);
+    return;
+  }
+  if (ahead < 0x8000) {
+    // A gap: one ACK of the last block in order makes the server go back;
+    // later blocks of this window are dropped without another ACK.
+    if (!get.gapAcknowledged) {
+      SendAck(get.expected - 1, now, out);
+      get.gapAcknowledged = true;
+      SentFresh(now);
+      Arm(now);
+    }
+    return;
+  }
+  // A block we have. Only a repeat of the block our last ACK named says
+  // that ACK was lost; any other old block is the tail of a window sent
+  // again, and answering it would set the server back to a block it has
+  // long passed and make it send every later window twice. Even that
+  // repeat is left alone when it comes within one round trip of our ACK:
+  // it answers an earlier ACK that crossed ours (or the network doubled
+  // it), and acknowledging it again would start the same doubling with a
+  // server that answers every ACK.
+  if (get.acknowledged == get.expected - 1 && number == static_cast<std::uint16_t>(get.acknowledged) &&
+      now - get.acknowledgedAt >= timer.SmoothedRoundTrip()) {
+    SendAck(get.acknowledged, now, out);
+    timedSend.reset();  // the answer could be to either copy
+    Arm(now);
+  }
+}
+
+bool Linger::Answer(const SocketAddress& from, std::string_view datagram, Outbox& out) const {
+  if (!SameEndpoint(from, peer) || datagram.size() < kHeaderSize) return false;
+  if (ReadOpcode(datagram) != kData || HeaderNumber(datagram) != lastBlock) return false;
+  WriteHeader(out.AddSized(peer, kHeaderSize), kAck, lastBlock);
+  return true;
+}
+
+void ClientTransfer::State::ReceiverTimedOut(TimePoint now, Outbox& out) {
+  // The server's window (or our ACK) went missing: acknowledge what we have.
+  SendAck(Get().expected - 1, now, out);
+  Get().gapAcknowledged = false;
+  ++outcome.retransmissions;
+}
+
+}  // namespace tarnwick::tftp

@@ -1,0 +1,57 @@
+#include "tftp/RetransmitTimer.h"
+
+#include <algorithm>
+
+namespace tarnwick::tftp {
+
+RetransmitTimer::RetransmitTimer(Duration firstWait, Duration cap)
+    : base_(firstWait), cap_(std::max(cap, firstWait)), wait_(firstWait) {}
+
+void RetransmitTimer::Sample(Duration roundTrip) {
+  if (fixed_) return;
+  roundTrip = std::max(roundTrip, Duration::zero());
+  backOffs_ = 0;
+  if (samples_++ == 0) {
+    smoothed_ = roundTrip;
+    deviation_ = roundTrip / 2;
+    return Update();
+  }
+  // The RFC's gains: 1/4 for the deviation (updated first, from the old
+  // mean) and 1/8 for the mean.
+  const Duration error = roundTrip > smoothed_ ? roundTrip - smoothed_ : smoothed_ - roundTrip;
+  deviation_ = (3 * deviation_ + error) / 4;
+  smoothed_ = (7 * smoothed_ + roundTrip) / 8;
+  Update();
+}
+
+void RetransmitTimer::Progress() {
+  if (Estimated() || backOffs_ == 0) return;
+  backOffs_ = 0;
+  Update();
+}
+
+void RetransmitTimer::BackOff() {
+  // Past the cap more doubling changes nothing; stop counting before the
+  // shift below could overflow.
+  if (backOffs_ < 30) ++backOffs_;
+  Update();
+}
+
+void RetransmitTimer::Fix(Duration wait) {
+  fixed_ = true;
+  base_ = wait;
+  cap_ = std::max(cap_, wait);
+  Update();
+}
+
+void RetransmitTimer::Update() {
+  Duration wait = base_;
+  if (Estimated()) {
+    wait = smoothed_ + std::max(kClockGranularity, 4 * deviation_);
+    wait = std::clamp(wait, kFloor, cap_);
+  }
+  for (int i = 0; i < backOffs_ && wait < cap_; ++i) wait *= 2;
+  wait_ = std::min(wait, cap_);
+}
+
+}  // namespace tarnwick::tftp
