@@ -71,13 +71,15 @@ bool ReadInventory(const std::string& path, std::string& text, std::string& erro
     return true;
   }
   cli::FileHandle file = cli::FileHandle::OpenForReading(path);
-  if (!file.Valid()) return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+  if (!file.Valid())
+    return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
   for (;;) {
     const long long n = file.Read(buffer, sizeof buffer);
     if (n < 0) return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
     if (n == 0) return true;
     text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxInventoryBytes) return error = "inventory " + path + " is larger than 16 MiB", false;
+    if (text.size() > kMaxInventoryBytes)
+      return error = "inventory " + path + " is larger than 16 MiB", false;
   }
 }
 
@@ -94,7 +96,8 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 
 class BackupRun {
  public:
-  BackupRun(const Inventory& inventory, ConfigStore& store, std::string stamp, bool progress, std::ostream& err)
+  BackupRun(const Inventory& inventory, ConfigStore& store, std::string stamp, bool progress,
+            std::ostream& err)
       : devices_(inventory.devices), store_(store), stamp_(std::move(stamp)), err_(err) {
     rows_.resize(devices_.size());
     for (std::size_t i = 0; i < devices_.size(); ++i) {
@@ -102,7 +105,7 @@ class BackupRun {
       DeviceReport& row = rows_[i];
       row.line = d.line;
       row.name = d.name;
-      row.host = d.host + ":" + d.port;
+      if (!d.host.empty()) row.host = d.host + ":" + d.port;
       if (!d.fault.empty()) {
         row.result = DeviceResult::Failed;
         row.error = "inventory line " + std::to_string(d.line) + ": " + d.fault;
@@ -163,9 +166,9 @@ class BackupRun {
     rules.minRatio = d.minRatio;
     rules.expect = d.expect;
     facts.announced = d.tsize ? announced : std::nullopt;
-    std::string refusal = RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
-      return temp.ReadBack(piece);
-    });
+    std::string refusal = RefusalReason(
+        facts, rules,
+        [&](const std::function<void(std::string_view)>& piece) { return temp.ReadBack(piece); });
     if (!refusal.empty()) {
       row.refused = true;
       if (facts.previous) row.file = d.name + ".cfg";
@@ -224,7 +227,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return kExitUsage;
   }
   const Inventory inventory = ParseInventory(text, o.defaults);
-  for (const InventoryError& e : inventory.errors) err << o.inventory << ":" << e.line << ": " << e.message << '\n';
+  for (const InventoryError& e : inventory.errors)
+    err << o.inventory << ":" << e.line << ": " << e.message << '\n';
   if (!inventory.usable) {
     err << "tarnwick-cli backup: the inventory cannot be used, nothing fetched\n";
     return kExitUsage;
@@ -246,13 +250,15 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   DestOpening opening;
   std::unique_ptr<ConfigStore> store = ConfigStore::Open(
       o.dest, "pid " + std::to_string(TARNWICK_PID) + ", started " + facts.started + "\n", opening);
-  for (const std::string& warning : opening.warnings) err << "tarnwick-cli backup: warning: " << warning << '\n';
+  for (const std::string& warning : opening.warnings)
+    err << "tarnwick-cli backup: warning: " << warning << '\n';
   if (!store) {
     err << "tarnwick-cli backup: " << opening.error << '\n';
     return kExitArchive;
   }
   if (store->Swept())
-    err << "tarnwick-cli backup: removed " << store->Swept() << " temporary files of an earlier run that stopped\n";
+    err << "tarnwick-cli backup: removed " << store->Swept()
+        << " temporary files of an earlier run that stopped\n";
 
   int exitCode = kExitDone;
   std::unique_ptr<GitArchive> git;
@@ -284,21 +290,24 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   if (git) {
     std::string gitWarning;
-    facts.archive.ok = !storeFailed && git->CommitStore(CommitMessage(run.Rows(), facts.started),
-                                                        facts.archive.commit, facts.archive.error, gitWarning);
+    facts.archive.ok =
+        !storeFailed && git->CommitStore(CommitMessage(run.Rows(), facts.started), facts.archive.commit,
+                                         facts.archive.error, gitWarning);
     if (storeFailed) facts.archive.error = "not committed: the folder could not be flushed";
     if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
   }
   if (facts.archive.attempted) {
     if (facts.archive.ok)
-      err << "archive: " << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
+      err << "archive: "
+          << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
           << '\n';
     else
       err << "tarnwick-cli backup: the archive failed: " << facts.archive.error << '\n';
   }
   facts.finished = IsoTime(std::time(nullptr));
   if (!o.report.empty()) {
-    const std::string content = ReportIsJson(o.report) ? JsonReport(run.Rows(), facts) : CsvReport(run.Rows(), facts);
+    const std::string content =
+        ReportIsJson(o.report) ? JsonReport(run.Rows(), facts) : CsvReport(run.Rows(), facts);
     if (!WriteReportFile(o.report, content, error)) {
       err << "tarnwick-cli backup: " << error << '\n';
       storeFailed = true;

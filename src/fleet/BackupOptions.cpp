@@ -68,9 +68,9 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       }
       continue;
     }
-    static const char* const kWithValue[] = {"--dest",      "--jobs",      "--report",   "--port",
-                                             "--timeout",   "--retries",   "--delimiter", "--min-ratio",
-                                             "--expect",    "--max-bytes", "--deadline"};
+    static const char* const kWithValue[] = {"--dest",    "--jobs",      "--report",    "--port",
+                                             "--timeout", "--retries",   "--delimiter", "--min-ratio",
+                                             "--expect",  "--max-bytes", "--deadline"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);

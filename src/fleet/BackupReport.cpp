@@ -103,7 +103,8 @@ std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
   std::size_t n = 0;
   unsigned char low = 0x80, high = 0xbf;
   if (c < 0x80) return 1;
-  if (c >= 0xc2 && c <= 0xdf) n = 2;
+  if (c >= 0xc2 && c <= 0xdf)
+    n = 2;
   else if (c >= 0xe0 && c <= 0xef) {
     n = 3;
     if (c == 0xe0) low = 0xa0;
@@ -171,9 +172,9 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
       ", \"failed\": " + std::to_string(t.failed) + ", \"interrupted\": " + std::to_string(t.interrupted) +
       ", \"not_reached\": " + std::to_string(t.notReached) + "},\n";
   if (run.archive.attempted) {
-    out += "  \"archive\": {\"result\": " + JsonString(!run.archive.ok ? "failed"
+    out += "  \"archive\": {\"result\": " + JsonString(!run.archive.ok              ? "failed"
                                                        : run.archive.commit.empty() ? "unchanged"
-                                                                                     : "committed");
+                                                                                    : "committed");
     if (!run.archive.commit.empty()) out += ", \"commit\": " + JsonString(run.archive.commit);
     if (!run.archive.error.empty()) out += ", \"error\": " + JsonString(run.archive.error);
     out += "},\n";
@@ -204,7 +205,7 @@ std::string CsvReport(const std::vector<DeviceReport>& rows, const RunFacts& run
   // The run's own row: no device name, the finish time as its host cell.
   std::string archive;
   if (run.archive.attempted)
-    archive = !run.archive.ok ? "archive failed: " + run.archive.error
+    archive = !run.archive.ok              ? "archive failed: " + run.archive.error
               : run.archive.commit.empty() ? "archive unchanged"
                                            : "archive commit " + run.archive.commit;
   out += ",finished " + CsvField(run.finished) + ",run,,,," + CsvField(archive) + ",\r\n";

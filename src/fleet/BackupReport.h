@@ -19,17 +19,17 @@ const char* ResultName(DeviceResult result);
 // validate, store); what the summary, the reports and anything that runs
 // after the store read.
 struct DeviceReport {
-  int line = 0;  // its row in the inventory
   std::string name;
   std::string host;  // as in the inventory, with the port
   DeviceResult result = DeviceResult::NotReached;
   std::uint64_t bytes = 0;
   double seconds = 0;
-  int errorCode = -1;   // the device's ERROR code, -1 when none
-  std::string error;    // why it failed (device text decoded from CP932)
-  std::string history;  // where the replaced copy went, when one was kept
-  std::string file;     // the saved copy ("<name>.cfg") when there is one
+  int errorCode = -1;    // the device's ERROR code, -1 when none
+  std::string error;     // why it failed (device text decoded from CP932)
+  std::string history;   // where the replaced copy went, when one was kept
+  std::string file;      // the saved copy ("<name>.cfg") when there is one
   bool refused = false;  // a complete file that validation turned away
+  int line = 0;          // its row in the inventory
 };
 
 // The archive stage's result for the report.

@@ -91,9 +91,7 @@ bool TempConfig::Write(std::string_view bytes) {
   return true;
 }
 
-std::string TempConfig::WriteFailure() const {
-  return failure_.text + ", at byte " + std::to_string(bytes_);
-}
+std::string TempConfig::WriteFailure() const { return failure_.text + ", at byte " + std::to_string(bytes_); }
 
 bool TempConfig::ReadBack(const std::function<void(std::string_view)>& piece) const {
   return ReadPieces(file_, piece);

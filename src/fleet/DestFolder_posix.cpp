@@ -140,15 +140,14 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
     impl->folderMode = 0750;
   }
   if (st.st_mode & S_IROTH)
-    opening.warnings.push_back(dest +
-                               " can be read by other users and will hold device configurations: chmod o-rwx " +
-                               dest);
+    opening.warnings.push_back(
+        dest + " can be read by other users and will hold device configurations: chmod o-rwx " + dest);
 
   const int lockFd =
       ::openat(impl->root.Get(), kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, impl->fileMode);
   if (lockFd < 0) {
-    opening.error =
-        FileErrorText("cannot open the lock file " + dest + "/" + kLockName, LastError(impl->root.Get(), kLockName));
+    opening.error = FileErrorText("cannot open the lock file " + dest + "/" + kLockName,
+                                  LastError(impl->root.Get(), kLockName));
     return nullptr;
   }
   impl->lock = FileHandle::Adopt(lockFd);
@@ -159,7 +158,8 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
     std::string who = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "";
     while (!who.empty() && (who.back() == '\n' || who.back() == '\r')) who.pop_back();
     opening.busy = true;
-    opening.error = dest + " is in use by another backup run (" + (who.empty() ? "holder unknown" : who) + ")";
+    opening.error =
+        dest + " is in use by another backup run (" + (who.empty() ? "holder unknown" : who) + ")";
     return nullptr;
   }
   if (::ftruncate(lockFd, 0) != 0 || !impl->lock.WriteAll(runInfo.data(), runInfo.size()))
@@ -171,8 +171,8 @@ FileHandle DestFolder::CreateExclusive(const std::string& rel, FileError& error)
   std::string leaf;
   Fd dir = impl_->Parent(rel, leaf, error);
   if (dir.Get() < 0) return FileHandle();
-  const int fd = ::openat(dir.Get(), leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          impl_->fileMode);
+  const int fd =
+      ::openat(dir.Get(), leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, impl_->fileMode);
   if (fd < 0) error = LastError(dir.Get(), leaf);
   return FileHandle::Adopt(fd);
 }

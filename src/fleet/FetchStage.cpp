@@ -32,9 +32,9 @@ struct Job {
 
 class FetchRun {
  public:
-  FetchRun(const std::vector<Device>& devices, const std::vector<std::size_t>& order, const FetchLimits& limits,
-           ConfigStore& store, LookupFunction lookup, const std::function<bool()>& stop,
-           const FetchedHandler& handler)
+  FetchRun(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
+           const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
+           const std::function<bool()>& stop, const FetchedHandler& handler)
       : devices_(devices),
         order_(order),
         limits_(limits),
@@ -168,7 +168,8 @@ class FetchRun {
     request.maxWait = std::chrono::milliseconds(
         std::max<std::uint64_t>(d.timeoutMs, std::min<std::uint64_t>(d.timeoutMs * 8ull, 60000)));
     request.retries = d.retries;
-    job.transfer = std::make_unique<tftp::ClientTransfer>(std::move(request), server, job.sink.get(), nullptr);
+    job.transfer =
+        std::make_unique<tftp::ClientTransfer>(std::move(request), server, job.sink.get(), nullptr);
     running_[driver.Add(*job.transfer)] = index;
   }
 

@@ -37,7 +37,7 @@ struct Fetched {
   std::uint64_t bytes = 0;
   std::optional<std::uint64_t> announced;  // tsize, when the device sent one
   int errorCode = -1;                      // the device's ERROR code, -1 for none
-  std::string error;  // the device's text as sent (CP932), or our reason (UTF-8)
+  std::string error;                       // the device's text as sent (CP932), or our reason (UTF-8)
   double seconds = 0;
 };
 

@@ -30,8 +30,7 @@ class GitArchive {
   // is the new commit's id, empty when nothing differed from HEAD. False
   // with the reason on failure (a detached HEAD is one). warning says what
   // went wrong after the commit was made (the shared index left stale).
-  bool CommitStore(const std::string& message, std::string& commit, std::string& error,
-                   std::string& warning);
+  bool CommitStore(const std::string& message, std::string& commit, std::string& error, std::string& warning);
 
  private:
   struct Impl;

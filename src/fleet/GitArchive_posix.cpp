@@ -139,7 +139,8 @@ bool GitArchive::CommitStore(const std::string& message, std::string& commit, st
   commit.clear();
   // Below 0 (an unborn or unreadable HEAD) is sorted out by resolving it.
   if (git.git_repository_head_detached(repo) == 1)
-    return error = "HEAD is detached in " + impl_->dir + ": check out a branch for the backups to go on", false;
+    return error = "HEAD is detached in " + impl_->dir + ": check out a branch for the backups to go on",
+           false;
   CommitPtr parent(nullptr, {&git});
   Tree parentTree(nullptr, {&git});
   git_oid parentId{};
@@ -183,7 +184,9 @@ bool GitArchive::CommitStore(const std::string& message, std::string& commit, st
   git_oid treeId{};
   if (git.git_index_write_tree_to(&treeId, index.get(), repo) != 0)
     return error = LastGitError(git, "cannot write the tree"), false;
-  if (parentTree && git.git_oid_cmp(&treeId, git.git_tree_id(parentTree.get())) == 0) return true;
+  if (parentTree ? git.git_oid_cmp(&treeId, git.git_tree_id(parentTree.get())) == 0
+                 : git.git_index_entrycount(index.get()) == 0)
+    return true;
   git_tree* rawTree = nullptr;
   if (git.git_tree_lookup(&rawTree, repo, &treeId) != 0)
     return error = LastGitError(git, "cannot read the new tree"), false;

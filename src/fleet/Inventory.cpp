@@ -140,7 +140,8 @@ Device ReadRow(const CsvRecord& record, std::size_t columns, const std::array<in
   d.port = TrimName(row.Cell(kPort));
   if (d.port.empty()) d.port = defaults.port;
   std::uint64_t number = 0;
-  if (!ParseNumber(d.port, 1, 65535, number)) AddFault(d, "port \"" + Printable(d.port) + "\" is not 1..65535");
+  if (!ParseNumber(d.port, 1, 65535, number))
+    AddFault(d, "port \"" + Printable(d.port) + "\" is not 1..65535");
 
   d.remote = row.Cell(kRemote);
   d.password = row.Cell(kPassword);

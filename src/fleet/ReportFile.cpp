@@ -22,11 +22,13 @@ bool WriteReportFile(const std::string& path, const std::string& content, std::s
   for (int attempt = 0; attempt < 8 && !file.Valid(); ++attempt) {
     char tag[20];
     std::snprintf(tag, sizeof tag, "%08x%08x", random(), random());
-    temp = PathToUtf8(target.parent_path() / PathFromUtf8("." + PathToUtf8(target.filename()) + "." + tag + ".tmp"));
+    temp = PathToUtf8(target.parent_path() /
+                      PathFromUtf8("." + PathToUtf8(target.filename()) + "." + tag + ".tmp"));
     file = cli::FileHandle::CreateExclusive(temp);
     if (!file.Valid() && !fs::exists(fs::symlink_status(PathFromUtf8(temp)))) break;
   }
-  if (!file.Valid()) return error = FileErrorText("cannot write report " + path, cli::FileError::Last()), false;
+  if (!file.Valid())
+    return error = FileErrorText("cannot write report " + path, cli::FileError::Last()), false;
   bool written = file.WriteAll(content.data(), content.size()) && file.Sync();
   cli::FileError failure;
   if (!written) failure = cli::FileError::Last();

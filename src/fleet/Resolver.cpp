@@ -12,7 +12,8 @@
 namespace tarnwick::fleet {
 
 LookupFunction SystemLookup() {
-  return [](const std::string& host, const std::string& port, std::string& error) -> std::optional<SocketAddress> {
+  return [](const std::string& host, const std::string& port,
+            std::string& error) -> std::optional<SocketAddress> {
     try {
       return tftp::ResolveServer(host, port);
     } catch (const Exception& e) {

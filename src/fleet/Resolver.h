@@ -19,8 +19,8 @@ namespace tarnwick::fleet {
 
 // host, port -> address, or nullopt with the reason in error. Called on a
 // worker thread.
-using LookupFunction =
-    std::function<std::optional<SocketAddress>(const std::string& host, const std::string& port, std::string& error)>;
+using LookupFunction = std::function<std::optional<SocketAddress>(
+    const std::string& host, const std::string& port, std::string& error)>;
 
 // The socket layer's resolver (IPv4 first).
 LookupFunction SystemLookup();
@@ -51,13 +51,12 @@ class Resolver {
   // Blocks until an answer is there or the time is up.
   void Wait(std::chrono::milliseconds limit);
 
- // Public for its workers only.
+  // Public for its workers only.
   struct Shared;
 
  private:
   std::shared_ptr<Shared> shared_;
   std::size_t maxThreads_;
-
 };
 
 }  // namespace tarnwick::fleet

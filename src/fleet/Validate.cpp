@@ -38,7 +38,8 @@ bool LineMatcher::Matched() {
   return matched_;
 }
 
-std::string RefusalReason(const FetchedFacts& facts, const ValidationRules& rules, const ContentReader& read) {
+std::string RefusalReason(const FetchedFacts& facts, const ValidationRules& rules,
+                          const ContentReader& read) {
   if (facts.announced && *facts.announced != facts.bytes)
     return "refused: " + std::to_string(facts.bytes) + " bytes arrived, the device announced " +
            std::to_string(*facts.announced) + " (tsize)";
