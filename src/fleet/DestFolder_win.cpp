@@ -61,7 +61,8 @@ struct DestFolder::Impl {
         return false;
       }
       if (IsReparse(attributes)) {
-        error = Failure(ERROR_CANT_ACCESS_FILE, "it is a symbolic link (not followed inside the backup folder)");
+        error =
+            Failure(ERROR_CANT_ACCESS_FILE, "it is a symbolic link (not followed inside the backup folder)");
         return false;
       }
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -88,8 +89,9 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
   const std::wstring lockPath = impl->Full(kLockName);
   if (IsReparse(::GetFileAttributesW(lockPath.c_str())))
     return opening.error = dest + "\\" + kLockName + " is a symbolic link; remove it", nullptr;
-  HANDLE h = ::CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h =
+      ::CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE)
     return opening.error = FileErrorText("cannot open the lock file in " + dest, FileError::Last()), nullptr;
   impl->lock = FileHandle::Adopt(reinterpret_cast<std::intptr_t>(h));
@@ -101,7 +103,8 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
     std::string who = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "";
     while (!who.empty() && (who.back() == '\n' || who.back() == '\r')) who.pop_back();
     opening.busy = true;
-    opening.error = dest + " is in use by another backup run (" + (who.empty() ? "holder unknown" : who) + ")";
+    opening.error =
+        dest + " is in use by another backup run (" + (who.empty() ? "holder unknown" : who) + ")";
     return nullptr;
   }
   // Ours now: the text says who holds it.
@@ -130,8 +133,9 @@ FileHandle DestFolder::OpenExisting(const std::string& rel, bool& missing, FileE
     missing = error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND;
     return FileHandle();
   }
-  HANDLE h = ::CreateFileW(impl_->Full(rel).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h =
+      ::CreateFileW(impl_->Full(rel).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     error = FileError::Last();
     missing = error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND;
@@ -206,7 +210,8 @@ std::vector<DestFolder::Entry> DestFolder::List(const std::string& rel) {
   do {
     const std::string name = WideToUtf8(found.cFileName);
     if (name == "." || name == "..") continue;
-    const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsReparse(found.dwFileAttributes);
+    const bool folder =
+        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsReparse(found.dwFileAttributes);
     entries.push_back({name, folder});
   } while (::FindNextFileW(search, &found));
   ::FindClose(search);

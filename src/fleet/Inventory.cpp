@@ -1,5 +1,6 @@
 #include "fleet/Inventory.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <set>
@@ -15,6 +16,8 @@ namespace {
 // Room for "<name>.cfg" and the history time stamps under a 255-byte limit
 // on one path component.
 constexpr std::size_t kMaxNameBytes = 100;
+constexpr std::size_t kMaxPatternBytes = 200;
+constexpr std::uint64_t kMaxRepeatCopies = 10000;
 
 enum Column {
   kName,
@@ -80,6 +83,30 @@ bool ParseRatio(const std::string& text, double& out) {
 }
 
 std::string PatternFault(const std::string& pattern) {
+  // The regular expression engine builds its automaton by copying each
+  // counted repeat and recurses on nesting: an inventory cell must not be
+  // able to exhaust memory or the stack with a short pattern.
+  if (pattern.size() > kMaxPatternBytes) return "longer than " + std::to_string(kMaxPatternBytes) + " bytes";
+  std::uint64_t copies = 1;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '\\') {
+      ++i;
+      continue;
+    }
+    if (pattern[i] != '{') continue;
+    std::uint64_t largest = 0, number = 0;
+    for (std::size_t k = i + 1; k < pattern.size() && pattern[k] != '}'; ++k) {
+      if (pattern[k] >= '0' && pattern[k] <= '9')
+        number =
+            std::min<std::uint64_t>(number * 10 + static_cast<std::uint64_t>(pattern[k] - '0'), 1u << 20);
+      else
+        number = 0;
+      largest = std::max(largest, number);
+    }
+    copies *= largest + 1;
+    if (copies > kMaxRepeatCopies)
+      return "its counted repeats ask for too many copies (at most 10000 in all)";
+  }
   try {
     std::regex check(pattern, std::regex::ECMAScript);
   } catch (const std::regex_error& e) {
