@@ -2,9 +2,11 @@
 // tftpd-hpa devices: saved bytes, reasons, temporary files, history, git
 // commits, interruption, and flat descriptors and memory over many
 // transfers.
+#include <fcntl.h>
 #include <git2.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -379,6 +381,11 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit "},
       {"a broken repository fails the archive only", "rm -rf .git/objects && mkdir .git/objects", 3,
        "the archive failed"},
+      {"odd entries under history/ are left out, never the end of the run",
+       "mkdir -p history/odd && ln -s loop history/odd/loop && ln -s /etc/hostname history/odd/outside", 0,
+       "commit "},
+      {"a second run on a held DEST is refused", "true", 3,
+       "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -398,6 +405,19 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     ASSERT_EQ(run().status, 0);
     fleet[0].version = 2;  // a change for the run under test
     ASSERT_EQ(RunCommand("cd " + dest.string() + " && " + row.before).status, 0);
+    if (row.what.find("held") != std::string::npos) {
+      const int held = ::open((dest / ".tarnwick.lock").c_str(), O_RDWR);
+      ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+      ASSERT_EQ(::ftruncate(held, 0), 0);
+      const std::string holder = "pid 4242, started 2026-12-08T01:30:00Z\n";
+      ASSERT_EQ(::write(held, holder.data(), holder.size()), static_cast<ssize_t>(holder.size()));
+      ProcessResult r = run();
+      ::close(held);
+      EXPECT_EQ(r.status, row.status) << r.output;
+      EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
+      EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));  // nothing fetched
+      continue;
+    }
     ProcessResult r = run();
     EXPECT_EQ(r.status, row.status) << r.output;
     EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
@@ -407,15 +427,17 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
         report.find(row.status == 3 ? "\"archive\": {\"result\": \"failed\"" : "\"result\": \"committed\""),
         std::string::npos)
         << report;
-    if (row.what.find("staged") != std::string::npos) {
+    if (row.status == 0) {
       std::vector<Commit> commits = GitHistory(dest);
       ASSERT_EQ(commits.size(), 2u);
-      // The new copy and its history copy; never what the person staged.
+      // The new copy and its history copy; never what a person staged, never
+      // a link.
       EXPECT_EQ(commits[0].paths.size(), 2u);
       EXPECT_EQ(commits[0].paths.count("sw1.cfg"), 1u);
-      EXPECT_EQ(commits[0].paths.count("notes.txt"), 0u);
-      ProcessResult status = RunCommand("cd " + dest.string() + " && git status --porcelain");
-      EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n");
+      if (row.what.find("staged") != std::string::npos) {
+        ProcessResult status = RunCommand("cd " + dest.string() + " && git status --porcelain");
+        EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n");
+      }
       continue;
     }
     // The cause goes away; the next run commits the store as it stands,
@@ -491,6 +513,31 @@ TEST(FetchStage, ADeadNameDelaysNobody) {
     if (name != "dead") {
       EXPECT_EQ(error, "") << name;
     }
+}
+
+// The report is written whole under a name nobody can plant beforehand; a
+// link at its old temporary name or at the report's own name is never
+// written through.
+TEST(BackupRun, ReportIsNeverWrittenThroughALink) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(1);
+  fleet[0].name = "one";
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  WriteAll(scratch.Path() / "inv.csv", InventoryFor(fleet));
+  WriteAll(scratch.Path() / "victim", "keep");
+  for (const char* planted : {"report.json.tmp", "report.json"}) {
+    SCOPED_TRACE(planted);
+    fs::remove(scratch.Path() / "report.json");
+    fs::create_symlink(scratch.Path() / "victim", scratch.Path() / planted);
+    ProcessResult r = RunCommand(Cli(scratch.Str() + "/inv.csv --dest " + scratch.Str() + "/out --report " +
+                                     scratch.Str() + "/report.json"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadAll(scratch.Path() / "victim"), "keep");
+    EXPECT_FALSE(fs::is_symlink(scratch.Path() / "report.json"));
+    EXPECT_NE(ReadAll(scratch.Path() / "report.json").find("\"device\": \"one\""), std::string::npos);
+    fs::remove(scratch.Path() / planted);
+  }
 }
 
 TEST(BackupRun, GitWithoutLibgit2IsAUsageErrorBeforeAnyTransfer) {
