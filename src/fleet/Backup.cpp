@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <map>
 #include <memory>
 
 #include "cliutil/Console.h"
@@ -16,6 +17,7 @@
 #include "fleet/BackupReport.h"
 #include "fleet/ConfigStore.h"
 #include "fleet/FetchStage.h"
+#include "fleet/Flusher.h"
 #include "fleet/GitArchive.h"
 #include "fleet/Inventory.h"
 #include "fleet/ReportFile.h"
@@ -37,6 +39,9 @@ namespace {
 
 constexpr int kExitDone = 0, kExitFailed = 1, kExitUsage = 2, kExitArchive = 3;
 constexpr std::size_t kMaxInventoryBytes = 16u << 20;
+// Files flushed at once (threads and open files): within the descriptors
+// a run keeps in reserve besides its transfers.
+constexpr std::size_t kMaxFlushing = 8;
 
 std::string IsoTime(std::time_t t) {
   std::string s = HistoryStamp(t);  // 20261208T013000Z
@@ -122,42 +127,51 @@ class BackupRun {
     RunFetchStage(
         devices_, order_, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
         [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); });
+    // Complete files still being flushed are stored, stopped run or not.
+    while (!flushing_.empty()) {
+      flusher_.WaitForOne();
+      StoreFlushed();
+    }
     if (showProgress_) err_ << '\r' << std::string(lastProgressWidth_, ' ') << '\r' << std::flush;
   }
 
   const std::vector<DeviceReport>& Rows() const { return rows_; }
 
  private:
-  // A device's fetch ended: validate, then store. Whatever happens here is
-  // this device's result only.
+  // A device's fetch ended: validate, then off to be flushed and stored.
+  // Whatever happens from here on is this device's result only.
   void Fetched_(std::size_t index, Fetched& fetched) {
     const Device& d = devices_[index];
     DeviceReport& row = rows_[index];
     row.bytes = fetched.bytes;
     row.seconds = fetched.seconds;
-    const NameFields fields{d.remote, d.password, d.delimiter, true};
     if (!fetched.complete) {
       row.result = fetched.interrupted ? DeviceResult::Interrupted : DeviceResult::Failed;
       row.errorCode = fetched.errorCode;
-      row.error = ScrubbedText(fetched.error, fields, fetched.errorCode >= 0);
+      row.error = ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0);
       return Counted(true);
     }
     std::string error;
     try {
-      error = ValidateAndStore(d, row, *fetched.temp, fetched.announced);
+      error = Validate(d, row, *fetched.temp, fetched.announced);
     } catch (const std::exception& e) {
       error = std::string("unexpected failure: ") + e.what();
     }
-    fetched.temp.reset();  // removes the file unless the store put it in place
     if (!error.empty()) {
-      row.result = DeviceResult::Failed;
-      row.error = ScrubbedText(error, fields, false);
+      fetched.temp.reset();  // removes the file
+      return Failed(index, error);
     }
-    Counted(!error.empty());
+    TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
+    flusher_.Submit(index, temp);
+    StoreFlushed();
+    while (flusher_.Pending() >= kMaxFlushing) {
+      flusher_.WaitForOne();
+      StoreFlushed();
+    }
   }
 
-  std::string ValidateAndStore(const Device& d, DeviceReport& row, TempConfig& temp,
-                               std::optional<std::uint64_t> announced) {
+  std::string Validate(const Device& d, DeviceReport& row, TempConfig& temp,
+                       std::optional<std::uint64_t> announced) {
     FetchedFacts facts;
     facts.bytes = temp.Bytes();
     std::string error;
@@ -172,15 +186,48 @@ class BackupRun {
     if (!refusal.empty()) {
       row.refused = true;
       if (facts.previous) row.file = d.name + ".cfg";
-      return refusal;
     }
-    SaveOutcome saved = store_.Save(temp, d.name, stamp_);
-    if (!saved.ok) return saved.error;
-    row.result = saved.changed ? DeviceResult::Changed : DeviceResult::Unchanged;
-    row.history = saved.historyFile;
-    row.file = d.name + ".cfg";
-    return {};
+    return refusal;
   }
+
+  // Files whose flush came back go into place now.
+  void StoreFlushed() {
+    for (Flusher::Done& done : flusher_.Take()) {
+      const std::size_t index = done.ticket;
+      std::unique_ptr<TempConfig> temp = std::move(flushing_[index]);
+      flushing_.erase(index);
+      const Device& d = devices_[index];
+      DeviceReport& row = rows_[index];
+      std::string error = done.error;
+      try {
+        if (error.empty()) {
+          SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
+          error = saved.error;
+          if (saved.ok) {
+            row.result = saved.changed ? DeviceResult::Changed : DeviceResult::Unchanged;
+            row.history = saved.historyFile;
+            row.file = d.name + ".cfg";
+          }
+        }
+      } catch (const std::exception& e) {
+        error = std::string("unexpected failure: ") + e.what();
+      }
+      temp.reset();  // removes the file unless the store put it in place
+      if (!error.empty()) {
+        Failed(index, error);
+        continue;
+      }
+      Counted(false);
+    }
+  }
+
+  void Failed(std::size_t index, const std::string& error) {
+    rows_[index].result = DeviceResult::Failed;
+    rows_[index].error = ScrubbedText(error, Fields(devices_[index]), false);
+    Counted(true);
+  }
+
+  static NameFields Fields(const Device& d) { return {d.remote, d.password, d.delimiter, true}; }
 
   void Counted(bool failed) {
     ++done_;
@@ -202,6 +249,8 @@ class BackupRun {
   std::ostream& err_;
   std::vector<DeviceReport> rows_;
   std::vector<std::size_t> order_;
+  std::map<std::size_t, std::unique_ptr<TempConfig>> flushing_;
+  Flusher flusher_{kMaxFlushing};  // after flushing_: stops before those files go
   std::size_t done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
   bool showProgress_ = false;
   Clock::time_point lastProgress_{};

@@ -93,6 +93,12 @@ bool TempConfig::Write(std::string_view bytes) {
 
 std::string TempConfig::WriteFailure() const { return failure_.text + ", at byte " + std::to_string(bytes_); }
 
+bool TempConfig::Sync(std::string& error) {
+  if (file_.Sync()) return synced_ = true;
+  error = FileErrorText("cannot flush the new copy to disk", FileError::Last());
+  return false;
+}
+
 bool TempConfig::ReadBack(const std::function<void(std::string_view)>& piece) const {
   return ReadPieces(file_, piece);
 }
@@ -201,10 +207,7 @@ bool ConfigStore::KeepHistory(FileHandle& previous, const std::string& name, con
 
 SaveOutcome ConfigStore::Save(TempConfig& temp, const std::string& name, const std::string& stamp) {
   SaveOutcome out;
-  if (!temp.file_.Sync()) {
-    out.error = FileErrorText("cannot flush the new copy of " + name + " to disk", FileError::Last());
-    return out;
-  }
+  if (!temp.synced_ && !temp.Sync(out.error)) return out;
   const std::string target = name + ".cfg";
   bool missing = false;
   FileError failure;

@@ -42,6 +42,9 @@ class TempConfig : public tftp::FileSink {
   // The bytes written so far, in order, piece by piece.
   bool ReadBack(const std::function<void(std::string_view)>& piece) const;
   const std::string& RelativePath() const { return rel_; }
+  // Flushes the bytes to disk (any thread, while no one writes); Save does
+  // it itself for a file not flushed yet. False with the reason.
+  bool Sync(std::string& error);
 
  private:
   friend class ConfigStore;
@@ -51,7 +54,7 @@ class TempConfig : public tftp::FileSink {
   cli::FileHandle file_;
   std::uint64_t bytes_ = 0;
   cli::FileError failure_;
-  bool placed_ = false;
+  bool placed_ = false, synced_ = false;
 };
 
 struct SaveOutcome {
