@@ -39,9 +39,8 @@ namespace {
 
 constexpr int kExitDone = 0, kExitFailed = 1, kExitUsage = 2, kExitArchive = 3;
 constexpr std::size_t kMaxInventoryBytes = 16u << 20;
-// Files flushed at once (threads and open files): within the descriptors
-// a run keeps in reserve besides its transfers.
-constexpr std::size_t kMaxFlushing = 8;
+// Flushes under way at once; the file system commits them together.
+constexpr std::size_t kFlushThreads = 8;
 
 std::string IsoTime(std::time_t t) {
   std::string s = HistoryStamp(t);  // 20261208T013000Z
@@ -124,6 +123,7 @@ class BackupRun {
   }
 
   void Run(const FetchLimits& limits) {
+    jobs_ = static_cast<std::size_t>(std::max(limits.jobs, 1));
     RunFetchStage(
         devices_, order_, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
         [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); });
@@ -164,7 +164,10 @@ class BackupRun {
     TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
     flusher_.Submit(index, temp);
     StoreFlushed();
-    while (flusher_.Pending() >= kMaxFlushing) {
+    // Complete files waiting for the disk hold a descriptor each: a round of
+    // jobs at most (BackupPlatform.h counts them), so the driver only waits
+    // when the disk is that far behind.
+    while (flusher_.Pending() >= jobs_) {
       flusher_.WaitForOne();
       StoreFlushed();
     }
@@ -250,7 +253,8 @@ class BackupRun {
   std::vector<DeviceReport> rows_;
   std::vector<std::size_t> order_;
   std::map<std::size_t, std::unique_ptr<TempConfig>> flushing_;
-  Flusher flusher_{kMaxFlushing};  // after flushing_: stops before those files go
+  std::size_t jobs_ = 1;
+  Flusher flusher_{kFlushThreads};  // after flushing_: stops before those files go
   std::size_t done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
   bool showProgress_ = false;
   Clock::time_point lastProgress_{};

@@ -39,6 +39,7 @@ std::string FileErrorText(const std::string& what, const FileError& error) {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kWriteBuffer = 16 * 1024;
 // Same-second runs: a handful is plenty; past it something is wrong.
 constexpr int kMaxHistoryNames = 100;
 
@@ -82,25 +83,51 @@ TempConfig::~TempConfig() {
   folder_.Remove(rel_);
 }
 
+// Blocks arrive 512 bytes at a time: one write per block would cost more
+// system calls than the transfer itself.
 bool TempConfig::Write(std::string_view bytes) {
-  if (!file_.WriteAll(bytes.data(), bytes.size())) {
-    failure_ = FileError::Last();
-    return false;
+  if (buffer_.capacity() < kWriteBuffer) buffer_.reserve(kWriteBuffer);
+  if (buffer_.size() + bytes.size() > kWriteBuffer && !WriteBuffered()) return false;
+  if (bytes.size() >= kWriteBuffer) {
+    if (!file_.WriteAll(bytes.data(), bytes.size())) {
+      failure_ = FileError::Last();
+      return false;
+    }
+    written_ += bytes.size();
+  } else {
+    buffer_.append(bytes);
   }
   bytes_ += bytes.size();
   return true;
 }
 
-std::string TempConfig::WriteFailure() const { return failure_.text + ", at byte " + std::to_string(bytes_); }
+bool TempConfig::WriteBuffered() {
+  if (buffer_.empty()) return true;
+  if (!file_.WriteAll(buffer_.data(), buffer_.size())) {
+    failure_ = FileError::Last();
+    return false;
+  }
+  written_ += buffer_.size();
+  buffer_.clear();
+  return true;
+}
+
+std::string TempConfig::WriteFailure() const {
+  return failure_.text + ", at byte " + std::to_string(written_);
+}
 
 bool TempConfig::Sync(std::string& error) {
+  if (!WriteBuffered()) {
+    error = FileErrorText("cannot write the new copy", failure_) + ", at byte " + std::to_string(written_);
+    return false;
+  }
   if (file_.Sync()) return synced_ = true;
   error = FileErrorText("cannot flush the new copy to disk", FileError::Last());
   return false;
 }
 
-bool TempConfig::ReadBack(const std::function<void(std::string_view)>& piece) const {
-  return ReadPieces(file_, piece);
+bool TempConfig::ReadBack(const std::function<void(std::string_view)>& piece) {
+  return WriteBuffered() && ReadPieces(file_, piece);
 }
 
 std::unique_ptr<ConfigStore> ConfigStore::Open(const std::string& dest, const std::string& runInfo,

@@ -40,7 +40,7 @@ class TempConfig : public tftp::FileSink {
   bool DiskFull() const override { return failure_.diskFull; }
   std::uint64_t Bytes() const { return bytes_; }
   // The bytes written so far, in order, piece by piece.
-  bool ReadBack(const std::function<void(std::string_view)>& piece) const;
+  bool ReadBack(const std::function<void(std::string_view)>& piece);
   const std::string& RelativePath() const { return rel_; }
   // Flushes the bytes to disk (any thread, while no one writes); Save does
   // it itself for a file not flushed yet. False with the reason.
@@ -52,7 +52,9 @@ class TempConfig : public tftp::FileSink {
   DestFolder& folder_;
   std::string rel_;
   cli::FileHandle file_;
-  std::uint64_t bytes_ = 0;
+  bool WriteBuffered();
+  std::string buffer_;
+  std::uint64_t bytes_ = 0, written_ = 0;  // given to Write, in the file
   cli::FileError failure_;
   bool placed_ = false, synced_ = false;
 };

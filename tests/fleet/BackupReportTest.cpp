@@ -115,7 +115,7 @@ TEST(JobsForDescriptorLimit, ClampsToWhatFits) {
     std::uint64_t limit;
     int expected;
   } rows[] = {
-      {32, 1024, 32}, {1000, 1024, 500}, {128, 256, 116},        {32, 26, 1},
+      {32, 1024, 32}, {1000, 1024, 333}, {128, 256, 77},         {32, 26, 1},
       {32, 0, 1},     {0, 1024, 1},      {4096, 1u << 20, 4096},
   };
   for (const Row& row : rows) {
