@@ -7,6 +7,7 @@
 
 #include "cliutil/FileHandle.h"
 #include "fleet/ConfigStore.h"
+#include "fleet/DestFolder.h"
 
 namespace tarnwick::fleet {
 
@@ -22,8 +23,10 @@ bool WriteReportFile(const std::string& path, const std::string& content, std::s
   for (int attempt = 0; attempt < 8 && !file.Valid(); ++attempt) {
     char tag[20];
     std::snprintf(tag, sizeof tag, "%08x%08x", random(), random());
-    temp = PathToUtf8(target.parent_path() /
-                      PathFromUtf8("." + PathToUtf8(target.filename()) + "." + tag + ".tmp"));
+    // Our temporary prefix: a report kept inside DEST that a killed run left
+    // half-written is swept by the next run like the configurations.
+    temp = PathToUtf8(target.parent_path() / PathFromUtf8(std::string(kTempPrefix) + tag + "-" +
+                                                          PathToUtf8(target.filename()) + ".tmp"));
     file = cli::FileHandle::CreateExclusive(temp);
     if (!file.Valid() && !fs::exists(fs::symlink_status(PathFromUtf8(temp)))) break;
   }
