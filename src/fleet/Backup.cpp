@@ -165,9 +165,11 @@ class BackupRun {
     flusher_.Submit(index, temp);
     StoreFlushed();
     // Complete files waiting for the disk hold a descriptor each: a round of
-    // jobs at most (BackupPlatform.h counts them), so the driver only waits
-    // when the disk is that far behind.
-    while (flusher_.Pending() >= jobs_) {
+    // jobs at most (BackupPlatform.h counts them; the reserve holds a few
+    // for small job counts), so the driver only waits when the disk is that
+    // far behind -- never after each file, which would make one job wait
+    // for every fsync in turn.
+    while (flusher_.Pending() >= std::max(jobs_, kFlushThreads)) {
       flusher_.WaitForOne();
       StoreFlushed();
     }
