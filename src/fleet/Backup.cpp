@@ -161,6 +161,12 @@ class BackupRun {
       fetched.temp.reset();  // removes the file
       return Failed(index, error);
     }
+    if (store_.SameAsSaved(*fetched.temp, d.name)) {
+      row.result = DeviceResult::Unchanged;
+      row.file = d.name + ".cfg";
+      fetched.temp.reset();
+      return Counted(false);
+    }
     TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
     flusher_.Submit(index, temp);
     StoreFlushed();

@@ -181,6 +181,13 @@ bool ConfigStore::PreviousSize(const std::string& name, std::optional<std::uint6
   return true;
 }
 
+bool ConfigStore::SameAsSaved(TempConfig& temp, const std::string& name) {
+  bool missing = false;
+  FileError ignored;
+  FileHandle previous = folder_->OpenExisting(name + ".cfg", missing, ignored);
+  return previous.Valid() && temp.WriteBuffered() && SameContent(temp.file_, previous);
+}
+
 bool ConfigStore::KeepHistory(FileHandle& previous, const std::string& name, const std::string& stamp,
                               SaveOutcome& out) {
   const std::string folder = "history/" + name;

@@ -79,6 +79,9 @@ class ConfigStore {
   // The size of the saved <name>.cfg (nullopt when there is none); false
   // with the reason when something else stands at its place.
   bool PreviousSize(const std::string& name, std::optional<std::uint64_t>& size, std::string& error);
+  // Whether temp holds exactly the saved <name>.cfg: then nothing needs to
+  // reach the disk (most devices on most nights).
+  bool SameAsSaved(TempConfig& temp, const std::string& name);
   // Flushes temp to disk and puts it in place as <name>.cfg unless it is
   // the same as the saved copy; the saved copy goes to the history under
   // stamp first (-2, -3, ... when a run of the same second took the name).
