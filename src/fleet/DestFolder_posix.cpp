@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <utility>
 
 #include "fleet/DestFolder.h"
@@ -124,7 +125,14 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
     opening.error = FileErrorText(what, FileError::Last());
     return nullptr;
   };
-  if (::mkdir(dest.c_str(), 0700) == 0)
+  // Missing parents are made as mkdir -p makes them; DEST itself is ours.
+  int made = ::mkdir(dest.c_str(), 0700);
+  if (made != 0 && errno == ENOENT) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(dest).parent_path(), ec);
+    made = ::mkdir(dest.c_str(), 0700);
+  }
+  if (made == 0)
     opening.created = true;
   else if (errno != EEXIST)
     return fail("cannot create the folder " + dest);

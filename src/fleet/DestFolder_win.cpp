@@ -5,6 +5,8 @@
 // so the next run can still read who holds it.
 #include <windows.h>
 
+#include <filesystem>
+
 #include "base/TextCodec.h"
 #include "fleet/DestFolder.h"
 
@@ -82,6 +84,11 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
                                              DestOpening& opening) {
   auto impl = std::make_unique<Impl>();
   impl->root = Utf8ToWide(dest);
+  // Missing parents are made as mkdir -p makes them.
+  if (::GetFileAttributesW(impl->root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(impl->root).parent_path(), ec);
+  }
   if (::CreateDirectoryW(impl->root.c_str(), nullptr))
     opening.created = true;
   else if (::GetLastError() != ERROR_ALREADY_EXISTS)
