@@ -18,8 +18,12 @@ mkdir -p "$out"
 if [ "$which" = all ] || [ "$which" = native ]; then
   cmake -S . -B build/package-native -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build/package-native --target tarnwick-cli -j"$jobs"
-  (cd build/package-native && cpack -G DEB -B "$out")
+  # backup --git loads libgit2 at run time (any 1.5 to 1.9); without it
+  # everything else works, so it is suggested, not required.
+  (cd build/package-native &&
+    cpack -G DEB -B "$out" -D CPACK_DEBIAN_PACKAGE_SUGGESTS="libgit2-1.5 | libgit2-1.6 | libgit2-1.7 | libgit2-1.8 | libgit2-1.9")
   dpkg-deb -c "$out"/tarnwick-cli_*.deb
+  dpkg-deb -f "$out"/tarnwick-cli_*.deb Suggests | grep -q libgit2
 fi
 if [ "$which" = all ] || [ "$which" = win32 ]; then
   cmake -S . -B build/package-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null

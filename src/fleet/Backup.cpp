@@ -1,35 +1,46 @@
+// `tarnwick-cli backup` from end to end: the inventory, then the stages --
+// fetch (FetchStage), validate (Validate), store (ConfigStore), archive
+// (GitArchive) -- then the summary and the report. Each stage owns what it
+// works on and hands a device's result on in its DeviceReport.
 #include "fleet/Backup.h"
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
-#include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
-#include <sstream>
-#include <system_error>
 
-#include "base/Exception.h"
-#include "base/TextCodec.h"
 #include "cliutil/Console.h"
+#include "cliutil/FileHandle.h"
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
 #include "fleet/ConfigStore.h"
+#include "fleet/FetchStage.h"
+#include "fleet/Flusher.h"
 #include "fleet/GitArchive.h"
 #include "fleet/Inventory.h"
-#include "tftp/ClientTransfer.h"
-#include "tftp/TransferDriver.h"
+#include "fleet/ReportFile.h"
+#include "fleet/Validate.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define TARNWICK_PID _getpid()
+#else
+#include <unistd.h>
+#define TARNWICK_PID ::getpid()
+#endif
 
 namespace tarnwick::fleet {
 
-namespace fs = std::filesystem;
 using tftp::Clock;
 
 namespace {
 
-constexpr int kExitDone = 0, kExitFailed = 1, kExitUsage = 2;
-constexpr std::uintmax_t kMaxInventoryBytes = 16u << 20;
+constexpr int kExitDone = 0, kExitFailed = 1, kExitUsage = 2, kExitArchive = 3;
+constexpr std::size_t kMaxInventoryBytes = 16u << 20;
+// Flushes under way at once; the file system commits them together.
+constexpr std::size_t kFlushThreads = 8;
 
 std::string IsoTime(std::time_t t) {
   std::string s = HistoryStamp(t);  // 20261208T013000Z
@@ -37,158 +48,197 @@ std::string IsoTime(std::time_t t) {
          s.substr(13);
 }
 
-// A stopped run removes its own temporary files, however many signals come
-// meanwhile; the command line's handling returns when the run is over.
+// While the run polls, the first Ctrl+C abandons the transfers and removes
+// their temporary files; a second one ends the process at once (the next
+// run sweeps what it leaves).
 struct StopPollingScope {
   StopPollingScope() {
     cli::InstallStopHandlers();
-    cli::SetStopPolling(cli::StopPolling::EverySignal);
+    cli::SetStopPolling(cli::StopPolling::FirstSignal);
   }
   ~StopPollingScope() { cli::SetStopPolling(cli::StopPolling::None); }
   StopPollingScope(const StopPollingScope&) = delete;
   StopPollingScope& operator=(const StopPollingScope&) = delete;
 };
 
-struct Job {
-  std::size_t index = 0;
-  std::unique_ptr<TempConfig> temp;
-  std::unique_ptr<tftp::ClientTransfer> transfer;
-  Clock::time_point started;
-};
+// The inventory from a file, a pipe or FIFO, or standard input ("-"): read
+// in order, never by size, so a stream works as well as a file.
+bool ReadInventory(const std::string& path, std::string& text, std::string& error) {
+  text.clear();
+  char buffer[65536];
+  if (path == "-") {
+    while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+      text.append(buffer, static_cast<std::size_t>(std::cin.gcount()));
+      if (text.size() > kMaxInventoryBytes) return error = "the inventory is larger than 16 MiB", false;
+    }
+    if (std::cin.bad()) return error = "cannot read the inventory from standard input", false;
+    return true;
+  }
+  cli::FileHandle file = cli::FileHandle::OpenForReading(path);
+  if (!file.Valid())
+    return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+  for (;;) {
+    const long long n = file.Read(buffer, sizeof buffer);
+    if (n < 0) return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+    if (n == 0) return true;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxInventoryBytes)
+      return error = "inventory " + path + " is larger than 16 MiB", false;
+  }
+}
+
+std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::string& started) {
+  std::vector<std::string> names;
+  for (const DeviceReport& r : rows)
+    if (r.result == DeviceResult::Changed) names.push_back(r.name);
+  if (names.empty()) return "backup " + started + ": the saved configurations as they stand\n";
+  std::string message = "backup " + started + ": " + std::to_string(names.size()) +
+                        (names.size() == 1 ? " device changed\n\n" : " devices changed\n\n");
+  for (const std::string& name : names) message += name + "\n";
+  return message;
+}
 
 class BackupRun {
  public:
-  BackupRun(const BackupOptions& options, const Inventory& inventory, fs::path dest, std::string stamp,
+  BackupRun(const Inventory& inventory, ConfigStore& store, std::string stamp, bool progress,
             std::ostream& err)
-      : options_(options),
-        devices_(inventory.devices),
-        dest_(std::move(dest)),
-        stamp_(std::move(stamp)),
-        err_(err) {
+      : devices_(inventory.devices), store_(store), stamp_(std::move(stamp)), err_(err) {
     rows_.resize(devices_.size());
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-      rows_[i].name = devices_[i].name;
-      rows_[i].host = devices_[i].host + ":" + devices_[i].port;
+      const Device& d = devices_[i];
+      DeviceReport& row = rows_[i];
+      row.line = d.line;
+      row.name = d.name;
+      if (!d.host.empty()) row.host = d.host + ":" + d.port;
+      if (!d.fault.empty()) {
+        row.result = DeviceResult::Failed;
+        row.error = "inventory line " + std::to_string(d.line) + ": " + d.fault;
+        ++done_;
+        ++failedSoFar_;
+      } else {
+        order_.push_back(i);
+      }
     }
-    showProgress_ = options.progress && cli::StandardErrorIsTerminal();
+    showProgress_ = progress && cli::StandardErrorIsTerminal();
   }
 
-  void Run(int jobs) {
-    jobs_ = static_cast<std::size_t>(jobs);
-    tftp::TransferDriver driver;
-    driver.OnFinished([this, &driver](tftp::TransferDriver::TransferId, const tftp::ClientTransfer& t) {
-      Finished(t);
-      if (!starting_) StartMore(driver);
-    });
-    StartMore(driver);
-    driver.Run([] { return cli::StopRequested(); }, "interrupted");
-    // Whatever the driver did not report back was cut short.
-    for (auto& [transfer, job] : running_) {
-      job.temp->Discard();
-      rows_[job.index].result = DeviceResult::Interrupted;
-      rows_[job.index].error = "interrupted";
+  void Run(const FetchLimits& limits) {
+    jobs_ = static_cast<std::size_t>(std::max(limits.jobs, 1));
+    RunFetchStage(
+        devices_, order_, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
+        [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); });
+    // Complete files still being flushed are stored, stopped run or not.
+    while (!flushing_.empty()) {
+      flusher_.WaitForOne();
+      StoreFlushed();
     }
-    running_.clear();
     if (showProgress_) err_ << '\r' << std::string(lastProgressWidth_, ' ') << '\r' << std::flush;
   }
 
   const std::vector<DeviceReport>& Rows() const { return rows_; }
-  std::vector<std::string> ChangedFiles() const { return changedFiles_; }
-  std::vector<std::string> ChangedNames() const {
-    std::vector<std::string> names;
-    for (const DeviceReport& r : rows_)
-      if (r.result == DeviceResult::Changed) names.push_back(r.name);
-    return names;
-  }
 
  private:
-  void StartMore(tftp::TransferDriver& driver) {
-    starting_ = true;
-    while (running_.size() < jobs_ && next_ < devices_.size() && !cli::StopRequested())
-      Start(driver, next_++);
-    starting_ = false;
-  }
-
-  void Start(tftp::TransferDriver& driver, std::size_t index) {
+  // A device's fetch ended: validate, then off to be flushed and stored.
+  // Whatever happens from here on is this device's result only.
+  void Fetched_(std::size_t index, Fetched& fetched) {
     const Device& d = devices_[index];
     DeviceReport& row = rows_[index];
-    Job job;
-    job.index = index;
-    job.started = Clock::now();
-    SocketAddress server{};
-    try {
-      server = tftp::ResolveServer(d.host, d.port);
-    } catch (const Exception& e) {
-      Fail(row, e.Message(), job.started);
-      return;
+    row.bytes = fetched.bytes;
+    row.seconds = fetched.seconds;
+    if (!fetched.complete) {
+      row.result = fetched.interrupted ? DeviceResult::Interrupted : DeviceResult::Failed;
+      row.errorCode = fetched.errorCode;
+      row.error = ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0);
+      return Counted(true);
     }
     std::string error;
-    job.temp = TempConfig::Create(dest_, d.name, error);
-    if (!job.temp) {
-      Fail(row, error, job.started);
-      return;
+    try {
+      error = Validate(d, row, *fetched.temp, fetched.announced);
+    } catch (const std::exception& e) {
+      error = std::string("unexpected failure: ") + e.what();
     }
-    tftp::TransferRequest request;
-    request.kind = tftp::TransferKind::Get;
-    request.remoteName = d.wireName;
-    request.blockSize = d.blockSize;
-    request.windowSize = d.windowSize;
-    request.wait = std::chrono::milliseconds(d.timeoutMs);
-    request.maxWait = std::chrono::milliseconds(
-        std::max<std::uint64_t>(d.timeoutMs, std::min<std::uint64_t>(d.timeoutMs * 8ull, 60000)));
-    request.retries = d.retries;
-    job.transfer =
-        std::make_unique<tftp::ClientTransfer>(std::move(request), server, job.temp.get(), nullptr);
-    tftp::ClientTransfer& transfer = *job.transfer;
-    running_.emplace(&transfer, std::move(job));
-    driver.Add(transfer);
+    if (!error.empty()) {
+      fetched.temp.reset();  // removes the file
+      return Failed(index, error);
+    }
+    if (store_.SameAsSaved(*fetched.temp, d.name)) {
+      row.result = DeviceResult::Unchanged;
+      row.file = d.name + ".cfg";
+      fetched.temp.reset();
+      return Counted(false);
+    }
+    TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
+    flusher_.Submit(index, temp);
+    StoreFlushed();
+    // Complete files waiting for the disk hold a descriptor each: a round of
+    // jobs at most (BackupPlatform.h counts them; the reserve holds a few
+    // for small job counts), so the driver only waits when the disk is that
+    // far behind -- never after each file, which would make one job wait
+    // for every fsync in turn.
+    while (flusher_.Pending() >= std::max(jobs_, kFlushThreads)) {
+      flusher_.WaitForOne();
+      StoreFlushed();
+    }
   }
 
-  void Fail(DeviceReport& row, const std::string& why, Clock::time_point started) {
-    row.result = DeviceResult::Failed;
-    row.error = why;
-    row.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  std::string Validate(const Device& d, DeviceReport& row, TempConfig& temp,
+                       std::optional<std::uint64_t> announced) {
+    FetchedFacts facts;
+    facts.bytes = temp.Bytes();
+    std::string error;
+    if (!store_.PreviousSize(d.name, facts.previous, error)) return error;
+    ValidationRules rules;
+    rules.minRatio = d.minRatio;
+    rules.expect = d.expect;
+    facts.announced = d.tsize ? announced : std::nullopt;
+    std::string refusal = RefusalReason(
+        facts, rules,
+        [&](const std::function<void(std::string_view)>& piece) { return temp.ReadBack(piece); });
+    if (!refusal.empty()) {
+      row.refused = true;
+      if (facts.previous) row.file = d.name + ".cfg";
+    }
+    return refusal;
+  }
+
+  // Files whose flush came back go into place now.
+  void StoreFlushed() {
+    for (Flusher::Done& done : flusher_.Take()) {
+      const std::size_t index = done.ticket;
+      std::unique_ptr<TempConfig> temp = std::move(flushing_[index]);
+      flushing_.erase(index);
+      const Device& d = devices_[index];
+      DeviceReport& row = rows_[index];
+      std::string error = done.error;
+      try {
+        if (error.empty()) {
+          SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
+          error = saved.error;
+          if (saved.ok) {
+            row.result = saved.changed ? DeviceResult::Changed : DeviceResult::Unchanged;
+            row.history = saved.historyFile;
+            row.file = d.name + ".cfg";
+          }
+        }
+      } catch (const std::exception& e) {
+        error = std::string("unexpected failure: ") + e.what();
+      }
+      temp.reset();  // removes the file unless the store put it in place
+      if (!error.empty()) {
+        Failed(index, error);
+        continue;
+      }
+      Counted(false);
+    }
+  }
+
+  void Failed(std::size_t index, const std::string& error) {
+    rows_[index].result = DeviceResult::Failed;
+    rows_[index].error = ScrubbedText(error, Fields(devices_[index]), false);
     Counted(true);
   }
 
-  void Finished(const tftp::ClientTransfer& transfer) {
-    auto found = running_.find(&transfer);
-    if (found == running_.end()) return;
-    Job job = std::move(found->second);
-    running_.erase(found);
-    const Device& d = devices_[job.index];
-    DeviceReport& row = rows_[job.index];
-    const tftp::TransferOutcome& outcome = transfer.Outcome();
-    row.bytes = outcome.bytes;
-    row.seconds = std::chrono::duration<double>(Clock::now() - job.started).count();
-    bool failed = true;
-    if (outcome.state == tftp::TransferState::Succeeded) {
-      SaveOutcome saved = SaveConfig(*job.temp, dest_, d.name, stamp_);
-      if (saved.ok) {
-        failed = false;
-        row.result = saved.changed ? DeviceResult::Changed : DeviceResult::Unchanged;
-        row.history = saved.historyFile;
-        if (saved.changed) {
-          changedFiles_.push_back(d.name + ".cfg");
-          if (!saved.historyFile.empty()) changedFiles_.push_back(saved.historyFile);
-        }
-      } else {
-        row.result = DeviceResult::Failed;
-        row.error = saved.error;
-      }
-    } else {
-      job.temp->Discard();
-      row.result = cli::StopRequested() ? DeviceResult::Interrupted : DeviceResult::Failed;
-      row.errorCode = outcome.peerErrorCode;
-      row.error = outcome.peerErrorCode >= 0 ? ScrubbedText(outcome.peerErrorText, d.password, true)
-                                             : ScrubbedText(outcome.reason, d.password, false);
-    }
-    Counted(failed);
-    // The driver may still look at a transfer right after its report; the
-    // object is freed a full round of jobs later, which keeps memory flat.
-    retired_.push_back(std::move(job.transfer));
-    while (retired_.size() > jobs_ + 1) retired_.pop_front();
-  }
+  static NameFields Fields(const Device& d) { return {d.remote, d.password, d.delimiter, true}; }
 
   void Counted(bool failed) {
     ++done_;
@@ -204,59 +254,19 @@ class BackupRun {
     err_ << '\r' << line << std::flush;
   }
 
-  const BackupOptions& options_;
   const std::vector<Device>& devices_;
-  fs::path dest_;
+  ConfigStore& store_;
   std::string stamp_;
   std::ostream& err_;
   std::vector<DeviceReport> rows_;
-  std::map<const tftp::ClientTransfer*, Job> running_;
-  std::deque<std::unique_ptr<tftp::ClientTransfer>> retired_;
-  std::vector<std::string> changedFiles_;
-  std::size_t jobs_ = 1, next_ = 0, done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
-  bool starting_ = false, showProgress_ = false;
+  std::vector<std::size_t> order_;
+  std::map<std::size_t, std::unique_ptr<TempConfig>> flushing_;
+  std::size_t jobs_ = 1;
+  Flusher flusher_{kFlushThreads};  // after flushing_: stops before those files go
+  std::size_t done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
+  bool showProgress_ = false;
   Clock::time_point lastProgress_{};
 };
-
-bool ReadInventory(const std::string& path, std::string& text, std::string& error) {
-  std::error_code ec;
-  fs::path p = PathFromUtf8(path);
-  auto size = fs::file_size(p, ec);
-  if (ec) return error = "cannot read inventory " + path + ": " + ec.message(), false;
-  if (size > kMaxInventoryBytes) return error = "inventory " + path + " is larger than 16 MiB", false;
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  if (!in && !in.eof()) return error = "cannot read inventory " + path, false;
-  text = all.str();
-  return true;
-}
-
-bool WriteReport(const std::string& path, const std::string& content, std::string& error) {
-  fs::path p = PathFromUtf8(path);
-  fs::path temp = p;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    if (!out) return error = "cannot write report " + path, false;
-  }
-  std::error_code ec;
-  fs::rename(temp, p, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    return error = "cannot write report " + path + ": " + ec.message(), false;
-  }
-  return true;
-}
-
-std::string CommitMessage(const std::vector<std::string>& names, const std::string& started) {
-  std::string message = "backup " + started + ": " + std::to_string(names.size()) +
-                        (names.size() == 1 ? " device changed\n\n" : " devices changed\n\n");
-  for (const std::string& name : names) message += name + "\n";
-  return message;
-}
 
 }  // namespace
 
@@ -277,64 +287,96 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "tarnwick-cli backup: " << error << '\n';
     return kExitUsage;
   }
-  Inventory inventory = ParseInventory(text, o.defaults);
-  if (!inventory.errors.empty()) {
-    for (const InventoryError& e : inventory.errors)
-      err << o.inventory << ":" << e.line << ": " << e.message << '\n';
-    err << "tarnwick-cli backup: " << inventory.errors.size()
-        << (inventory.errors.size() == 1 ? " error" : " errors") << " in the inventory, nothing fetched\n";
+  const Inventory inventory = ParseInventory(text, o.defaults);
+  for (const InventoryError& e : inventory.errors)
+    err << o.inventory << ":" << e.line << ": " << e.message << '\n';
+  if (!inventory.usable) {
+    err << "tarnwick-cli backup: the inventory cannot be used, nothing fetched\n";
     return kExitUsage;
   }
-  if (inventory.holdsPasswords) {
+  for (const std::string& warning : inventory.warnings)
+    err << "tarnwick-cli backup: warning: " << o.inventory << ": " << warning << '\n';
+  if (inventory.holdsPasswords && o.inventory != "-") {
     std::string warning = ExposedSecretsWarning(o.inventory);
     if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
   }
-
-  std::error_code ec;
-  const fs::path dest = PathFromUtf8(o.dest);
-  fs::create_directories(dest, ec);
-  if (ec || !fs::is_directory(dest, ec)) {
-    err << "tarnwick-cli backup: cannot create the folder " << o.dest << '\n';
+  if (o.git && !GitArchive::Loadable(error)) {
+    err << "tarnwick-cli backup: " << error << '\n';
     return kExitUsage;
   }
+
+  const std::time_t startedAt = std::time(nullptr);
+  RunFacts facts;
+  facts.started = IsoTime(startedAt);
+  DestOpening opening;
+  std::unique_ptr<ConfigStore> store = ConfigStore::Open(
+      o.dest, "pid " + std::to_string(TARNWICK_PID) + ", started " + facts.started + "\n", opening);
+  for (const std::string& warning : opening.warnings)
+    err << "tarnwick-cli backup: warning: " << warning << '\n';
+  if (!store) {
+    err << "tarnwick-cli backup: " << opening.error << '\n';
+    return kExitArchive;
+  }
+  if (store->Swept())
+    err << "tarnwick-cli backup: removed " << store->Swept()
+        << " temporary files of an earlier run that stopped\n";
+
+  int exitCode = kExitDone;
   std::unique_ptr<GitArchive> git;
   if (o.git) {
-    git = GitArchive::Open(o.dest, error);
-    if (!git) {
-      err << "tarnwick-cli backup: " << error << '\n';
-      return kExitUsage;
-    }
+    facts.archive.attempted = true;
+    git = GitArchive::Open(o.dest, facts.archive.error);
   }
 
   std::string warning;
-  int jobs = FitJobsToDescriptors(o.jobs, warning);
+  FetchLimits limits;
+  limits.jobs = FitJobsToDescriptors(o.jobs, warning);
+  limits.maxBytes = o.maxBytes;
+  limits.deadline = std::chrono::seconds(o.deadlineSeconds);
   if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
 
-  const std::time_t startedAt = std::time(nullptr);
-  const std::string started = IsoTime(startedAt);
   StopPollingScope stopPolling;
-  BackupRun run(o, inventory, dest, HistoryStamp(startedAt), err);
-  run.Run(jobs);
+  BackupRun run(inventory, *store, HistoryStamp(startedAt), o.progress, err);
+  run.Run(limits);
 
-  int exitCode = kExitDone;
   const RunTotals totals = CountResults(run.Rows());
   if (totals.failed || totals.interrupted || totals.notReached) exitCode = kExitFailed;
-  err << run.Rows().size() << " devices, started " << started << '\n' << SummaryText(run.Rows());
+  err << run.Rows().size() << " devices, started " << facts.started << '\n' << SummaryText(run.Rows());
   if (cli::StopRequested()) err << "tarnwick-cli backup: interrupted; devices not reached are listed above\n";
 
-  if (git && !run.ChangedFiles().empty()) {
-    if (!git->Commit(run.ChangedFiles(), CommitMessage(run.ChangedNames(), started), error)) {
-      err << "tarnwick-cli backup: " << error << '\n';
-      exitCode = kExitFailed;
-    }
+  bool storeFailed = false;
+  if (!store->SyncFolders(error)) {
+    err << "tarnwick-cli backup: " << error << '\n';
+    storeFailed = true;
   }
+  if (git) {
+    std::string gitWarning;
+    facts.archive.ok =
+        !storeFailed && git->CommitStore(CommitMessage(run.Rows(), facts.started), facts.archive.commit,
+                                         facts.archive.error, gitWarning);
+    if (storeFailed) facts.archive.error = "not committed: the folder could not be flushed";
+    if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
+  }
+  if (facts.archive.attempted) {
+    if (facts.archive.ok)
+      err << "archive: "
+          << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
+          << '\n';
+    else
+      err << "tarnwick-cli backup: the archive failed: " << facts.archive.error << '\n';
+  }
+  facts.finished = IsoTime(std::time(nullptr));
   if (!o.report.empty()) {
-    const bool json = ReportIsJson(o.report);
-    if (!WriteReport(o.report, json ? JsonReport(run.Rows(), started) : CsvReport(run.Rows()), error)) {
+    const std::string content =
+        ReportIsJson(o.report) ? JsonReport(run.Rows(), facts) : CsvReport(run.Rows(), facts);
+    if (!WriteReportFile(o.report, content, error)) {
       err << "tarnwick-cli backup: " << error << '\n';
-      exitCode = kExitFailed;
+      storeFailed = true;
     }
   }
+  git.reset();
+  store.reset();  // the lock goes last
+  if (storeFailed || (facts.archive.attempted && !facts.archive.ok)) exitCode = kExitArchive;
   return exitCode;
 }
 

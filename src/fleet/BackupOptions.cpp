@@ -68,8 +68,9 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       }
       continue;
     }
-    static const char* const kWithValue[] = {"--dest",    "--jobs",    "--report",   "--port",
-                                             "--timeout", "--retries", "--delimiter"};
+    static const char* const kWithValue[] = {"--dest",    "--jobs",      "--report",    "--port",
+                                             "--timeout", "--retries",   "--delimiter", "--min-ratio",
+                                             "--expect",  "--max-bytes", "--deadline"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -99,6 +100,18 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--retries") {
       if (!ParseCount(value, 1, 100, number)) return refuse("--retries takes 1 to 100");
       o.defaults.retries = static_cast<int>(number);
+    } else if (name == "--min-ratio") {
+      if (!ParseRatio(value, o.defaults.minRatio)) return refuse("--min-ratio takes a fraction from 0 to 1");
+    } else if (name == "--expect") {
+      if (value.empty()) return refuse("--expect needs a regular expression");
+      if (std::string why = PatternFault(value); !why.empty()) return refuse("--expect: " + why);
+      o.defaults.expect = value;
+    } else if (name == "--max-bytes") {
+      if (!ParseCount(value, 1, 999999999, number)) return refuse("--max-bytes takes 1 to 999999999");
+      o.maxBytes = static_cast<std::uint64_t>(number);
+    } else if (name == "--deadline") {
+      if (!ParseCount(value, 1, 86400, number)) return refuse("--deadline takes seconds from 1 to 86400");
+      o.deadlineSeconds = static_cast<std::uint32_t>(number);
     } else if (name == "--delimiter") {
       if (value.empty()) return refuse("--delimiter needs at least one character");
       o.defaults.delimiter = value;
@@ -121,8 +134,9 @@ bool ReportIsJson(const std::string& path) { return EndsWith(path, ".json"); }
 std::string BackupUsageText() {
   return "usage: tarnwick-cli backup INVENTORY --dest DIR [options]\n"
          "  Fetches every device's configuration listed in INVENTORY (CSV with the header\n"
-         "  name,host,port,remote,password,delimiter[,blksize,windowsize,timeout,retries])\n"
-         "  into DIR/<name>.cfg; a replaced copy is kept in DIR/history/<name>/.\n"
+         "  name,host,port,remote,password,delimiter[,blksize,windowsize,timeout,retries,\n"
+         "  tsize,min_ratio,expect]; other columns are ignored) into DIR/<name>.cfg; a\n"
+         "  replaced copy is kept in DIR/history/<name>/. One run per DIR at a time.\n"
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
          "  --report FILE   also write the summary as JSON or CSV (by the file's extension)\n"
@@ -130,8 +144,14 @@ std::string BackupUsageText() {
          "  --delimiter D   between file name and password when left empty (default /)\n"
          "  --timeout MS    first wait for each answer when left empty (default 1000)\n"
          "  --retries N     time-outs in a row before a device fails (default 5)\n"
+         "  --min-ratio F   refuse a copy smaller than F times the saved one (default 0.5)\n"
+         "  --expect REGEX  refuse a copy where no line matches REGEX\n"
+         "  --max-bytes N   stop a device's transfer past N bytes (default 67108864)\n"
+         "  --deadline S    stop a device's transfer after S seconds (default 600)\n"
          "  --no-progress   no progress line even on a terminal\n"
-         "exit status: 0 every device saved, 1 some device failed, 2 usage or inventory error\n";
+         "exit status: 0 every device saved (and archived), 1 some device failed or was\n"
+         "  refused, 2 usage error or unreadable inventory, 3 the folder, the archive or\n"
+         "  the report failed (DIR locked by another run, commit failed, ...)\n";
 }
 
 }  // namespace tarnwick::fleet

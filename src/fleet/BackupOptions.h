@@ -20,6 +20,8 @@ struct BackupOptions {
   bool progress = true;
   bool help = false;
   DeviceDefaults defaults;
+  std::uint64_t maxBytes = 64ull << 20;  // one device's file, past it the transfer stops
+  std::uint32_t deadlineSeconds = 600;   // one device, name lookup to last block
 };
 
 struct BackupParse {

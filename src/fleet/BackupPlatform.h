@@ -11,8 +11,9 @@ namespace tarnwick::fleet {
 // Descriptors a run holds besides its transfers (standard streams, the
 // inventory, the report, a git repository's files).
 constexpr std::uint64_t kReservedDescriptors = 24;
-// Each running transfer: its socket and its temporary file.
-constexpr std::uint64_t kDescriptorsPerJob = 2;
+// Each running transfer: its socket and its temporary file; and as many
+// complete files again, open while they are flushed to disk.
+constexpr std::uint64_t kDescriptorsPerJob = 3;
 
 // Jobs that fit under a descriptor limit (at least 1).
 int JobsForDescriptorLimit(int wanted, std::uint64_t limit);

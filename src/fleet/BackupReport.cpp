@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/TransferNames.h"
 #include "base/TextCodec.h"
-#include "cliutil/PasswordScrub.h"
 
 namespace tarnwick::fleet {
 
@@ -67,34 +65,6 @@ std::string Pad(const std::string& text, std::size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 32 || byte == 127) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
 std::string TotalsLine(const RunTotals& t, std::size_t devices) {
@@ -123,14 +93,93 @@ std::string SummaryText(const std::vector<DeviceReport>& rows) {
   return text + TotalsLine(CountResults(rows), rows.size()) + "\n";
 }
 
-std::string JsonReport(const std::vector<DeviceReport>& rows, const std::string& started) {
+namespace {
+
+// Length of the UTF-8 sequence at text[i] (shortest form, no surrogates,
+// at most U+10FFFF), 0 when the bytes there are not one.
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = at(i);
+  std::size_t n = 0;
+  unsigned char low = 0x80, high = 0xbf;
+  if (c < 0x80) return 1;
+  if (c >= 0xc2 && c <= 0xdf)
+    n = 2;
+  else if (c >= 0xe0 && c <= 0xef) {
+    n = 3;
+    if (c == 0xe0) low = 0xa0;
+    if (c == 0xed) high = 0x9f;
+  } else if (c >= 0xf0 && c <= 0xf4) {
+    n = 4;
+    if (c == 0xf0) low = 0x90;
+    if (c == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (i + n > text.size()) return 0;
+  if (at(i + 1) < low || at(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < n; ++k)
+    if (at(i + k) < 0x80 || at(i + k) > 0xbf) return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const std::size_t n = Utf8SequenceAt(text, i);
+    if (n == 0) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += text[i];
+    } else if (byte < 32 || byte == 127) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out.append(text, i, n);
+    }
+    i += n;
+  }
+  return out + "\"";
+}
+
+std::string CsvField(const std::string& text) {
+  std::string cell = text;
+  if (!cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos)
+    cell.insert(cell.begin(), '\'');
+  if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
+  std::string out = "\"";
+  for (char c : cell) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& run) {
   RunTotals t = CountResults(rows);
   std::string out =
-      "{\n  \"started\": " + JsonString(started) +
+      "{\n  \"started\": " + JsonString(run.started) + ",\n  \"finished\": " + JsonString(run.finished) +
       ",\n  \"totals\": {\"devices\": " + std::to_string(rows.size()) +
       ", \"changed\": " + std::to_string(t.changed) + ", \"unchanged\": " + std::to_string(t.unchanged) +
       ", \"failed\": " + std::to_string(t.failed) + ", \"interrupted\": " + std::to_string(t.interrupted) +
-      ", \"not_reached\": " + std::to_string(t.notReached) + "},\n  \"devices\": [";
+      ", \"not_reached\": " + std::to_string(t.notReached) + "},\n";
+  if (run.archive.attempted) {
+    out += "  \"archive\": {\"result\": " + JsonString(!run.archive.ok              ? "failed"
+                                                       : run.archive.commit.empty() ? "unchanged"
+                                                                                    : "committed");
+    if (!run.archive.commit.empty()) out += ", \"commit\": " + JsonString(run.archive.commit);
+    if (!run.archive.error.empty()) out += ", \"error\": " + JsonString(run.archive.error);
+    out += "},\n";
+  }
+  out += "  \"devices\": [";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const DeviceReport& r = rows[i];
     out += i ? ",\n    {" : "\n    {";
@@ -145,25 +194,32 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const std::string&
   return out + (rows.empty() ? "]\n}\n" : "\n  ]\n}\n");
 }
 
-std::string CsvReport(const std::vector<DeviceReport>& rows) {
+std::string CsvReport(const std::vector<DeviceReport>& rows, const RunFacts& run) {
   std::string out = "device,host,result,bytes,seconds,error_code,error,history\r\n";
   for (const DeviceReport& r : rows) {
-    out += CsvField(r.name) + "," + CsvField(r.host) + "," + ResultName(r.result) + "," +
+    out += CsvField(r.name) + "," + CsvField(r.host) + "," + CsvField(ResultName(r.result)) + "," +
            std::to_string(r.bytes) + "," + Seconds(r.seconds) + "," +
            (r.errorCode >= 0 ? std::to_string(r.errorCode) : "") + "," + CsvField(r.error) + "," +
            CsvField(r.history) + "\r\n";
   }
+  // The run's own row: no device name, the finish time as its host cell.
+  std::string archive;
+  if (run.archive.attempted)
+    archive = !run.archive.ok              ? "archive failed: " + run.archive.error
+              : run.archive.commit.empty() ? "archive unchanged"
+                                           : "archive commit " + run.archive.commit;
+  out += ",finished " + CsvField(run.finished) + ",run,,,," + CsvField(archive) + ",\r\n";
   return out;
 }
 
-std::string ScrubbedText(const std::string& text, const std::string& passwordUtf8, bool textIsCp932) {
-  // Before decoding too: the password's bytes may not sit on character
+std::string ScrubbedText(const std::string& text, const NameFields& fields, bool textIsCp932) {
+  // Before decoding: the password's bytes may not sit on character
   // boundaries of the device's code page.
-  std::string raw = cli::WithoutSecrets(text, {passwordUtf8});
+  std::string raw = WithoutPasswordEcho(text, fields);
   // Our own reasons are UTF-8 but may quote device bytes; anything that is
   // not valid UTF-8 is taken as the device's code page.
   std::string utf8 = (textIsCp932 || !Utf8ToUtf16Strict(raw)) ? Cp932ToUtf8(raw) : raw;
-  return cli::WithoutSecrets(utf8, {passwordUtf8});
+  return WithoutPasswordEcho(utf8, fields);
 }
 
 std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed) {

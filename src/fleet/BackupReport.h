@@ -7,21 +7,43 @@
 #include <string>
 #include <vector>
 
+#include "app/TransferNames.h"
+
 namespace tarnwick::fleet {
 
 enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached };
 
 const char* ResultName(DeviceResult result);
 
+// One device's result, filled in stage by stage (inventory, fetch,
+// validate, store); what the summary, the reports and anything that runs
+// after the store read.
 struct DeviceReport {
   std::string name;
   std::string host;  // as in the inventory, with the port
   DeviceResult result = DeviceResult::NotReached;
   std::uint64_t bytes = 0;
   double seconds = 0;
-  int errorCode = -1;   // the device's ERROR code, -1 when none
-  std::string error;    // why it failed (device text decoded from CP932)
-  std::string history;  // where the replaced copy went, when one was kept
+  int errorCode = -1;    // the device's ERROR code, -1 when none
+  std::string error;     // why it failed (device text decoded from CP932)
+  std::string history;   // where the replaced copy went, when one was kept
+  std::string file;      // the saved copy ("<name>.cfg") when there is one
+  bool refused = false;  // a complete file that validation turned away
+  int line = 0;          // its row in the inventory
+};
+
+// The archive stage's result for the report.
+struct ArchiveReport {
+  bool attempted = false;  // --git was given
+  bool ok = false;
+  std::string commit;  // the new commit's id; empty when nothing differed from HEAD
+  std::string error;
+};
+
+// The run as a whole, for the report.
+struct RunFacts {
+  std::string started, finished;  // ISO 8601 UTC
+  ArchiveReport archive;
 };
 
 struct RunTotals {
@@ -34,13 +56,23 @@ RunTotals CountResults(const std::vector<DeviceReport>& rows);
 std::string SummaryText(const std::vector<DeviceReport>& rows);
 std::string TotalsLine(const RunTotals& totals, std::size_t devices);
 
-std::string JsonReport(const std::vector<DeviceReport>& rows, const std::string& started);
-// RFC 4180, header row first.
-std::string CsvReport(const std::vector<DeviceReport>& rows);
+// Valid JSON whatever bytes the cells hold: bytes that are not UTF-8
+// become U+FFFD.
+std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& run);
+// RFC 4180, header row first, then the run's own lines as comments are not
+// part of CSV: the archive and finish time go in a last row of their own.
+// A cell that a spreadsheet would take for a formula (= + - @, tab, CR at
+// its start) gets a leading apostrophe.
+std::string CsvReport(const std::vector<DeviceReport>& rows, const RunFacts& run);
 
 // A device's message or our reason with every trace of the password
 // replaced (devices like to echo the requested name back), as UTF-8.
-std::string ScrubbedText(const std::string& text, const std::string& passwordUtf8, bool textIsCp932);
+std::string ScrubbedText(const std::string& text, const NameFields& fields, bool textIsCp932);
+
+// text as JSON string content; invalid UTF-8 replaced.
+std::string JsonString(const std::string& text);
+// text as one CSV cell, inert for spreadsheets.
+std::string CsvField(const std::string& text);
 
 // "12/300 devices done, 1 failed"
 std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed);

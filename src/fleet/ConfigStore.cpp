@@ -1,15 +1,20 @@
 #include "fleet/ConfigStore.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <random>
-#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#define TARNWICK_PID _getpid()
+#else
+#include <unistd.h>
+#define TARNWICK_PID ::getpid()
+#endif
 
 namespace tarnwick::fleet {
 
 namespace fs = std::filesystem;
+using cli::FileError;
+using cli::FileHandle;
 
 fs::path PathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
 
@@ -27,129 +32,261 @@ std::string HistoryStamp(std::time_t utc) {
   return text;
 }
 
+std::string FileErrorText(const std::string& what, const FileError& error) {
+  return what + ": " + (error.text.empty() ? "unknown error" : error.text);
+}
+
 namespace {
 
-// Unique among concurrent runs into one folder: a random run tag and a
-// counter. The leading dot keeps it apart from every device's file (device
-// names cannot start with one).
-std::string TempName(const std::string& name) {
-  static const std::string tag = [] {
-    std::random_device random;
-    char text[17];
-    std::snprintf(text, sizeof text, "%08x%08x", random(), random());
-    return std::string(text);
-  }();
-  static std::atomic<unsigned> counter{0};
-  return ".tarnwick-" + tag + "-" + std::to_string(counter++) + "-" + name + ".tmp";
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kWriteBuffer = 16 * 1024;
+// Same-second runs: a handful is plenty; past it something is wrong.
+constexpr int kMaxHistoryNames = 100;
+
+bool IsOurTemporary(const std::string& name) {
+  return name.rfind(kTempPrefix, 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
+bool ReadPieces(const FileHandle& file, const std::function<void(std::string_view)>& piece) {
+  std::string buffer(kChunk, '\0');
+  for (std::uint64_t offset = 0;;) {
+    const long long n = file.ReadAt(offset, buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (n == 0) return true;
+    piece(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    offset += static_cast<std::uint64_t>(n);
+  }
+}
+
+bool SameContent(const FileHandle& a, const FileHandle& b) {
+  const auto sizeA = a.Size(), sizeB = b.Size();
+  if (!sizeA || !sizeB || *sizeA != *sizeB) return false;
+  std::string bufferA(kChunk, '\0'), bufferB(kChunk, '\0');
+  for (std::uint64_t offset = 0; offset < *sizeA;) {
+    const long long na = a.ReadAt(offset, bufferA.data(), bufferA.size());
+    const long long nb = b.ReadAt(offset, bufferB.data(), bufferB.size());
+    if (na <= 0 || na != nb || std::memcmp(bufferA.data(), bufferB.data(), static_cast<std::size_t>(na)) != 0)
+      return false;
+    offset += static_cast<std::uint64_t>(na);
+  }
+  return true;
 }
 
 }  // namespace
 
-TempConfig::TempConfig(fs::path path, std::ofstream stream)
-    : path_(std::move(path)), stream_(std::move(stream)) {}
-
-std::unique_ptr<TempConfig> TempConfig::Create(const fs::path& dir, const std::string& name,
-                                               std::string& error) {
-  fs::path path = dir / PathFromUtf8(TempName(name));
-  std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-  if (!stream) {
-    error = "cannot create " + PathToUtf8(path) + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  return std::unique_ptr<TempConfig>(new TempConfig(std::move(path), std::move(stream)));
-}
+TempConfig::TempConfig(DestFolder& folder, std::string rel, FileHandle file)
+    : folder_(folder), rel_(std::move(rel)), file_(std::move(file)) {}
 
 TempConfig::~TempConfig() {
-  if (!kept_) Discard();
+  if (placed_) return;
+  file_.Close();
+  folder_.Remove(rel_);
 }
 
+// Blocks arrive 512 bytes at a time: one write per block would cost more
+// system calls than the transfer itself.
 bool TempConfig::Write(std::string_view bytes) {
-  stream_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(stream_);
+  if (buffer_.capacity() < kWriteBuffer) buffer_.reserve(kWriteBuffer);
+  if (buffer_.size() + bytes.size() > kWriteBuffer && !WriteBuffered()) return false;
+  if (bytes.size() >= kWriteBuffer) {
+    if (!file_.WriteAll(bytes.data(), bytes.size())) {
+      failure_ = FileError::Last();
+      return false;
+    }
+    written_ += bytes.size();
+  } else {
+    buffer_.append(bytes);
+  }
+  bytes_ += bytes.size();
+  return true;
 }
 
-bool TempConfig::Close(std::string& error) {
-  if (!stream_.is_open()) return true;
-  stream_.flush();
-  bool ok = static_cast<bool>(stream_);
-  stream_.close();
-  if (ok && !stream_.fail()) return true;
-  error = "cannot write " + PathToUtf8(path_) + ": " + std::strerror(errno);
+bool TempConfig::WriteBuffered() {
+  if (buffer_.empty()) return true;
+  if (!file_.WriteAll(buffer_.data(), buffer_.size())) {
+    failure_ = FileError::Last();
+    return false;
+  }
+  written_ += buffer_.size();
+  buffer_.clear();
+  return true;
+}
+
+std::string TempConfig::WriteFailure() const {
+  return failure_.text + ", at byte " + std::to_string(written_);
+}
+
+bool TempConfig::Sync(std::string& error) {
+  if (!WriteBuffered()) {
+    error = FileErrorText("cannot write the new copy", failure_) + ", at byte " + std::to_string(written_);
+    return false;
+  }
+  if (file_.Sync()) return synced_ = true;
+  error = FileErrorText("cannot flush the new copy to disk", FileError::Last());
   return false;
 }
 
-void TempConfig::Discard() {
-  if (stream_.is_open()) stream_.close();
-  std::error_code ignored;
-  fs::remove(path_, ignored);
-  kept_ = true;  // nothing left to remove
+bool TempConfig::ReadBack(const std::function<void(std::string_view)>& piece) {
+  return WriteBuffered() && ReadPieces(file_, piece);
 }
 
-bool SameContent(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  auto sizeA = fs::file_size(a, ec);
-  if (ec) return false;
-  auto sizeB = fs::file_size(b, ec);
-  if (ec || sizeA != sizeB) return false;
-  std::ifstream ia(a, std::ios::binary), ib(b, std::ios::binary);
-  if (!ia || !ib) return false;
-  char bufferA[16384], bufferB[16384];
-  for (;;) {
-    ia.read(bufferA, sizeof bufferA);
-    ib.read(bufferB, sizeof bufferB);
-    std::streamsize na = ia.gcount(), nb = ib.gcount();
-    if (na != nb || std::memcmp(bufferA, bufferB, static_cast<std::size_t>(na)) != 0) return false;
-    if (na == 0 || !ia || !ib) return !ia.bad() && !ib.bad() && ia.eof() == ib.eof();
-  }
+std::unique_ptr<ConfigStore> ConfigStore::Open(const std::string& dest, const std::string& runInfo,
+                                               DestOpening& opening) {
+  std::unique_ptr<DestFolder> folder = DestFolder::Open(dest, runInfo, opening);
+  if (!folder) return nullptr;
+  std::unique_ptr<ConfigStore> store(new ConfigStore(std::move(folder)));
+  store->Sweep();
+  return store;
 }
 
-SaveOutcome SaveConfig(TempConfig& temp, const fs::path& dir, const std::string& name,
-                       const std::string& stamp) {
-  SaveOutcome out;
-  const fs::path target = dir / PathFromUtf8(name + ".cfg");
-  std::error_code ec;
-  if (!temp.Close(out.error)) {
-    temp.Discard();
-    return out;
-  }
-  const bool previous = fs::exists(target, ec);
-  if (previous && SameContent(temp.Path(), target)) {
-    temp.Discard();
-    out.ok = true;
-    return out;
-  }
-  if (previous) {
-    // The old copy is written into the history before the new one replaces
-    // it, so a crash in between loses neither.
-    const fs::path folder = dir / "history" / PathFromUtf8(name);
-    fs::create_directories(folder, ec);
-    for (int n = 1; n < 1000 && out.historyFile.empty(); ++n) {
-      std::string file = stamp + (n == 1 ? "" : "-" + std::to_string(n)) + ".cfg";
-      if (fs::exists(folder / file, ec)) continue;
-      if (!fs::copy_file(target, folder / file, fs::copy_options::none, ec)) {
-        if (fs::exists(folder / file)) continue;  // taken by a concurrent run
-        out.error = "cannot keep the previous " + name + ".cfg in the history: " + ec.message();
-        temp.Discard();
-        return out;
-      }
-      out.historyFile = "history/" + name + "/" + file;
+// Under the lock no other run is alive: every temporary file of ours is a
+// dead run's (killed, power cut, second Ctrl+C).
+void ConfigStore::Sweep() {
+  for (const DestFolder::Entry& e : folder_->List(""))
+    if (!e.folder && IsOurTemporary(e.name)) {
+      folder_->Remove(e.name);
+      ++swept_;
     }
-    if (out.historyFile.empty()) {
-      out.error = "no free history name for " + name + " at " + stamp;
-      temp.Discard();
+  for (const DestFolder::Entry& device : folder_->List("history")) {
+    if (!device.folder) continue;
+    for (const DestFolder::Entry& e : folder_->List("history/" + device.name))
+      if (!e.folder && IsOurTemporary(e.name)) {
+        folder_->Remove("history/" + device.name + "/" + e.name);
+        ++swept_;
+      }
+  }
+}
+
+std::unique_ptr<TempConfig> ConfigStore::NewTemp(const std::string& name, std::string& error) {
+  const std::string rel = std::string(kTempPrefix) + std::to_string(TARNWICK_PID) + "-" +
+                          std::to_string(counter_++) + "-" + name + ".tmp";
+  FileError failure;
+  FileHandle file = folder_->CreateExclusive(rel, failure);
+  if (!file.Valid()) {
+    error = FileErrorText("cannot create a temporary file in the backup folder", failure);
+    return nullptr;
+  }
+  return std::unique_ptr<TempConfig>(new TempConfig(*folder_, rel, std::move(file)));
+}
+
+bool ConfigStore::PreviousSize(const std::string& name, std::optional<std::uint64_t>& size,
+                               std::string& error) {
+  size.reset();
+  bool missing = false;
+  FileError failure;
+  FileHandle previous = folder_->OpenExisting(name + ".cfg", missing, failure);
+  if (missing) return true;
+  if (!previous.Valid()) return error = FileErrorText(name + ".cfg", failure), false;
+  size = previous.Size();
+  return true;
+}
+
+bool ConfigStore::SameAsSaved(TempConfig& temp, const std::string& name) {
+  bool missing = false;
+  FileError ignored;
+  FileHandle previous = folder_->OpenExisting(name + ".cfg", missing, ignored);
+  return previous.Valid() && temp.WriteBuffered() && SameContent(temp.file_, previous);
+}
+
+bool ConfigStore::KeepHistory(FileHandle& previous, const std::string& name, const std::string& stamp,
+                              SaveOutcome& out) {
+  const std::string folder = "history/" + name;
+  FileError failure;
+  if (!folder_->MakeFolders(folder, failure)) {
+    out.error = FileErrorText("cannot keep the previous copy in " + folder, failure);
+    return false;
+  }
+  touched_.insert("history");
+  touched_.insert(folder);
+  // A second name for the saved copy costs no space and no copying; where
+  // the file system has no hard links, a flushed copy under a temporary
+  // name is linked to its history name instead. A name already taken is a
+  // run earlier in the same second; any other failure is reported as it is.
+  bool noFreeName = false;
+  auto linkUnderFreeName = [&](const std::string& from) {
+    for (int n = 1; n <= kMaxHistoryNames; ++n) {
+      const std::string target = folder + "/" + stamp + (n == 1 ? "" : "-" + std::to_string(n)) + ".cfg";
+      bool exists = false;
+      if (folder_->Link(from, target, exists, failure)) {
+        out.historyFile = target;
+        return true;
+      }
+      if (!exists) return false;
+    }
+    noFreeName = true;
+    return false;
+  };
+  if (linkUnderFreeName(name + ".cfg")) return true;
+  if (!noFreeName) {
+    const std::string copy =
+        folder + "/" + kTempPrefix + std::to_string(TARNWICK_PID) + "-" + std::to_string(counter_++) + ".tmp";
+    FileHandle file = folder_->CreateExclusive(copy, failure);
+    bool copied = file.Valid();
+    if (copied) {
+      copied = ReadPieces(previous, [&](std::string_view piece) {
+        if (copied && !file.WriteAll(piece.data(), piece.size())) copied = false;
+      });
+      copied = copied && file.Sync() && file.Close();
+      if (!copied) failure = FileError::Last();
+    }
+    const bool linked = copied && linkUnderFreeName(copy);
+    file.Close();
+    folder_->Remove(copy);
+    if (linked) return true;
+  }
+  out.error = noFreeName ? "no free history name for " + name + " at " + stamp
+                         : FileErrorText("cannot keep the previous copy in " + folder, failure);
+  return false;
+}
+
+SaveOutcome ConfigStore::Save(TempConfig& temp, const std::string& name, const std::string& stamp) {
+  SaveOutcome out;
+  if (!temp.synced_ && !temp.Sync(out.error)) return out;
+  const std::string target = name + ".cfg";
+  bool missing = false;
+  FileError failure;
+  FileHandle previous = folder_->OpenExisting(target, missing, failure);
+  if (!previous.Valid() && !missing) {
+    out.error = FileErrorText(target, failure);
+    return out;
+  }
+  if (previous.Valid()) {
+    if (SameContent(temp.file_, previous)) {
+      out.ok = true;
       return out;
     }
+    // The old copy reaches the history before the new one replaces it, so
+    // a crash in between loses neither.
+    if (!KeepHistory(previous, name, stamp, out)) return out;
+    previous.Close();
   }
-  fs::rename(temp.Path(), target, ec);
-  if (ec) {
-    out.error = "cannot rename the new copy to " + PathToUtf8(target) + ": " + ec.message();
-    temp.Discard();
+  if (!temp.file_.Close()) {
+    out.error = FileErrorText("cannot write the new copy of " + name, FileError::Last());
     return out;
   }
-  temp.Kept();
+  if (!folder_->Replace(temp.rel_, target, failure)) {
+    out.error = FileErrorText("cannot put the new copy in place as " + target, failure);
+    return out;
+  }
+  temp.placed_ = true;
+  touched_.insert("");
   out.ok = true;
   out.changed = true;
   return out;
+}
+
+bool ConfigStore::SyncFolders(std::string& error) {
+  bool ok = true;
+  // Deepest first: a folder's new entry is durable before its parent's.
+  for (auto it = touched_.rbegin(); it != touched_.rend(); ++it) {
+    FileError failure;
+    if (!folder_->SyncFolder(*it, failure) && ok) {
+      error = FileErrorText("cannot flush the folder " + (it->empty() ? std::string(".") : *it), failure);
+      ok = false;
+    }
+  }
+  touched_.clear();
+  return ok;
 }
 
 }  // namespace tarnwick::fleet

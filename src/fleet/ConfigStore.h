@@ -1,17 +1,24 @@
-// The saved configurations in the destination folder: DIR/<name>.cfg is the
-// last complete copy, DIR/history/<name>/<UTC time>.cfg the copies it
-// replaced. A transfer streams into a temporary file next to them, which
-// becomes <name>.cfg only when the transfer completed and the content
-// differs; every other ending removes it.
+// The store stage: the saved configurations in the destination folder.
+// DEST/<name>.cfg is the last good copy, DEST/history/<name>/<UTC time>.cfg
+// the copies it replaced. A transfer streams into an exclusive temporary
+// file in DEST (TempConfig, owned by the device's job); the store flushes
+// it to disk and renames it into place, keeping the old copy in the
+// history first, or removes it. Everything goes through DestFolder: inside
+// DEST no symbolic link is followed, and one run holds DEST at a time.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 
+#include "cliutil/FileHandle.h"
+#include "fleet/DestFolder.h"
 #include "tftp/ClientTransfer.h"
 
 namespace tarnwick::fleet {
@@ -24,44 +31,75 @@ std::string HistoryStamp(std::time_t utc);
 
 class TempConfig : public tftp::FileSink {
  public:
-  // Opens a new temporary file in dir; empty with the reason in error when
-  // it cannot be created.
-  static std::unique_ptr<TempConfig> Create(const std::filesystem::path& dir, const std::string& name,
-                                            std::string& error);
-  ~TempConfig() override;  // removes the file unless it was kept
+  ~TempConfig() override;  // removes the file unless it was put in place
   TempConfig(const TempConfig&) = delete;
   TempConfig& operator=(const TempConfig&) = delete;
 
   bool Write(std::string_view bytes) override;
-  // Flushes and closes; false (with the reason) when the data did not reach
-  // the disk.
-  bool Close(std::string& error);
-  // Removes the file now (failed or abandoned transfer).
-  void Discard();
-  const std::filesystem::path& Path() const { return path_; }
-  void Kept() { kept_ = true; }
+  std::string WriteFailure() const override;
+  bool DiskFull() const override { return failure_.diskFull; }
+  std::uint64_t Bytes() const { return bytes_; }
+  // The bytes written so far, in order, piece by piece.
+  bool ReadBack(const std::function<void(std::string_view)>& piece);
+  const std::string& RelativePath() const { return rel_; }
+  // Flushes the bytes to disk (any thread, while no one writes); Save does
+  // it itself for a file not flushed yet. False with the reason.
+  bool Sync(std::string& error);
 
  private:
-  TempConfig(std::filesystem::path path, std::ofstream stream);
-  std::filesystem::path path_;
-  std::ofstream stream_;
-  bool kept_ = false;
+  friend class ConfigStore;
+  TempConfig(DestFolder& folder, std::string rel, cli::FileHandle file);
+  DestFolder& folder_;
+  std::string rel_;
+  cli::FileHandle file_;
+  bool WriteBuffered();
+  std::string buffer_;
+  std::uint64_t bytes_ = 0, written_ = 0;  // given to Write, in the file
+  cli::FileError failure_;
+  bool placed_ = false, synced_ = false;
 };
 
 struct SaveOutcome {
   bool ok = false;
   bool changed = false;
-  std::string historyFile;  // relative to dir ("history/<name>/<stamp>.cfg"), empty when none
+  std::string historyFile;  // relative to DEST ("history/<name>/<stamp>.cfg"), empty when none
   std::string error;
 };
 
-// Moves a closed temporary file into place: nothing new when it equals
-// DIR/<name>.cfg, else the old file goes to the history under stamp (made
-// unique with -2, -3, ... when that name is taken) and the new one replaces
-// it.
-SaveOutcome SaveConfig(TempConfig& temp, const std::filesystem::path& dir, const std::string& name,
-                       const std::string& stamp);
+class ConfigStore {
+ public:
+  // Opens (or creates) DEST, takes its lock and removes what dead runs left
+  // behind. Empty with opening.error (opening.busy when locked) on failure.
+  static std::unique_ptr<ConfigStore> Open(const std::string& dest, const std::string& runInfo,
+                                           DestOpening& opening);
+  ConfigStore(const ConfigStore&) = delete;
+  ConfigStore& operator=(const ConfigStore&) = delete;
 
-bool SameContent(const std::filesystem::path& a, const std::filesystem::path& b);
+  std::unique_ptr<TempConfig> NewTemp(const std::string& name, std::string& error);
+  // The size of the saved <name>.cfg (nullopt when there is none); false
+  // with the reason when something else stands at its place.
+  bool PreviousSize(const std::string& name, std::optional<std::uint64_t>& size, std::string& error);
+  // Whether temp holds exactly the saved <name>.cfg: then nothing needs to
+  // reach the disk (most devices on most nights).
+  bool SameAsSaved(TempConfig& temp, const std::string& name);
+  // Flushes temp to disk and puts it in place as <name>.cfg unless it is
+  // the same as the saved copy; the saved copy goes to the history under
+  // stamp first (-2, -3, ... when a run of the same second took the name).
+  // temp is gone afterwards, whatever the outcome.
+  SaveOutcome Save(TempConfig& temp, const std::string& name, const std::string& stamp);
+  // Flushes the folders that changed, so the renames survive a power cut.
+  bool SyncFolders(std::string& error);
+  std::size_t Swept() const { return swept_; }
+
+ private:
+  explicit ConfigStore(std::unique_ptr<DestFolder> folder) : folder_(std::move(folder)) {}
+  bool KeepHistory(cli::FileHandle& previous, const std::string& name, const std::string& stamp,
+                   SaveOutcome& out);
+  void Sweep();
+  std::unique_ptr<DestFolder> folder_;
+  std::set<std::string> touched_;
+  std::size_t swept_ = 0;
+  unsigned counter_ = 0;
+};
 
 }  // namespace tarnwick::fleet

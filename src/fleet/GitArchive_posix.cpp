@@ -1,7 +1,15 @@
+#include <fcntl.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "cliutil/FileHandle.h"
 #include "fleet/GitArchive.h"
 #include "fleet/GitLibrary.h"
 
 namespace tarnwick::fleet {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -46,9 +54,12 @@ struct GitArchive::Impl {
   const GitFunctions& git;
   LibraryScope library;
   Repository repo;
+  std::string dir;
 };
 
 bool GitArchive::Available() { return true; }
+
+bool GitArchive::Loadable(std::string& error) { return LoadGitLibrary(error) != nullptr; }
 
 GitArchive::GitArchive(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 GitArchive::~GitArchive() = default;
@@ -57,6 +68,9 @@ std::unique_ptr<GitArchive> GitArchive::Open(const std::string& dir, std::string
   const GitFunctions* git = LoadGitLibrary(error);
   if (!git) return nullptr;
   auto impl = std::make_unique<Impl>(*git);
+  impl->dir = dir;
+  // A commit that a power cut can take back is no archive.
+  git->git_libgit2_opts(GIT_OPT_ENABLE_FSYNC_GITDIR, 1);
   git_repository* raw = nullptr;
   // Only dir itself counts: a backup folder inside some other checkout must
   // not commit into that one.
@@ -74,35 +88,109 @@ std::unique_ptr<GitArchive> GitArchive::Open(const std::string& dir, std::string
   return std::unique_ptr<GitArchive>(new GitArchive(std::move(impl)));
 }
 
-bool GitArchive::Commit(const std::vector<std::string>& files, const std::string& message,
-                        std::string& error) {
+namespace {
+
+// The archived files of the store, read without following links (a link
+// is not a configuration). Paths relative to dir, '/'-separated, sorted.
+bool ReadFile(const std::string& path, std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  cli::FileHandle file = cli::FileHandle::Adopt(fd);
+  const std::optional<cli::FileFacts> facts = file.Facts();
+  if (!facts || !facts->regular) return false;
+  bytes.assign(facts->size, '\0');
+  return file.ReadAt(0, bytes.data(), bytes.size()) == static_cast<long long>(bytes.size());
+}
+
+std::vector<std::string> StoreFiles(const std::string& dir) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  const fs::path root(dir);
+  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (ArchivedPath(name) && it->symlink_status(ec).type() == fs::file_type::regular) files.push_back(name);
+  }
+  ec.clear();
+  // An entry that cannot be read is left out, never the end of the walk.
+  const auto options = fs::directory_options::skip_permission_denied;
+  for (fs::recursive_directory_iterator it(root / "history", options, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::error_code kind;
+    if (it->symlink_status(kind).type() != fs::file_type::regular) continue;
+    const std::string rel = fs::relative(it->path(), root, kind).generic_string();
+    if (!kind && ArchivedPath(rel)) files.push_back(rel);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string OidText(const GitFunctions& git, const git_oid& id) {
+  char text[GIT_OID_HEXSZ + 1] = {};
+  git.git_oid_tostr(text, sizeof text, &id);
+  return text;
+}
+
+}  // namespace
+
+bool GitArchive::CommitStore(const std::string& message, std::string& commit, std::string& error,
+                             std::string& warning) {
   const GitFunctions& git = impl_->git;
   git_repository* repo = impl_->repo.get();
+  commit.clear();
+  // Below 0 (an unborn or unreadable HEAD) is sorted out by resolving it.
+  if (git.git_repository_head_detached(repo) == 1)
+    return error = "HEAD is detached in " + impl_->dir + ": check out a branch for the backups to go on",
+           false;
+  CommitPtr parent(nullptr, {&git});
+  Tree parentTree(nullptr, {&git});
+  git_oid parentId{};
+  const int head = git.git_reference_name_to_id(&parentId, repo, "HEAD");
+  if (head == 0) {
+    git_commit* rawParent = nullptr;
+    git_tree* rawTree = nullptr;
+    if (git.git_commit_lookup(&rawParent, repo, &parentId) != 0)
+      return error = LastGitError(git, "cannot read HEAD"), false;
+    parent.reset(rawParent);
+    if (git.git_commit_tree(&rawTree, rawParent) != 0)
+      return error = LastGitError(git, "cannot read HEAD's tree"), false;
+    parentTree.reset(rawTree);
+  } else if (head != GIT_ENOTFOUND) {
+    return error = LastGitError(git, "cannot resolve HEAD"), false;
+  }
+
+  // Our own index, in memory: HEAD's tree with the store's part replaced
+  // by what is on disk. Whatever else the repository holds stays as it is.
   git_index* rawIndex = nullptr;
-  if (git.git_repository_index(&rawIndex, repo) != 0)
-    return error = LastGitError(git, "cannot read the git index"), false;
+  if (git.git_index_new(&rawIndex) != 0) return error = LastGitError(git, "cannot make an index"), false;
   Index index(rawIndex, {&git});
-  for (const std::string& file : files)
-    if (git.git_index_add_bypath(index.get(), file.c_str()) != 0)
-      return error = LastGitError(git, ("cannot stage " + file).c_str()), false;
-  git_oid treeId{}, commitId{}, parentId{};
-  if (git.git_index_write(index.get()) != 0 || git.git_index_write_tree(&treeId, index.get()) != 0)
-    return error = LastGitError(git, "cannot write the git index"), false;
+  if (parentTree && git.git_index_read_tree(index.get(), parentTree.get()) != 0)
+    return error = LastGitError(git, "cannot read HEAD's tree"), false;
+  std::vector<std::string> gone;
+  for (std::size_t i = 0; i < git.git_index_entrycount(index.get()); ++i)
+    if (const git_index_entry* e = git.git_index_get_byindex(index.get(), i); e && ArchivedPath(e->path))
+      gone.push_back(e->path);
+  for (const std::string& path : gone) git.git_index_remove(index.get(), path.c_str(), 0);
+  const std::vector<std::string> files = StoreFiles(impl_->dir);
+  std::string bytes;
+  for (const std::string& rel : files) {
+    if (!ReadFile(impl_->dir + "/" + rel, bytes)) continue;  // gone or not a file since the walk
+    git_index_entry entry{};
+    entry.mode = GIT_FILEMODE_BLOB;
+    entry.path = rel.c_str();
+    if (git.git_blob_create_from_buffer(&entry.id, repo, bytes.data(), bytes.size()) != 0 ||
+        git.git_index_add(index.get(), &entry) != 0)
+      return error = LastGitError(git, ("cannot stage " + rel).c_str()), false;
+  }
+  git_oid treeId{};
+  if (git.git_index_write_tree_to(&treeId, index.get(), repo) != 0)
+    return error = LastGitError(git, "cannot write the tree"), false;
+  if (parentTree ? git.git_oid_cmp(&treeId, git.git_tree_id(parentTree.get())) == 0
+                 : git.git_index_entrycount(index.get()) == 0)
+    return true;
   git_tree* rawTree = nullptr;
   if (git.git_tree_lookup(&rawTree, repo, &treeId) != 0)
     return error = LastGitError(git, "cannot read the new tree"), false;
   Tree tree(rawTree, {&git});
-
-  CommitPtr parent(nullptr, {&git});
-  int head = git.git_reference_name_to_id(&parentId, repo, "HEAD");
-  if (head == 0) {
-    git_commit* rawParent = nullptr;
-    if (git.git_commit_lookup(&rawParent, repo, &parentId) != 0)
-      return error = LastGitError(git, "cannot read HEAD"), false;
-    parent.reset(rawParent);
-  } else if (head != GIT_ENOTFOUND) {
-    return error = LastGitError(git, "cannot resolve HEAD"), false;
-  }
 
   // The user's identity when git knows one; a nightly job often has none.
   git_signature* rawSignature = nullptr;
@@ -111,10 +199,32 @@ bool GitArchive::Commit(const std::vector<std::string>& files, const std::string
     return error = LastGitError(git, "cannot make a commit signature"), false;
   Signature signature(rawSignature, {&git});
 
+  git_oid commitId{};
   const git_commit* parents[1] = {parent.get()};
   if (git.git_commit_create(&commitId, repo, "HEAD", signature.get(), signature.get(), nullptr,
                             message.c_str(), tree.get(), parent ? 1 : 0, parents) != 0)
     return error = LastGitError(git, "cannot commit"), false;
+  commit = OidText(git, commitId);
+
+  // The shared index learns the store's paths as committed, so `git status`
+  // does not show the night's changes reverted; what a person staged on
+  // other paths stays staged.
+  git_index* rawShared = nullptr;
+  bool refreshed = git.git_repository_index(&rawShared, repo) == 0;
+  Index shared(rawShared, {&git});
+  refreshed = refreshed && git.git_index_read(shared.get(), 1) == 0;
+  if (refreshed) {
+    std::vector<std::string> stale;
+    for (std::size_t i = 0; i < git.git_index_entrycount(shared.get()); ++i)
+      if (const git_index_entry* e = git.git_index_get_byindex(shared.get(), i); e && ArchivedPath(e->path))
+        stale.push_back(e->path);
+    for (const std::string& path : stale) git.git_index_remove(shared.get(), path.c_str(), 0);
+    for (std::size_t i = 0; refreshed && i < git.git_index_entrycount(index.get()); ++i)
+      if (const git_index_entry* e = git.git_index_get_byindex(index.get(), i); e && ArchivedPath(e->path))
+        refreshed = git.git_index_add(shared.get(), e) == 0;
+    refreshed = refreshed && git.git_index_write(shared.get()) == 0;
+  }
+  if (!refreshed) warning = LastGitError(git, "committed, but the repository's index was not updated");
   return true;
 }
 

@@ -6,6 +6,11 @@ struct GitArchive::Impl {};
 
 bool GitArchive::Available() { return false; }
 
+bool GitArchive::Loadable(std::string& error) {
+  error = "--git is not available in this build";
+  return false;
+}
+
 std::unique_ptr<GitArchive> GitArchive::Open(const std::string&, std::string& error) {
   error = "--git is not available in this build";
   return nullptr;
@@ -14,7 +19,7 @@ std::unique_ptr<GitArchive> GitArchive::Open(const std::string&, std::string& er
 GitArchive::GitArchive(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 GitArchive::~GitArchive() = default;
 
-bool GitArchive::Commit(const std::vector<std::string>&, const std::string&, std::string& error) {
+bool GitArchive::CommitStore(const std::string&, std::string&, std::string& error, std::string&) {
   error = "--git is not available in this build";
   return false;
 }

@@ -35,6 +35,21 @@ struct GitFunctions {
   decltype(&::git_signature_default) git_signature_default;
   decltype(&::git_signature_now) git_signature_now;
   decltype(&::git_signature_free) git_signature_free;
+  decltype(&::git_libgit2_opts) git_libgit2_opts;
+  decltype(&::git_repository_head_detached) git_repository_head_detached;
+  decltype(&::git_index_new) git_index_new;
+  decltype(&::git_index_read) git_index_read;
+  decltype(&::git_index_read_tree) git_index_read_tree;
+  decltype(&::git_index_entrycount) git_index_entrycount;
+  decltype(&::git_index_get_byindex) git_index_get_byindex;
+  decltype(&::git_index_remove) git_index_remove;
+  decltype(&::git_index_add) git_index_add;
+  decltype(&::git_index_write_tree_to) git_index_write_tree_to;
+  decltype(&::git_blob_create_from_buffer) git_blob_create_from_buffer;
+  decltype(&::git_commit_tree) git_commit_tree;
+  decltype(&::git_tree_id) git_tree_id;
+  decltype(&::git_oid_cmp) git_oid_cmp;
+  decltype(&::git_oid_tostr) git_oid_tostr;
 };
 
 // Tried in order. Every function above keeps its signature through the

@@ -47,6 +47,21 @@ bool FillTable(void* l, GitFunctions& t, std::string& missing) {
   ok &= Bind(l, "git_signature_default", t.git_signature_default, missing);
   ok &= Bind(l, "git_signature_now", t.git_signature_now, missing);
   ok &= Bind(l, "git_signature_free", t.git_signature_free, missing);
+  ok &= Bind(l, "git_libgit2_opts", t.git_libgit2_opts, missing);
+  ok &= Bind(l, "git_repository_head_detached", t.git_repository_head_detached, missing);
+  ok &= Bind(l, "git_index_new", t.git_index_new, missing);
+  ok &= Bind(l, "git_index_read", t.git_index_read, missing);
+  ok &= Bind(l, "git_index_read_tree", t.git_index_read_tree, missing);
+  ok &= Bind(l, "git_index_entrycount", t.git_index_entrycount, missing);
+  ok &= Bind(l, "git_index_get_byindex", t.git_index_get_byindex, missing);
+  ok &= Bind(l, "git_index_remove", t.git_index_remove, missing);
+  ok &= Bind(l, "git_index_add", t.git_index_add, missing);
+  ok &= Bind(l, "git_index_write_tree_to", t.git_index_write_tree_to, missing);
+  ok &= Bind(l, "git_blob_create_from_buffer", t.git_blob_create_from_buffer, missing);
+  ok &= Bind(l, "git_commit_tree", t.git_commit_tree, missing);
+  ok &= Bind(l, "git_tree_id", t.git_tree_id, missing);
+  ok &= Bind(l, "git_oid_cmp", t.git_oid_cmp, missing);
+  ok &= Bind(l, "git_oid_tostr", t.git_oid_tostr, missing);
   return ok;
 }
 

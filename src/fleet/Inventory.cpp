@@ -1,5 +1,6 @@
 #include "fleet/Inventory.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <set>
@@ -15,6 +16,8 @@ namespace {
 // Room for "<name>.cfg" and the history time stamps under a 255-byte limit
 // on one path component.
 constexpr std::size_t kMaxNameBytes = 100;
+constexpr std::size_t kMaxPatternBytes = 200;
+constexpr std::uint64_t kMaxRepeatCopies = 10000;
 
 enum Column {
   kName,
@@ -26,10 +29,15 @@ enum Column {
   kBlksize,
   kWindowsize,
   kTimeout,
-  kRetries
+  kRetries,
+  kTsize,
+  kMinRatio,
+  kExpect,
+  kColumnCount
 };
-constexpr std::array<const char*, 10> kColumnNames = {
-    "name", "host", "port", "remote", "password", "delimiter", "blksize", "windowsize", "timeout", "retries"};
+constexpr std::array<const char*, kColumnCount> kColumnNames = {
+    "name",       "host",    "port",    "remote", "password",  "delimiter", "blksize",
+    "windowsize", "timeout", "retries", "tsize",  "min_ratio", "expect"};
 constexpr int kRequiredColumns = 6;
 
 std::string Lower(std::string_view text) {
@@ -50,6 +58,65 @@ bool ParseNumber(const std::string& text, std::uint64_t low, std::uint64_t high,
   return true;
 }
 
+}  // namespace
+
+bool ParseRatio(const std::string& text, double& out) {
+  if (text.empty() || text.size() > 12) return false;
+  double value = 0, scale = 1;
+  bool dot = false, digit = false;
+  for (char c : text) {
+    if (c == '.' && !dot) {
+      dot = true;
+    } else if (c >= '0' && c <= '9') {
+      digit = true;
+      if (dot)
+        value += (scale /= 10) * (c - '0');
+      else
+        value = value * 10 + (c - '0');
+    } else {
+      return false;
+    }
+  }
+  if (!digit || value > 1) return false;
+  out = value;
+  return true;
+}
+
+std::string PatternFault(const std::string& pattern) {
+  // The regular expression engine builds its automaton by copying each
+  // counted repeat and recurses on nesting: an inventory cell must not be
+  // able to exhaust memory or the stack with a short pattern.
+  if (pattern.size() > kMaxPatternBytes) return "longer than " + std::to_string(kMaxPatternBytes) + " bytes";
+  std::uint64_t copies = 1;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '\\') {
+      ++i;
+      continue;
+    }
+    if (pattern[i] != '{') continue;
+    std::uint64_t largest = 0, number = 0;
+    for (std::size_t k = i + 1; k < pattern.size() && pattern[k] != '}'; ++k) {
+      if (pattern[k] >= '0' && pattern[k] <= '9')
+        number =
+            std::min<std::uint64_t>(number * 10 + static_cast<std::uint64_t>(pattern[k] - '0'), 1u << 20);
+      else
+        number = 0;
+      largest = std::max(largest, number);
+    }
+    copies *= largest + 1;
+    if (copies > kMaxRepeatCopies)
+      return "its counted repeats ask for too many copies (at most 10000 in all)";
+  }
+  try {
+    std::regex check(pattern, std::regex::ECMAScript);
+  } catch (const std::regex_error& e) {
+    return std::string("not a regular expression (") + e.what() + ")";
+  }
+  return {};
+}
+
+namespace {
+
 bool IsReservedWindowsName(std::string_view name) {
   // The part before the first dot decides: "con.cfg" opens the console too.
   std::string stem = Lower(name.substr(0, name.find('.')));
@@ -62,12 +129,109 @@ bool IsReservedWindowsName(std::string_view name) {
 
 struct RowReader {
   const CsvRecord& record;
-  const std::array<int, 10>& where;
+  const std::array<int, kColumnCount>& where;
   std::string Cell(Column c) const {
     int index = where[c];
     return index < 0 ? std::string() : record.fields[static_cast<std::size_t>(index)];
   }
 };
+
+// Every fault of the row, joined, so one pass over the file fixes it.
+void AddFault(Device& d, const std::string& why) { d.fault += (d.fault.empty() ? "" : "; ") + why; }
+
+Device ReadRow(const CsvRecord& record, std::size_t columns, const std::array<int, kColumnCount>& where,
+               const DeviceDefaults& defaults, std::set<std::string>& seen) {
+  Device d;
+  d.line = record.line;
+  if (record.fields.size() != columns) {
+    d.name = record.fields.empty() ? std::string() : Printable(record.fields[0]);
+    if (d.name.empty()) d.name = "(line " + std::to_string(d.line) + ")";
+    AddFault(d, "the row has " + std::to_string(record.fields.size()) + " fields, the header " +
+                    std::to_string(columns));
+    return d;
+  }
+  RowReader row{record, where};
+  d.name = row.Cell(kName);
+  if (std::string nameFault = DeviceNameFault(d.name); !nameFault.empty()) {
+    AddFault(d, nameFault + " (\"" + Printable(d.name) + "\")");
+    // The report still lists the row, under a name that is safe to print.
+    d.name = d.name.empty() ? "(line " + std::to_string(d.line) + ")" : Printable(d.name);
+    return d;
+  }
+  if (!seen.insert(Lower(d.name)).second) {
+    AddFault(d, "device \"" + d.name + "\" appears twice");
+    return d;
+  }
+  d.host = TrimName(row.Cell(kHost));
+  if (d.host.empty()) AddFault(d, "device \"" + d.name + "\" has no host");
+  d.port = TrimName(row.Cell(kPort));
+  if (d.port.empty()) d.port = defaults.port;
+  std::uint64_t number = 0;
+  if (!ParseNumber(d.port, 1, 65535, number))
+    AddFault(d, "port \"" + Printable(d.port) + "\" is not 1..65535");
+
+  d.remote = row.Cell(kRemote);
+  d.password = row.Cell(kPassword);
+  std::string& delimiter = d.delimiter;
+  delimiter = row.Cell(kDelimiter);
+  if (delimiter.empty()) delimiter = defaults.delimiter;
+  if (TrimName(d.remote).empty()) {
+    AddFault(d, "device \"" + d.name + "\" has no remote file name");
+  } else if (!Utf8ToCp932(d.remote)) {
+    AddFault(d, "remote name \"" + Printable(d.remote) + "\" cannot be written in CP932");
+  } else {
+    std::optional<std::string> wire =
+        Utf8ToCp932(RemoteName(TransferDirection::Receive, {d.remote, d.password, delimiter, true}));
+    if (wire)
+      d.wireName = *wire;
+    else
+      AddFault(d, "the password or delimiter of device \"" + d.name + "\" cannot be written in CP932");
+  }
+
+  struct Limit {
+    Column column;
+    std::uint64_t low, high;
+  };
+  d.timeoutMs = defaults.timeoutMs;
+  d.retries = defaults.retries;
+  for (Limit limit : {Limit{kBlksize, 8, 65464}, Limit{kWindowsize, 1, 65535}, Limit{kTimeout, 1, 600000},
+                      Limit{kRetries, 1, 100}}) {
+    std::string cell = TrimName(row.Cell(limit.column));
+    if (cell.empty()) continue;
+    if (!ParseNumber(cell, limit.low, limit.high, number)) {
+      AddFault(d, std::string(kColumnNames[limit.column]) + " \"" + Printable(cell) + "\" is not " +
+                      std::to_string(limit.low) + ".." + std::to_string(limit.high));
+      continue;
+    }
+    if (limit.column == kBlksize) d.blockSize = static_cast<std::uint32_t>(number);
+    if (limit.column == kWindowsize) d.windowSize = static_cast<std::uint32_t>(number);
+    if (limit.column == kTimeout) d.timeoutMs = static_cast<std::uint32_t>(number);
+    if (limit.column == kRetries) d.retries = static_cast<int>(number);
+  }
+
+  d.tsize = defaults.tsize;
+  const std::string tsize = Lower(TrimName(row.Cell(kTsize)));
+  if (tsize == "yes" || tsize == "no")
+    d.tsize = tsize == "yes";
+  else if (!tsize.empty())
+    AddFault(d, "tsize \"" + Printable(tsize) + "\" is not yes or no");
+
+  d.minRatio = defaults.minRatio;
+  const std::string ratio = TrimName(row.Cell(kMinRatio));
+  if (!ratio.empty() && !ParseRatio(ratio, d.minRatio))
+    AddFault(d, "min_ratio \"" + Printable(ratio) + "\" is not a fraction from 0 to 1");
+
+  std::string expect = row.Cell(kExpect);
+  if (expect.empty()) expect = defaults.expect;
+  if (!expect.empty()) {
+    std::string why = PatternFault(expect);
+    if (why.empty())
+      d.expect.emplace(expect, std::regex::ECMAScript | std::regex::optimize);
+    else
+      AddFault(d, "expect \"" + Printable(expect) + "\": " + why);
+  }
+  return d;
+}
 
 }  // namespace
 
@@ -107,19 +271,22 @@ std::string DeviceNameFault(std::string_view name) {
 
 Inventory ParseInventory(std::string_view text, const DeviceDefaults& defaults) {
   Inventory inventory;
-  auto fault = [&](int line, std::string message) { inventory.errors.push_back({line, std::move(message)}); };
+  auto fatal = [&](int line, std::string message) {
+    inventory.errors.push_back({line, std::move(message)});
+    inventory.usable = false;
+  };
 
   CsvResult csv = ParseCsv(text);
   if (csv.records.empty()) {
     if (!csv.error.empty())
-      fault(csv.errorLine, csv.error);
+      fatal(csv.errorLine, csv.error);
     else
-      fault(1, "no header row (name,host,port,remote,password,delimiter)");
+      fatal(1, "no header row (name,host,port,remote,password,delimiter)");
     return inventory;
   }
 
   const CsvRecord& header = csv.records.front();
-  std::array<int, 10> where;
+  std::array<int, kColumnCount> where;
   where.fill(-1);
   for (std::size_t i = 0; i < header.fields.size(); ++i) {
     std::string column = Lower(TrimName(header.fields[i]));
@@ -127,91 +294,36 @@ Inventory ParseInventory(std::string_view text, const DeviceDefaults& defaults) 
     for (std::size_t c = 0; c < kColumnNames.size(); ++c)
       if (column == kColumnNames[c]) found = static_cast<int>(c);
     if (found < 0)
-      fault(header.line, "unknown column \"" + Printable(column) + "\"");
+      inventory.warnings.push_back("column \"" + Printable(column) + "\" is not ours and is ignored");
     else if (where[static_cast<std::size_t>(found)] >= 0)
-      fault(header.line, "column \"" + column + "\" appears twice");
+      fatal(header.line, "column \"" + column + "\" appears twice");
     else
       where[static_cast<std::size_t>(found)] = static_cast<int>(i);
   }
   for (int c = 0; c < kRequiredColumns; ++c)
     if (where[static_cast<std::size_t>(c)] < 0)
-      fault(header.line,
+      fatal(header.line,
             std::string("the header has no \"") + kColumnNames[static_cast<std::size_t>(c)] + "\" column");
-  if (!inventory.errors.empty()) return inventory;
+  if (!inventory.usable) return inventory;
 
   std::set<std::string> seen;  // lower case: Windows and macOS folders do not tell case apart
   for (std::size_t r = 1; r < csv.records.size(); ++r) {
-    const CsvRecord& record = csv.records[r];
-    const int line = record.line;
-    if (record.fields.size() != header.fields.size()) {
-      fault(line, "the row has " + std::to_string(record.fields.size()) + " fields, the header " +
-                      std::to_string(header.fields.size()));
-      continue;
-    }
-    RowReader row{record, where};
-    Device d;
-    d.line = line;
-    d.name = row.Cell(kName);
-    std::string nameFault = DeviceNameFault(d.name);
-    if (!nameFault.empty()) {
-      fault(line, nameFault + " (\"" + Printable(d.name) + "\")");
-      continue;
-    }
-    if (!seen.insert(Lower(d.name)).second) {
-      fault(line, "device \"" + d.name + "\" appears twice");
-      continue;
-    }
-    d.host = TrimName(row.Cell(kHost));
-    if (d.host.empty()) fault(line, "device \"" + d.name + "\" has no host");
-    d.port = TrimName(row.Cell(kPort));
-    if (d.port.empty()) d.port = defaults.port;
-    std::uint64_t number = 0;
-    if (!ParseNumber(d.port, 1, 65535, number))
-      fault(line, "port \"" + Printable(d.port) + "\" is not 1..65535");
-
-    d.remote = row.Cell(kRemote);
-    d.password = row.Cell(kPassword);
-    std::string delimiter = row.Cell(kDelimiter);
-    if (delimiter.empty()) delimiter = defaults.delimiter;
-    if (TrimName(d.remote).empty()) {
-      fault(line, "device \"" + d.name + "\" has no remote file name");
-    } else if (!Utf8ToCp932(d.remote)) {
-      fault(line, "remote name \"" + Printable(d.remote) + "\" cannot be written in CP932");
-    } else {
-      std::optional<std::string> wire =
-          Utf8ToCp932(RemoteName(TransferDirection::Receive, {d.remote, d.password, delimiter, true}));
-      if (wire)
-        d.wireName = *wire;
-      else
-        fault(line, "the password or delimiter of device \"" + d.name + "\" cannot be written in CP932");
-    }
+    Device d = ReadRow(csv.records[r], header.fields.size(), where, defaults, seen);
     if (!d.password.empty()) inventory.holdsPasswords = true;
-
-    struct Limit {
-      Column column;
-      std::uint64_t low, high;
-    };
-    for (Limit limit : {Limit{kBlksize, 8, 65464}, Limit{kWindowsize, 1, 65535}, Limit{kTimeout, 1, 600000},
-                        Limit{kRetries, 1, 100}}) {
-      std::string cell = TrimName(row.Cell(limit.column));
-      if (cell.empty()) continue;
-      if (!ParseNumber(cell, limit.low, limit.high, number)) {
-        fault(line, std::string(kColumnNames[limit.column]) + " \"" + Printable(cell) + "\" is not " +
-                        std::to_string(limit.low) + ".." + std::to_string(limit.high));
-        continue;
-      }
-      if (limit.column == kBlksize) d.blockSize = static_cast<std::uint32_t>(number);
-      if (limit.column == kWindowsize) d.windowSize = static_cast<std::uint32_t>(number);
-      if (limit.column == kTimeout) d.timeoutMs = static_cast<std::uint32_t>(number);
-      if (limit.column == kRetries) d.retries = static_cast<int>(number);
-    }
-    if (TrimName(row.Cell(kTimeout)).empty()) d.timeoutMs = defaults.timeoutMs;
-    if (TrimName(row.Cell(kRetries)).empty()) d.retries = defaults.retries;
+    if (!d.fault.empty()) inventory.errors.push_back({d.line, d.fault});
     inventory.devices.push_back(std::move(d));
   }
-  if (!csv.error.empty()) fault(csv.errorLine, csv.error);
-  if (inventory.errors.empty() && inventory.devices.empty())
-    fault(header.line, "the inventory lists no device");
+  if (!csv.error.empty()) {
+    // The records before a broken quote are good; what follows it cannot be
+    // told apart, so it is one failure that names where reading stopped.
+    Device d;
+    d.line = csv.errorLine;
+    d.name = "(line " + std::to_string(csv.errorLine) + ")";
+    d.fault = csv.error + "; the rest of the inventory was not read";
+    inventory.errors.push_back({d.line, d.fault});
+    inventory.devices.push_back(std::move(d));
+  }
+  if (inventory.devices.empty()) fatal(header.line, "the inventory lists no device");
   return inventory;
 }
 

@@ -1,12 +1,14 @@
 // The backup inventory: one device a row, read from CSV with a header row
 // (name,host,port,remote,password,delimiter and the optional
-// blksize,windowsize,timeout,retries). Every fault is collected with its line
-// number so the whole file can be fixed in one pass; nothing is fetched from
-// an inventory with faults.
+// blksize,windowsize,timeout,retries,tsize,min_ratio,expect). Inventories
+// come from CMDB exports nobody checked: a faulty row fails that device only
+// (with its line number), columns we do not know are ignored, and only a
+// file without a usable header stops the run.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,9 @@ struct DeviceDefaults {
   // time-out in a row.
   std::uint32_t timeoutMs = 1000;
   int retries = 5;
+  bool tsize = true;
+  double minRatio = 0.5;
+  std::string expect;  // ECMAScript regular expression, empty for none
 };
 
 struct Device {
@@ -31,10 +36,17 @@ struct Device {
   std::string remote;    // the file-name part as written (UTF-8), for messages
   std::string wireName;  // CP932 request name with the password: never shown
   std::string password;  // as written, only to scrub it from device messages
+  std::string delimiter;
   std::optional<std::uint32_t> blockSize;
   std::optional<std::uint32_t> windowSize;
   std::uint32_t timeoutMs = 1000;
   int retries = 5;
+  bool tsize = true;  // ask for the size, so a cut-off file is caught
+  double minRatio = 0.5;
+  std::optional<std::regex> expect;
+  // Why this row cannot be fetched (printable, never holds a password);
+  // empty for a good row. Such a device fails, the others run.
+  std::string fault;
 };
 
 struct InventoryError {
@@ -43,12 +55,21 @@ struct InventoryError {
 };
 
 struct Inventory {
-  std::vector<Device> devices;
-  std::vector<InventoryError> errors;
+  std::vector<Device> devices;         // every row, faulty ones with their fault
+  std::vector<InventoryError> errors;  // every fault, in line order
+  std::vector<std::string> warnings;   // columns ignored, each named once
+  bool usable = true;                  // false: no usable header or no row, nothing runs
   bool holdsPasswords = false;
 };
 
 Inventory ParseInventory(std::string_view text, const DeviceDefaults& defaults);
+
+// "0", "0.5", "1": a fraction from 0 to 1 (min_ratio, --min-ratio).
+bool ParseRatio(const std::string& text, double& out);
+
+// Empty when pattern compiles as an ECMAScript regular expression, else why
+// not.
+std::string PatternFault(const std::string& pattern);
 
 // Empty when name can be a file name on every system the program runs on,
 // else why not.

@@ -14,9 +14,14 @@ TEST(BackupOptions, DefaultsAndValues) {
   EXPECT_EQ(p.options.defaults.timeoutMs, 1000u);
   EXPECT_EQ(p.options.defaults.retries, 5);
   EXPECT_EQ(p.options.defaults.port, "69");
+  EXPECT_EQ(p.options.defaults.minRatio, 0.5);
+  EXPECT_EQ(p.options.maxBytes, 64u << 20);
+  EXPECT_EQ(p.options.deadlineSeconds, 600u);
 
-  p = ParseBackupArguments({"--jobs=8", "--git", "--dest=o", "--report", "r.JSON", "--timeout", "200",
-                            "--retries", "1", "--port", "1069", "--delimiter", ";", "--", "-inv.csv"},
+  p = ParseBackupArguments({"--jobs=8", "--git",       "--dest=o", "--report", "r.JSON",     "--timeout",
+                            "200",      "--retries",   "1",        "--port",   "1069",       "--delimiter",
+                            ";",        "--min-ratio", "0.25",     "--expect", "^hostname ", "--max-bytes",
+                            "1000",     "--deadline",  "30",       "--",       "-inv.csv"},
                            true);
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.inventory, "-inv.csv");
@@ -28,6 +33,10 @@ TEST(BackupOptions, DefaultsAndValues) {
   EXPECT_EQ(p.options.defaults.retries, 1);
   EXPECT_EQ(p.options.defaults.port, "1069");
   EXPECT_EQ(p.options.defaults.delimiter, ";");
+  EXPECT_EQ(p.options.defaults.minRatio, 0.25);
+  EXPECT_EQ(p.options.defaults.expect, "^hostname ");
+  EXPECT_EQ(p.options.maxBytes, 1000u);
+  EXPECT_EQ(p.options.deadlineSeconds, 30u);
 }
 
 TEST(BackupOptions, RefusedLines) {
@@ -46,6 +55,11 @@ TEST(BackupOptions, RefusedLines) {
       {{"a", "--dest", "o", "--report", "r.txt"}, true, ".json or .csv"},
       {{"a", "--dest", "o", "--git"}, false, "not available in this build"},
       {{"a", "--dest", "o", "--colour"}, true, "unknown option"},
+      {{"a", "--dest", "o", "--min-ratio", "1.5"}, true, "--min-ratio"},
+      {{"a", "--dest", "o", "--expect", "(unclosed"}, true, "--expect: not a regular expression"},
+      {{"a", "--dest", "o", "--expect", "a{1000}{1000}"}, true, "too many copies"},
+      {{"a", "--dest", "o", "--max-bytes", "0"}, true, "--max-bytes"},
+      {{"a", "--dest", "o", "--deadline", "0"}, true, "--deadline"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.says);

@@ -11,11 +11,21 @@ namespace {
 
 std::vector<DeviceReport> SampleRows() {
   std::vector<DeviceReport> rows(4);
-  rows[0] = {
-      "core", "10.0.0.1:69", DeviceResult::Changed, 2048, 0.5, -1, "", "history/core/20261208T013000Z.cfg"};
-  rows[1] = {"edge", "10.0.0.2:69", DeviceResult::Unchanged, 100, 0.25, -1, "", ""};
-  rows[2] = {"wan,1", "10.0.0.3:69", DeviceResult::Failed, 0, 1.0, 2, "アクセス \"拒否\"\r\nx", ""};
-  rows[3] = {"far", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", ""};
+  rows[0] = {"core",
+             "10.0.0.1:69",
+             DeviceResult::Changed,
+             2048,
+             0.5,
+             -1,
+             "",
+             "history/core/20261208T013000Z.cfg",
+             "",
+             false,
+             0};
+  rows[1] = {"edge", "10.0.0.2:69", DeviceResult::Unchanged, 100, 0.25, -1, "", "", "", false, 0};
+  rows[2] = {"wan,1", "10.0.0.3:69", DeviceResult::Failed, 0, 1.0, 2, "アクセス \"拒否\"\r\nx", "", "", false,
+             0};
+  rows[3] = {"far", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", "", "", false, 0};
   return rows;
 }
 
@@ -32,7 +42,10 @@ TEST(BackupReport, SummaryHasOneLinePerDeviceAndTotals) {
 }
 
 TEST(BackupReport, JsonEscapesAndCounts) {
-  std::string json = JsonReport(SampleRows(), "2026-12-08T01:30:00Z");
+  RunFacts run{"2026-12-08T01:30:00Z", "2026-12-08T01:31:00Z", {true, true, "0123abcd", ""}};
+  std::vector<DeviceReport> rows = SampleRows();
+  rows[1].error = "bad \xff\xfe byte \xe3\x81";  // not UTF-8: the JSON must stay valid
+  std::string json = JsonReport(rows, run);
   EXPECT_NE(json.find("\"totals\": {\"devices\": 4, \"changed\": 1, \"unchanged\": 1, \"failed\": 1, "
                       "\"interrupted\": 0, \"not_reached\": 1}"),
             std::string::npos)
@@ -41,16 +54,31 @@ TEST(BackupReport, JsonEscapesAndCounts) {
             std::string::npos)
       << json;
   EXPECT_NE(json.find("\"result\": \"not reached\""), std::string::npos);
-  EXPECT_NE(JsonReport({}, "t").find("\"devices\": []"), std::string::npos);
+  EXPECT_NE(json.find("\"error\": \"bad \\ufffd\\ufffd byte \\ufffd\\ufffd\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"finished\": \"2026-12-08T01:31:00Z\""), std::string::npos);
+  EXPECT_NE(json.find("\"archive\": {\"result\": \"committed\", \"commit\": \"0123abcd\"}"),
+            std::string::npos);
+  run.archive = {true, false, "", "cannot commit: locked"};
+  EXPECT_NE(
+      JsonReport({}, run).find("\"archive\": {\"result\": \"failed\", \"error\": \"cannot commit: locked\"}"),
+      std::string::npos);
+  EXPECT_NE(JsonReport({}, run).find("\"devices\": []"), std::string::npos);
 }
 
 TEST(BackupReport, CsvQuotesWhatNeedsIt) {
-  std::string csv = CsvReport(SampleRows());
+  std::vector<DeviceReport> rows = SampleRows();
+  rows[3].error = "=HYPERLINK(\"http://x\")";
+  rows[1].error = "@SUM(A1)";
+  std::string csv = CsvReport(rows, {"s", "2026-12-08T01:31:00Z", {true, true, "0123abcd", ""}});
   EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "device,host,result,bytes,seconds,error_code,error,history");
   EXPECT_NE(csv.find("\r\n\"wan,1\",10.0.0.3:69,failed,0,1.000,2,\"アクセス \"\"拒否\"\"\r\nx\",\r\n"),
             std::string::npos)
       << csv;
-  EXPECT_NE(csv.find("\r\nedge,10.0.0.2:69,unchanged,100,0.250,,,\r\n"), std::string::npos);
+  // A spreadsheet must not take a device's text for a formula.
+  EXPECT_NE(csv.find("\r\nedge,10.0.0.2:69,unchanged,100,0.250,,'@SUM(A1),\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\",\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\n,finished 2026-12-08T01:31:00Z,run,,,,archive commit 0123abcd,\r\n"),
+            std::string::npos);
 }
 
 TEST(BackupReport, PasswordsAreScrubbedFromDeviceTextInBothEncodings) {
@@ -59,19 +87,23 @@ TEST(BackupReport, PasswordsAreScrubbedFromDeviceTextInBothEncodings) {
     std::string password;
     bool cp932;
     std::string expected;
+    std::string delimiter = "/";
   } rows[] = {
-      {"File not found: cfg/hunter2", "hunter2", true, "File not found: cfg/***"},
-      {"wrong password \x82\xcf\x82\xb7 for cfg", "ぱす", true, "wrong password *** for cfg"},
-      {"no answer for cfg/ぱす", "ぱす", false, "no answer for cfg/***"},
-      {"bytes \x82\xcf\x82\xb7 quoted", "ぱす", false, "bytes *** quoted"},
+      {"File not found: cfg/hunter2", "hunter2", true, "File not found: cfg***"},
+      {"wrong password \x82\xcf\x82\xb7\x82\xed for cfg", "ぱすわ", true, "wrong password *** for cfg"},
+      {"no answer for cfg/ぱすわ", "ぱすわ", false, "no answer for cfg***"},
+      {"bytes \x82\xcf\x82\xb7\x82\xed quoted", "ぱすわ", false, "bytes *** quoted"},
       {"no password here", "", false, "no password here"},
       // A device that echoes the UTF-8 name in otherwise CP932 text: caught
       // before decoding would turn it into unrecognisable characters.
-      {"bad name cfg/ぱす", "ぱす", true, "bad name cfg/***"},
+      {"bad name cfg/ぱす", "ぱす", true, "bad name cfg***"},
+      // A short password is only taken out behind its delimiter: bare, it
+      // would garble every "a" of the message.
+      {"bad pass a for cfg:a", "a", false, "bad pass a for cfg***", ":"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
-    EXPECT_EQ(ScrubbedText(row.text, row.password, row.cp932), row.expected);
+    EXPECT_EQ(ScrubbedText(row.text, {"cfg", row.password, row.delimiter, true}, row.cp932), row.expected);
   }
 }
 
@@ -83,7 +115,7 @@ TEST(JobsForDescriptorLimit, ClampsToWhatFits) {
     std::uint64_t limit;
     int expected;
   } rows[] = {
-      {32, 1024, 32}, {1000, 1024, 500}, {128, 256, 116},        {32, 26, 1},
+      {32, 1024, 32}, {1000, 1024, 333}, {128, 256, 77},         {32, 26, 1},
       {32, 0, 1},     {0, 1024, 1},      {4096, 1u << 20, 4096},
   };
   for (const Row& row : rows) {

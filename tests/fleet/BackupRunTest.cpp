@@ -2,13 +2,16 @@
 // tftpd-hpa devices: saved bytes, reasons, temporary files, history, git
 // commits, interruption, and flat descriptors and memory over many
 // transfers.
+#include <fcntl.h>
 #include <git2.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -20,6 +23,7 @@
 #include "FleetSimProcess.h"
 #include "SimContent.h"
 #include "fleet/Backup.h"
+#include "fleet/FetchStage.h"
 #include "fleet/GitLibrary.h"
 
 namespace tarnwick::fleet_sim {
@@ -59,6 +63,7 @@ std::map<std::string, std::string> Tree(const fs::path& dir) {
       it.disable_recursion_pending();
       continue;
     }
+    if (it->path().filename() == ".tarnwick.lock") continue;
     if (it->is_regular_file()) files[fs::relative(it->path(), dir).generic_string()] = ReadAll(it->path());
   }
   return files;
@@ -118,7 +123,8 @@ std::string Cli(const std::string& args) { return std::string(TARNWICK_CLI_PATH)
 // of each way a device goes wrong.
 std::vector<SimDevice> MixedFleet() {
   std::vector<SimDevice> fleet;
-  const std::uint64_t sizes[] = {0, 1, 511, 512, 513, 1024, 4000, 20000, 65536, 70001};
+  // (An empty answer is refused: BadAnswersNeverReplaceAGoodCopy.)
+  const std::uint64_t sizes[] = {2, 1, 511, 512, 513, 1024, 4000, 20000, 65536, 70001};
   for (int i = 0; i < 300; ++i) {
     SimDevice d;
     d.name = "dev" + std::to_string(i);
@@ -153,8 +159,8 @@ TEST(BackupRun, MixedFleetHistoryAndGit) {
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(real[i].Unavailable(), "");
     real[i].WriteFile("router.cfg", Content("real" + std::to_string(i), 1, 3000 + 512 * i));
-    realRows +=
-        "real" + std::to_string(i) + ",127.0.0.1," + std::to_string(real[i].Port()) + ",router.cfg,,,,,,\n";
+    realRows += "real" + std::to_string(i) + ",127.0.0.1," + std::to_string(real[i].Port()) +
+                ",router.cfg,,,,,,,,,\n";
   }
   const fs::path dest = scratch.Path() / "configs";
   const std::string inventory = scratch.Str() + "/inventory.csv";
@@ -210,7 +216,7 @@ TEST(BackupRun, MixedFleetHistoryAndGit) {
       EXPECT_NE(line.find("failed"), std::string::npos) << line;
     }
     if (d.behaviour == "badpass" && !d.password.empty()) {
-      EXPECT_NE(line.find("ERROR 2: Access violation: wrong password in startup.cfg/***"), std::string::npos)
+      EXPECT_NE(line.find("ERROR 2: Access violation: wrong password in startup.cfg***"), std::string::npos)
           << line;
     }
     if (d.behaviour == "notfound") {
@@ -278,7 +284,7 @@ TEST(BackupRun, MixedFleetHistoryAndGit) {
   EXPECT_EQ(TemporaryFiles(dest), std::vector<std::string>{});
 }
 
-TEST(BackupRun, BadDeviceNameRefusesTheWholeInventory) {
+TEST(BackupRun, FaultyRowFailsItsDeviceOnly) {
   Scratch scratch;
   std::vector<SimDevice> fleet(2);
   fleet[0].name = "fine";
@@ -286,15 +292,252 @@ TEST(BackupRun, BadDeviceNameRefusesTheWholeInventory) {
   FleetSim sim(fleet, scratch.Str());
   ASSERT_EQ(sim.Error(), "");
   std::string text = InventoryFor(fleet);
-  text += "../x,127.0.0.1,69,startup.cfg,,,,,,\n";
+  text += "../x,127.0.0.1,69,startup.cfg,,,,,,,,,\n";
   WriteAll(scratch.Path() / "inv.csv", text);
-  ProcessResult r = RunCommand(Cli(scratch.Str() + "/inv.csv --dest " + scratch.Str() + "/out"));
-  EXPECT_EQ(r.status, 2) << r.output;
-  EXPECT_NE(r.output.find("inv.csv:5: the device name holds '/'"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("nothing fetched"), std::string::npos);
+  // The inventory may come from a pipe.
+  ProcessResult r =
+      RunCommand("cat " + scratch.Str() + "/inv.csv | " + Cli("- --dest " + scratch.Str() + "/out"));
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("-:5: the device name holds '/'"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("3 devices: 2 changed, 0 unchanged, 1 failed"), std::string::npos) << r.output;
   auto stats = sim.Stop();
-  EXPECT_EQ(stats["fine"].requests + stats["other"].requests, 0u);
-  EXPECT_FALSE(fs::exists(scratch.Path() / "out" / "fine.cfg"));
+  EXPECT_EQ(stats["fine"].requests + stats["other"].requests, 2u);
+  EXPECT_TRUE(fs::exists(scratch.Path() / "out" / "fine.cfg"));
+}
+
+// Each row is one way a device answers badly, after a first run saved its
+// good copy: the copy stays, the device fails with the reason, nothing
+// reaches the history. A changing device is the control: it is saved.
+TEST(BackupRun, BadAnswersNeverReplaceAGoodCopy) {
+  Scratch scratch;
+  struct Row {
+    std::string behaviour;
+    std::uint64_t size;
+    std::string cells;
+    std::string says;  // empty: saved as changed
+  } rows[] = {
+      {"empty", 1000, "", "refused: 0 bytes"},
+      {"errorpage", 4000, "", "refused: 2% of the previous size"},
+      {"errorpage", 4000, ",,,,,,0,^[^<]{60}", "refused: does not match the expected pattern"},
+      {"truncated", 3000, "", "received 1500 bytes, the server announced 3000"},
+      {"endless", 1000, "", "more than 100000 bytes (--max-bytes)"},
+      {"trickle", 20000, "", "no complete file within the deadline of 2 s (--deadline)"},
+      {"changing", 5000, "", ""},
+  };
+  std::vector<SimDevice> fleet;
+  for (const Row& row : rows) {
+    SimDevice d;
+    d.name = "d" + std::to_string(fleet.size());
+    d.size = row.size;
+    d.extraCells = row.cells.empty() ? ",,,," : row.cells;
+    fleet.push_back(d);
+  }
+  const fs::path dest = scratch.Path() / "out";
+  const std::string inventory = scratch.Str() + "/inv.csv";
+  auto run = [&] {
+    FleetSim sim(fleet, scratch.Str());
+    EXPECT_EQ(sim.Error(), "");
+    WriteAll(inventory, InventoryFor(fleet));
+    return RunCommand(Cli(inventory + " --dest " + dest.string() + " --max-bytes 100000 --deadline 2"));
+  };
+  ProcessResult first = run();
+  ASSERT_EQ(first.status, 0) << first.output;
+  for (std::size_t i = 0; i < fleet.size(); ++i) fleet[i].behaviour = rows[i].behaviour;
+  ProcessResult second = run();
+  EXPECT_EQ(second.status, 1) << second.output;
+  for (std::size_t i = 0; i < fleet.size(); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.behaviour + " " + row.says);
+    const std::size_t at = second.output.find("\n" + fleet[i].name + " ");
+    ASSERT_NE(at, std::string::npos) << second.output;
+    const std::string line = second.output.substr(at + 1, second.output.find('\n', at + 1) - at - 1);
+    if (row.says.empty()) {
+      EXPECT_NE(line.find("changed"), std::string::npos) << line;
+      EXPECT_TRUE(ReadAll(dest / (fleet[i].name + ".cfg")) == Content(fleet[i].name, 2, row.size));
+      EXPECT_TRUE(fs::exists(dest / "history" / fleet[i].name));
+    } else {
+      EXPECT_NE(line.find("failed"), std::string::npos) << line;
+      EXPECT_NE(line.find(row.says), std::string::npos) << line;
+      EXPECT_TRUE(ReadAll(dest / (fleet[i].name + ".cfg")) == Content(fleet[i].name, 1, row.size));
+      EXPECT_FALSE(fs::exists(dest / "history" / fleet[i].name));
+    }
+  }
+  EXPECT_EQ(TemporaryFiles(dest), std::vector<std::string>{});
+}
+
+// --git after the ways an archive goes wrong; each row starts from a saved,
+// committed store. The archive failing is exit 3 whatever the devices did,
+// the configurations are saved anyway, and the next run heals the archive.
+TEST(BackupRun, ArchiveFailuresAndHealing) {
+  struct Row {
+    std::string what;
+    std::string before;  // shell commands in DEST before the run
+    int status;
+    std::string says;
+  } rows[] = {
+      {"a locked branch fails the commit", "touch .git/refs/heads/$(git symbolic-ref --short HEAD).lock", 3,
+       "cannot commit"},
+      {"a detached HEAD is refused", "git checkout -q --detach", 3, "HEAD is detached"},
+      {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit "},
+      {"a broken repository fails the archive only", "rm -rf .git/objects && mkdir .git/objects", 3,
+       "the archive failed"},
+      {"odd entries under history/ are left out, never the end of the run",
+       "mkdir -p history/odd && ln -s loop history/odd/loop && ln -s /etc/hostname history/odd/outside", 0,
+       "commit "},
+      {"a second run on a held DEST is refused", "true", 3,
+       "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Scratch scratch;
+    std::vector<SimDevice> fleet(2);
+    fleet[0].name = "sw1";
+    fleet[1].name = "sw2";
+    const fs::path dest = scratch.Path() / "out";
+    const std::string inventory = scratch.Str() + "/inv.csv";
+    auto run = [&] {
+      FleetSim sim(fleet, scratch.Str());
+      EXPECT_EQ(sim.Error(), "");
+      WriteAll(inventory, InventoryFor(fleet));
+      return RunCommand(
+          Cli(inventory + " --dest " + dest.string() + " --git --report " + scratch.Str() + "/report.json"));
+    };
+    ASSERT_EQ(run().status, 0);
+    fleet[0].version = 2;  // a change for the run under test
+    ASSERT_EQ(RunCommand("cd " + dest.string() + " && " + row.before).status, 0);
+    if (row.what.find("held") != std::string::npos) {
+      const int held = ::open((dest / ".tarnwick.lock").c_str(), O_RDWR);
+      ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+      ASSERT_EQ(::ftruncate(held, 0), 0);
+      const std::string holder = "pid 4242, started 2026-12-08T01:30:00Z\n";
+      ASSERT_EQ(::write(held, holder.data(), holder.size()), static_cast<ssize_t>(holder.size()));
+      ProcessResult r = run();
+      ::close(held);
+      EXPECT_EQ(r.status, row.status) << r.output;
+      EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
+      EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));  // nothing fetched
+      continue;
+    }
+    ProcessResult r = run();
+    EXPECT_EQ(r.status, row.status) << r.output;
+    EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
+    EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 2, 1000));
+    const std::string report = ReadAll(scratch.Path() / "report.json");
+    EXPECT_NE(
+        report.find(row.status == 3 ? "\"archive\": {\"result\": \"failed\"" : "\"result\": \"committed\""),
+        std::string::npos)
+        << report;
+    if (row.status == 0) {
+      std::vector<Commit> commits = GitHistory(dest);
+      ASSERT_EQ(commits.size(), 2u);
+      // The new copy and its history copy; never what a person staged, never
+      // a link.
+      EXPECT_EQ(commits[0].paths.size(), 2u);
+      EXPECT_EQ(commits[0].paths.count("sw1.cfg"), 1u);
+      if (row.what.find("staged") != std::string::npos) {
+        ProcessResult status = RunCommand("cd " + dest.string() + " && git status --porcelain");
+        EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n");
+      }
+      continue;
+    }
+    // The cause goes away; the next run commits the store as it stands,
+    // although no device changed since.
+    RunCommand("cd " + dest.string() +
+               " && rm -f .git/refs/heads/*.lock && (git checkout -q - 2>/dev/null; true)");
+    if (row.what.find("broken") != std::string::npos) continue;
+    const std::size_t before = GitHistory(dest).size();
+    ProcessResult healed = run();
+    EXPECT_EQ(healed.status, 0) << healed.output;
+    EXPECT_EQ(GitHistory(dest).size(), before + 1);
+    std::vector<Commit> commits = GitHistory(dest);
+    ASSERT_FALSE(commits.empty());
+    EXPECT_EQ(commits[0].paths.count("sw1.cfg"), 1u);
+  }
+}
+
+// The driver never waits for a name: a lookup that never returns fails its
+// own device after the name limit, while every other device (a literal
+// address, a name that resolves) is fetched meanwhile.
+TEST(FetchStage, ADeadNameDelaysNobody) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(6);
+  for (std::size_t i = 0; i < fleet.size(); ++i) fleet[i].name = "s" + std::to_string(i);
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  const std::string inventory = InventoryFor(fleet) + "dead,dead.invalid,69,startup.cfg,,,,,,,,,\n" +
+                                "named,s0.sim.test," + std::to_string(fleet[0].port) +
+                                ",startup.cfg,,,,,,,,,\n";
+  fleet::Inventory parsed = fleet::ParseInventory(inventory, {});
+  ASSERT_TRUE(parsed.usable && parsed.errors.empty());
+  std::vector<std::size_t> order(parsed.devices.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // "dead" first, so everything else queues behind it if anything waits.
+  std::rotate(order.begin(), order.end() - 2, order.end() - 1);
+
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  fleet::LookupFunction lookup = [gate, &fleet](const std::string& host, const std::string& port,
+                                                std::string& error) -> std::optional<SocketAddress> {
+    if (host == "s0.sim.test") return fleet::LiteralAddress(fleet[0].address, port);
+    std::unique_lock<std::mutex> hold(gate->mutex);
+    gate->opened.wait(hold, [&] { return gate->open; });
+    error = "released";
+    return std::nullopt;
+  };
+  fleet::DestOpening opening;
+  auto store = fleet::ConfigStore::Open(scratch.Str() + "/out", "pid 1\n", opening);
+  ASSERT_TRUE(store) << opening.error;
+  fleet::FetchLimits limits;
+  limits.jobs = 2;
+  limits.resolveLimit = std::chrono::seconds(1);
+  std::vector<std::string> finished;
+  std::map<std::string, std::string> errors;
+  fleet::RunFetchStage(parsed.devices, order, limits, *store, lookup, {},
+                       [&](std::size_t i, fleet::Fetched& f) {
+                         finished.push_back(parsed.devices[i].name);
+                         errors[parsed.devices[i].name] = f.complete ? "" : f.error;
+                       });
+  {
+    std::lock_guard<std::mutex> hold(gate->mutex);
+    gate->open = true;
+  }
+  gate->opened.notify_all();
+  ASSERT_EQ(finished.size(), parsed.devices.size());
+  EXPECT_EQ(finished.back(), "dead");
+  EXPECT_EQ(errors["dead"], "cannot resolve dead.invalid: no answer from the name service within 1 s");
+  for (const auto& [name, error] : errors)
+    if (name != "dead") {
+      EXPECT_EQ(error, "") << name;
+    }
+}
+
+// The report is written whole under a name nobody can plant beforehand; a
+// link at its old temporary name or at the report's own name is never
+// written through.
+TEST(BackupRun, ReportIsNeverWrittenThroughALink) {
+  Scratch scratch;
+  std::vector<SimDevice> fleet(1);
+  fleet[0].name = "one";
+  FleetSim sim(fleet, scratch.Str());
+  ASSERT_EQ(sim.Error(), "");
+  WriteAll(scratch.Path() / "inv.csv", InventoryFor(fleet));
+  WriteAll(scratch.Path() / "victim", "keep");
+  for (const char* planted : {"report.json.tmp", "report.json"}) {
+    SCOPED_TRACE(planted);
+    fs::remove(scratch.Path() / "report.json");
+    fs::create_symlink(scratch.Path() / "victim", scratch.Path() / planted);
+    ProcessResult r = RunCommand(Cli(scratch.Str() + "/inv.csv --dest " + scratch.Str() + "/out --report " +
+                                     scratch.Str() + "/report.json"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadAll(scratch.Path() / "victim"), "keep");
+    EXPECT_FALSE(fs::is_symlink(scratch.Path() / "report.json"));
+    EXPECT_NE(ReadAll(scratch.Path() / "report.json").find("\"device\": \"one\""), std::string::npos);
+    fs::remove(scratch.Path() / planted);
+  }
 }
 
 TEST(BackupRun, GitWithoutLibgit2IsAUsageErrorBeforeAnyTransfer) {

@@ -1,6 +1,12 @@
-// Saved configurations: temporary files never stay, unchanged copies write
-// nothing, replaced copies go to a unique history name.
+// The store: temporary files never stay, unchanged copies write nothing,
+// replaced copies go to a unique history name; and what DEST must resist
+// (modes, links planted inside it, a second run, a full disk, leftovers).
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <random>
@@ -17,18 +23,30 @@ class ConfigStoreTest : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("tarnwick-store-" + std::to_string(std::random_device()()));
     fs::create_directories(dir_);
+    fs::permissions(dir_, fs::perms::owner_all);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    store_.reset();
+    fs::remove_all(dir_);
+  }
+  ConfigStore& Store() {
+    if (!store_) {
+      DestOpening opening;
+      store_ = ConfigStore::Open(dir_.string(), "pid 1, started now\n", opening);
+      EXPECT_TRUE(store_) << opening.error;
+    }
+    return *store_;
+  }
 
   SaveOutcome Save(const std::string& name, const std::string& bytes, const std::string& stamp) {
     std::string error;
-    auto temp = TempConfig::Create(dir_, name, error);
+    auto temp = Store().NewTemp(name, error);
     EXPECT_TRUE(temp) << error;
     if (!temp) return {};
     // In pieces, as blocks arrive.
     for (std::size_t i = 0; i < bytes.size(); i += 512)
       EXPECT_TRUE(temp->Write(std::string_view(bytes).substr(i, 512)));
-    return SaveConfig(*temp, dir_, name, stamp);
+    return Store().Save(*temp, name, stamp);
   }
   std::string Read(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -37,11 +55,13 @@ class ConfigStoreTest : public ::testing::Test {
   std::vector<std::string> Files() {
     std::vector<std::string> out;
     for (auto& e : fs::recursive_directory_iterator(dir_))
-      if (e.is_regular_file()) out.push_back(fs::relative(e.path(), dir_).generic_string());
+      if (e.is_regular_file() && e.path().filename() != ".tarnwick.lock")
+        out.push_back(fs::relative(e.path(), dir_).generic_string());
     std::sort(out.begin(), out.end());
     return out;
   }
   fs::path dir_;
+  std::unique_ptr<ConfigStore> store_;
 };
 
 TEST_F(ConfigStoreTest, FirstChangedUnchangedAndSameSecond) {
@@ -65,6 +85,8 @@ TEST_F(ConfigStoreTest, FirstChangedUnchangedAndSameSecond) {
   EXPECT_EQ(Read(dir_ / "history/sw1/20261208T013200Z-2.cfg"), v2);
   EXPECT_EQ(Files(), (std::vector<std::string>{"history/sw1/20261208T013200Z-2.cfg",
                                                "history/sw1/20261208T013200Z.cfg", "sw1.cfg"}));
+  std::string error;
+  EXPECT_TRUE(Store().SyncFolders(error)) << error;
 }
 
 TEST_F(ConfigStoreTest, SameSizeDifferentBytesIsAChange) {
@@ -72,29 +94,155 @@ TEST_F(ConfigStoreTest, SameSizeDifferentBytesIsAChange) {
   std::string changed(4096, 'x');
   changed[4095] = 'y';
   EXPECT_TRUE(Save("r", changed, "20260101T000001Z").changed);
-  EXPECT_TRUE(Save("e", "", "20260101T000001Z").changed);  // an empty file is a file
-  EXPECT_FALSE(Save("e", "", "20260101T000002Z").changed);
 }
 
-TEST_F(ConfigStoreTest, DiscardedAndDestroyedTemporariesLeaveNothing) {
+TEST_F(ConfigStoreTest, DestroyedTemporariesLeaveNothing) {
   std::string error;
   {
-    auto temp = TempConfig::Create(dir_, "a", error);
+    auto temp = Store().NewTemp("a", error);
     ASSERT_TRUE(temp);
     temp->Write("partial");
   }
-  auto temp = TempConfig::Create(dir_, "b", error);
-  ASSERT_TRUE(temp);
-  temp->Write("partial");
-  temp->Discard();
   EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(ConfigStoreTest, UnwritableFolderIsAnError) {
-  std::string error;
-  EXPECT_FALSE(TempConfig::Create(dir_ / "missing", "a", error));
-  EXPECT_NE(error.find("cannot create"), std::string::npos);
+#ifndef _WIN32  // links, modes and file-size limits as POSIX has them
+// What DEST must resist, one row per way it goes wrong: the save of device
+// "sw" fails with its reason (or the store refuses to open), and nothing
+// outside DEST is touched.
+TEST_F(ConfigStoreTest, HostileFolder) {
+  const fs::path outside = dir_.string() + "-outside";
+  fs::create_directories(outside);
+  std::ofstream(outside / "secret") << "outside";
+  struct Row {
+    const char* what;
+    std::function<void(const fs::path&)> plant;
+    std::string saveError;  // empty: the save works
+    std::string openError;  // empty: the store opens
+  } rows[] = {
+      {"link in place of the configuration",
+       [&](const fs::path& d) { fs::create_symlink(outside / "secret", d / "sw.cfg"); },
+       "sw.cfg: it is a symbolic link", ""},
+      {"link in place of the history folder",
+       [&](const fs::path& d) {
+         std::ofstream(d / "sw.cfg") << "old";
+         fs::create_symlink(outside, d / "history");
+       },
+       "history/sw: it is a symbolic link", ""},
+      {"file in place of the device's history folder",
+       [&](const fs::path& d) {
+         std::ofstream(d / "sw.cfg") << "old";
+         fs::create_directories(d / "history");
+         std::ofstream(d / "history" / "sw") << "x";
+       },
+       "history/sw: it is not a folder", ""},
+      {"leftovers of a dead run are swept",
+       [&](const fs::path& d) {
+         std::ofstream(d / ".tarnwick-99-0-sw.tmp") << "partial";
+         fs::create_directories(d / "history" / "sw");
+         std::ofstream(d / "history" / "sw" / ".tarnwick-99-1.tmp") << "partial";
+       },
+       "", ""},
+      {"a full disk (file-size limit) fails the write with the system's words", [&](const fs::path&) {},
+       "File too large", ""},
+  };
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    store_.reset();
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::permissions(dir_, fs::perms::owner_all);
+    row.plant(dir_);
+    DestOpening opening;
+    store_ = ConfigStore::Open(dir_.string(), "pid 1\n", opening);
+    ASSERT_TRUE(store_) << opening.error;
+    std::string error;
+    auto temp = store_->NewTemp("sw", error);
+    ASSERT_TRUE(temp) << error;
+    const bool full = std::string(row.what).find("full disk") != std::string::npos;
+    rlimit old{};
+    if (full) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      ::getrlimit(RLIMIT_FSIZE, &old);
+      rlimit small = old;
+      small.rlim_cur = 1000;
+      ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    std::string syncError;  // writes are buffered: the limit may only show when the file is flushed
+    const bool written = temp->Write(std::string(2000, 'n')) && temp->Sync(syncError);
+    if (full) ::setrlimit(RLIMIT_FSIZE, &old);
+    if (full) {
+      EXPECT_FALSE(written);
+      EXPECT_TRUE(temp->DiskFull());
+      EXPECT_NE(syncError.find(row.saveError), std::string::npos) << syncError;
+      temp.reset();
+      EXPECT_TRUE(Files().empty());
+      continue;
+    }
+    SaveOutcome saved = store_->Save(*temp, "sw", "20261208T013000Z");
+    if (row.saveError.empty()) {
+      EXPECT_TRUE(saved.ok) << saved.error;
+      EXPECT_EQ(Files(), std::vector<std::string>{"sw.cfg"});
+      EXPECT_EQ(store_->Swept(), 2u);
+    } else {
+      EXPECT_FALSE(saved.ok);
+      EXPECT_NE(saved.error.find(row.saveError), std::string::npos) << saved.error;
+    }
+    EXPECT_EQ(Read(outside / "secret"), "outside");
+    std::size_t outsideFiles = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator(outside)) ++outsideFiles;
+    EXPECT_EQ(outsideFiles, 1u);
+  }
+  fs::remove_all(outside);
 }
+
+// New folders are the owner's alone; a team's folder lets its group read;
+// others never read what we write; a second run on the same DEST is refused
+// and told who holds it.
+TEST_F(ConfigStoreTest, ModesAndTheLock) {
+  struct Row {
+    bool existing;
+    mode_t folder;
+    mode_t file;
+    bool warned;
+  } rows[] = {
+      {false, 0, 0600, false},
+      {true, 0700, 0600, false},
+      {true, 0750, 0640, false},
+      {true, 0755, 0640, true},
+  };
+  const mode_t oldMask = ::umask(0);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.folder);
+    store_.reset();
+    fs::remove_all(dir_);
+    if (row.existing) {
+      fs::create_directories(dir_);
+      ::chmod(dir_.c_str(), row.folder);
+    }
+    DestOpening opening;
+    store_ = ConfigStore::Open(dir_.string(), "pid 4242, started 2026-12-08T01:30:00Z\n", opening);
+    ASSERT_TRUE(store_) << opening.error;
+    EXPECT_EQ(opening.created, !row.existing);
+    EXPECT_EQ(!opening.warnings.empty(), row.warned);
+    struct stat st {};
+    ::stat(dir_.c_str(), &st);
+    if (!row.existing) {
+      EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+    EXPECT_TRUE(Save("m", "config", "20261208T013000Z").ok);
+    ::stat((dir_ / "m.cfg").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, row.file);
+
+    DestOpening second;
+    EXPECT_FALSE(ConfigStore::Open(dir_.string(), "pid 1\n", second));
+    EXPECT_TRUE(second.busy);
+    EXPECT_NE(second.error.find("pid 4242, started 2026-12-08T01:30:00Z"), std::string::npos) << second.error;
+  }
+  ::umask(oldMask);
+}
+
+#endif
 
 TEST(HistoryStamp, UtcWithoutColons) {
   EXPECT_EQ(HistoryStamp(0), "19700101T000000Z");

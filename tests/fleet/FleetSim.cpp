@@ -8,7 +8,11 @@
 // behaviour: good, badpass (ERROR 2), notfound (ERROR 1), silent, slow
 // (every window 20 ms late), lossy (drops every 5th datagram it would send
 // and every 7th it receives), stray (a DATA from another port right after
-// the first real answer; the client must answer it with ERROR 5). A request for another name than
+// the first real answer; the client must answer it with ERROR 5), empty (a
+// 0-byte file), errorpage (an HTML error page instead of the file), truncated
+// (announces the whole size as tsize, sends half), endless (never a short
+// block), trickle (every window 300 ms late), changing (the next version on
+// every request, the first one included). A request for another name than
 // expected gets ERROR 1. Reads served with a new socket per transfer, lock
 // step 512 or the blksize/windowsize asked for, one thread, one epoll set.
 //
@@ -45,7 +49,24 @@ using tarnwick::fleet_sim::NameSeed;
 volatile sig_atomic_t g_stop = 0;
 extern "C" void OnSignal(int) { g_stop = 1; }
 
-enum class Behaviour { Good, BadPass, NotFound, Silent, Slow, Lossy, Stray };
+enum class Behaviour {
+  Good,
+  BadPass,
+  NotFound,
+  Silent,
+  Slow,
+  Lossy,
+  Stray,
+  Empty,
+  ErrorPage,
+  Truncated,
+  Endless,
+  Trickle,
+  Changing
+};
+
+const std::string kErrorPage =
+    "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n";
 
 struct Device {
   std::string name, expected;
@@ -74,9 +95,13 @@ struct Transfer {
 
 bool ParseBehaviour(const std::string& s, Behaviour& b) {
   static const std::pair<const char*, Behaviour> table[] = {
-      {"good", Behaviour::Good},     {"badpass", Behaviour::BadPass}, {"notfound", Behaviour::NotFound},
-      {"silent", Behaviour::Silent}, {"slow", Behaviour::Slow},       {"lossy", Behaviour::Lossy},
-      {"stray", Behaviour::Stray},   {"huge", Behaviour::Good}};
+      {"good", Behaviour::Good},           {"badpass", Behaviour::BadPass},
+      {"notfound", Behaviour::NotFound},   {"silent", Behaviour::Silent},
+      {"slow", Behaviour::Slow},           {"lossy", Behaviour::Lossy},
+      {"stray", Behaviour::Stray},         {"huge", Behaviour::Good},
+      {"empty", Behaviour::Empty},         {"errorpage", Behaviour::ErrorPage},
+      {"truncated", Behaviour::Truncated}, {"endless", Behaviour::Endless},
+      {"trickle", Behaviour::Trickle},     {"changing", Behaviour::Changing}};
   for (auto& [text, value] : table)
     if (s == text) return b = value, true;
   return false;
@@ -103,22 +128,42 @@ std::string ErrorPacket(int code, const std::string& text) {
   return p + text + '\0';
 }
 
+// The bytes the device really sends (its tsize is always d.size).
+std::uint64_t ServedSize(const Device& d) {
+  switch (d.behaviour) {
+    case Behaviour::Empty:
+      return 0;
+    case Behaviour::ErrorPage:
+      return kErrorPage.size();
+    case Behaviour::Truncated:
+      return d.size / 2;
+    case Behaviour::Endless:
+      return UINT64_MAX / 4;
+    default:
+      return d.size;
+  }
+}
+
 std::string DataPacket(const Transfer& t, std::uint64_t k) {
+  const std::uint64_t size = ServedSize(*t.device);
   std::uint64_t offset = (k - 1) * t.blockSize;
-  std::uint64_t n =
-      offset >= t.device->size ? 0 : std::min<std::uint64_t>(t.blockSize, t.device->size - offset);
+  std::uint64_t n = offset >= size ? 0 : std::min<std::uint64_t>(t.blockSize, size - offset);
   std::string p(4 + n, '\0');
   p[1] = 3;
   p[2] = static_cast<char>((k >> 8) & 0xff);
   p[3] = static_cast<char>(k & 0xff);
-  FillContent(t.device->seed, t.device->version, offset, p.data() + 4, n);
+  if (t.device->behaviour == Behaviour::ErrorPage)
+    kErrorPage.copy(p.data() + 4, n, offset);
+  else
+    FillContent(t.device->seed, t.device->version, offset, p.data() + 4, n);
   return p;
 }
 
 void SendWindow(Transfer& t, Clock::time_point now) {
-  if (t.device->behaviour == Behaviour::Slow && !t.sendDue) {
+  const Behaviour b = t.device->behaviour;
+  if ((b == Behaviour::Slow || b == Behaviour::Trickle) && !t.sendDue) {
     t.sendDue = true;
-    t.sendAt = now + 20ms;
+    t.sendAt = now + (b == Behaviour::Slow ? 20ms : 300ms);
     return;
   }
   t.sendDue = false;
@@ -150,6 +195,7 @@ void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from,
   if (n < 4 || p[1] != 1 || !SplitRequest(p, n, parts)) return;
   ++d.requests;
   if (d.behaviour == Behaviour::Silent) return;
+  if (d.behaviour == Behaviour::Changing) ++d.version;
   int sock = BoundSocket(d.address);
   auto refuse = [&](int code, const std::string& text) {
     ::sendto(sock, ErrorPacket(code, text).data(), ErrorPacket(code, text).size(), 0,
@@ -176,11 +222,12 @@ void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from,
     } else if (name == "windowsize" && value >= 1) {
       t.window = static_cast<std::uint32_t>(std::min(value, 65535ul));
       oack += "windowsize" + std::string(1, '\0') + std::to_string(t.window) + '\0';
-    } else if (name == "tsize") {
-      oack += "tsize" + std::string(1, '\0') + std::to_string(d.size) + '\0';
+    } else if (name == "tsize" && d.behaviour != Behaviour::Endless) {  // it cannot know
+      const std::uint64_t announced = d.behaviour == Behaviour::Truncated ? d.size : ServedSize(d);
+      oack += "tsize" + std::string(1, '\0') + std::to_string(announced) + '\0';
     }
   }
-  t.blocks = d.size / t.blockSize + 1;
+  t.blocks = ServedSize(d) / t.blockSize + 1;
   t.oackPending = oack.size() > 2;
   t.oack = oack;
   transfers.push_back(t);

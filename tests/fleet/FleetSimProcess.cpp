@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -84,10 +85,15 @@ std::map<std::string, SimStats> FleetSim::Stop() {
 std::string InventoryFor(const std::vector<SimDevice>& devices) {
   std::string text =
       "# devices of the fleet "
-      "simulator\nname,host,port,remote,password,delimiter,blksize,windowsize,timeout,retries\n";
-  for (const SimDevice& d : devices)
+      "simulator\nname,host,port,remote,password,delimiter,blksize,windowsize,timeout,retries,tsize,min_"
+      "ratio,"
+      "expect\n";
+  for (const SimDevice& d : devices) {
+    std::string cells = d.extraCells;  // the last columns may be left out
+    while (std::count(cells.begin(), cells.end(), ',') < 7) cells += ',';
     text += d.name + "," + d.address + "," + std::to_string(d.port) + "," + d.remote + "," + d.password +
-            ",/" + d.extraCells + "\n";
+            ",/" + cells + "\n";
+  }
   return text;
 }
 

@@ -16,8 +16,10 @@ struct SimDevice {
   std::uint64_t size = 1000;
   std::uint32_t version = 1;
   std::string remote = "startup.cfg";
-  std::string password;             // the simulator expects remote + "/" + password
-  std::string extraCells = ",,,,";  // blksize,windowsize,timeout,retries in the inventory
+  std::string password;  // the simulator expects remote + "/" + password
+  // blksize,windowsize,timeout,retries,tsize,min_ratio,expect in the
+  // inventory (trailing empty cells may be left out).
+  std::string extraCells = ",,,,";
   // Filled in once the simulator runs.
   std::string address;
   std::uint16_t port = 0;

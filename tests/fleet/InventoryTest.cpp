@@ -2,6 +2,8 @@
 // reported with its line number, device names that are safe file names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fleet/Csv.h"
 #include "fleet/Inventory.h"
 
@@ -116,22 +118,31 @@ TEST(Inventory, FaultsAreReportedWithTheirLineNumbers) {
 }
 
 TEST(Inventory, OptionColumnsOutOfRange) {
-  const std::string header = "name,host,port,remote,password,delimiter,blksize,windowsize,timeout,retries\n";
+  const std::string header =
+      "name,host,port,remote,password,delimiter,blksize,windowsize,timeout,retries,tsize,min_ratio,expect\n";
   struct Row {
     std::string cells;
     std::string says;
   } rows[] = {
-      {"7,,,", "blksize"}, {"65465,,,", "blksize"},  {",0,,", "windowsize"}, {",65536,,", "windowsize"},
-      {",,0,", "timeout"}, {",,600001,", "timeout"}, {",,,0", "retries"},    {",,,x", "retries"},
+      {"7,,,", "blksize"},        {"65465,,,", "blksize"},  {",0,,", "windowsize"},
+      {",65536,,", "windowsize"}, {",,0,", "timeout"},      {",,600001,", "timeout"},
+      {",,,0", "retries"},        {",,,x", "retries"},      {",,,,maybe,,", "tsize"},
+      {",,,,,1.5,", "min_ratio"}, {",,,,,x,", "min_ratio"}, {",,,,,,(", "expect"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.cells);
-    Inventory inv = ParseInventory(header + "a,h,,f,,," + row.cells + "\n", {});
+    std::string cells = row.cells;
+    while (std::count(cells.begin(), cells.end(), ',') < 6) cells += ',';
+    Inventory inv = ParseInventory(header + "a,h,,f,,," + cells + "\n", {});
     ASSERT_EQ(inv.errors.size(), 1u);
     EXPECT_EQ(inv.errors[0].line, 2);
     EXPECT_EQ(inv.errors[0].message.rfind(row.says, 0), 0u) << inv.errors[0].message;
   }
-  EXPECT_TRUE(ParseInventory(header + "a,h,,f,,,8,65535,600000,100\n", {}).errors.empty());
+  Inventory good = ParseInventory(header + "a,h,,f,,,8,65535,600000,100,no,0.25,^hostname \n", {});
+  ASSERT_TRUE(good.errors.empty()) << good.errors[0].message;
+  EXPECT_FALSE(good.devices[0].tsize);
+  EXPECT_EQ(good.devices[0].minRatio, 0.25);
+  EXPECT_TRUE(good.devices[0].expect);
 }
 
 TEST(Inventory, HeaderFaults) {
@@ -142,7 +153,6 @@ TEST(Inventory, HeaderFaults) {
       {"", "no header"},
       {"# only a comment\n", "no header"},
       {"name,host,port,remote,password\n", "no \"delimiter\""},
-      {"name,host,port,remote,password,delimiter,colour\n", "unknown column"},
       {"name,host,port,remote,password,delimiter,name\n", "twice"},
       {"name,host,port,remote,password,delimiter\n", "no device"},
   };
@@ -160,6 +170,26 @@ TEST(Inventory, AnUnconvertiblePasswordIsNeverQuoted) {
   ASSERT_EQ(inv.errors.size(), 1u);
   EXPECT_EQ(inv.errors[0].message.find("zq"), std::string::npos) << inv.errors[0].message;
   EXPECT_NE(inv.errors[0].message.find("password"), std::string::npos);
+}
+
+// A CMDB export with extra columns and a few bad rows still runs: each bad
+// row is its own device's failure, and a broken quote ends the readable
+// part with one failure naming its line.
+TEST(Inventory, FaultyRowsFailTheirDeviceOnly) {
+  Inventory inv = ParseInventory(
+      "name,site,host,port,remote,password,delimiter,model\n"
+      "a,tokyo,h,,f,,,x\n../b,osaka,h,,f,,,y\nc,kobe,h,0,f,,,z\na,nara,h,,f,,,w\nd,kyoto,h,,f,,,\"v\n",
+      {});
+  EXPECT_TRUE(inv.usable);
+  EXPECT_EQ(inv.warnings.size(), 2u);
+  ASSERT_EQ(inv.devices.size(), 5u);
+  EXPECT_EQ(inv.devices[0].fault, "");
+  EXPECT_EQ(inv.devices[0].host, "h");
+  EXPECT_NE(inv.devices[1].fault.find("'/'"), std::string::npos);
+  EXPECT_NE(inv.devices[2].fault.find("port"), std::string::npos);
+  EXPECT_NE(inv.devices[3].fault.find("twice"), std::string::npos);
+  EXPECT_NE(inv.devices[4].fault.find("not read"), std::string::npos);
+  EXPECT_EQ(inv.devices[4].line, 6);
 }
 
 TEST(Inventory, AllFaultsOfAFileAreCollected) {

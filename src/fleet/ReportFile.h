@@ -1,0 +1,13 @@
+// --report FILE: written whole or not at all. The content goes to a new
+// file of an unpredictable name beside FILE (created exclusively, so a
+// planted name or link cannot be written through), is flushed, and is
+// renamed over FILE; a link at FILE is replaced, never followed.
+#pragma once
+
+#include <string>
+
+namespace tarnwick::fleet {
+
+bool WriteReportFile(const std::string& path, const std::string& content, std::string& error);
+
+}  // namespace tarnwick::fleet
