@@ -196,13 +196,10 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
 // The put's source: a regular file is sent at the size it has now (and
 // abandoned if it changes); anything else is a stream read to its end.
 std::unique_ptr<tftp::FileSource> SourceFor(PutSource opened, const std::string& local) {
-  if (opened.facts.regular && local != "-") return std::make_unique<UploadFile>(local);
-  // Streams (pipe, FIFO, standard input) are read by UploadStream, holding
-  // at most one window: construct it here from opened.file,
-  //   return std::make_unique<UploadStream>(std::move(opened.file));
-  // Until that source is part of the build, a stream is refused before any
-  // traffic rather than sent as an empty file.
-  throw ELocalFileError("cannot send " + local + ": not a regular file (streams are not supported yet)");
+  if (opened.facts.regular && local != "-") return std::make_unique<UploadFile>(std::move(opened.file), local);
+  // Pipes, FIFOs and standard input are read to their end, holding at most
+  // one window for retransmission.
+  return std::make_unique<UploadStream>(std::move(opened.file));
 }
 
 int RunPut(const Options& o, RunContext& context, WorkLog& log) {
