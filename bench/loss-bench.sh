@@ -155,7 +155,7 @@ bench_start loss-bench "$build/src/cli/tarnwick-cli"
 bench_atftpd "${TARNWICK_ATFTPD:-/opt/tarnwick-peers/usr/sbin/atftpd}"
 raw=${BENCH_RAW:-$work/raw.txt}
 [ -n "${BENCH_RAW:-}" ] && raw=$(realpath "$BENCH_RAW")
-echo "# settings: $(date -u '+%Y-%m-%d %H:%M UTC'); get $get_mib MiB, put $put_mib MiB; delay $delay ms each way;" \
+echo "# settings: $(date -u '+%Y-%m-%d %H:%M UTC'); loss $losses % each way; get $get_mib MiB, put $put_mib MiB; delay $delay ms each way;" \
   "median of $reps runs (seeds $seed..$((seed + reps - 1))); cap $cap s per client" >>"$raw"
 
 head -c $((get_mib * 1048576)) /dev/urandom >"$work/srv/get.bin"
