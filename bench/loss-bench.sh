@@ -68,7 +68,7 @@ render_table() {
       if (v[n / 2 + 1] >= CAPPED) return v[n / 2 + 1]
       return (v[n / 2] + v[n / 2 + 1]) / 2 }
     function show(key, m,   s) {
-      if (m == "") return skip[key] != "" ? "n/a (" skip[key] ")" : ""
+      if (m == "") return skip[key] != "" ? "n/a (" skip[key] ")" : "not run"
       if (m >= FAILED) s = "failed"
       else if (m >= CAPPED) s = "> " cap[key] " s"
       else s = sprintf("%.2f", m)
