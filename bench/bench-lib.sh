@@ -1,7 +1,9 @@
 # Shared set-up of the TFTP benchmarks, sourced by them: the tools, a scratch
 # folder ($work with srv/ and cli/), and tftpd-hpa on a loopback high port
-# ($port) serving $work/srv with uploads allowed. Everything is removed and the
-# server stopped (by PID) when the script exits.
+# ($port) serving $work/srv with uploads allowed. Optionally atftpd on a port
+# of its own ($atftpd_port) over the same folder, and tarnwick-impair in front
+# of either. Everything is removed and every process stopped (by PID) when the
+# script exits.
 
 # bench_start <scratch name> <tarnwick-cli> [other required tool]...
 bench_start() {
@@ -14,7 +16,7 @@ bench_start() {
   done
 
   work=$(mktemp -d "/tmp/tarnwick-$name-XXXXXX")
-  server_pid=
+  server_pid= atftpd_pid= relay_pid=
   trap bench_cleanup EXIT
   mkdir -p "$work/srv" "$work/cli"
   chmod 777 "$work/srv"
@@ -32,7 +34,61 @@ bench_start() {
   [ -n "$server_pid" ] || { echo "in.tftpd did not start" >&2; exit 2; }
 }
 
+# bench_atftpd [atftpd binary]: atftpd over $work/srv on a loopback high port
+# ($atftpd_port), re-sending after 1 s as its shortest timer allows. Call after
+# bench_start.
+bench_atftpd() {
+  local binary=${1:-/opt/tarnwick-peers/usr/sbin/atftpd} attempt
+  [ -x "$binary" ] || { echo "missing: $binary (scripts/setup-debian.sh unpacks it)" >&2; exit 2; }
+  for attempt in 1 2 3 4 5; do
+    atftpd_port=$(( 40000 + RANDOM % 20000 ))
+    [ "$atftpd_port" = "$port" ] && continue
+    "$binary" --daemon --no-fork --bind-address 127.0.0.1 --port "$atftpd_port" --user "$(id -un)" \
+      --group "$(id -gn)" --logfile /dev/null -t 86400 --retry-timeout 1 "$work/srv" </dev/null >/dev/null 2>&1 &
+    atftpd_pid=$!
+    sleep 0.3
+    kill -0 "$atftpd_pid" 2>/dev/null && return 0
+    atftpd_pid=
+  done
+  echo "atftpd did not start" >&2
+  exit 2
+}
+
+# bench_relay_start <tarnwick-impair> <server port> [relay option]...: a relay
+# on a loopback port of its own ($relay_port) in front of 127.0.0.1:<server
+# port>; its statistics go to $work/relay.err when it stops.
+bench_relay_start() {
+  local impair=$1 server=$2
+  shift 2
+  : >"$work/relay.port"
+  "$impair" --server "127.0.0.1:$server" "$@" >"$work/relay.port" 2>"$work/relay.err" </dev/null &
+  relay_pid=$!
+  for _ in $(seq 50); do [ -s "$work/relay.port" ] && break; sleep 0.05; done
+  relay_port=$(head -1 "$work/relay.port")
+  [ -n "$relay_port" ] || { echo "tarnwick-impair did not start: $(cat "$work/relay.err")" >&2; exit 2; }
+}
+
+bench_relay_stop() {
+  bench_stop_pid "$relay_pid"
+  relay_pid=
+}
+
+# bench_stop_pid <pid>: TERM, a bounded wait, then KILL.
+bench_stop_pid() {
+  local pid=$1 i
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for ((i = 0; i < 50; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
 bench_cleanup() {
+  bench_stop_pid "${relay_pid:-}"
+  bench_stop_pid "${atftpd_pid:-}"
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   rm -rf "$work"
 }
