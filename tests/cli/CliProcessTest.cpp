@@ -97,9 +97,10 @@ TEST(CliProcess, WindowEngineUnreachableServerExitsWithOneAfterOneWait) {
 // it its own environment and read stdout and stderr apart.
 class Child {
  public:
-  // input: the file standard input is opened from ("" leaves the test's own).
+  // input: the file standard input is opened from ("" leaves the test's own),
+  // with inputFlags besides O_RDONLY.
   Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
-        const std::string& input = "") {
+        const std::string& input = "", int inputFlags = 0) {
     const std::string base = ::testing::TempDir() + "tarnwick-child-" + std::to_string(::getpid());
     outPath_ = base + ".out";
     errPath_ = base + ".err";
@@ -115,7 +116,8 @@ class Child {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!input.empty()) posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    if (!input.empty())
+      posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY | inputFlags, 0);
     if (::posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), env.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -295,7 +297,7 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
   std::filesystem::create_symlink("real.cfg", dir + "/link.cfg");
   ::mkfifo((dir + "/fifo").c_str(), 0600);
   // Both FIFO ends held: the program's open never waits, its bytes stay.
-  const int fifo = ::open((dir + "/fifo").c_str(), O_RDWR | O_NONBLOCK);
+  const int fifo = ::open((dir + "/fifo").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   const bool twin = me == 0 && ::mknod((dir + "/null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
   struct Row {
     std::string name, local, landed;  // landed: the file that must hold the bytes ("" none)
@@ -384,46 +386,76 @@ TEST(CliProcess, DiskFullMidGetTellsServerAndExitsTwo) {
 
 // Every kind of source a put may read, through the real program: the device
 // gets exactly the bytes. A stream has no size to announce, so --tsize sends
-// none for it; a regular file announces its size.
+// none for it; a regular file announces its size. A stream is sent only once
+// it has ended, however its descriptor reads. A regular file that grows or
+// shrinks while it is sent is abandoned before its last block goes out.
 TEST(CliProcess, PutFromEveryKindOfSource) {
   const std::string folder = ::testing::TempDir() + "tarnwick-sources-" + std::to_string(::getpid());
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-  const std::string content = "new config\n";
+  const std::string fifoPath = folder + "/fifo", content = "new config\n", large = Pattern(1300, 9);
   { std::ofstream(folder + "/cfg", std::ios::binary) << content; }
-  ::mkfifo((folder + "/fifo").c_str(), 0600);
+  ::mkfifo(fifoPath.c_str(), 0600);
+  enum class Change { None, Grow, Shrink };
   struct Row {
     std::string name, local, input;  // input: what standard input is opened from
+    int inputFlags;
     bool stream;
+    Change change;
   };
   const Row rows[] = {
-      {"regular file", folder + "/cfg", "", false},
-      {"FIFO", folder + "/fifo", "", true},
-      {"pipe on standard input", "-", folder + "/fifo", true},
-      {"file on standard input", "-", folder + "/cfg", true},  // "-" is always read as a stream
+      {"regular file", folder + "/cfg", "", 0, false, Change::None},
+      {"FIFO", fifoPath, "", 0, true, Change::None},
+      {"pipe on standard input", "-", fifoPath, 0, true, Change::None},
+      // A descriptor made non-blocking by whoever feeds it: "no bytes yet"
+      // is a wait, not a read error.
+      {"non-blocking pipe on standard input", "-", fifoPath, O_NONBLOCK, true, Change::None},
+      {"file on standard input", "-", folder + "/cfg", 0, true, Change::None},  // "-" is always a stream
+      {"growing file", folder + "/growing", "", 0, false, Change::Grow},
+      {"shrinking file", folder + "/shrinking", "", 0, false, Change::Shrink},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
+    const std::string sent = r.change == Change::None ? content : large;
+    if (r.change != Change::None) std::ofstream(r.local, std::ios::binary) << large;
     ScriptedPeer peer;
     // Both ends held open: the program's open never waits, and the bytes
-    // stay in the FIFO until it reads them.
-    int fifo = ::open((folder + "/fifo").c_str(), O_RDWR | O_NONBLOCK);
+    // stay in the FIFO until it reads them. Not inherited: a writer left in
+    // the child would keep its stream from ever ending.
+    int fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fifo, 0);
     ASSERT_EQ(::write(fifo, content.data(), content.size()), static_cast<ssize_t>(content.size()));
     Child child({"put", "127.0.0.1", r.local, "startup-config", "--port", std::to_string(peer.Port()),
                  "--tsize", "--quiet", "--progress", "never"},
-                {}, r.input);
+                {}, r.input, r.inputFlags);
     std::string request = peer.Receive(5000).value_or("");
-    ::close(fifo);  // the writer goes: the stream ends after the content
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
-    EXPECT_EQ(request, r.stream ? plain
-                                : plain + std::string("tsize\0"
-                                                      "11\0",
-                                                      9));
+    EXPECT_EQ(request,
+              r.stream ? plain : plain + std::string("tsize\0", 6) + std::to_string(sent.size()) + '\0');
     peer.Reply(Ack(0));
-    EXPECT_EQ(peer.Receive(5000).value_or(""), Data(1, content));
-    peer.Reply(Ack(1));
-    EXPECT_EQ(child.Wait(10000), 0) << child.Err();
+    if (r.local == fifoPath || r.input == fifoPath) {
+      // The writer is still there: a block sent now would end the file early.
+      EXPECT_FALSE(peer.Receive(300).has_value());
+    }
+    ::close(fifo);  // the writer goes: the stream ends after the content
+    if (r.change == Change::None) {
+      EXPECT_EQ(peer.Receive(5000).value_or(""), Data(1, content));
+      peer.Reply(Ack(1));
+      EXPECT_EQ(child.Wait(10000), 0) << child.Err();
+      continue;
+    }
+    EXPECT_EQ(peer.Receive(5000).value_or(""), Data(1, large.substr(0, 512)));
+    std::filesystem::resize_file(r.local, r.change == Change::Grow ? 4000 : 700);
+    // Full blocks may still come; the short last one never does, an ERROR 0 does.
+    std::string answer;
+    for (std::uint16_t block = 1; block <= 3; ++block) {
+      peer.Reply(Ack(block));
+      answer = peer.Receive(5000).value_or("");
+      if (answer != Data(block + 1, large.substr(block * 512, 512))) break;
+    }
+    EXPECT_EQ(answer.substr(0, 4), std::string("\0\5\0\0", 4));
+    EXPECT_EQ(child.Wait(10000), 1) << child.Err();
+    EXPECT_NE(child.Err().find("changed while it was being sent"), std::string::npos) << child.Err();
     // Whatever was left unread in the FIFO goes with its last descriptor.
   }
   std::filesystem::remove_all(folder);
