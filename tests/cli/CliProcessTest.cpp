@@ -187,9 +187,11 @@ TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
     EXPECT_EQ(FilesStartingWith(folder, prefix).size(), 1u);  // the temporary file
     child.Signal(number);
     EXPECT_EQ(child.Wait(10000), 1) << child.Err();
-    std::optional<std::string> error = peer.Receive(2000);
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->substr(0, 2), std::string("\0\5", 2));  // ERROR to the server
+    // The client may have acknowledged block 3 again after its own wait
+    // before the signal came; the ERROR follows those repeats.
+    std::string error = peer.Receive(2000).value_or("");
+    for (int repeat = 0; repeat < 10 && error == Ack(3); ++repeat) error = peer.Receive(2000).value_or("");
+    EXPECT_EQ(error.substr(0, 2), std::string("\0\5", 2));  // ERROR to the server
     EXPECT_EQ(FilesStartingWith(folder, prefix), std::vector<std::string>{});
     EXPECT_NE(child.Err().find(number == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGINT"),
               std::string::npos)
