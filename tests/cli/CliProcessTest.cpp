@@ -200,6 +200,29 @@ TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
   }
 }
 
+// A finished get lingers to answer a repeat of its last block, but its
+// result is out before that: the JSON is printed while the program still
+// answers the repeated DATA, and only then does it exit.
+TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
+  ScriptedPeer peer;
+  const std::string target = ::testing::TempDir() + "tarnwick-cli-linger.cfg";
+  Child child({"get", "127.0.0.1", "cfg", target, "--port", std::to_string(peer.Port()), "--timeout", "5000",
+               "--json", "--quiet"});
+  ASSERT_TRUE(peer.Receive(5000).has_value());
+  peer.Reply(Data(1, "short"));
+  ASSERT_EQ(peer.Receive(5000).value_or(""), Ack(1));
+  std::string out;
+  for (int waited = 0; waited < 4000 && out.find('\n') == std::string::npos; waited += 20) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    out = child.Out();
+  }
+  EXPECT_NE(out.find("\"result\":\"done\""), std::string::npos) << out;
+  peer.Reply(Data(1, "short"));  // as if the ACK had been lost
+  EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
+  EXPECT_EQ(child.Wait(15000), 0) << child.Err();
+  std::remove(target.c_str());
+}
+
 TEST(CliProcess, PasswordFromEnvironmentOrFileNeverPrinted) {
   const std::string secret = "Xk9-hidden-pw";
   const std::string file = ::testing::TempDir() + "tarnwick-cli-password.txt";
