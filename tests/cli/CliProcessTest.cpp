@@ -200,9 +200,8 @@ TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
   }
 }
 
-// A finished get lingers to answer a repeat of its last block, but its
-// result is out before that: the JSON is printed while the program still
-// answers the repeated DATA, and only then does it exit.
+// A get's result is out before its linger ends: printed while the program
+// still answers a repeat of its last block.
 TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
   ScriptedPeer peer;
   const std::string target = ::testing::TempDir() + "tarnwick-cli-linger.cfg";
@@ -210,14 +209,11 @@ TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
                "--json", "--quiet"});
   ASSERT_TRUE(peer.Receive(5000).has_value());
   peer.Reply(Data(1, "short"));
-  ASSERT_EQ(peer.Receive(5000).value_or(""), Ack(1));
-  std::string out;
-  for (int waited = 0; waited < 4000 && out.find('\n') == std::string::npos; waited += 20) {
+  EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
+  for (int waited = 0; waited < 4000 && child.Out().empty(); waited += 20)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    out = child.Out();
-  }
-  EXPECT_NE(out.find("\"result\":\"done\""), std::string::npos) << out;
-  peer.Reply(Data(1, "short"));  // as if the ACK had been lost
+  EXPECT_NE(child.Out().find("\"result\":\"done\""), std::string::npos) << child.Out();
+  peer.Reply(Data(1, "short"));  // as if the ACK had been lost: the linger answers
   EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
   EXPECT_EQ(child.Wait(15000), 0) << child.Err();
   std::remove(target.c_str());
@@ -421,28 +417,24 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
   const std::string fifoPath = folder + "/fifo", content = "new config\n", large = Pattern(1300, 9);
   { std::ofstream(folder + "/cfg", std::ios::binary) << content; }
   ::mkfifo(fifoPath.c_str(), 0600);
-  enum class Change { None, Grow, Shrink };
   struct Row {
     std::string name, local, input;  // input: what standard input is opened from
     int inputFlags;
     bool stream;
-    Change change;
+    std::uintmax_t resizeTo;  // after the first block (0: left alone)
   };
   const Row rows[] = {
-      {"regular file", folder + "/cfg", "", 0, false, Change::None},
-      {"FIFO", fifoPath, "", 0, true, Change::None},
-      {"pipe on standard input", "-", fifoPath, 0, true, Change::None},
-      // A descriptor made non-blocking by whoever feeds it: "no bytes yet"
-      // is a wait, not a read error.
-      {"non-blocking pipe on standard input", "-", fifoPath, O_NONBLOCK, true, Change::None},
-      {"file on standard input", "-", folder + "/cfg", 0, true, Change::None},  // "-" is always a stream
-      {"growing file", folder + "/growing", "", 0, false, Change::Grow},
-      {"shrinking file", folder + "/shrinking", "", 0, false, Change::Shrink},
+      {"regular file", folder + "/cfg", "", 0, false, 0},
+      {"FIFO", fifoPath, "", 0, true, 0},
+      {"pipe on standard input", "-", fifoPath, 0, true, 0},
+      {"non-blocking pipe on standard input", "-", fifoPath, O_NONBLOCK, true, 0},  // waits, no read error
+      {"file on standard input", "-", folder + "/cfg", 0, true, 0},  // "-" is always read as a stream
+      {"growing file", folder + "/growing", "", 0, false, 4000},
+      {"shrinking file", folder + "/shrinking", "", 0, false, 700},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    const std::string sent = r.change == Change::None ? content : large;
-    if (r.change != Change::None) std::ofstream(r.local, std::ios::binary) << large;
+    if (r.resizeTo) std::ofstream(r.local, std::ios::binary) << large;
     ScriptedPeer peer;
     // Both ends held open: the program's open never waits, and the bytes
     // stay in the FIFO until it reads them. Not inherited: a writer left in
@@ -455,32 +447,25 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
                 {}, r.input, r.inputFlags);
     std::string request = peer.Receive(5000).value_or("");
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
-    EXPECT_EQ(request,
-              r.stream ? plain : plain + std::string("tsize\0", 6) + std::to_string(sent.size()) + '\0');
+    const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
+    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + '\0');
     peer.Reply(Ack(0));
-    if (r.local == fifoPath || r.input == fifoPath) {
-      // The writer is still there: a block sent now would end the file early.
-      EXPECT_FALSE(peer.Receive(300).has_value());
-    }
+    // While the writer is still there a block sent would end the file early.
+    EXPECT_FALSE((r.local == fifoPath || r.input == fifoPath) && peer.Receive(300).has_value());
     ::close(fifo);  // the writer goes: the stream ends after the content
-    if (r.change == Change::None) {
-      EXPECT_EQ(peer.Receive(5000).value_or(""), Data(1, content));
-      peer.Reply(Ack(1));
-      EXPECT_EQ(child.Wait(10000), 0) << child.Err();
-      continue;
-    }
-    EXPECT_EQ(peer.Receive(5000).value_or(""), Data(1, large.substr(0, 512)));
-    std::filesystem::resize_file(r.local, r.change == Change::Grow ? 4000 : 700);
-    // Full blocks may still come; the short last one never does, an ERROR 0 does.
-    std::string answer;
-    for (std::uint16_t block = 1; block <= 3; ++block) {
+    std::string answer = peer.Receive(5000).value_or("");
+    if (r.resizeTo) std::filesystem::resize_file(r.local, r.resizeTo);
+    for (std::uint16_t block = 1; answer.size() == 516; ++block) {  // full blocks
       peer.Reply(Ack(block));
       answer = peer.Receive(5000).value_or("");
-      if (answer != Data(block + 1, large.substr(block * 512, 512))) break;
     }
-    EXPECT_EQ(answer.substr(0, 4), std::string("\0\5\0\0", 4));
-    EXPECT_EQ(child.Wait(10000), 1) << child.Err();
-    EXPECT_NE(child.Err().find("changed while it was being sent"), std::string::npos) << child.Err();
+    // A changed file's last block never goes out: an ERROR 0 in its place.
+    EXPECT_EQ(r.resizeTo ? answer.substr(0, 4) : answer,
+              r.resizeTo ? std::string("\0\5\0\0", 4) : Data(1, content));
+    if (!r.resizeTo) peer.Reply(Ack(1));
+    EXPECT_EQ(child.Wait(10000), r.resizeTo ? 1 : 0) << child.Err();
+    EXPECT_EQ(child.Err().find("changed while it was being sent") != std::string::npos, r.resizeTo != 0)
+        << child.Err();
     // Whatever was left unread in the FIFO goes with its last descriptor.
   }
   std::filesystem::remove_all(folder);
