@@ -105,6 +105,9 @@ void Transfer(const Options& o, RunContext& context, tftp::TransferRequest reque
     record.outcome = transfer.Outcome();
     record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     finish(record);
+    // The result is final and printed: a stop during the linger only ends
+    // the linger sooner, even a second one, and the exit status stays.
+    SetStopPolling(StopPolling::EverySignal);
   };
   driver.OnFinished([&](tftp::TransferDriver::TransferId, const tftp::ClientTransfer&) { report(); });
   SetStopPolling(StopPolling::FirstSignal);

@@ -201,7 +201,7 @@ TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
 }
 
 // A get's result is out before its linger ends: printed while the program
-// still answers a repeat of its last block.
+// still answers a repeat of its last block, and kept whatever stops it then.
 TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
   ScriptedPeer peer;
   const std::string target = ::testing::TempDir() + "tarnwick-cli-linger.cfg";
@@ -215,6 +215,8 @@ TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
   EXPECT_NE(child.Out().find("\"result\":\"done\""), std::string::npos) << child.Out();
   peer.Reply(Data(1, "short"));  // as if the ACK had been lost: the linger answers
   EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
+  child.Signal(SIGINT);  // even twice, a stop now only cuts the linger short
+  child.Signal(SIGINT);
   EXPECT_EQ(child.Wait(15000), 0) << child.Err();
   std::remove(target.c_str());
 }
