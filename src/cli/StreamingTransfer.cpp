@@ -1,8 +1,10 @@
 #include "cli/StreamingTransfer.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "app/WorkLogText.h"
 #include "base/TextCodec.h"
@@ -68,10 +70,15 @@ struct RunRecord {
   }
 };
 
+// Called once with the run's record as soon as the transfer has its result,
+// before a finished get's linger: the result is printed then, and the exit
+// follows when the linger is over.
+using FinishHandler = std::function<void(RunRecord&)>;
+
 // Resolves, runs the transfer to its end (or to a stop signal) and draws the
 // progress line meanwhile.
-RunRecord Transfer(const Options& o, RunContext& context, tftp::TransferRequest request, tftp::FileSink* sink,
-                   tftp::FileSource* source) {
+void Transfer(const Options& o, RunContext& context, tftp::TransferRequest request, tftp::FileSink* sink,
+              tftp::FileSource* source, const FinishHandler& finish) {
   RunRecord record;
   const Clock::time_point start = Clock::now();
   SocketAddress server{};
@@ -80,7 +87,8 @@ RunRecord Transfer(const Options& o, RunContext& context, tftp::TransferRequest 
   } catch (const ESocketError& e) {
     record.outcome.state = tftp::TransferState::Failed;
     record.outcome.reason = "cannot resolve " + o.host + " port " + o.port + ": " + e.Message();
-    return record;
+    finish(record);
+    return;
   }
   record.server = tftp::EndpointText(server);
   tftp::ClientTransfer transfer(std::move(request), server, sink, source);
@@ -89,19 +97,32 @@ RunRecord Transfer(const Options& o, RunContext& context, tftp::TransferRequest 
   const bool showProgress =
       o.progress == ProgressMode::Always || (o.progress == ProgressMode::Auto && context.errIsTerminal);
   ProgressMeter meter(context.err, showProgress, start);
+  bool stopped = false, finished = false;
+  auto report = [&] {
+    if (std::exchange(finished, true)) return;
+    meter.Clear();
+    record.interrupted = stopped;
+    record.outcome = transfer.Outcome();
+    record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    finish(record);
+    // The result is final and printed: a stop during the linger only ends
+    // the linger sooner, even a second one, and the exit status stays.
+    SetStopPolling(StopPolling::EverySignal);
+  };
+  driver.OnFinished([&](tftp::TransferDriver::TransferId, const tftp::ClientTransfer&) { report(); });
   SetStopPolling(StopPolling::FirstSignal);
   const bool completed = driver.Run(
       [&] {
-        meter.Update(transfer.Outcome().bytes, transfer.ExpectedSize(), Clock::now());
-        return StopRequested();
+        if (!finished) meter.Update(transfer.Outcome().bytes, transfer.ExpectedSize(), Clock::now());
+        stopped = StopRequested();
+        return stopped;
       },
       "transfer interrupted by the user");
   SetStopPolling(StopPolling::None);
-  meter.Clear();
-  record.interrupted = !completed;
-  record.outcome = transfer.Outcome();
-  record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return record;
+  // The driver reports every transfer it ends, a stopped one too; this only
+  // guards against a run that ended without saying so.
+  stopped = stopped && !completed;
+  report();
 }
 
 void LogFailure(WorkLog& log, const char* failureLine, const RunRecord& record, const NameFields& fields,
@@ -169,34 +190,38 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
   LogConnection(log, o);
   log.Line(worklog::kReceiving);
   log.Line(worklog::kReceiveRemoteName + shown);
-  RunRecord record = Transfer(o, context, BuildRequest(o, wire), &target, nullptr);
-  if (record.outcome.state == tftp::TransferState::Succeeded) {
-    try {
-      target.Commit();  // a stop signal meanwhile still removes the temporary file
-    } catch (const ELocalFileError& e) {
-      record.localFailure = e.Message();
+  int status = kExitTransferFailed;
+  Transfer(o, context, BuildRequest(o, wire), &target, nullptr, [&](RunRecord& record) {
+    if (record.outcome.state == tftp::TransferState::Succeeded) {
+      try {
+        target.Commit();  // a stop signal meanwhile still removes the temporary file
+      } catch (const ELocalFileError& e) {
+        record.localFailure = e.Message();
+      }
+    } else if (target.Failed()) {
+      // The sink knows where the data stopped reaching the file.
+      record.localFailure = "cannot write " + LocalNameShown(target.Target()) + ": " + target.WriteFailure();
     }
-  } else if (target.Failed()) {
-    // The sink knows where the data stopped reaching the file.
-    record.localFailure = "cannot write " + LocalNameShown(target.Target()) + ": " + target.WriteFailure();
-  }
-  GuardTemporaryFile("");
-  if (record.Done()) {
-    log.Line(worklog::kReceiveLocalName + LocalNameShown(target.Target()));
-    log.Line(worklog::kReceiveDone);
-  } else {
-    target.Discard();
-    LogFailure(log, worklog::kReceiveFailed, record, fields, context.err);
-  }
-  LogEnd(log);
-  WriteJson(o, context, record, fields, shown, LocalNameShown(target.Target()));
-  return record.ExitCode();
+    GuardTemporaryFile("");
+    if (record.Done()) {
+      log.Line(worklog::kReceiveLocalName + LocalNameShown(target.Target()));
+      log.Line(worklog::kReceiveDone);
+    } else {
+      target.Discard();
+      LogFailure(log, worklog::kReceiveFailed, record, fields, context.err);
+    }
+    LogEnd(log);
+    WriteJson(o, context, record, fields, shown, LocalNameShown(target.Target()));
+    status = record.ExitCode();
+  });
+  return status;
 }
 
 // The put's source: a regular file is sent at the size it has now (and
 // abandoned if it changes); anything else is a stream read to its end.
 std::unique_ptr<tftp::FileSource> SourceFor(PutSource opened, const std::string& local) {
-  if (opened.facts.regular && local != "-") return std::make_unique<UploadFile>(std::move(opened.file), local);
+  if (opened.facts.regular && local != "-")
+    return std::make_unique<UploadFile>(std::move(opened.file), local);
   // Pipes, FIFOs and standard input are read to their end, holding at most
   // one window for retransmission.
   return std::make_unique<UploadStream>(std::move(opened.file));
@@ -214,14 +239,17 @@ int RunPut(const Options& o, RunContext& context, WorkLog& log) {
   log.Line(worklog::kSending);
   log.Line(worklog::kSendLocalName + LocalNameShown(o.local));
   log.Line(worklog::kSendRemoteName + shown);
-  RunRecord record = Transfer(o, context, BuildRequest(o, wire), nullptr, source.get());
-  if (record.Done())
-    log.Line(worklog::kSendDone);
-  else
-    LogFailure(log, worklog::kSendFailed, record, fields, context.err);
-  LogEnd(log);
-  WriteJson(o, context, record, fields, shown, LocalNameShown(o.local));
-  return record.ExitCode();
+  int status = kExitTransferFailed;
+  Transfer(o, context, BuildRequest(o, wire), nullptr, source.get(), [&](RunRecord& record) {
+    if (record.Done())
+      log.Line(worklog::kSendDone);
+    else
+      LogFailure(log, worklog::kSendFailed, record, fields, context.err);
+    LogEnd(log);
+    WriteJson(o, context, record, fields, shown, LocalNameShown(o.local));
+    status = record.ExitCode();
+  });
+  return status;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,9 +112,19 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
 }
 
 long long FileHandle::Read(char* out, std::size_t length) {
+  const int fd = static_cast<int>(handle_);
   for (;;) {
-    ssize_t n = ::read(static_cast<int>(handle_), out, length);
+    ssize_t n = ::read(fd, out, length);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A descriptor someone else made non-blocking (the open file
+      // description is shared with the program feeding the pipe): "nothing
+      // yet" is not an error, so wait for the next bytes as a blocking read
+      // would.
+      pollfd ready{fd, POLLIN, 0};
+      if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return -1;
+      continue;
+    }
     return n;
   }
 }

@@ -51,7 +51,12 @@ FileHandle FileHandle::CreateExclusive(const std::string& path) {
 }
 
 FileHandle FileHandle::OpenForReading(const std::string& path) {
-  HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  // Shared for writing too, as a POSIX open is: a file another program
+  // still has open for writing (a log being written) can be sent, and a
+  // change during a put is noticed and the put abandoned rather than the
+  // writer failing or the open being refused.
+  HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   return FileHandle(h == INVALID_HANDLE_VALUE ? kInvalid : reinterpret_cast<std::intptr_t>(h));
 }

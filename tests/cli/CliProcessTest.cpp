@@ -97,7 +97,8 @@ TEST(CliProcess, WindowEngineUnreachableServerExitsWithOneAfterOneWait) {
 // it its own environment and read stdout and stderr apart.
 class Child {
  public:
-  // input: the file standard input is opened from ("" leaves the test's own).
+  // input: the file standard input is opened from ("" leaves the test's own),
+  // non-blocking as some parents hand a pipe over: no bytes yet is no error.
   Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
         const std::string& input = "") {
     const std::string base = ::testing::TempDir() + "tarnwick-child-" + std::to_string(::getpid());
@@ -115,7 +116,8 @@ class Child {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!input.empty()) posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    if (!input.empty())
+      posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY | O_NONBLOCK, 0);
     if (::posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), env.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -185,15 +187,38 @@ TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
     EXPECT_EQ(FilesStartingWith(folder, prefix).size(), 1u);  // the temporary file
     child.Signal(number);
     EXPECT_EQ(child.Wait(10000), 1) << child.Err();
-    std::optional<std::string> error = peer.Receive(2000);
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->substr(0, 2), std::string("\0\5", 2));  // ERROR to the server
+    // The client may have acknowledged block 3 again after its own wait
+    // before the signal came; the ERROR follows those repeats.
+    std::string error = peer.Receive(2000).value_or("");
+    for (int repeat = 0; repeat < 10 && error == Ack(3); ++repeat) error = peer.Receive(2000).value_or("");
+    EXPECT_EQ(error.substr(0, 2), std::string("\0\5", 2));  // ERROR to the server
     EXPECT_EQ(FilesStartingWith(folder, prefix), std::vector<std::string>{});
     EXPECT_NE(child.Err().find(number == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGINT"),
               std::string::npos)
         << child.Err();
     EXPECT_NE(child.Err().find("受信中に何らかのエラーが発生しました"), std::string::npos);
   }
+}
+
+// A get's result is out before its linger ends: printed while the program
+// still answers a repeat of its last block, and kept whatever stops it then.
+TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
+  ScriptedPeer peer;
+  const std::string target = ::testing::TempDir() + "tarnwick-cli-linger.cfg";
+  Child child({"get", "127.0.0.1", "cfg", target, "--port", std::to_string(peer.Port()), "--timeout", "5000",
+               "--json", "--quiet"});
+  ASSERT_TRUE(peer.Receive(5000).has_value());
+  peer.Reply(Data(1, "short"));
+  EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
+  for (int waited = 0; waited < 4000 && child.Out().empty(); waited += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_NE(child.Out().find("\"result\":\"done\""), std::string::npos) << child.Out();
+  peer.Reply(Data(1, "short"));  // as if the ACK had been lost: the linger answers
+  EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
+  child.Signal(SIGINT);  // even twice, a stop now only cuts the linger short
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Wait(15000), 0) << child.Err();
+  std::remove(target.c_str());
 }
 
 TEST(CliProcess, PasswordFromEnvironmentOrFileNeverPrinted) {
@@ -295,7 +320,7 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
   std::filesystem::create_symlink("real.cfg", dir + "/link.cfg");
   ::mkfifo((dir + "/fifo").c_str(), 0600);
   // Both FIFO ends held: the program's open never waits, its bytes stay.
-  const int fifo = ::open((dir + "/fifo").c_str(), O_RDWR | O_NONBLOCK);
+  const int fifo = ::open((dir + "/fifo").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   const bool twin = me == 0 && ::mknod((dir + "/null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
   struct Row {
     std::string name, local, landed;  // landed: the file that must hold the bytes ("" none)
@@ -384,46 +409,63 @@ TEST(CliProcess, DiskFullMidGetTellsServerAndExitsTwo) {
 
 // Every kind of source a put may read, through the real program: the device
 // gets exactly the bytes. A stream has no size to announce, so --tsize sends
-// none for it; a regular file announces its size.
+// none for it; a regular file announces its size. A stream is sent only once
+// it has ended, however its descriptor reads. A regular file that grows or
+// shrinks while it is sent is abandoned before its last block goes out.
 TEST(CliProcess, PutFromEveryKindOfSource) {
   const std::string folder = ::testing::TempDir() + "tarnwick-sources-" + std::to_string(::getpid());
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-  const std::string content = "new config\n";
+  const std::string fifoPath = folder + "/fifo", content = "new config\n", large = Pattern(1300, 9);
   { std::ofstream(folder + "/cfg", std::ios::binary) << content; }
-  ::mkfifo((folder + "/fifo").c_str(), 0600);
+  ::mkfifo(fifoPath.c_str(), 0600);
   struct Row {
     std::string name, local, input;  // input: what standard input is opened from
     bool stream;
+    std::uintmax_t resizeTo;  // after the first block (0: left alone)
   };
   const Row rows[] = {
-      {"regular file", folder + "/cfg", "", false},
-      {"FIFO", folder + "/fifo", "", true},
-      {"pipe on standard input", "-", folder + "/fifo", true},
-      {"file on standard input", "-", folder + "/cfg", true},  // "-" is always read as a stream
+      {"regular file", folder + "/cfg", "", false, 0},
+      {"FIFO", fifoPath, "", true, 0},
+      {"pipe on standard input", "-", fifoPath, true, 0},
+      {"file on standard input", "-", folder + "/cfg", true, 0},  // "-" is always read as a stream
+      {"growing file", folder + "/growing", "", false, 4000},
+      {"shrinking file", folder + "/shrinking", "", false, 700},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
+    if (r.resizeTo) std::ofstream(r.local, std::ios::binary) << large;
     ScriptedPeer peer;
     // Both ends held open: the program's open never waits, and the bytes
-    // stay in the FIFO until it reads them.
-    int fifo = ::open((folder + "/fifo").c_str(), O_RDWR | O_NONBLOCK);
+    // stay in the FIFO until it reads them. Not inherited: a writer left in
+    // the child would keep its stream from ever ending.
+    int fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fifo, 0);
     ASSERT_EQ(::write(fifo, content.data(), content.size()), static_cast<ssize_t>(content.size()));
     Child child({"put", "127.0.0.1", r.local, "startup-config", "--port", std::to_string(peer.Port()),
                  "--tsize", "--quiet", "--progress", "never"},
                 {}, r.input);
     std::string request = peer.Receive(5000).value_or("");
-    ::close(fifo);  // the writer goes: the stream ends after the content
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
-    EXPECT_EQ(request, r.stream ? plain
-                                : plain + std::string("tsize\0"
-                                                      "11\0",
-                                                      9));
+    const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
+    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + '\0');
     peer.Reply(Ack(0));
-    EXPECT_EQ(peer.Receive(5000).value_or(""), Data(1, content));
-    peer.Reply(Ack(1));
-    EXPECT_EQ(child.Wait(10000), 0) << child.Err();
+    // While the writer is still there a block sent would end the file early.
+    EXPECT_FALSE((r.local == fifoPath || r.input == fifoPath) && peer.Receive(300).has_value());
+    ::close(fifo);  // the writer goes: the stream ends after the content
+    std::string answer = peer.Receive(5000).value_or("");
+    if (r.resizeTo) std::filesystem::resize_file(r.local, r.resizeTo);
+    for (std::uint16_t block = 1; answer.size() == 516; ++block) {  // full blocks
+      peer.Reply(Ack(block));
+      answer = peer.Receive(5000).value_or("");
+    }
+    // A changed file's last block never goes out: an ERROR 0 in its place.
+    EXPECT_EQ(r.resizeTo ? answer.substr(0, 4) : answer,
+              r.resizeTo ? std::string("\0\5\0\0", 4) : Data(1, content));
+    if (!r.resizeTo) peer.Reply(Ack(1));
+    EXPECT_EQ(child.Wait(10000), r.resizeTo ? 1 : 0) << child.Err();
+    EXPECT_EQ(child.Err().find("changed while it was being sent") != std::string::npos, r.resizeTo != 0)
+        << child.Err();
     // Whatever was left unread in the FIFO goes with its last descriptor.
   }
   std::filesystem::remove_all(folder);
