@@ -2,8 +2,9 @@
 // the round trips it measures (RFC 6298, as TCP does): a smoothed mean and
 // mean deviation of the samples, time-out = mean + 4 x deviation, kept above
 // a floor of a few milliseconds plus the clock's granularity and below the
-// back-off cap. Each time-out in a row doubles the wait (up to the cap);
-// progress brings it back to the estimate.
+// back-off cap. Each time-out in a row doubles the wait (up to the cap),
+// and from the third the peer is left quiet for longer (see
+// kBackOffsBeforeQuiet); progress brings it back to the estimate.
 //
 // Until the first sample the wait is the first wait the user chose: the
 // request's answer can take long while the device opens its file, so that
@@ -26,6 +27,16 @@ class RetransmitTimer {
   // The waits are rounded to whole milliseconds by the driver's poll.
   static constexpr Duration kClockGranularity = std::chrono::milliseconds(1);
   static constexpr Duration kFloor = std::chrono::milliseconds(4) + kClockGranularity;
+  // Time-outs in a row after which the wait is at least twice the first
+  // wait (and doubles from there). Some servers answer one repeat of a
+  // datagram and after that only their own timer, which every further
+  // repeat restarts: repeats a few milliseconds apart then hold the answer
+  // back until the doubled estimate outgrows that timer, seconds per lost
+  // answer. The first wait stands for the peer's timer (a second on both
+  // sides by default); twice it lets that timer fire once, where waiting it
+  // exactly would race a repeat against it. Three unanswered in a row is
+  // rare from loss alone.
+  static constexpr int kBackOffsBeforeQuiet = 3;
 
   RetransmitTimer(Duration firstWait, Duration cap);
 
@@ -50,7 +61,8 @@ class RetransmitTimer {
   Duration SmoothedRoundTrip() const { return smoothed_; }
 
  private:
-  Duration base_;  // the first wait, or the fixed one
+  Duration first_;  // the first wait the user chose
+  Duration base_;   // the first wait, or the fixed one
   Duration cap_;
   Duration smoothed_{};
   Duration deviation_{};

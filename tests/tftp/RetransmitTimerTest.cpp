@@ -22,6 +22,9 @@ TEST(RetransmitTimer, SampleSequencesGiveTheseWaits) {
       {"s100 s100", 250},              // the deviation shrinks
       {twentyFast, 5},                 // a steady fast path ends at the floor
       {twentyFast + slowedDown, 436},  // a slower path is followed from above
+      {twentyFast + "b b", 20},        // a short estimate doubles from the floor
+      {twentyFast + "b b b", 2000},    // three unanswered: quiet for twice the first wait
+      {twentyFast + "b b b b", 4000},  // and doubling from there
       {"s100 b b", 1200},              // time-outs in a row double
       {"s100 b b b b b", 8000},        // up to the cap
       {"s100 b p", 600},               // progress without a sample keeps it doubled
