@@ -573,25 +573,5 @@ TEST(ClientTransferRules, DeviceThatSlowsDownCausesNoRetransmissionStorm) {
   EXPECT_GE(h.transfer.Outcome().retransmissions, 1u);  // the first slow answer is a surprise
 }
 
-// A put whose ACK and the one answer to a repeat are lost, against a server
-// that answers one repeat and then only its own 1 s timer, restarted by
-// every datagram: the sender falls quiet instead of repeating every few
-// milliseconds and holding that timer back.
-TEST(ClientTransferRules, SenderFallsQuietForAServerThatAnswersOneRepeat) {
-  MemorySource source(Block(40 * 512 + 10));
-  MemorySink received;
-  Harness h(Put(), nullptr, &source);
-  ModelServer server;
-  server.received = &received;
-  server.answersOneRepeat = true;
-  server.lostAcks = {{10, 2}};
-  TimedLink link;
-  link.serverTimeout = std::chrono::seconds(1);
-  ASSERT_TRUE(PlayTimed(h, server, link));
-  EXPECT_EQ(received.data, source.data);
-  EXPECT_LE(h.transfer.Outcome().retransmissions, 3u);
-  EXPECT_LE(server.repeatsIgnored, 2u);
-}
-
 }  // namespace
 }  // namespace tarnwick::testing_support

@@ -29,12 +29,6 @@ struct ModelServer {
   std::uint64_t dataSent = 0;
   std::string block;
   std::set<std::uint64_t> loseFirstCopy;  // get: blocks whose first copy is lost
-  std::map<std::uint64_t, int> lostAcks;  // put: block -> copies of its ACK lost
-  // put: a repeat of the last block stored is answered once; later repeats
-  // only restart the server's timer (the caller's serverTimeout).
-  bool answersOneRepeat = false;
-  bool repeatAnswered = false;
-  std::uint64_t repeatsIgnored = 0;
   bool tsizeAsked = false;
 
   std::uint64_t LastBlock() const { return size / blockSize + 1; }
@@ -49,18 +43,6 @@ struct ModelServer {
       if (loseFirstCopy.erase(k)) continue;
       replies.push_back(DataPacket(static_cast<std::uint16_t>(k), block));
     }
-  }
-
-  void Ack(std::uint64_t k, std::vector<std::string>& replies) {
-    auto lost = lostAcks.find(k);
-    if (lost != lostAcks.end() && lost->second-- > 0) return;
-    replies.push_back(AckPacket(static_cast<std::uint16_t>(k)));
-  }
-
-  // The server's own time-out: a get's window again, a put's last ACK again.
-  void TimedOut(std::vector<std::string>& replies) {
-    if (received != nullptr) return Ack(expected - 1, replies);
-    SendWindow(replies);
   }
 
   std::vector<std::string> Handle(const std::string& packet) {
@@ -102,24 +84,18 @@ struct ModelServer {
     if (op == 3) {  // put: the client sends
       const std::string payload = packet.substr(4);
       if (Num(packet) != static_cast<std::uint16_t>(expected)) {
-        if (answersOneRepeat && repeatAnswered) {
-          ++repeatsIgnored;
-          return replies;
-        }
-        repeatAnswered = true;
-        Ack(expected - 1, replies);
+        replies.push_back(AckPacket(static_cast<std::uint16_t>(expected - 1)));
         sinceAck = 0;
         return replies;
       }
       received->Write(payload);
-      repeatAnswered = false;
       ++expected;
       if (payload.size() < blockSize) {
         done = true;
-        Ack(expected - 1, replies);
+        replies.push_back(AckPacket(Num(packet)));
       } else if (++sinceAck == windowSize) {
         sinceAck = 0;
-        Ack(expected - 1, replies);
+        replies.push_back(AckPacket(Num(packet)));
       }
     }
     return replies;
@@ -171,9 +147,9 @@ inline bool PlayTimed(Harness& h, ModelServer& server, const TimedLink& link,
       for (const auto& d : h.Expire()) send(true, d.bytes, {});
     } else if (h.now == serverDeadline) {
       serverDeadline = h.now + link.serverTimeout;
-      std::vector<std::string> again;
-      server.TimedOut(again);
-      for (const std::string& r : again) send(false, r, {});
+      std::vector<std::string> window;  // an RFC 7440 sender's time-out: the window again
+      server.SendWindow(window);
+      for (const std::string& r : window) send(false, r, {});
     } else {
       auto [toServer, bytes] = inFlight.begin()->second;
       inFlight.erase(inFlight.begin());
