@@ -37,6 +37,11 @@ void RetransmitTimer::BackOff() {
   Update();
 }
 
+void RetransmitTimer::QuietAfterRepeats() {
+  quiet_ = true;
+  Update();
+}
+
 void RetransmitTimer::Fix(Duration wait) {
   fixed_ = true;
   base_ = wait;
@@ -51,7 +56,7 @@ void RetransmitTimer::Update() {
     wait = std::clamp(wait, kFloor, cap_);
   }
   for (int i = 0; i < backOffs_ && wait < cap_; ++i) wait *= 2;
-  if (backOffs_ >= kBackOffsBeforeQuiet) {
+  if (quiet_ && backOffs_ >= kBackOffsBeforeQuiet) {
     Duration quiet = 2 * first_;
     for (int i = kBackOffsBeforeQuiet; i < backOffs_ && quiet < cap_; ++i) quiet *= 2;
     wait = std::max(wait, quiet);
