@@ -51,9 +51,9 @@ class RetransmitTimer {
   // kBackOffsBeforeQuiet unanswered time-outs (rare from loss alone) the
   // peer is left quiet: the first wait stands for its timer (a second on
   // both sides by default), twice it lets that timer fire once, where
-  // waiting it exactly would race a repeat against it. A receiver's
-  // repeated ACK is answered by the same servers each time, so a get keeps
-  // the plain doubling.
+  // waiting it exactly would race a repeat against it. A get keeps the
+  // plain doubling: its quick repeated ACKs were not seen to stall a
+  // server, and a quiet wait there was not shown to help.
   void QuietAfterRepeats();
   // A fixed wait (a timeout option the server agreed to): samples are then
   // ignored, back-off still applies.
