@@ -1,5 +1,6 @@
 #include "cli/DownloadFile.h"
 
+#include <cstring>
 #include <utility>
 
 namespace tarnwick::cli {
@@ -17,7 +18,7 @@ DownloadFile::DownloadFile(GetTarget target) : target_(std::move(target)) {
     temporary_ = std::move(temporary.path);
     file_ = std::move(temporary.file);
   }
-  buffer_.reserve(kBufferSize);
+  buffer_.reset(new char[kBufferSize]);  // left uninitialised: only written bytes are read
 }
 
 DownloadFile::DownloadFile(const std::string& path) : DownloadFile(ResolveGetTarget(path, "")) {}
@@ -43,18 +44,19 @@ bool DownloadFile::Put(const char* bytes, std::size_t length) {
 }
 
 bool DownloadFile::Flush() {
-  if (buffer_.empty()) return !failed_;
-  if (!failed_) Put(buffer_.data(), buffer_.size());
-  buffer_.clear();
+  if (buffered_ == 0) return !failed_;
+  if (!failed_) Put(buffer_.get(), buffered_);
+  buffered_ = 0;
   return !failed_;
 }
 
 bool DownloadFile::Write(std::string_view bytes) {
   if (failed_ || finished_) return false;
   written_ += bytes.size();
-  if (buffer_.size() + bytes.size() > kBufferSize && !Flush()) return false;
+  if (buffered_ + bytes.size() > kBufferSize && !Flush()) return false;
   if (bytes.size() >= kBufferSize) return Put(bytes.data(), bytes.size());  // too large to be worth copying
-  buffer_.append(bytes.data(), bytes.size());
+  std::memcpy(buffer_.get() + buffered_, bytes.data(), bytes.size());
+  buffered_ += bytes.size();
   return true;
 }
 

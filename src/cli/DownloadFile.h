@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -54,7 +55,10 @@ class DownloadFile : public tftp::FileSink {
   GetTarget target_;
   std::string temporary_;
   FileHandle file_;
-  std::string buffer_;
+  // A plain array filled by memcpy: each block costs one copy and no
+  // capacity bookkeeping.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t buffered_ = 0;
   std::uint64_t written_ = 0;
   std::uint64_t onDisk_ = 0;
   int systemWrites_ = 0;

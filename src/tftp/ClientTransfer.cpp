@@ -77,6 +77,7 @@ ClientTransfer::State::State(TransferRequest r, const SocketAddress& s, FileSink
       server(s),
       side(SideFor(request.kind, k, f)),
       timer(request.wait, request.maxWait) {
+  if (!IsGet()) timer.QuietAfterRepeats();
   Clock::duration wait = request.wait;
   const Clock::duration cap = std::max<Clock::duration>(request.maxWait, request.wait);
   for (int i = 0; i <= std::min(request.retries, 1000); ++i) {

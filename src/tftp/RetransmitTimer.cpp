@@ -5,7 +5,7 @@
 namespace tarnwick::tftp {
 
 RetransmitTimer::RetransmitTimer(Duration firstWait, Duration cap)
-    : base_(firstWait), cap_(std::max(cap, firstWait)), wait_(firstWait) {}
+    : first_(firstWait), base_(firstWait), cap_(std::max(cap, firstWait)), wait_(firstWait) {}
 
 void RetransmitTimer::Sample(Duration roundTrip) {
   if (fixed_) return;
@@ -37,6 +37,11 @@ void RetransmitTimer::BackOff() {
   Update();
 }
 
+void RetransmitTimer::QuietAfterRepeats() {
+  quiet_ = true;
+  Update();
+}
+
 void RetransmitTimer::Fix(Duration wait) {
   fixed_ = true;
   base_ = wait;
@@ -51,6 +56,11 @@ void RetransmitTimer::Update() {
     wait = std::clamp(wait, kFloor, cap_);
   }
   for (int i = 0; i < backOffs_ && wait < cap_; ++i) wait *= 2;
+  if (quiet_ && backOffs_ >= kBackOffsBeforeQuiet) {
+    Duration quiet = 2 * first_;
+    for (int i = kBackOffsBeforeQuiet; i < backOffs_ && quiet < cap_; ++i) quiet *= 2;
+    wait = std::max(wait, quiet);
+  }
   wait_ = std::min(wait, cap_);
 }
 

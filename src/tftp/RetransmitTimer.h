@@ -2,8 +2,9 @@
 // the round trips it measures (RFC 6298, as TCP does): a smoothed mean and
 // mean deviation of the samples, time-out = mean + 4 x deviation, kept above
 // a floor of a few milliseconds plus the clock's granularity and below the
-// back-off cap. Each time-out in a row doubles the wait (up to the cap);
-// progress brings it back to the estimate.
+// back-off cap. Each time-out in a row doubles the wait (up to the cap),
+// and a sender's third leaves the peer quiet for longer (see
+// QuietAfterRepeats); progress brings it back to the estimate.
 //
 // Until the first sample the wait is the first wait the user chose: the
 // request's answer can take long while the device opens its file, so that
@@ -26,6 +27,9 @@ class RetransmitTimer {
   // The waits are rounded to whole milliseconds by the driver's poll.
   static constexpr Duration kClockGranularity = std::chrono::milliseconds(1);
   static constexpr Duration kFloor = std::chrono::milliseconds(4) + kClockGranularity;
+  // With QuietAfterRepeats, time-outs in a row after which the wait is at
+  // least twice the first wait (and doubles from there).
+  static constexpr int kBackOffsBeforeQuiet = 3;
 
   RetransmitTimer(Duration firstWait, Duration cap);
 
@@ -40,6 +44,17 @@ class RetransmitTimer {
   // back to a too short estimate would time out on every later datagram
   // (Karn's algorithm).
   void Progress();
+  // For a sender of DATA. Some servers answer one repeat of a block and
+  // after that only their own timer, which every further repeat restarts:
+  // repeats a few milliseconds apart then hold the answer back until the
+  // doubled estimate outgrows that timer, seconds per lost answer. After
+  // kBackOffsBeforeQuiet unanswered time-outs (rare from loss alone) the
+  // peer is left quiet: the first wait stands for its timer (a second on
+  // both sides by default), twice it lets that timer fire once, where
+  // waiting it exactly would race a repeat against it. A get keeps the
+  // plain doubling: its quick repeated ACKs were not seen to stall a
+  // server, and a quiet wait there was not shown to help.
+  void QuietAfterRepeats();
   // A fixed wait (a timeout option the server agreed to): samples are then
   // ignored, back-off still applies.
   void Fix(Duration wait);
@@ -50,13 +65,15 @@ class RetransmitTimer {
   Duration SmoothedRoundTrip() const { return smoothed_; }
 
  private:
-  Duration base_;  // the first wait, or the fixed one
+  Duration first_;  // the first wait the user chose
+  Duration base_;   // the first wait, or the fixed one
   Duration cap_;
   Duration smoothed_{};
   Duration deviation_{};
   std::uint64_t samples_ = 0;
   int backOffs_ = 0;
   bool fixed_ = false;
+  bool quiet_ = false;
   Duration wait_;
 
   void Update();

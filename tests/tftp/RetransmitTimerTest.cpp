@@ -1,5 +1,5 @@
 // Event sequences ("s100" sample, "b" time-out, "p" progress, "f3000" fixed
-// wait) and the wait each ends at (first wait 1 s, cap 8 s).
+// wait, "q" a sender's quiet) and the wait each ends at (first wait 1 s, cap 8 s).
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -22,6 +22,8 @@ TEST(RetransmitTimer, SampleSequencesGiveTheseWaits) {
       {"s100 s100", 250},              // the deviation shrinks
       {twentyFast, 5},                 // a steady fast path ends at the floor
       {twentyFast + slowedDown, 436},  // a slower path is followed from above
+      {twentyFast + "b b b", 40},      // a short estimate doubles from the floor
+      {twentyFast + "q b b b", 2000},  // a sender's third: quiet for twice the first wait
       {"s100 b b", 1200},              // time-outs in a row double
       {"s100 b b b b b", 8000},        // up to the cap
       {"s100 b p", 600},               // progress without a sample keeps it doubled
@@ -41,6 +43,7 @@ TEST(RetransmitTimer, SampleSequencesGiveTheseWaits) {
       if (e[0] == 'b') timer.BackOff();
       if (e[0] == 'p') timer.Progress();
       if (e[0] == 'f') timer.Fix(ms);
+      if (e[0] == 'q') timer.QuietAfterRepeats();
     }
     EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(timer.Wait()).count(), row.waitMs);
   }
