@@ -180,8 +180,8 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
       ",\n  \"totals\": {\"devices\": " + std::to_string(rows.size()) +
       ", \"changed\": " + std::to_string(t.changed) + ", \"unchanged\": " + std::to_string(t.unchanged) +
       ", \"failed\": " + std::to_string(t.failed) + ", \"interrupted\": " + std::to_string(t.interrupted) +
-      ", \"not_reached\": " + std::to_string(t.notReached) + ", \"disabled\": " + std::to_string(t.disabled) +
-      "},\n";
+      ", \"not_reached\": " + std::to_string(t.notReached) +
+      (t.disabled ? ", \"disabled\": " + std::to_string(t.disabled) : std::string()) + "},\n";
   if (!run.staleLine.empty()) out += "  \"stale\": " + JsonString(run.staleLine) + ",\n";
   const auto names = [](const std::vector<std::string>& list) {
     std::string text = "[";

@@ -52,7 +52,7 @@ TEST(BackupOptions, RefusedLines) {
       {{"a", "--dest", "o", "--jobs", "0"}, true, "--jobs"},
       {{"a", "--dest", "o", "--jobs", "4097"}, true, "--jobs"},
       {{"a", "--dest", "o", "--timeout", "-1"}, true, "--timeout"},
-      {{"a", "--dest", "o", "--report", "r.txt"}, true, ".json or .csv"},
+      {{"a", "--dest", "o", "--report", "r.txt"}, true, ".json, .csv or .html"},
       {{"a", "--dest", "o", "--git"}, false, "not available in this build"},
       {{"a", "--dest", "o", "--colour"}, true, "unknown option"},
       {{"a", "--dest", "o", "--min-ratio", "1.5"}, true, "--min-ratio"},

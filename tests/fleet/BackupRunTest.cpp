@@ -65,7 +65,8 @@ std::map<std::string, std::string> Tree(const fs::path& dir) {
       it.disable_recursion_pending();
       continue;
     }
-    if (it->path().filename() == ".tarnwick.lock") continue;
+    // The run's own bookkeeping, not the archive.
+    if (it->path().filename() == ".tarnwick.lock" || it->path().filename() == ".tarnwick.state") continue;
     if (it->is_regular_file()) files[fs::relative(it->path(), dir).generic_string()] = ReadAll(it->path());
   }
   return files;
@@ -438,7 +439,7 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       EXPECT_EQ(commits[0].paths.count("sw1.cfg"), 1u);
       if (row.what.find("staged") != std::string::npos) {
         ProcessResult status = RunCommand("cd " + dest.string() + " && git status --porcelain");
-        EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n");
+        EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n?? .tarnwick.state\n");
       }
       continue;
     }
@@ -691,7 +692,8 @@ TEST(BackupRun, NightlyRunTable) {
   WriteAll(ignoreFile, "# Cisco IOS\n[ios]\n^! Last configuration change at\n");
   std::vector<SimDevice> fleet(4);
   const char* const names[] = {"steady", "stamped", "flaky", "off"};
-  const char* const cells[] = {",,,,", ",,,,,,,,ios", ",,,,", ",,,,,,,,,no"};
+  // Every row has the ignore and enabled columns the header adds below.
+  const char* const cells[] = {",,,,,,,,,", ",,,,,,,,ios,", ",,,,,,,,,", ",,,,,,,,,no"};
   for (int i = 0; i < 4; ++i) fleet[i].name = names[i], fleet[i].extraCells = cells[i];
   fleet[1].behaviour = "stamped";
   fleet[2].behaviour = "flaky";
@@ -810,7 +812,9 @@ TEST(BackupRun, NightlyRunTable) {
     row.change();
     FleetSim sim(fleet, scratch.Str());
     ASSERT_EQ(sim.Error(), "");
-    WriteAll(inventory, InventoryFor(fleet));
+    std::string rowsText = InventoryFor(fleet);
+    rowsText.replace(rowsText.find("expect\n"), 7, "expect,ignore,enabled\n");
+    WriteAll(inventory, rowsText);
     ::chmod(inventory.c_str(), 0600);
     ProcessResult r = RunCommand("TARNWICK_TEST_NOW=" + std::to_string(t0 + row.hours * 3600) + " " +
                                  Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +

@@ -87,10 +87,10 @@ std::string InventoryFor(const std::vector<SimDevice>& devices) {
       "# devices of the fleet "
       "simulator\nname,host,port,remote,password,delimiter,blksize,windowsize,timeout,retries,tsize,min_"
       "ratio,"
-      "expect,ignore,enabled\n";
+      "expect\n";
   for (const SimDevice& d : devices) {
     std::string cells = d.extraCells;  // the last columns may be left out
-    while (std::count(cells.begin(), cells.end(), ',') < 9) cells += ',';
+    while (std::count(cells.begin(), cells.end(), ',') < 7) cells += ',';
     text += d.name + "," + d.address + "," + std::to_string(d.port) + "," + d.remote + "," + d.password +
             ",/" + cells + "\n";
   }

@@ -17,7 +17,7 @@ struct SimDevice {
   std::uint32_t version = 1;
   std::string remote = "startup.cfg";
   std::string password;  // the simulator expects remote + "/" + password
-  // blksize,windowsize,timeout,retries,tsize,min_ratio,expect,ignore,enabled in the
+  // blksize,windowsize,timeout,retries,tsize,min_ratio,expect in the
   // inventory (trailing empty cells may be left out).
   std::string extraCells = ",,,,";
   // Filled in once the simulator runs.
