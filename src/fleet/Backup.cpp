@@ -584,7 +584,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
 
   StopPollingScope stopPolling;
-  const bool wantDiff = o.diff || !o.report.empty();
+  // The JSON report and the page carry the diffs; CSV has no room for them.
+  const bool wantDiff = o.diff || ReportIsJson(o.report) || ReportIsHtml(o.report);
   BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err);
   run.Run(limits, o.rounds);
   std::vector<DeviceReport> rows = run.Rows();
