@@ -15,6 +15,7 @@
 
 #include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
+#include "fleet/BackupCheck.h"
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
@@ -374,73 +375,6 @@ bool SplitHook(const std::string& option, const std::string& line, std::vector<s
   return false;
 }
 
-// --check: everything a run needs except the devices' answers. Faulty rows
-// and names that do not resolve are the devices' problem (1); DEST, its
-// lock and git the archive's (3).
-int RunCheck(const BackupOptions& o, const std::vector<Device>& devices, std::ostream& out,
-             std::ostream& err) {
-  int exitCode = kExitDone;
-  Resolver resolver(SystemLookup(), 16);
-  std::set<std::size_t> waiting;
-  for (std::size_t i = 0; i < devices.size(); ++i) {
-    const Device& d = devices[i];
-    if (!d.fault.empty() || !d.enabled) continue;
-    resolver.Ask(i, d.host, d.port);
-    waiting.insert(i);
-  }
-  std::map<std::size_t, std::string> problems;
-  const auto giveUp = Clock::now() + std::chrono::seconds(30);
-  while (!waiting.empty() && Clock::now() < giveUp && !cli::StopRequested()) {
-    resolver.Wait(std::chrono::milliseconds(200));
-    for (Resolver::Answer& answer : resolver.Take()) {
-      waiting.erase(answer.ticket);
-      if (!answer.address) problems[answer.ticket] = answer.error;
-    }
-  }
-  for (std::size_t i : waiting) problems[i] = "cannot resolve " + devices[i].host + ": no answer within 30 s";
-  for (std::size_t i = 0; i < devices.size(); ++i) {
-    const Device& d = devices[i];
-    std::string line = d.name + "  " + d.host + ":" + d.port + "  ";
-    if (!d.fault.empty())
-      line += "cannot be fetched: inventory line " + std::to_string(d.line) + ": " + d.fault;
-    else if (!d.enabled)
-      line += "disabled";
-    else if (problems.count(i))
-      line += "cannot be fetched: " + Printable(problems[i]);
-    else
-      line += "would fetch " + Printable(d.remote);
-    out << line << '\n';
-    if (!d.fault.empty() || problems.count(i)) exitCode = kExitFailed;
-  }
-  std::error_code ec;
-  if (!std::filesystem::exists(PathFromUtf8(o.dest), ec)) {
-    out << "dest " << o.dest << ": does not exist yet, the run will make it\n";
-  } else {
-    DestOpening opening;
-    std::unique_ptr<ConfigStore> store =
-        ConfigStore::Open(o.dest, "pid " + std::to_string(TARNWICK_PID) + ", --check\n", opening);
-    for (const std::string& warning : opening.warnings)
-      err << "tarnwick-cli backup: warning: " << warning << '\n';
-    if (!store) {
-      err << "tarnwick-cli backup: " << opening.error << '\n';
-      return kExitArchive;
-    }
-    out << "dest " << o.dest << ": usable, not locked by another run\n";
-    if (o.git) {
-      std::string error;
-      if (!std::filesystem::exists(PathFromUtf8(o.dest) / ".git", ec)) {
-        out << "git: no repository yet, the run will make one\n";
-      } else if (!GitArchive::Open(o.dest, error)) {
-        err << "tarnwick-cli backup: git: " << error << '\n';
-        return kExitArchive;
-      } else {
-        out << "git: repository opens\n";
-      }
-    }
-  }
-  return exitCode;
-}
-
 }  // namespace
 
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -501,8 +435,11 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "tarnwick-cli backup: the inventory cannot be used, nothing fetched\n";
     return kExitUsage;
   }
-  for (const std::string& warning : inventory.warnings)
-    err << "tarnwick-cli backup: warning: " << o.inventory << ": " << warning << '\n';
+  // Columns we do not read are a fact of the export, not a bad night:
+  // --quiet keeps them out of cron's mail.
+  if (!o.quiet)
+    for (const std::string& warning : inventory.warnings)
+      err << "tarnwick-cli backup: warning: " << o.inventory << ": " << warning << '\n';
   if (inventory.holdsPasswords && o.inventory != "-") {
     std::string warning = ExposedSecretsWarning(o.inventory);
     if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
@@ -518,18 +455,18 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   for (const Device& d : inventory.devices)
     if (!d.name.empty()) inventoryNames.push_back(d.name);
   std::vector<Device> devices;
-  for (Device& d : inventory.devices) {
+  for (const Device& d : inventory.devices) {
     bool taken = o.only.empty() && o.retryFailed.empty();
     for (const std::string& glob : o.only) taken = taken || GlobMatches(glob, d.name);
     if (!o.retryFailed.empty()) taken = retryNames.count(d.name) > 0;
-    if (taken) devices.push_back(std::move(d));
+    if (taken) devices.push_back(d);
   }
   const std::vector<IgnoreRuleList> rules = RulesPerDevice(devices, commonRules, ignoreFile);
   std::vector<std::string> secrets;
   for (const Device& d : devices)
     if (!d.password.empty()) secrets.push_back(d.password);
 
-  if (o.check) return RunCheck(o, devices, out, err);
+  if (o.check) return RunBackupCheck(o, devices, out, err);
 
   const std::int64_t now = Now();
   const std::time_t realStart = std::time(nullptr);
@@ -594,7 +531,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   // the inventory are listed once and forgotten.
   for (const DeviceReport& r : rows) {
     const bool ok = r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged;
-    if (ok || r.result == DeviceResult::Failed)
+    if (!r.name.empty() && (ok || r.result == DeviceResult::Failed))
       RecordAttempt(state, r.name, now, ok, r.result == DeviceResult::Changed, r.error);
   }
   const std::string stamp = HistoryStamp(startedAt);
@@ -613,23 +550,23 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   // Stale among the devices the inventory still fetches: a disabled one is
   // left alone on purpose.
-  RunState listed;
+  std::set<std::string> enabled;
   for (const Device& d : inventory.devices)
-    if (d.enabled)
-      if (auto found = std::find_if(state.devices.begin(), state.devices.end(),
-                                    [&](const DeviceState& s) { return s.name == d.name; });
-          found != state.devices.end())
-        listed.devices.push_back(*found);
-  for (const Device& d : devices)
-    if (d.enabled && std::none_of(listed.devices.begin(), listed.devices.end(),
-                                  [&](const DeviceState& s) { return s.name == d.name; }))
-      listed.devices.push_back(StateOf(state, d.name));
+    if (d.enabled) enabled.insert(d.name);
+  RunState listed;
+  for (const DeviceState& known : state.devices)
+    if (enabled.count(known.name)) listed.devices.push_back(known);
   const std::vector<StaleDevice> stale = StaleDevices(listed, now, o.staleHours);
   facts.staleLine = StaleLine(stale);
+  std::map<std::string, std::int64_t> lastSuccess;
+  for (const DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
+  std::set<std::string> staleNames;
+  for (const StaleDevice& d : stale) staleNames.insert(d.name);
   for (DeviceReport& r : rows) {
-    r.lastSuccess = StateOf(state, r.name).lastSuccess;
-    r.stale = std::any_of(stale.begin(), stale.end(), [&](const StaleDevice& s) { return s.name == r.name; });
+    if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
+    r.stale = staleNames.count(r.name) > 0;
   }
+
   bool storeFailed = false;
   if (!store->WriteAtomically(kStateName, SerializeRunState(state), error)) {
     err << "tarnwick-cli backup: " << error << '\n';
