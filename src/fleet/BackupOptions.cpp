@@ -194,8 +194,9 @@ std::string BackupUsageText() {
   return "usage: tarnwick-cli backup INVENTORY --dest DIR [options]\n"
          "  Fetches every device's configuration listed in INVENTORY (CSV with the header\n"
          "  name,host,port,remote,password,delimiter[,blksize,windowsize,timeout,retries,\n"
-         "  tsize,min_ratio,expect]; other columns are ignored) into DIR/<name>.cfg; a\n"
-         "  replaced copy is kept in DIR/history/<name>/. One run per DIR at a time.\n"
+         "  tsize,min_ratio,expect,ignore,enabled]; other columns are ignored) into\n"
+         "  DIR/<name>.cfg; a replaced copy is kept in DIR/history/<name>/. One run per\n"
+         "  DIR at a time; DIR/.tarnwick.state remembers each device between runs.\n"
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
          "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension)\n"
@@ -230,9 +231,10 @@ std::string BackupUsageText() {
          "  --keep N        keep the newest N history copies per device\n"
          "  The inventory may add columns ignore (a set of --ignore-file) and enabled\n"
          "  (yes/no: \"no\" keeps a device listed as disabled, never fetched).\n"
-         "exit status: 0 every device saved (and archived), 1 some device failed or was\n"
-         "  refused, 2 usage error or unreadable inventory, 3 the folder, the archive or\n"
-         "  the report failed (DIR locked by another run, commit failed, ...)\n";
+         "exit status: 0 every device saved (and archived), 1 some device failed, was\n"
+         "  refused or is stale, 2 usage error or unreadable inventory, 3 the folder,\n"
+         "  the archive or the report failed (DIR locked by another run, commit failed,\n"
+         "  ...)\n";
 }
 
 }  // namespace tarnwick::fleet
