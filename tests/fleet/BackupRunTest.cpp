@@ -806,6 +806,16 @@ TEST(BackupRun, NightlyRunTable) {
        [](const std::string&, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["steady"].requests, 0u);
        }},
+      {"a device gone from the inventory is listed, --prune keeps its copy in its history",
+       [&] { fleet.erase(fleet.begin() + 2); },
+       56,
+       "--prune",
+       0,
+       {"gone from the inventory: flaky (its copy moved into its history)"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         EXPECT_FALSE(fs::exists(dest / "flaky.cfg"));
+         EXPECT_TRUE(fs::exists(dest / "history" / "flaky"));
+       }},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
