@@ -7,6 +7,11 @@
 # the largest single process, so one curl or tftp for the scripted ones).
 # Not part of the test run; installs curl and tftp-hpa when missing.
 # Usage: bench/fleet-bench.sh [tarnwick-cli] [tarnwick-fleet-sim] [devices] [jobs...]
+# NIGHTLY=1 adds rows for tarnwick-cli with the nightly options on (ignore
+# rules, diffs, HTML report, state, --keep, an --on-done hook, --quiet), on
+# a first night (empty DEST) and on a second night over the first one's DEST
+# ("2nd": every device compared with its saved copy), beside the same two
+# nights without them.
 # Build first, e.g.:
 #   cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release
 #   cmake --build build/release -j2 --target tarnwick-cli tarnwick-fleet-sim
@@ -39,7 +44,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for i in $(seq 0 $((devices - 1))); do echo "d$i good $size 1 startup.cfg"; done >"$work/table.txt"
+# With NIGHTLY=1 every tenth device sends a new configuration on every
+# request, so diffs and ignore rules have work to do each night.
+for i in $(seq 0 $((devices - 1))); do
+  behaviour=good
+  [ "${NIGHTLY:-0}" = 1 ] && [ $((i % 10)) = 0 ] && behaviour=changing
+  echo "d$i $behaviour $size 1 startup.cfg"
+done >"$work/table.txt"
 "$sim" "$work/table.txt" >"$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
@@ -49,11 +60,12 @@ echo "name,host,port,remote,password,delimiter" >"$work/inventory.csv"
 awk '$1=="device" {print $2 "," $3 "," $4 ",startup.cfg,,"}' "$work/sim.out" >>"$work/inventory.csv"
 chmod 600 "$work/inventory.csv"
 
-# measure LABEL JOBS DEST COMMAND...: one row of the table.
+# measure LABEL JOBS DEST COMMAND...: one row of the table. DEST starts
+# empty, except for a label ending in "2nd" (the night after the last row).
 measure() {
   local label=$1 jobs=$2 dest=$3
   shift 3
-  rm -rf "$dest" && mkdir -p "$dest"
+  [[ "$label" == *2nd ]] || { rm -rf "$dest" && mkdir -p "$dest"; }
   /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt" || true
   local count
   count=$(find "$dest" -maxdepth 1 -name '*.cfg' -size ${size}c | wc -l)
@@ -66,6 +78,16 @@ printf '%-12s %5s %9s %9s %9s %9s\n' client jobs "wall s" "CPU s" "RSS MiB" save
 for jobs in "${jobs_list[@]}"; do
   measure tarnwick-cli "$jobs" "$work/ours" "$cli" backup "$work/inventory.csv" --dest "$work/ours" --jobs "$jobs" \
     --no-progress
+  if [ "${NIGHTLY:-0}" = 1 ]; then
+    measure "plain 2nd" "$jobs" "$work/ours" "$cli" backup "$work/inventory.csv" --dest "$work/ours" --jobs "$jobs" \
+      --no-progress
+    nightly=(--ignore '^! Last configuration change' --ignore '^ntp clock-period' --diff --report "$work/night.html"
+      --keep 5 --on-done true --quiet --no-progress)
+    measure "nightly" "$jobs" "$work/night" "$cli" backup "$work/inventory.csv" --dest "$work/night" --jobs "$jobs" \
+      "${nightly[@]}"
+    measure "nightly 2nd" "$jobs" "$work/night" "$cli" backup "$work/inventory.csv" --dest "$work/night" \
+      --jobs "$jobs" "${nightly[@]}"
+  fi
   awk -F, -v d="$work/curl" 'NR>1 {print "-o " d "/" $1 ".cfg tftp://" $2 ":" $3 "/startup.cfg"}' \
     "$work/inventory.csv" >"$work/curl.args"
   measure "xargs curl" "$jobs" "$work/curl" xargs -P "$jobs" -L 1 -a "$work/curl.args" curl -s -S

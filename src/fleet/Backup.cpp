@@ -6,12 +6,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
+#include "fleet/BackupCheck.h"
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
@@ -19,8 +23,14 @@
 #include "fleet/FetchStage.h"
 #include "fleet/Flusher.h"
 #include "fleet/GitArchive.h"
+#include "fleet/Hooks.h"
+#include "fleet/HtmlReport.h"
 #include "fleet/Inventory.h"
+#include "fleet/NightlyRun.h"
 #include "fleet/ReportFile.h"
+#include "fleet/Resolver.h"
+#include "fleet/RunState.h"
+#include "fleet/UnifiedDiff.h"
 #include "fleet/Validate.h"
 
 #ifdef _WIN32
@@ -100,9 +110,14 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 
 class BackupRun {
  public:
-  BackupRun(const Inventory& inventory, ConfigStore& store, std::string stamp, bool progress,
-            std::ostream& err)
-      : devices_(inventory.devices), store_(store), stamp_(std::move(stamp)), err_(err) {
+  BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
+            ConfigStore& store, std::string stamp, bool progress, std::ostream& err)
+      : devices_(devices),
+        rules_(rules),
+        wantDiff_(wantDiff),
+        store_(store),
+        stamp_(std::move(stamp)),
+        err_(err) {
     rows_.resize(devices_.size());
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       const Device& d = devices_[i];
@@ -115,6 +130,9 @@ class BackupRun {
         row.error = "inventory line " + std::to_string(d.line) + ": " + d.fault;
         ++done_;
         ++failedSoFar_;
+      } else if (!d.enabled) {
+        row.result = DeviceResult::Disabled;
+        ++done_;
       } else {
         order_.push_back(i);
       }
@@ -122,15 +140,35 @@ class BackupRun {
     showProgress_ = progress && cli::StandardErrorIsTerminal();
   }
 
-  void Run(const FetchLimits& limits) {
+  // The first round takes every device; each later one the devices that
+  // failed for a network reason, after everyone else had their turn (a
+  // switch rebooting at 01:00 is back by the end of the run).
+  void Run(const FetchLimits& limits, int laterRounds) {
     jobs_ = static_cast<std::size_t>(std::max(limits.jobs, 1));
-    RunFetchStage(
-        devices_, order_, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
-        [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); });
-    // Complete files still being flushed are stored, stopped run or not.
-    while (!flushing_.empty()) {
-      flusher_.WaitForOne();
-      StoreFlushed();
+    std::vector<std::size_t> order = order_;
+    for (int round = 0; !order.empty(); ++round) {
+      RunFetchStage(
+          devices_, order, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
+          [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); });
+      // Complete files still being flushed are stored, stopped run or not.
+      while (!flushing_.empty()) {
+        flusher_.WaitForOne();
+        StoreFlushed();
+      }
+      order.clear();
+      if (round >= laterRounds || cli::StopRequested()) break;
+      for (std::size_t index : order_) {
+        DeviceReport& row = rows_[index];
+        if (row.result != DeviceResult::Failed || !row.network) continue;
+        order.push_back(index);
+        DeviceReport fresh;
+        fresh.name = row.name;
+        fresh.host = row.host;
+        fresh.line = row.line;
+        row = std::move(fresh);
+        --done_;
+        --failedSoFar_;
+      }
     }
     if (showProgress_) err_ << '\r' << std::string(lastProgressWidth_, ' ') << '\r' << std::flush;
   }
@@ -147,6 +185,7 @@ class BackupRun {
     row.seconds = fetched.seconds;
     if (!fetched.complete) {
       row.result = fetched.interrupted ? DeviceResult::Interrupted : DeviceResult::Failed;
+      row.network = fetched.network;
       row.errorCode = fetched.errorCode;
       row.error = ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0);
       return Counted(true);
@@ -161,9 +200,10 @@ class BackupRun {
       fetched.temp.reset();  // removes the file
       return Failed(index, error);
     }
-    if (store_.SameAsSaved(*fetched.temp, d.name)) {
+    if (store_.SameAsSaved(*fetched.temp, d.name) || OnlyIgnoredChanged(index, *fetched.temp, row)) {
       row.result = DeviceResult::Unchanged;
       row.file = d.name + ".cfg";
+      row.diff.clear();
       fetched.temp.reset();
       return Counted(false);
     }
@@ -179,6 +219,26 @@ class BackupRun {
       flusher_.WaitForOne();
       StoreFlushed();
     }
+  }
+
+  // A copy that differs from the saved one: the same once the device's
+  // ignore rules drop their lines? On the way, the diff when one is wanted.
+  // Only changed copies get here, most nights a few.
+  bool OnlyIgnoredChanged(std::size_t index, TempConfig& temp, DeviceReport& row) {
+    const IgnoreRuleList& rules = rules_[index];
+    if (rules.empty() && !wantDiff_) return false;
+    const DiffLimits limits;
+    std::string before, after, error;
+    bool missing = false;
+    const std::string& name = devices_[index].name;
+    if (!store_.ReadFile(name + ".cfg", limits.maxBytes, before, missing, error) || missing) return false;
+    if (!ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
+    if (!rules.empty() && Equivalent(before, after, rules)) return true;
+    if (wantDiff_) {
+      const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
+      row.diff = WithoutPasswords(UnifiedDiff(before, after, name, limits, hidden), devices_);
+    }
+    return false;
   }
 
   std::string Validate(const Device& d, DeviceReport& row, TempConfig& temp,
@@ -255,6 +315,8 @@ class BackupRun {
   }
 
   const std::vector<Device>& devices_;
+  const std::vector<IgnoreRuleList>& rules_;
+  bool wantDiff_;
   ConfigStore& store_;
   std::string stamp_;
   std::ostream& err_;
@@ -267,6 +329,51 @@ class BackupRun {
   bool showProgress_ = false;
   Clock::time_point lastProgress_{};
 };
+
+}  // namespace
+
+namespace {
+
+constexpr const char* kStateName = ".tarnwick.state";
+constexpr std::size_t kMaxStateBytes = 64u << 20;
+
+// Now as UTC seconds; TARNWICK_TEST_NOW stands in for the clock (Backup.h).
+std::int64_t Now() {
+  if (const char* fake = std::getenv("TARNWICK_TEST_NOW"); fake && *fake) {
+    char* end = nullptr;
+    const long long value = std::strtoll(fake, &end, 10);
+    if (end && *end == '\0' && value > 0) return value;
+  }
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+bool ReadWholeFile(const std::string& path, const char* what, std::string& text, std::string& error) {
+  text.clear();
+  cli::FileHandle file = cli::FileHandle::OpenForReading(path);
+  if (!file.Valid())
+    return error = FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+           false;
+  char buffer[65536];
+  for (;;) {
+    const long long n = file.Read(buffer, sizeof buffer);
+    if (n < 0)
+      return error = FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+             false;
+    if (n == 0) return true;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxInventoryBytes)
+      return error = std::string(what) + " " + path + " is larger than 16 MiB", false;
+  }
+}
+
+// The command's own words for a hook, split once before anything runs.
+bool SplitHook(const std::string& option, const std::string& line, std::vector<std::string>& words,
+               std::string& error) {
+  if (line.empty()) return true;
+  if (SplitCommandLine(line, words, error)) return true;
+  error = option + ": " + error;
+  return false;
+}
 
 }  // namespace
 
@@ -283,19 +390,56 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
 
   std::string text, error;
+  // Every rule, file and hook is checked before anything is fetched: a
+  // typo in one is a usage error naming it, not a night without backups.
+  IgnoreRuleList commonRules;
+  if (!CompileIgnoreRules(o.ignore, commonRules, error)) {
+    err << "tarnwick-cli backup: --ignore: " << error << '\n';
+    return kExitUsage;
+  }
+  IgnoreFile ignoreFile;
+  if (!o.ignoreFile.empty()) {
+    if (!ReadWholeFile(o.ignoreFile, "ignore file", text, error)) {
+      err << "tarnwick-cli backup: " << error << '\n';
+      return kExitUsage;
+    }
+    if (!ParseIgnoreFile(text, ignoreFile, error)) {
+      err << "tarnwick-cli backup: " << o.ignoreFile << ": " << error << '\n';
+      return kExitUsage;
+    }
+  }
+  HookCommands hooks;
+  hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
+  if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
+      !SplitHook("--on-failure", o.onFailure, hooks.onFailure, error) ||
+      !SplitHook("--on-done", o.onDone, hooks.onDone, error)) {
+    err << "tarnwick-cli backup: " << error << '\n';
+    return kExitUsage;
+  }
+  std::set<std::string> retryNames;
+  if (!o.retryFailed.empty()) {
+    if (!ReadWholeFile(o.retryFailed, "report", text, error) || !FailedInReport(text, retryNames, error)) {
+      err << "tarnwick-cli backup: --retry-failed " << o.retryFailed << ": " << error << '\n';
+      return kExitUsage;
+    }
+  }
+
   if (!ReadInventory(o.inventory, text, error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     return kExitUsage;
   }
-  const Inventory inventory = ParseInventory(text, o.defaults);
+  Inventory inventory = ParseInventory(text, o.defaults);
   for (const InventoryError& e : inventory.errors)
     err << o.inventory << ":" << e.line << ": " << e.message << '\n';
   if (!inventory.usable) {
     err << "tarnwick-cli backup: the inventory cannot be used, nothing fetched\n";
     return kExitUsage;
   }
-  for (const std::string& warning : inventory.warnings)
-    err << "tarnwick-cli backup: warning: " << o.inventory << ": " << warning << '\n';
+  // Columns we do not read are a fact of the export, not a bad night:
+  // --quiet keeps them out of cron's mail.
+  if (!o.quiet)
+    for (const std::string& warning : inventory.warnings)
+      err << "tarnwick-cli backup: warning: " << o.inventory << ": " << warning << '\n';
   if (inventory.holdsPasswords && o.inventory != "-") {
     std::string warning = ExposedSecretsWarning(o.inventory);
     if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
@@ -305,7 +449,28 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return kExitUsage;
   }
 
-  const std::time_t startedAt = std::time(nullptr);
+  // The whole inventory's names, for what was added and what is gone; the
+  // devices this run takes, for everything else.
+  std::vector<std::string> inventoryNames;
+  for (const Device& d : inventory.devices)
+    if (!d.name.empty()) inventoryNames.push_back(d.name);
+  std::vector<Device> devices;
+  for (const Device& d : inventory.devices) {
+    bool taken = o.only.empty() && o.retryFailed.empty();
+    for (const std::string& glob : o.only) taken = taken || GlobMatches(glob, d.name);
+    if (!o.retryFailed.empty()) taken = retryNames.count(d.name) > 0;
+    if (taken) devices.push_back(d);
+  }
+  const std::vector<IgnoreRuleList> rules = RulesPerDevice(devices, commonRules, ignoreFile);
+  std::vector<std::string> secrets;
+  for (const Device& d : devices)
+    if (!d.password.empty()) secrets.push_back(d.password);
+
+  if (o.check) return RunBackupCheck(o, devices, out, err);
+
+  const std::int64_t now = Now();
+  const std::time_t realStart = std::time(nullptr);
+  const std::time_t startedAt = static_cast<std::time_t>(now);
   RunFacts facts;
   facts.started = IsoTime(startedAt);
   DestOpening opening;
@@ -317,9 +482,29 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "tarnwick-cli backup: " << opening.error << '\n';
     return kExitArchive;
   }
-  if (store->Swept())
+  if (store->Swept() && !o.quiet)
     err << "tarnwick-cli backup: removed " << store->Swept()
         << " temporary files of an earlier run that stopped\n";
+
+  // What DEST remembers of earlier runs; a damaged state costs history,
+  // never the night's backup.
+  bool stateMissing = true;
+  std::string stateBytes;
+  RunState state;
+  if (!store->ReadFile(kStateName, kMaxStateBytes, stateBytes, stateMissing, error)) {
+    err << "tarnwick-cli backup: warning: " << error << "; the devices' history starts again\n";
+    stateMissing = true;
+  } else if (!stateMissing) {
+    ParsedRunState parsedState = ParseRunState(stateBytes);
+    for (const std::string& warning : parsedState.warnings)
+      err << "tarnwick-cli backup: warning: " << kStateName << ": " << warning << '\n';
+    state = std::move(parsedState.state);
+  }
+  if (!stateMissing) {
+    InventoryChange change = CompareInventory(state, inventoryNames);
+    facts.added = std::move(change.added);
+    facts.gone = std::move(change.gone);
+  }
 
   int exitCode = kExitDone;
   std::unique_ptr<GitArchive> git;
@@ -336,15 +521,85 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
 
   StopPollingScope stopPolling;
-  BackupRun run(inventory, *store, HistoryStamp(startedAt), o.progress, err);
-  run.Run(limits);
+  // The JSON report and the page carry the diffs; CSV has no room for them.
+  const bool wantDiff = o.diff || ReportIsJson(o.report) || ReportIsHtml(o.report);
+  BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err);
+  run.Run(limits, o.rounds);
+  std::vector<DeviceReport> rows = run.Rows();
 
-  const RunTotals totals = CountResults(run.Rows());
-  if (totals.failed || totals.interrupted || totals.notReached) exitCode = kExitFailed;
-  err << run.Rows().size() << " devices, started " << facts.started << '\n' << SummaryText(run.Rows());
-  if (cli::StopRequested()) err << "tarnwick-cli backup: interrupted; devices not reached are listed above\n";
+  // The state: this run's attempts, then who is stale. Devices gone from
+  // the inventory are listed once and forgotten.
+  for (const DeviceReport& r : rows) {
+    const bool ok = r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged;
+    if (!r.name.empty() && (ok || r.result == DeviceResult::Failed))
+      RecordAttempt(state, r.name, now, ok, r.result == DeviceResult::Changed, r.error);
+  }
+  const std::string stamp = HistoryStamp(startedAt);
+  for (const std::string& name : facts.gone) {
+    if (o.prune && o.retryFailed.empty()) {
+      std::string historyFile;
+      if (store->Retire(name, stamp, historyFile, error)) {
+        if (!historyFile.empty()) facts.pruned.push_back(name);
+      } else {
+        err << "tarnwick-cli backup: --prune " << name << ": " << error << '\n';
+      }
+    }
+    state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
+                                       [&](const DeviceState& s) { return s.name == name; }),
+                        state.devices.end());
+  }
+  // Stale among the devices the inventory still fetches: a disabled one is
+  // left alone on purpose.
+  std::set<std::string> enabled;
+  for (const Device& d : inventory.devices)
+    if (d.enabled) enabled.insert(d.name);
+  RunState listed;
+  for (const DeviceState& known : state.devices)
+    if (enabled.count(known.name)) listed.devices.push_back(known);
+  const std::vector<StaleDevice> stale = StaleDevices(listed, now, o.staleHours);
+  facts.staleLine = StaleLine(stale);
+  std::map<std::string, std::int64_t> lastSuccess;
+  for (const DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
+  std::set<std::string> staleNames;
+  for (const StaleDevice& d : stale) staleNames.insert(d.name);
+  for (DeviceReport& r : rows) {
+    if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
+    r.stale = staleNames.count(r.name) > 0;
+  }
 
   bool storeFailed = false;
+  if (!store->WriteAtomically(kStateName, SerializeRunState(state), error)) {
+    err << "tarnwick-cli backup: " << error << '\n';
+    storeFailed = true;
+  }
+  if (o.keep)
+    for (const DeviceReport& r : rows)
+      if (r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged)
+        store->TrimHistory(r.name, o.keep);
+
+  const RunTotals totals = CountResults(rows);
+  if (totals.failed || totals.interrupted || totals.notReached || !stale.empty()) exitCode = kExitFailed;
+  if (o.quiet) {
+    err << QuietSummary(rows, facts.staleLine, !stale.empty());
+  } else {
+    err << rows.size() << " devices, started " << facts.started << '\n' << SummaryText(rows);
+    for (const std::string& name : facts.added) err << "added to the inventory: " << name << '\n';
+    for (const std::string& name : facts.gone)
+      err << "gone from the inventory: " << name
+          << (std::find(facts.pruned.begin(), facts.pruned.end(), name) != facts.pruned.end()
+                  ? " (its copy moved into its history)"
+                  : "")
+          << '\n';
+    err << facts.staleLine << '\n';
+  }
+  if (cli::StopRequested()) err << "tarnwick-cli backup: interrupted; devices not reached are listed above\n";
+  if (o.diff) {
+    err << std::flush;
+    for (const DeviceReport& r : rows)
+      if (r.result == DeviceResult::Changed && !r.diff.empty()) out << TerminalDiff(r.diff);
+    out << std::flush;
+  }
+
   if (!store->SyncFolders(error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     storeFailed = true;
@@ -352,28 +607,38 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (git) {
     std::string gitWarning;
     facts.archive.ok =
-        !storeFailed && git->CommitStore(CommitMessage(run.Rows(), facts.started), facts.archive.commit,
+        !storeFailed && git->CommitStore(CommitMessage(rows, facts.started), facts.archive.commit,
                                          facts.archive.error, gitWarning);
     if (storeFailed) facts.archive.error = "not committed: the folder could not be flushed";
     if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
   }
   if (facts.archive.attempted) {
-    if (facts.archive.ok)
-      err << "archive: "
-          << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
-          << '\n';
-    else
+    if (facts.archive.ok) {
+      if (!o.quiet)
+        err << "archive: "
+            << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
+            << '\n';
+    } else {
       err << "tarnwick-cli backup: the archive failed: " << facts.archive.error << '\n';
+    }
   }
-  facts.finished = IsoTime(std::time(nullptr));
+  for (DeviceReport& r : rows)
+    if (r.result != DeviceResult::Changed) r.diff.clear();
+  // On the run's own clock, so an injected start keeps its finish after it.
+  facts.finished = IsoTime(startedAt + (std::time(nullptr) - realStart));
   if (!o.report.empty()) {
-    const std::string content =
-        ReportIsJson(o.report) ? JsonReport(run.Rows(), facts) : CsvReport(run.Rows(), facts);
+    const std::string content = ReportIsHtml(o.report)   ? HtmlReportPage(MorningPage(rows, facts))
+                                : ReportIsJson(o.report) ? JsonReport(rows, facts)
+                                                         : CsvReport(rows, facts);
     if (!WriteReportFile(o.report, content, error)) {
       err << "tarnwick-cli backup: " << error << '\n';
       storeFailed = true;
     }
   }
+  // Hooks run once the archive and the report are there to point at; a
+  // failing hook is told, never the backup's failure.
+  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest, o.report))
+    err << "tarnwick-cli backup: hook failed: " << failure << '\n';
   git.reset();
   store.reset();  // the lock goes last
   if (storeFailed || (facts.archive.attempted && !facts.archive.ok)) exitCode = kExitArchive;

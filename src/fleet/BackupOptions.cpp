@@ -58,19 +58,27 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       o.help = true;
       continue;
     }
-    if (name == "--git" || name == "--no-progress") {
+    static const char* const kFlags[] = {"--git", "--no-progress", "--diff", "--prune", "--quiet", "--check"};
+    bool flag = false;
+    for (const char* k : kFlags) flag = flag || name == k;
+    if (flag) {
       if (inlineValue) return refuse(name + " takes no value");
       if (name == "--git") {
         if (!gitAvailable) return refuse("--git is not available in this build");
         o.git = true;
-      } else {
-        o.progress = false;
       }
+      if (name == "--no-progress") o.progress = false;
+      if (name == "--diff") o.diff = true;
+      if (name == "--prune") o.prune = true;
+      if (name == "--quiet") o.quiet = true;
+      if (name == "--check") o.check = true;
       continue;
     }
-    static const char* const kWithValue[] = {"--dest",    "--jobs",      "--report",    "--port",
-                                             "--timeout", "--retries",   "--delimiter", "--min-ratio",
-                                             "--expect",  "--max-bytes", "--deadline"};
+    static const char* const kWithValue[] = {
+        "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
+        "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
+        "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
+        "--on-failure", "--on-done",     "--hook-timeout", "--keep"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -86,8 +94,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       if (!ParseCount(value, 1, 4096, number)) return refuse("--jobs takes 1 to 4096");
       o.jobs = static_cast<int>(number);
     } else if (name == "--report") {
-      if (!EndsWith(value, ".json") && !EndsWith(value, ".csv"))
-        return refuse("--report writes JSON or CSV: the file name must end in .json or .csv");
+      if (!EndsWith(value, ".json") && !EndsWith(value, ".csv") && !ReportIsHtml(value))
+        return refuse("--report writes JSON, CSV or HTML: the file name must end in .json, .csv or .html");
       o.report = value;
     } else if (name == "--port") {
       if (!ParseCount(value, 1, 65535, number)) return refuse("--port takes 1 to 65535");
@@ -112,6 +120,32 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--deadline") {
       if (!ParseCount(value, 1, 86400, number)) return refuse("--deadline takes seconds from 1 to 86400");
       o.deadlineSeconds = static_cast<std::uint32_t>(number);
+    } else if (name == "--stale") {
+      if (!ParseCount(value, 1, 87600, number)) return refuse("--stale takes hours from 1 to 87600");
+      o.staleHours = static_cast<int>(number);
+    } else if (name == "--ignore") {
+      o.ignore.push_back(value);
+    } else if (name == "--ignore-file") {
+      if (value.empty()) return refuse("--ignore-file needs a file");
+      o.ignoreFile = value;
+    } else if (name == "--rounds") {
+      if (!ParseCount(value, 0, 10, number)) return refuse("--rounds takes 0 to 10");
+      o.rounds = static_cast<int>(number);
+    } else if (name == "--only") {
+      if (value.empty()) return refuse("--only needs a device name or a pattern");
+      o.only.push_back(value);
+    } else if (name == "--retry-failed") {
+      if (value.empty()) return refuse("--retry-failed needs a JSON report");
+      o.retryFailed = value;
+    } else if (name == "--on-change" || name == "--on-failure" || name == "--on-done") {
+      if (value.empty()) return refuse(name + " needs a command");
+      (name == "--on-change" ? o.onChange : name == "--on-failure" ? o.onFailure : o.onDone) = value;
+    } else if (name == "--hook-timeout") {
+      if (!ParseCount(value, 1, 86400, number)) return refuse("--hook-timeout takes seconds from 1 to 86400");
+      o.hookTimeoutSeconds = static_cast<std::uint32_t>(number);
+    } else if (name == "--keep") {
+      if (!ParseCount(value, 1, 1000000, number)) return refuse("--keep takes 1 to 1000000");
+      o.keep = static_cast<std::size_t>(number);
     } else if (name == "--delimiter") {
       if (value.empty()) return refuse("--delimiter needs at least one character");
       o.defaults.delimiter = value;
@@ -125,21 +159,47 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     return refuse(positional.empty() ? "no inventory file given" : "one inventory file only");
   o.inventory = positional[0];
   if (o.dest.empty()) return refuse("--dest DIR is required");
+  if (!o.only.empty() && !o.retryFailed.empty())
+    return refuse("--only and --retry-failed do not go together");
   result.ok = true;
   return result;
 }
 
 bool ReportIsJson(const std::string& path) { return EndsWith(path, ".json"); }
 
+bool ReportIsHtml(const std::string& path) { return EndsWith(path, ".html") || EndsWith(path, ".htm"); }
+
+bool GlobMatches(const std::string& glob, const std::string& name) {
+  // Greedy with one point to come back to: linear enough for names.
+  std::size_t g = 0, n = 0, star = std::string::npos, resume = 0;
+  while (n < name.size()) {
+    if (g < glob.size() && (glob[g] == '?' || glob[g] == name[n])) {
+      ++g;
+      ++n;
+    } else if (g < glob.size() && glob[g] == '*') {
+      star = g++;
+      resume = n;
+    } else if (star != std::string::npos) {
+      g = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (g < glob.size() && glob[g] == '*') ++g;
+  return g == glob.size();
+}
+
 std::string BackupUsageText() {
   return "usage: tarnwick-cli backup INVENTORY --dest DIR [options]\n"
          "  Fetches every device's configuration listed in INVENTORY (CSV with the header\n"
          "  name,host,port,remote,password,delimiter[,blksize,windowsize,timeout,retries,\n"
-         "  tsize,min_ratio,expect]; other columns are ignored) into DIR/<name>.cfg; a\n"
-         "  replaced copy is kept in DIR/history/<name>/. One run per DIR at a time.\n"
+         "  tsize,min_ratio,expect,ignore,enabled]; other columns are ignored) into\n"
+         "  DIR/<name>.cfg; a replaced copy is kept in DIR/history/<name>/. One run per\n"
+         "  DIR at a time; DIR/.tarnwick.state remembers each device between runs.\n"
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
-         "  --report FILE   also write the summary as JSON or CSV (by the file's extension)\n"
+         "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension)\n"
          "  --port N        port when the inventory leaves it empty (default 69)\n"
          "  --delimiter D   between file name and password when left empty (default /)\n"
          "  --timeout MS    first wait for each answer when left empty (default 1000)\n"
@@ -149,9 +209,32 @@ std::string BackupUsageText() {
          "  --max-bytes N   stop a device's transfer past N bytes (default 67108864)\n"
          "  --deadline S    stop a device's transfer after S seconds (default 600)\n"
          "  --no-progress   no progress line even on a terminal\n"
-         "exit status: 0 every device saved (and archived), 1 some device failed or was\n"
-         "  refused, 2 usage error or unreadable inventory, 3 the folder, the archive or\n"
-         "  the report failed (DIR locked by another run, commit failed, ...)\n";
+         "  --stale HOURS   flag devices with no success for HOURS (default 48; exit 1)\n"
+         "  --ignore REGEX  drop lines REGEX finds before comparing (repeatable)\n"
+         "  --ignore-file F named sets of ignore rules ([set] then one rule a line),\n"
+         "                  chosen per device by the inventory's `ignore` column\n"
+         "  --rounds N      retry devices that failed for a network reason N more\n"
+         "                  times, after everyone else (default 2)\n"
+         "  --only NAME     only the devices NAME or GLOB matches (repeatable)\n"
+         "  --retry-failed REPORT.json  only the devices that failed or were not\n"
+         "                  reached in that earlier report\n"
+         "  --diff          print a unified diff of every changed configuration\n"
+         "  --prune         move the saved copy of a device gone from the inventory\n"
+         "                  into its history\n"
+         "  --on-change CMD, --on-failure CMD  run CMD per changed / failed device\n"
+         "  --on-done CMD   run CMD once at the end (facts in TARNWICK_* variables)\n"
+         "  --hook-timeout S  time limit of each hook (default 60)\n"
+         "  --quiet         only failures, stale devices and the totals; nothing on a\n"
+         "                  night where every device is fine\n"
+         "  --check         read the inventory, resolve every host, check DIR, its\n"
+         "                  lock and git; fetch nothing\n"
+         "  --keep N        keep the newest N history copies per device\n"
+         "  The inventory may add columns ignore (a set of --ignore-file) and enabled\n"
+         "  (yes/no: \"no\" keeps a device listed as disabled, never fetched).\n"
+         "exit status: 0 every device saved (and archived), 1 some device failed, was\n"
+         "  refused or is stale, 2 usage error or unreadable inventory, 3 the folder,\n"
+         "  the archive or the report failed (DIR locked by another run, commit failed,\n"
+         "  ...)\n";
 }
 
 }  // namespace tarnwick::fleet

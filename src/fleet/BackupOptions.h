@@ -16,12 +16,25 @@ struct BackupOptions {
   std::string dest;
   int jobs = kDefaultJobs;
   bool git = false;
-  std::string report;  // .json or .csv, empty for none
+  std::string report;  // .json, .csv or .html, empty for none
   bool progress = true;
   bool help = false;
   DeviceDefaults defaults;
   std::uint64_t maxBytes = 64ull << 20;  // one device's file, past it the transfer stops
   std::uint32_t deadlineSeconds = 600;   // one device, name lookup to last block
+  int staleHours = 48;
+  std::vector<std::string> ignore;  // --ignore REGEX, compiled by the command
+  std::string ignoreFile;
+  int rounds = 2;                 // later rounds for devices that failed for a network reason
+  std::vector<std::string> only;  // NAME or GLOB
+  std::string retryFailed;        // an earlier JSON report
+  bool diff = false;
+  bool prune = false;
+  std::string onChange, onFailure, onDone;
+  std::uint32_t hookTimeoutSeconds = 60;
+  bool quiet = false;
+  bool check = false;
+  std::size_t keep = 0;  // history copies per device, 0 for all
 };
 
 struct BackupParse {
@@ -38,5 +51,11 @@ std::string BackupUsageText();
 
 // --report FILE: JSON when the name ends in .json (any case), else CSV.
 bool ReportIsJson(const std::string& path);
+// --report FILE.html (or .htm): the morning page.
+bool ReportIsHtml(const std::string& path);
+
+// NAME matches GLOB: '*' any run of characters, '?' one byte, the rest as
+// written.
+bool GlobMatches(const std::string& glob, const std::string& name);
 
 }  // namespace tarnwick::fleet

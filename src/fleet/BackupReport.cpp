@@ -19,6 +19,8 @@ const char* ResultName(DeviceResult result) {
       return "interrupted";
     case DeviceResult::NotReached:
       return "not reached";
+    case DeviceResult::Disabled:
+      return "disabled";
   }
   return "?";
 }
@@ -41,6 +43,9 @@ RunTotals CountResults(const std::vector<DeviceReport>& rows) {
         break;
       case DeviceResult::NotReached:
         ++t.notReached;
+        break;
+      case DeviceResult::Disabled:
+        ++t.disabled;
         break;
     }
   }
@@ -72,10 +77,15 @@ std::string TotalsLine(const RunTotals& t, std::size_t devices) {
                      std::to_string(t.unchanged) + " unchanged, " + std::to_string(t.failed) + " failed";
   if (t.interrupted) line += ", " + std::to_string(t.interrupted) + " interrupted";
   if (t.notReached) line += ", " + std::to_string(t.notReached) + " not reached";
+  if (t.disabled) line += ", " + std::to_string(t.disabled) + " disabled";
   return line;
 }
 
 std::string SummaryText(const std::vector<DeviceReport>& rows) {
+  return SummaryTable(rows) + TotalsLine(CountResults(rows), rows.size()) + "\n";
+}
+
+std::string SummaryTable(const std::vector<DeviceReport>& rows) {
   std::size_t nameWidth = 6, hostWidth = 4;
   for (const DeviceReport& r : rows) {
     nameWidth = std::max(nameWidth, r.name.size());
@@ -86,11 +96,11 @@ std::string SummaryText(const std::vector<DeviceReport>& rows) {
   for (const DeviceReport& r : rows) {
     std::string line = Pad(r.name, nameWidth) + "  " + Pad(r.host, hostWidth) + "  " +
                        Pad(ResultName(r.result), 11) + "  " + Pad(std::to_string(r.bytes), 10) + "  " +
-                       Pad(Seconds(r.seconds), 8) + "  " + Detail(r);
+                       Pad(Seconds(r.seconds), 8) + "  " + Detail(r) + (r.stale ? " (stale)" : "");
     while (!line.empty() && line.back() == ' ') line.pop_back();
     text += line + "\n";
   }
-  return text + TotalsLine(CountResults(rows), rows.size()) + "\n";
+  return text;
 }
 
 namespace {
@@ -170,7 +180,16 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
       ",\n  \"totals\": {\"devices\": " + std::to_string(rows.size()) +
       ", \"changed\": " + std::to_string(t.changed) + ", \"unchanged\": " + std::to_string(t.unchanged) +
       ", \"failed\": " + std::to_string(t.failed) + ", \"interrupted\": " + std::to_string(t.interrupted) +
-      ", \"not_reached\": " + std::to_string(t.notReached) + "},\n";
+      ", \"not_reached\": " + std::to_string(t.notReached) +
+      (t.disabled ? ", \"disabled\": " + std::to_string(t.disabled) : std::string()) + "},\n";
+  if (!run.staleLine.empty()) out += "  \"stale\": " + JsonString(run.staleLine) + ",\n";
+  const auto names = [](const std::vector<std::string>& list) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < list.size(); ++i) text += (i ? ", " : "") + JsonString(list[i]);
+    return text + "]";
+  };
+  out += "  \"added\": " + names(run.added) + ",\n  \"gone\": " + names(run.gone) + ",\n";
+  if (!run.pruned.empty()) out += "  \"pruned\": " + names(run.pruned) + ",\n";
   if (run.archive.attempted) {
     out += "  \"archive\": {\"result\": " + JsonString(!run.archive.ok              ? "failed"
                                                        : run.archive.commit.empty() ? "unchanged"
@@ -189,6 +208,10 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
     if (r.errorCode >= 0) out += ", \"error_code\": " + std::to_string(r.errorCode);
     if (!r.error.empty()) out += ", \"error\": " + JsonString(r.error);
     if (!r.history.empty()) out += ", \"history\": " + JsonString(r.history);
+    if (r.stale) out += ", \"stale\": true";
+    if (!r.diff.empty()) out += ", \"diff\": " + JsonString(r.diff);
+    if (!r.diff.empty() && !run.archive.commit.empty())
+      out += ", \"commit\": " + JsonString(run.archive.commit);
     out += "}";
   }
   return out + (rows.empty() ? "]\n}\n" : "\n  ]\n}\n");

@@ -11,7 +11,7 @@
 
 namespace tarnwick::fleet {
 
-enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached };
+enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached, Disabled };
 
 const char* ResultName(DeviceResult result);
 
@@ -24,12 +24,16 @@ struct DeviceReport {
   DeviceResult result = DeviceResult::NotReached;
   std::uint64_t bytes = 0;
   double seconds = 0;
-  int errorCode = -1;    // the device's ERROR code, -1 when none
-  std::string error;     // why it failed (device text decoded from CP932)
-  std::string history;   // where the replaced copy went, when one was kept
-  std::string file;      // the saved copy ("<name>.cfg") when there is one
-  bool refused = false;  // a complete file that validation turned away
-  int line = 0;          // its row in the inventory
+  int errorCode = -1;            // the device's ERROR code, -1 when none
+  std::string error;             // why it failed (device text decoded from CP932)
+  std::string history;           // where the replaced copy went, when one was kept
+  std::string file;              // the saved copy ("<name>.cfg") when there is one
+  bool refused = false;          // a complete file that validation turned away
+  int line = 0;                  // its row in the inventory
+  bool network = false;          // failed for a network reason: tried again in a later round
+  std::string diff;              // unified diff of a changed copy (--diff, reports), passwords scrubbed
+  bool stale = false;            // no success for longer than --stale
+  std::int64_t lastSuccess = 0;  // UTC seconds, 0 for never
 };
 
 // The archive stage's result for the report.
@@ -44,16 +48,21 @@ struct ArchiveReport {
 struct RunFacts {
   std::string started, finished;  // ISO 8601 UTC
   ArchiveReport archive;
+  std::string staleLine;                 // "2 devices stale, the oldest since ..."
+  std::vector<std::string> added, gone;  // inventory changes since the last run
+  std::vector<std::string> pruned;       // gone devices whose copy went to the history
 };
 
 struct RunTotals {
-  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0;
+  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0;
 };
 
 RunTotals CountResults(const std::vector<DeviceReport>& rows);
 
 // Aligned table for a person, one device a line, then the totals line.
 std::string SummaryText(const std::vector<DeviceReport>& rows);
+// The table alone, header first.
+std::string SummaryTable(const std::vector<DeviceReport>& rows);
 std::string TotalsLine(const RunTotals& totals, std::size_t devices);
 
 // Valid JSON whatever bytes the cells hold: bytes that are not UTF-8

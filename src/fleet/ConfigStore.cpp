@@ -1,5 +1,6 @@
 #include "fleet/ConfigStore.h"
 
+#include <algorithm>
 #include <cstring>
 
 #ifdef _WIN32
@@ -273,6 +274,91 @@ SaveOutcome ConfigStore::Save(TempConfig& temp, const std::string& name, const s
   out.ok = true;
   out.changed = true;
   return out;
+}
+
+bool ConfigStore::ReadFile(const std::string& rel, std::size_t limit, std::string& bytes, bool& missing,
+                           std::string& error) {
+  bytes.clear();
+  missing = false;
+  FileError failure;
+  FileHandle file = folder_->OpenExisting(rel, missing, failure);
+  if (missing) return true;
+  if (!file.Valid()) return error = FileErrorText(rel, failure), false;
+  bool small = true;
+  const bool read = ReadPieces(file, [&](std::string_view piece) {
+    if (bytes.size() + piece.size() > limit) small = false;
+    if (small) bytes.append(piece);
+  });
+  if (!read) return error = FileErrorText("cannot read " + rel, FileError::Last()), false;
+  if (!small) return error = rel + " is larger than " + std::to_string(limit) + " bytes", false;
+  return true;
+}
+
+bool ConfigStore::ReadTemp(TempConfig& temp, std::size_t limit, std::string& bytes) {
+  bytes.clear();
+  if (temp.Bytes() > limit) return false;
+  return temp.ReadBack([&](std::string_view piece) { bytes.append(piece); });
+}
+
+bool ConfigStore::WriteAtomically(const std::string& rel, const std::string& bytes, std::string& error) {
+  const std::string temp =
+      std::string(kTempPrefix) + std::to_string(TARNWICK_PID) + "-" + std::to_string(counter_++) + ".tmp";
+  FileError failure;
+  FileHandle file = folder_->CreateExclusive(temp, failure);
+  if (!file.Valid())
+    return error = FileErrorText("cannot create a temporary file for " + rel, failure), false;
+  const bool written = file.WriteAll(bytes.data(), bytes.size()) && file.Sync() && file.Close();
+  if (!written) failure = FileError::Last();
+  if (!written || !folder_->Replace(temp, rel, failure)) {
+    file.Close();
+    folder_->Remove(temp);
+    return error = FileErrorText("cannot write " + rel, failure), false;
+  }
+  if (!folder_->SyncFolder("", failure))
+    return error = FileErrorText("cannot flush the folder .", failure), false;
+  return true;
+}
+
+std::size_t ConfigStore::TrimHistory(const std::string& name, std::size_t keep) {
+  std::size_t removed = 0;
+  const std::string folder = "history/" + name;
+  std::vector<std::string> copies;
+  for (const DestFolder::Entry& e : folder_->List(folder))
+    if (!e.folder && !IsOurTemporary(e.name) && e.name.size() > 4 &&
+        e.name.compare(e.name.size() - 4, 4, ".cfg") == 0)
+      copies.push_back(e.name);
+  if (copies.size() <= keep) return 0;
+  // Stamps sort by time; "-2", "-3" of one second sort after the first
+  // ('-' < '.'), which is the order they were made in.
+  std::sort(copies.begin(), copies.end());
+  for (std::size_t i = 0; i + keep < copies.size(); ++i) {
+    folder_->Remove(folder + "/" + copies[i]);
+    ++removed;
+  }
+  touched_.insert(folder);
+  return removed;
+}
+
+bool ConfigStore::Retire(const std::string& name, const std::string& stamp, std::string& historyFile,
+                         std::string& error) {
+  bool missing = false;
+  FileError failure;
+  FileHandle saved = folder_->OpenExisting(name + ".cfg", missing, failure);
+  if (missing) return true;
+  if (!saved.Valid()) return error = FileErrorText(name + ".cfg", failure), false;
+  SaveOutcome out;
+  if (!KeepHistory(saved, name, stamp, out)) return error = out.error, false;
+  saved.Close();
+  folder_->Remove(name + ".cfg");
+  touched_.insert("");
+  historyFile = out.historyFile;
+  return true;
+}
+
+bool ConfigStore::HasSaved(const std::string& name) {
+  bool missing = false;
+  FileError failure;
+  return folder_->OpenExisting(name + ".cfg", missing, failure).Valid();
 }
 
 bool ConfigStore::SyncFolders(std::string& error) {

@@ -87,6 +87,25 @@ class ConfigStore {
   // stamp first (-2, -3, ... when a run of the same second took the name).
   // temp is gone afterwards, whatever the outcome.
   SaveOutcome Save(TempConfig& temp, const std::string& name, const std::string& stamp);
+  // The bytes of a file in DEST ("sw1.cfg", the state file), at most
+  // `limit`; missing set when there is none. False with the reason.
+  bool ReadFile(const std::string& rel, std::size_t limit, std::string& bytes, bool& missing,
+                std::string& error);
+  // The whole of temp's bytes, at most `limit` (false past it).
+  static bool ReadTemp(TempConfig& temp, std::size_t limit, std::string& bytes);
+  // Replaces rel with bytes all at once: an exclusive temporary file,
+  // flushed, renamed over rel, the folder flushed. A crash leaves the old
+  // file or the new one, never half of one.
+  bool WriteAtomically(const std::string& rel, const std::string& bytes, std::string& error);
+  // Removes the oldest history copies of name past the newest `keep`; how
+  // many went.
+  std::size_t TrimHistory(const std::string& name, std::size_t keep);
+  // A device gone from the inventory: its saved copy moves into its
+  // history under stamp. historyFile is where it went.
+  bool Retire(const std::string& name, const std::string& stamp, std::string& historyFile,
+              std::string& error);
+  // Whether <name>.cfg is saved.
+  bool HasSaved(const std::string& name);
   // Flushes the folders that changed, so the renames survive a power cut.
   bool SyncFolders(std::string& error);
   std::size_t Swept() const { return swept_; }

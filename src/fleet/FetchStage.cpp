@@ -89,7 +89,7 @@ class FetchRun {
         if (answer.address)
           ready_.push_back({answer.ticket, *answer.address});
         else
-          Fail(answer.ticket, answer.error);
+          Fail(answer.ticket, answer.error, true);
       }
     }
     for (auto it = resolving_.begin(); it != resolving_.end();) {
@@ -99,8 +99,10 @@ class FetchRun {
       }
       const std::size_t index = it->first;
       it = resolving_.erase(it);
-      Fail(index, "cannot resolve " + devices_[index].host + ": no answer from the name service within " +
-                      SecondsText(ResolveLimit()));
+      Fail(index,
+           "cannot resolve " + devices_[index].host + ": no answer from the name service within " +
+               SecondsText(ResolveLimit()),
+           true);
     }
     for (const auto& [id, index] : running_) {
       Job& job = jobs_[index];
@@ -173,9 +175,10 @@ class FetchRun {
     running_[driver.Add(*job.transfer)] = index;
   }
 
-  void Fail(std::size_t index, const std::string& why) {
+  void Fail(std::size_t index, const std::string& why, bool network = false) {
     Fetched fetched;
     fetched.error = why;
+    fetched.network = network;
     fetched.seconds = std::chrono::duration<double>(Clock::now() - jobs_[index].started).count();
     handler_(index, fetched);
   }
@@ -200,6 +203,8 @@ class FetchRun {
       fetched.error = outcome.peerErrorCode >= 0 ? outcome.peerErrorText : outcome.reason;
       // Our own refusal says more than the engine's word for a failed write.
       if (!job.sink->Refusal().empty()) fetched.error = job.sink->Refusal();
+      fetched.network = !fetched.interrupted && outcome.peerErrorCode < 0 && job.sink->Refusal().empty() &&
+                        !outcome.localFileFailed && outcome.bytes == 0;
       job.temp.reset();
     }
     job.sink->Detach();

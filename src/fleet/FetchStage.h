@@ -39,6 +39,9 @@ struct Fetched {
   int errorCode = -1;                      // the device's ERROR code, -1 for none
   std::string error;                       // the device's text as sent (CP932), or our reason (UTF-8)
   double seconds = 0;
+  // It failed for a network reason (its name did not resolve, nothing ever
+  // came back): worth another try later in the run.
+  bool network = false;
 };
 
 // Reports a finished device (on the driver thread); the handler may keep

@@ -33,11 +33,13 @@ enum Column {
   kTsize,
   kMinRatio,
   kExpect,
+  kIgnore,
+  kEnabled,
   kColumnCount
 };
 constexpr std::array<const char*, kColumnCount> kColumnNames = {
-    "name",       "host",    "port",    "remote", "password",  "delimiter", "blksize",
-    "windowsize", "timeout", "retries", "tsize",  "min_ratio", "expect"};
+    "name",    "host",    "port",  "remote",    "password", "delimiter", "blksize", "windowsize",
+    "timeout", "retries", "tsize", "min_ratio", "expect",   "ignore",    "enabled"};
 constexpr int kRequiredColumns = 6;
 
 std::string Lower(std::string_view text) {
@@ -220,6 +222,13 @@ Device ReadRow(const CsvRecord& record, std::size_t columns, const std::array<in
   const std::string ratio = TrimName(row.Cell(kMinRatio));
   if (!ratio.empty() && !ParseRatio(ratio, d.minRatio))
     AddFault(d, "min_ratio \"" + Printable(ratio) + "\" is not a fraction from 0 to 1");
+
+  const std::string enabled = Lower(TrimName(row.Cell(kEnabled)));
+  if (enabled == "yes" || enabled == "no")
+    d.enabled = enabled == "yes";
+  else if (!enabled.empty())
+    AddFault(d, "enabled \"" + Printable(enabled) + "\" is not yes or no");
+  d.ignoreSet = TrimName(row.Cell(kIgnore));
 
   std::string expect = row.Cell(kExpect);
   if (expect.empty()) expect = defaults.expect;

@@ -1,6 +1,6 @@
 // The backup inventory: one device a row, read from CSV with a header row
 // (name,host,port,remote,password,delimiter and the optional
-// blksize,windowsize,timeout,retries,tsize,min_ratio,expect). Inventories
+// blksize,windowsize,timeout,retries,tsize,min_ratio,expect,ignore,enabled). Inventories
 // come from CMDB exports nobody checked: a faulty row fails that device only
 // (with its line number), columns we do not know are ignored, and only a
 // file without a usable header stops the run.
@@ -44,6 +44,10 @@ struct Device {
   bool tsize = true;  // ask for the size, so a cut-off file is caught
   double minRatio = 0.5;
   std::optional<std::regex> expect;
+  // The named set of the ignore file whose rules apply to this device
+  // (empty for none); checked against the file by the command.
+  std::string ignoreSet;
+  bool enabled = true;  // "no": kept in the inventory, never fetched
   // Why this row cannot be fetched (printable, never holds a password);
   // empty for a good row. Such a device fails, the others run.
   std::string fault;

@@ -197,6 +197,17 @@ std::string UnifiedDiff(std::string_view before, std::string_view after, const s
   for (std::size_t i = 0; i < head; ++i) edits.push_back({Op::Equal, i, i});
   const std::vector<int> midA(idA.begin() + head, idA.end() - tail),
       midB(idB.begin() + head, idB.end() - tail);
+  // Every line one side holds more often than the other is one insertion
+  // or deletion at least: past the limit, a rewritten config is known to
+  // be "more than N lines" without searching (a thousand lines searched to
+  // distance 1000 cost a million steps).
+  std::vector<std::int64_t> surplus(ids.size(), 0);
+  for (int id : midA) ++surplus[static_cast<std::size_t>(id)];
+  for (int id : midB) --surplus[static_cast<std::size_t>(id)];
+  std::uint64_t atLeast = 0;
+  for (std::int64_t n : surplus) atLeast += static_cast<std::uint64_t>(n < 0 ? -n : n);
+  if (atLeast > limits.maxChangedLines)
+    return "files differ (more than " + std::to_string(limits.maxChangedLines) + " lines changed)\n";
   switch (ShortestEdit(midA, midB, head, limits, edits)) {
     case Search::Found:
       break;

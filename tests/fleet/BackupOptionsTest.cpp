@@ -39,6 +39,19 @@ TEST(BackupOptions, DefaultsAndValues) {
   EXPECT_EQ(p.options.deadlineSeconds, 30u);
 }
 
+// --only NAME|GLOB: '*' and '?' only, the whole name.
+TEST(BackupOptions, GlobMatchesWholeNames) {
+  const struct {
+    const char* glob;
+    const char* name;
+    bool matches;
+  } rows[] = {{"sw*", "sw01", true},  {"sw*", "core-sw01", false}, {"*-sw??", "core-sw01", true},
+              {"*", "", true},        {"a*b*c", "aXbYc", true},    {"a*b*c", "aXbYcd", false},
+              {"core", "core", true}, {"core", "core1", false},    {"?", "", false}};
+  for (const auto& row : rows)
+    EXPECT_EQ(GlobMatches(row.glob, row.name), row.matches) << row.glob << " " << row.name;
+}
+
 TEST(BackupOptions, RefusedLines) {
   struct Row {
     std::vector<std::string> args;
@@ -52,7 +65,7 @@ TEST(BackupOptions, RefusedLines) {
       {{"a", "--dest", "o", "--jobs", "0"}, true, "--jobs"},
       {{"a", "--dest", "o", "--jobs", "4097"}, true, "--jobs"},
       {{"a", "--dest", "o", "--timeout", "-1"}, true, "--timeout"},
-      {{"a", "--dest", "o", "--report", "r.txt"}, true, ".json or .csv"},
+      {{"a", "--dest", "o", "--report", "r.txt"}, true, ".json, .csv or .html"},
       {{"a", "--dest", "o", "--git"}, false, "not available in this build"},
       {{"a", "--dest", "o", "--colour"}, true, "unknown option"},
       {{"a", "--dest", "o", "--min-ratio", "1.5"}, true, "--min-ratio"},
@@ -60,6 +73,8 @@ TEST(BackupOptions, RefusedLines) {
       {{"a", "--dest", "o", "--expect", "a{1000}{1000}"}, true, "too many copies"},
       {{"a", "--dest", "o", "--max-bytes", "0"}, true, "--max-bytes"},
       {{"a", "--dest", "o", "--deadline", "0"}, true, "--deadline"},
+      {{"a", "--dest", "o", "--only", "sw*", "--retry-failed", "r.json"}, true, "do not go together"},
+      {{"a", "--dest", "o", "--diff=yes"}, true, "--diff takes no value"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.says);

@@ -21,11 +21,24 @@ std::vector<DeviceReport> SampleRows() {
              "history/core/20261208T013000Z.cfg",
              "",
              false,
-             0};
-  rows[1] = {"edge", "10.0.0.2:69", DeviceResult::Unchanged, 100, 0.25, -1, "", "", "", false, 0};
-  rows[2] = {"wan,1", "10.0.0.3:69", DeviceResult::Failed, 0, 1.0, 2, "アクセス \"拒否\"\r\nx", "", "", false,
-             0};
-  rows[3] = {"far", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", "", "", false, 0};
+             0,
+             false,
+             ""};
+  rows[1] = {"edge", "10.0.0.2:69", DeviceResult::Unchanged, 100, 0.25, -1, "", "", "", false, 0, false, ""};
+  rows[2] = {"wan,1",
+             "10.0.0.3:69",
+             DeviceResult::Failed,
+             0,
+             1.0,
+             2,
+             "アクセス \"拒否\"\r\nx",
+             "",
+             "",
+             false,
+             0,
+             false,
+             ""};
+  rows[3] = {"far", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", "", "", false, 0, false, ""};
   return rows;
 }
 
@@ -42,7 +55,7 @@ TEST(BackupReport, SummaryHasOneLinePerDeviceAndTotals) {
 }
 
 TEST(BackupReport, JsonEscapesAndCounts) {
-  RunFacts run{"2026-12-08T01:30:00Z", "2026-12-08T01:31:00Z", {true, true, "0123abcd", ""}};
+  RunFacts run{"2026-12-08T01:30:00Z", "2026-12-08T01:31:00Z", {true, true, "0123abcd", ""}, "", {}, {}, {}};
   std::vector<DeviceReport> rows = SampleRows();
   rows[1].error = "bad \xff\xfe byte \xe3\x81";  // not UTF-8: the JSON must stay valid
   std::string json = JsonReport(rows, run);
@@ -69,7 +82,8 @@ TEST(BackupReport, CsvQuotesWhatNeedsIt) {
   std::vector<DeviceReport> rows = SampleRows();
   rows[3].error = "=HYPERLINK(\"http://x\")";
   rows[1].error = "@SUM(A1)";
-  std::string csv = CsvReport(rows, {"s", "2026-12-08T01:31:00Z", {true, true, "0123abcd", ""}});
+  std::string csv =
+      CsvReport(rows, {"s", "2026-12-08T01:31:00Z", {true, true, "0123abcd", ""}, "", {}, {}, {}});
   EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "device,host,result,bytes,seconds,error_code,error,history");
   EXPECT_NE(csv.find("\r\n\"wan,1\",10.0.0.3:69,failed,0,1.000,2,\"アクセス \"\"拒否\"\"\r\nx\",\r\n"),
             std::string::npos)

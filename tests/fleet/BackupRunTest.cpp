@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -25,6 +26,7 @@
 #include "fleet/Backup.h"
 #include "fleet/FetchStage.h"
 #include "fleet/GitLibrary.h"
+#include "fleet/RunState.h"
 
 namespace tarnwick::fleet_sim {
 namespace {
@@ -63,7 +65,8 @@ std::map<std::string, std::string> Tree(const fs::path& dir) {
       it.disable_recursion_pending();
       continue;
     }
-    if (it->path().filename() == ".tarnwick.lock") continue;
+    // The run's own bookkeeping, not the archive.
+    if (it->path().filename() == ".tarnwick.lock" || it->path().filename() == ".tarnwick.state") continue;
     if (it->is_regular_file()) files[fs::relative(it->path(), dir).generic_string()] = ReadAll(it->path());
   }
   return files;
@@ -436,7 +439,7 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       EXPECT_EQ(commits[0].paths.count("sw1.cfg"), 1u);
       if (row.what.find("staged") != std::string::npos) {
         ProcessResult status = RunCommand("cd " + dest.string() + " && git status --porcelain");
-        EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n");
+        EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n?? .tarnwick.state\n");
       }
       continue;
     }
@@ -676,6 +679,165 @@ TEST(BackupRun, DescriptorsAndMemoryStayFlatOverTwoThousandTransfers) {
   EXPECT_EQ(OpenDescriptors(), fds);
   EXPECT_LT(MemoryHeldKiB() - rss, 4096) << "KiB grown over 2,000 more transfers";
   EXPECT_EQ(sim.Stop()["n1999"].done, 2u);
+}
+
+// A week of nights on one DEST, a row a night: each row changes the fleet,
+// runs with its options at its (injected) time and checks what the night
+// must show. The simulator restarts every night, so its counts are the
+// night's own; "flaky" is silent to its first request of every night.
+TEST(BackupRun, NightlyRunTable) {
+  Scratch scratch;
+  const fs::path dest = scratch.Path() / "out";
+  const std::string inventory = scratch.Str() + "/inv.csv", ignoreFile = scratch.Str() + "/ignore.txt";
+  WriteAll(ignoreFile, "# Cisco IOS\n[ios]\n^! Last configuration change at\n");
+  std::vector<SimDevice> fleet(4);
+  const char* const names[] = {"steady", "stamped", "flaky", "off"};
+  // Every row has the ignore and enabled columns the header adds below.
+  const char* const cells[] = {",,,,,,,,,", ",,,,,,,,ios,", ",,,,,,,,,", ",,,,,,,,,no"};
+  for (int i = 0; i < 4; ++i) fleet[i].name = names[i], fleet[i].extraCells = cells[i];
+  fleet[1].behaviour = "stamped";
+  fleet[2].behaviour = "flaky";
+  fleet[0].password = "pw-h00k-s3cret";
+  const std::int64_t t0 = 1796000000;  // 2026-11-30
+  struct Row {
+    std::string what;
+    std::function<void()> change;  // to the fleet, before the night
+    std::int64_t hours;            // after t0
+    std::string options;
+    int status;
+    std::vector<std::string> says;  // in the output, in order
+    std::function<void(const std::string&, std::map<std::string, SimStats>&)> check;
+  } rows[] = {
+      {"first night: a device down in round 1 rescued, a disabled one left alone",
+       [] {},
+       0,
+       "--report " + scratch.Str() + "/first.json",
+       0,
+       {"flaky", "changed", "off", "disabled", "no device stale"},
+       [&](const std::string&, std::map<std::string, SimStats>& stats) {
+         EXPECT_EQ(stats["flaky"].requests, 2u);
+         EXPECT_EQ(stats["off"].requests, 0u);
+         EXPECT_FALSE(fs::exists(dest / "off.cfg"));
+       }},
+      {"a quiet good night, the volatile line ignored",
+       [] {},
+       1,
+       "--quiet",
+       0,
+       {},
+       [&](const std::string& output, std::map<std::string, SimStats>& stats) {
+         EXPECT_EQ(output, "");
+         EXPECT_EQ(stats["stamped"].done, 1u);
+         EXPECT_FALSE(fs::exists(dest / "history" / "stamped"));
+       }},
+      {"a real change kept byte for byte, and its diff",
+       [&] { fleet[0].version = fleet[1].version = 2; },
+       2,
+       "--diff --report " + scratch.Str() + "/diff.json",
+       0,
+       {"steady", "changed", "--- a/steady\n+++ b/steady\n@@ -1,", "--- a/stamped"},
+       [&](const std::string& output, std::map<std::string, SimStats>&) {
+         const std::string saved = ReadAll(dest / "stamped.cfg");
+         EXPECT_EQ(saved.substr(0, 35), "! Last configuration change at run ");
+         EXPECT_TRUE(saved.substr(64) == Content("stamped", 2, 1000).substr(64));
+         EXPECT_TRUE(fs::exists(dest / "history" / "stamped"));
+         EXPECT_EQ(output.find("pw-h00k-s3cret"), std::string::npos);
+         EXPECT_NE(ReadAll(scratch.Path() / "diff.json").find("\"diff\": \"--- a/steady"), std::string::npos);
+       }},
+      {"--keep 1 leaves one history copy",
+       [&] { fleet[0].version = 3; },
+       3,
+       "--keep 1",
+       0,
+       {"steady"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         std::size_t copies = 0;
+         for (auto& e : fs::directory_iterator(dest / "history" / "steady")) copies += e.is_regular_file();
+         EXPECT_EQ(copies, 1u);
+       }},
+      {"--check fetches nothing",
+       [] {},
+       4,
+       "--check",
+       0,
+       {"steady", "would fetch startup.cfg", "dest "},
+       [&](const std::string&, std::map<std::string, SimStats>& stats) {
+         for (auto& [name, s] : stats) EXPECT_EQ(s.requests, 0u) << name;
+       }},
+      {"stale after the clock jumps two days, --only",
+       [] {},
+       3 + 49,
+       "--only 'fla*'",
+       1,
+       {"flaky", "2 devices stale, the oldest since " + fleet::UtcMinuteText(t0 + 3 * 3600)},
+       [&](const std::string& output, std::map<std::string, SimStats>& stats) {
+         EXPECT_EQ(stats["steady"].requests, 0u);
+         EXPECT_EQ(output.find("\nsteady "), std::string::npos);
+       }},
+      {"hooks: a failure's environment, a hook that hangs",
+       [&] { fleet[0].behaviour = "badpass"; },
+       53,
+       "--report " + scratch.Str() + "/failed.json --on-failure 'sh -c \"env > " + scratch.Str() +
+           "/hook.env\"' --on-done 'sleep 30' --hook-timeout 1",
+       1,
+       {"steady", "failed", "hook failed: --on-done hook: timed out after 1 s"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         const std::string env = ReadAll(scratch.Path() / "hook.env");
+         EXPECT_NE(env.find("TARNWICK_DEVICE=steady\n"), std::string::npos) << env;
+         EXPECT_NE(env.find("TARNWICK_RESULT=failed\n"), std::string::npos) << env;
+         EXPECT_EQ(env.find("pw-h00k-s3cret"), std::string::npos) << env;
+       }},
+      {"--retry-failed runs what failed",
+       [&] { fleet[0].behaviour = "good"; },
+       54,
+       "--retry-failed " + scratch.Str() + "/failed.json",
+       0,
+       {"steady", "unchanged"},
+       [&](const std::string&, std::map<std::string, SimStats>& stats) {
+         EXPECT_EQ(stats["steady"].requests, 1u);
+         EXPECT_EQ(stats["stamped"].requests + stats["flaky"].requests, 0u);
+       }},
+      {"a rule that does not compile is a usage error naming it",
+       [] {},
+       55,
+       "--ignore 'a(b'",
+       2,
+       {"a(b"},
+       [](const std::string&, std::map<std::string, SimStats>& stats) {
+         EXPECT_EQ(stats["steady"].requests, 0u);
+       }},
+      {"a device gone from the inventory is listed, --prune keeps its copy in its history",
+       [&] { fleet.erase(fleet.begin() + 2); },
+       56,
+       "--prune",
+       0,
+       {"gone from the inventory: flaky (its copy moved into its history)"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         EXPECT_FALSE(fs::exists(dest / "flaky.cfg"));
+         EXPECT_TRUE(fs::exists(dest / "history" / "flaky"));
+       }},
+  };
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    row.change();
+    FleetSim sim(fleet, scratch.Str());
+    ASSERT_EQ(sim.Error(), "");
+    std::string rowsText = InventoryFor(fleet);
+    rowsText.replace(rowsText.find("expect\n"), 7, "expect,ignore,enabled\n");
+    WriteAll(inventory, rowsText);
+    ::chmod(inventory.c_str(), 0600);
+    ProcessResult r = RunCommand("TARNWICK_TEST_NOW=" + std::to_string(t0 + row.hours * 3600) + " " +
+                                 Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +
+                                     " --no-progress --timeout 200 --retries 1 " + row.options));
+    auto stats = sim.Stop();
+    EXPECT_EQ(r.status, row.status) << r.output;
+    std::size_t at = 0;
+    for (const std::string& text : row.says) {
+      at = r.output.find(text, at);
+      ASSERT_NE(at, std::string::npos) << text << " in\n" << r.output;
+    }
+    row.check(r.output, stats);
+  }
 }
 
 }  // namespace

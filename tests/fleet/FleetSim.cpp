@@ -12,7 +12,10 @@
 // 0-byte file), errorpage (an HTML error page instead of the file), truncated
 // (announces the whole size as tsize, sends half), endless (never a short
 // block), trickle (every window 300 ms late), changing (the next version on
-// every request, the first one included). A request for another name than
+// every request, the first one included), stamped (its first line a
+// "! Last configuration change" stamp that differs in every run of the
+// simulator, the rest as good), flaky (silent to its first request, good from the second on). A
+// request for another name than
 // expected gets ERROR 1. Reads served with a new socket per transfer, lock
 // step 512 or the blksize/windowsize asked for, one thread, one epoll set.
 //
@@ -62,7 +65,9 @@ enum class Behaviour {
   Truncated,
   Endless,
   Trickle,
-  Changing
+  Changing,
+  Stamped,
+  Flaky
 };
 
 const std::string kErrorPage =
@@ -101,7 +106,8 @@ bool ParseBehaviour(const std::string& s, Behaviour& b) {
       {"stray", Behaviour::Stray},         {"huge", Behaviour::Good},
       {"empty", Behaviour::Empty},         {"errorpage", Behaviour::ErrorPage},
       {"truncated", Behaviour::Truncated}, {"endless", Behaviour::Endless},
-      {"trickle", Behaviour::Trickle},     {"changing", Behaviour::Changing}};
+      {"trickle", Behaviour::Trickle},     {"changing", Behaviour::Changing},
+      {"stamped", Behaviour::Stamped},     {"flaky", Behaviour::Flaky}};
   for (auto& [text, value] : table)
     if (s == text) return b = value, true;
   return false;
@@ -156,6 +162,10 @@ std::string DataPacket(const Transfer& t, std::uint64_t k) {
     kErrorPage.copy(p.data() + 4, n, offset);
   else
     FillContent(t.device->seed, t.device->version, offset, p.data() + 4, n);
+  if (t.device->behaviour == Behaviour::Stamped && offset < 64) {
+    const std::string stamp = tarnwick::fleet_sim::StampLine(static_cast<unsigned>(::getpid()));
+    stamp.copy(p.data() + 4, std::min<std::uint64_t>(n, stamp.size() - offset), offset);
+  }
   return p;
 }
 
@@ -194,7 +204,7 @@ void OnRequest(Device& d, const char* p, std::size_t n, const sockaddr_in& from,
   std::vector<std::string> parts;
   if (n < 4 || p[1] != 1 || !SplitRequest(p, n, parts)) return;
   ++d.requests;
-  if (d.behaviour == Behaviour::Silent) return;
+  if (d.behaviour == Behaviour::Silent || (d.behaviour == Behaviour::Flaky && d.requests == 1)) return;
   if (d.behaviour == Behaviour::Changing) ++d.version;
   int sock = BoundSocket(d.address);
   auto refuse = [&](int code, const std::string& text) {

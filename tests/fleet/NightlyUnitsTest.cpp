@@ -14,6 +14,7 @@
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/IgnoreRules.h"
+#include "fleet/NightlyRun.h"
 #include "fleet/RunState.h"
 #include "fleet/UnifiedDiff.h"
 
@@ -223,6 +224,13 @@ TEST(UnifiedDiff, HiddenChangesAndLimits) {
   limits.maxBytes = 3;
   EXPECT_EQ(UnifiedDiff("a\nb\n", "a\n", "x", limits),
             "files differ (too large to compare: 4 and 2 bytes)\n");
+}
+
+// A device's configuration may hold escape sequences: on a terminal the
+// diff shows them, it does not run them.
+TEST(UnifiedDiff, TerminalDiffShowsControlBytes) {
+  const std::string diff = UnifiedDiff("a\n", "\x1b]0;owned\x07\x1b[2J\r\n", "x");
+  EXPECT_EQ(TerminalDiff(diff), "--- a/x\n+++ b/x\n@@ -1 +1 @@\n-a\n+\\x1b]0;owned\\x07\\x1b[2J\\x0d\n");
 }
 
 // Shortest edit script length by the textbook table, for small inputs.

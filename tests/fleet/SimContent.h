@@ -3,6 +3,7 @@
 // (the simulator never holds a whole file, the tests rebuild it to compare).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,14 @@ inline std::string Content(const std::string& name, std::uint32_t version, std::
   std::string bytes(size, '\0');
   FillContent(NameSeed(name), version, 0, bytes.data(), bytes.size());
   return bytes;
+}
+
+// The first line of a "stamped" device, n telling one run from the next:
+// one 64-byte line like the others, so the size never changes.
+inline std::string StampLine(unsigned n) {
+  std::string line = "! Last configuration change at run " + std::to_string(n);
+  line.resize(63, ' ');
+  return line + '\n';
 }
 
 }  // namespace tarnwick::fleet_sim

@@ -1,0 +1,55 @@
+// What a nightly backup adds around the stages: which devices this run
+// takes (--only, --retry-failed, the enabled column), the ignore rules of
+// each device, the morning's outputs (the quiet summary, the diffs on a
+// terminal, the HTML page) and the hooks. Plain data in, plain data out;
+// Backup.cpp runs them in order.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fleet/BackupReport.h"
+#include "fleet/HtmlReport.h"
+#include "fleet/IgnoreRules.h"
+#include "fleet/Inventory.h"
+
+namespace tarnwick::fleet {
+
+// The devices an earlier JSON report lists as failed, interrupted or not
+// reached. False with the reason when the text is not such a report.
+bool FailedInReport(const std::string& json, std::set<std::string>& names, std::string& error);
+
+// Each device's rules: --ignore's for every device, then the set its
+// `ignore` cell names. A set the file does not have is that device's fault.
+std::vector<IgnoreRuleList> RulesPerDevice(std::vector<Device>& devices, const IgnoreRuleList& common,
+                                           const IgnoreFile& file);
+
+// What --quiet prints: the failed and stale devices, the totals, the stale
+// line; nothing at all when every device is fine and none is stale.
+std::string QuietSummary(const std::vector<DeviceReport>& rows, const std::string& staleLine, bool anyStale);
+
+// A diff made harmless on a terminal: control bytes of its lines (an escape
+// sequence a device put in its configuration) shown as \xNN.
+std::string TerminalDiff(const std::string& diff);
+
+// The password of every device taken out of text, by the one scrubbing rule.
+std::string WithoutPasswords(const std::string& text, const std::vector<Device>& devices);
+
+HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts);
+
+struct HookCommands {
+  std::vector<std::string> onChange, onFailure, onDone;  // split words, empty for none
+  std::chrono::milliseconds timeLimit{60000};
+};
+
+// Runs the hooks of the run's events: --on-change per changed device,
+// --on-failure per failed one, --on-done once. Each failing hook is one
+// line of the returned text; none fails the backup.
+std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vector<DeviceReport>& rows,
+                                       const RunFacts& facts, const std::vector<std::string>& secrets,
+                                       const std::string& dest, const std::string& report);
+
+}  // namespace tarnwick::fleet
