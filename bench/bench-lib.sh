@@ -5,6 +5,9 @@
 # of either. Everything is removed and every process stopped (by PID) when the
 # script exits.
 
+# stop_pid <pid>: the project's own, TERM, a bounded wait, then KILL.
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/process-lib.sh"
+
 # bench_start <scratch name> <tarnwick-cli> [other required tool]...
 bench_start() {
   local name=$1 tool attempt secure=()
@@ -69,26 +72,13 @@ bench_relay_start() {
 }
 
 bench_relay_stop() {
-  bench_stop_pid "$relay_pid"
+  stop_pid "$relay_pid"
   relay_pid=
 }
 
-# bench_stop_pid <pid>: TERM, a bounded wait, then KILL.
-bench_stop_pid() {
-  local pid=$1 i
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for ((i = 0; i < 50; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-
 bench_cleanup() {
-  bench_stop_pid "${relay_pid:-}"
-  bench_stop_pid "${atftpd_pid:-}"
+  stop_pid "${relay_pid:-}"
+  stop_pid "${atftpd_pid:-}"
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   rm -rf "$work"
 }

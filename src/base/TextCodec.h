@@ -34,6 +34,9 @@ std::string WideToUtf8(std::wstring_view wide);
 // without a code-page table.
 std::size_t Cp932CharLength(std::string_view text);
 
+// Appends one code point as UTF-8 (callers pass valid scalar values).
+void AppendUtf8(std::string& out, char32_t cp);
+
 namespace codec_detail {
 // Back ends (iconv on POSIX, the code-page functions on Windows). Both fail
 // on the first byte or character they cannot convert.

@@ -19,18 +19,6 @@ FileError FileError::Last() {
   return e;
 }
 
-FileHandle::~FileHandle() { Close(); }
-
-FileHandle::FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kInvalid);
-  }
-  return *this;
-}
-
 FileHandle FileHandle::CreateExclusive(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   return FileHandle(fd < 0 ? kInvalid : fd);

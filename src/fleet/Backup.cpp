@@ -33,14 +33,6 @@
 #include "fleet/UnifiedDiff.h"
 #include "fleet/Validate.h"
 
-#ifdef _WIN32
-#include <process.h>
-#define TARNWICK_PID _getpid()
-#else
-#include <unistd.h>
-#define TARNWICK_PID ::getpid()
-#endif
-
 namespace tarnwick::fleet {
 
 using tftp::Clock;
@@ -475,7 +467,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   facts.started = IsoTime(startedAt);
   DestOpening opening;
   std::unique_ptr<ConfigStore> store = ConfigStore::Open(
-      o.dest, "pid " + std::to_string(TARNWICK_PID) + ", started " + facts.started + "\n", opening);
+      o.dest, "pid " + std::to_string(CurrentProcessId()) + ", started " + facts.started + "\n", opening);
   for (const std::string& warning : opening.warnings)
     err << "tarnwick-cli backup: warning: " << warning << '\n';
   if (!store) {

@@ -7,17 +7,10 @@
 #include <set>
 
 #include "cliutil/Console.h"
+#include "fleet/BackupPlatform.h"
 #include "fleet/ConfigStore.h"
 #include "fleet/GitArchive.h"
 #include "fleet/Resolver.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define TARNWICK_PID _getpid()
-#else
-#include <unistd.h>
-#define TARNWICK_PID ::getpid()
-#endif
 
 namespace tarnwick::fleet {
 
@@ -69,7 +62,7 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
   } else {
     DestOpening opening;
     std::unique_ptr<ConfigStore> store =
-        ConfigStore::Open(o.dest, "pid " + std::to_string(TARNWICK_PID) + ", --check\n", opening);
+        ConfigStore::Open(o.dest, "pid " + std::to_string(CurrentProcessId()) + ", --check\n", opening);
     for (const std::string& warning : opening.warnings)
       err << "tarnwick-cli backup: warning: " << warning << '\n';
     if (!store) {

@@ -15,6 +15,10 @@ constexpr std::uint64_t kReservedDescriptors = 24;
 // complete files again, open while they are flushed to disk.
 constexpr std::uint64_t kDescriptorsPerJob = 3;
 
+// This process's id, for the lock file and the temporary names a later run
+// recognises as left over.
+std::uint64_t CurrentProcessId();
+
 // Jobs that fit under a descriptor limit (at least 1).
 int JobsForDescriptorLimit(int wanted, std::uint64_t limit);
 

@@ -1,9 +1,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "fleet/BackupPlatform.h"
 
 namespace tarnwick::fleet {
+
+std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
 
 int FitJobsToDescriptors(int wanted, std::string& warning) {
   rlimit limit{};

@@ -1,6 +1,10 @@
+#include <windows.h>
+
 #include "fleet/BackupPlatform.h"
 
 namespace tarnwick::fleet {
+
+std::uint64_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 
 // WSAPoll has no descriptor limit to respect; sockets are kernel handles.
 int FitJobsToDescriptors(int wanted, std::string&) { return wanted; }

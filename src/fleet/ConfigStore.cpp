@@ -3,13 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef _WIN32
-#include <process.h>
-#define TARNWICK_PID _getpid()
-#else
-#include <unistd.h>
-#define TARNWICK_PID ::getpid()
-#endif
+#include "fleet/BackupPlatform.h"
 
 namespace tarnwick::fleet {
 
@@ -159,7 +153,7 @@ void ConfigStore::Sweep() {
 }
 
 std::unique_ptr<TempConfig> ConfigStore::NewTemp(const std::string& name, std::string& error) {
-  const std::string rel = std::string(kTempPrefix) + std::to_string(TARNWICK_PID) + "-" +
+  const std::string rel = std::string(kTempPrefix) + std::to_string(CurrentProcessId()) + "-" +
                           std::to_string(counter_++) + "-" + name + ".tmp";
   FileError failure;
   FileHandle file = folder_->CreateExclusive(rel, failure);
@@ -219,8 +213,8 @@ bool ConfigStore::KeepHistory(FileHandle& previous, const std::string& name, con
   };
   if (linkUnderFreeName(name + ".cfg")) return true;
   if (!noFreeName) {
-    const std::string copy =
-        folder + "/" + kTempPrefix + std::to_string(TARNWICK_PID) + "-" + std::to_string(counter_++) + ".tmp";
+    const std::string copy = folder + "/" + kTempPrefix + std::to_string(CurrentProcessId()) + "-" +
+                             std::to_string(counter_++) + ".tmp";
     FileHandle file = folder_->CreateExclusive(copy, failure);
     bool copied = file.Valid();
     if (copied) {
@@ -301,8 +295,8 @@ bool ConfigStore::ReadTemp(TempConfig& temp, std::size_t limit, std::string& byt
 }
 
 bool ConfigStore::WriteAtomically(const std::string& rel, const std::string& bytes, std::string& error) {
-  const std::string temp =
-      std::string(kTempPrefix) + std::to_string(TARNWICK_PID) + "-" + std::to_string(counter_++) + ".tmp";
+  const std::string temp = std::string(kTempPrefix) + std::to_string(CurrentProcessId()) + "-" +
+                           std::to_string(counter_++) + ".tmp";
   FileError failure;
   FileHandle file = folder_->CreateExclusive(temp, failure);
   if (!file.Valid())

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/TransferNames.h"
+#include "base/TextCodec.h"
 #include "cliutil/Console.h"
 #include "fleet/Hooks.h"
 #include "fleet/RunState.h"
@@ -10,19 +11,6 @@
 namespace tarnwick::fleet {
 
 namespace {
-
-void AppendUtf8(std::string& out, unsigned code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xc0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  } else {
-    out += static_cast<char>(0xe0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  }
-}
 
 // The JSON string starting at text[i] (its opening quote); i ends past the
 // closing quote. Surrogate pairs stay two replacement-free halves: names
@@ -59,7 +47,7 @@ bool ReadJsonString(const std::string& text, std::size_t& i, std::string& out) {
         const std::string hex = text.substr(i + 1, 4);
         const unsigned long code = std::strtoul(hex.c_str(), &end, 16);
         if (end != hex.c_str() + 4) return false;
-        AppendUtf8(out, static_cast<unsigned>(code));
+        AppendUtf8(out, static_cast<char32_t>(code));
         i += 4;
         break;
       }
