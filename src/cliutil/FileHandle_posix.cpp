@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 
 namespace tarnwick::cli {
@@ -49,11 +50,19 @@ FileHandle FileHandle::OpenForWriting(const std::string& path) {
 }
 
 FileHandle FileHandle::StandardOutput() {
+  if (StandardStreamWasClosed(STDOUT_FILENO)) {
+    errno = EBADF;  // the null device stands in for it: no stream to write
+    return FileHandle();
+  }
   int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
   return FileHandle(fd < 0 ? kInvalid : fd);
 }
 
 FileHandle FileHandle::StandardInput() {
+  if (StandardStreamWasClosed(STDIN_FILENO)) {
+    errno = EBADF;  // the null device stands in for it: no stream to read
+    return FileHandle();
+  }
   int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   return FileHandle(fd < 0 ? kInvalid : fd);
 }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/TextCodec.h"
+#include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 
 namespace tarnwick::cli {
@@ -73,8 +74,21 @@ std::intptr_t DuplicateStandard(DWORD which) {
 }
 }  // namespace
 
-FileHandle FileHandle::StandardOutput() { return FileHandle(DuplicateStandard(STD_OUTPUT_HANDLE)); }
-FileHandle FileHandle::StandardInput() { return FileHandle(DuplicateStandard(STD_INPUT_HANDLE)); }
+// A stream the null device stands in for (closed at start) is no stream.
+FileHandle FileHandle::StandardOutput() {
+  if (StandardStreamWasClosed(1)) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return FileHandle();
+  }
+  return FileHandle(DuplicateStandard(STD_OUTPUT_HANDLE));
+}
+FileHandle FileHandle::StandardInput() {
+  if (StandardStreamWasClosed(0)) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return FileHandle();
+  }
+  return FileHandle(DuplicateStandard(STD_INPUT_HANDLE));
+}
 
 std::size_t FileHandle::WritePrefix(const char* bytes, std::size_t length) {
   std::size_t done = 0;

@@ -99,12 +99,15 @@ class Child {
  public:
   // input: the file standard input is opened from ("" leaves the test's own),
   // non-blocking as some parents hand a pipe over: no bytes yet is no error.
+  // closed: a standard descriptor (0-2) the program starts without.
+  // wrapper: a command the program is run through (setpriv ...).
   Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
-        const std::string& input = "") {
+        const std::string& input = "", int closed = -1, const std::vector<std::string>& wrapper = {}) {
     const std::string base = ::testing::TempDir() + "tarnwick-child-" + std::to_string(::getpid());
     outPath_ = base + ".out";
     errPath_ = base + ".err";
-    std::vector<std::string> argv = {TARNWICK_CLI_PATH};
+    std::vector<std::string> argv = wrapper;
+    argv.push_back(TARNWICK_CLI_PATH);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> args, env;
     for (std::string& a : argv) args.push_back(a.data());
@@ -114,10 +117,13 @@ class Child {
     env.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (closed != 1)
+      posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (closed != 2)
+      posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (!input.empty())
       posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY | O_NONBLOCK, 0);
+    if (closed >= 0) posix_spawn_file_actions_addclose(&actions, closed);
     if (::posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), env.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -327,6 +333,7 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
     int status;
     mode_t mode;
     uid_t owner;
+    int closed = -1;  // a standard descriptor closed at start
   };
   const Row rows[] = {
       {"regular 0600", dir + "/a.cfg", dir + "/a.cfg", 0, 0600, me},
@@ -338,13 +345,23 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
       {"FIFO", dir + "/fifo", "", 0, 0, 0},
       {"character device", twin ? dir + "/null" : "/dev/null", "", 0, 0, 0},
       {"-", "-", "", 0, 0, 0},
+      // A file opened first must not take a closed descriptor's number and
+      // receive the work log or the JSON; "-" with no stream behind it is
+      // refused, never written to the null device and called done.
+      {"2>&-", dir + "/e.cfg", dir + "/e.cfg", 0, 0666 & ~mask, me, 2},
+      {"1>&- --json", dir + "/o.cfg", dir + "/o.cfg", 0, 0666 & ~mask, me, 1},
+      {"0<&-", dir + "/i.cfg", dir + "/i.cfg", 0, 0666 & ~mask, me, 0},
+      {"1>&- into -", "-", "", 2, 0, 0, 1},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     const mode_t kind = StatOf(r.local).st_mode & S_IFMT;
     ScriptedPeer peer;
-    Child child(
-        {"get", "127.0.0.1", "dir/fw.cfg", r.local, "--port", std::to_string(peer.Port()), "--quiet"});
+    std::vector<std::string> args = {"get",   "127.0.0.1", "dir/fw.cfg",
+                                     r.local, "--port",    std::to_string(peer.Port())};
+    if (r.closed != 2) args.push_back("--quiet");  // the work log is what would stray
+    if (r.closed == 1 && r.local != "-") args.push_back("--json");
+    Child child(args, {}, "", r.closed);
     if (r.status == 0) {
       ASSERT_TRUE(peer.Receive(5000).has_value());
       peer.Reply(Data(1, content));
@@ -357,7 +374,7 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
       EXPECT_EQ(StatOf(r.local).st_mode & S_IFMT, kind);
     }
     if (r.local == "-") {
-      EXPECT_EQ(child.Out(), content);
+      EXPECT_EQ(child.Out(), r.status == 0 ? content : "");
     }
     if (!r.landed.empty()) {
       EXPECT_EQ(FileText(r.landed), r.status == 0 ? content : "old");
