@@ -218,12 +218,14 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
 }
 
 // The put's source: a regular file is sent at the size it has now (and
-// abandoned if it changes); anything else is a stream read to its end.
+// abandoned if it changes); anything else is a stream read to its end, and
+// so is a file whose size says nothing (0 bytes, procfs, sysfs): sent at its
+// stated size, it would go out empty or cut off.
 std::unique_ptr<tftp::FileSource> SourceFor(PutSource opened, const std::string& local) {
-  if (opened.facts.regular && local != "-")
+  if (opened.facts.regular && opened.facts.sizeStated && opened.facts.size > 0 && local != "-")
     return std::make_unique<UploadFile>(std::move(opened.file), local);
-  // Pipes, FIFOs and standard input are read to their end, holding at most
-  // one window for retransmission.
+  // Pipes, FIFOs, standard input and such files are read to their end,
+  // holding at most one window for retransmission.
   return std::make_unique<UploadStream>(std::move(opened.file));
 }
 

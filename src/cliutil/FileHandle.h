@@ -27,6 +27,9 @@ struct FileFacts {
   bool regular = false;  // a regular file (not a pipe, FIFO, device, folder)
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // modification time in the system's finest unit
+  // False for a file whose size says nothing about its content: procfs,
+  // sysfs and the like report 0 or a page, whatever they hold.
+  bool sizeStated = true;
 };
 
 class FileHandle {

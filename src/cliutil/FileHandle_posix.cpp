@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -126,6 +127,30 @@ long long FileHandle::Read(char* out, std::size_t length) {
   }
 }
 
+namespace {
+
+// File systems whose files make their content up when read: the size they
+// report is 0 or a page, not what a read returns.
+bool SizeIsMadeUp(int fd) {
+  struct statfs fs {};
+  if (::fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x9fa0:      // procfs
+    case 0x62656572:  // sysfs
+    case 0x64626720:  // debugfs
+    case 0x74726163:  // tracefs
+    case 0x73636673:  // securityfs
+    case 0x62656570:  // configfs
+    case 0x27e0eb:    // cgroup
+    case 0x63677270:  // cgroup2
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 std::optional<FileFacts> FileHandle::Facts() const {
   struct stat st {};
   if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
@@ -133,6 +158,7 @@ std::optional<FileFacts> FileHandle::Facts() const {
   facts.regular = S_ISREG(st.st_mode);
   facts.size = static_cast<std::uint64_t>(st.st_size);
   facts.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  facts.sizeStated = !facts.regular || !SizeIsMadeUp(static_cast<int>(handle_));
   return facts;
 }
 

@@ -448,6 +448,8 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
       {"file on standard input", "-", folder + "/cfg", true, 0},  // "-" is always read as a stream
       {"growing file", folder + "/growing", "", false, 4000},
       {"shrinking file", folder + "/shrinking", "", false, 700},
+      // Its stated size is 0: only reading it to its end finds the content.
+      {"procfs", "/proc/self/cmdline", "", true, 0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -459,9 +461,15 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     int fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fifo, 0);
     ASSERT_EQ(::write(fifo, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    Child child({"put", "127.0.0.1", r.local, "startup-config", "--port", std::to_string(peer.Port()),
-                 "--tsize", "--quiet", "--progress", "never"},
-                {}, r.input);
+    const std::vector<std::string> args = {
+        "put",     "127.0.0.1", r.local,      "startup-config", "--port", std::to_string(peer.Port()),
+        "--tsize", "--quiet",   "--progress", "never"};
+    Child child(args, {}, r.input);
+    std::string sent = content;
+    if (r.name == "procfs") {  // the program's own command line
+      sent = std::string(TARNWICK_CLI_PATH) + '\0';
+      for (const std::string& a : args) sent += a + '\0';
+    }
     std::string request = peer.Receive(5000).value_or("");
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
     const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
@@ -478,7 +486,7 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     }
     // A changed file's last block never goes out: an ERROR 0 in its place.
     EXPECT_EQ(r.resizeTo ? answer.substr(0, 4) : answer,
-              r.resizeTo ? std::string("\0\5\0\0", 4) : Data(1, content));
+              r.resizeTo ? std::string("\0\5\0\0", 4) : Data(1, sent));
     if (!r.resizeTo) peer.Reply(Ack(1));
     EXPECT_EQ(child.Wait(10000), r.resizeTo ? 1 : 0) << child.Err();
     EXPECT_EQ(child.Err().find("changed while it was being sent") != std::string::npos, r.resizeTo != 0)
