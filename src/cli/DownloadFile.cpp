@@ -29,6 +29,7 @@ std::string DownloadFile::Name() const { return target_.standardOutput ? "standa
 
 std::string DownloadFile::WriteFailure() const {
   if (!failed_) return {};
+  if (error_.interrupted) return "transfer interrupted by the user";
   return error_.text + ", at byte " + std::to_string(onDisk_);
 }
 

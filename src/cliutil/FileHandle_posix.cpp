@@ -4,7 +4,9 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -18,8 +20,32 @@ FileError FileError::Last() {
   e.code = errno;
   e.text = std::strerror(e.code);
   e.diskFull = e.code == ENOSPC || e.code == EDQUOT || e.code == EFBIG;
+  e.interrupted = e.code == EINTR;
   return e;
 }
+
+namespace {
+
+// Waits until fd can be read or written without blocking, looking at stop
+// every slice; false (errno EINTR) once stop says so. A stop signal also
+// cuts the wait short (the handlers do not restart calls); the slice only
+// covers one that came just before the wait began.
+bool WaitReady(int fd, short events, bool (*stop)()) {
+  for (;;) {
+    if (stop()) {
+      errno = EINTR;
+      return false;
+    }
+    pollfd ready{fd, events, 0};
+    const int n = ::poll(&ready, 1, 200);
+    if (n > 0 || (n < 0 && errno != EINTR)) return true;  // an error is the next call's to report
+  }
+}
+
+// After POLLOUT a pipe takes this much without blocking.
+constexpr std::size_t kAtomicPipeWrite = PIPE_BUF;
+
+}  // namespace
 
 FileHandle FileHandle::CreateExclusive(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -84,7 +110,12 @@ std::size_t FileHandle::WritePrefix(const char* bytes, std::size_t length) {
   const int fd = static_cast<int>(handle_);
   std::size_t done = 0;
   while (done < length) {
-    ssize_t n = ::write(fd, bytes + done, length - done);
+    std::size_t chunk = length - done;
+    if (stop_) {
+      if (!WaitReady(fd, POLLOUT, stop_)) break;
+      chunk = std::min(chunk, kAtomicPipeWrite);
+    }
+    ssize_t n = ::write(fd, bytes + done, chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     if (n == 0) {
@@ -112,6 +143,7 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
 long long FileHandle::Read(char* out, std::size_t length) {
   const int fd = static_cast<int>(handle_);
   for (;;) {
+    if (stop_ && !WaitReady(fd, POLLIN, stop_)) return -1;
     ssize_t n = ::read(fd, out, length);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -119,6 +151,7 @@ long long FileHandle::Read(char* out, std::size_t length) {
       // description is shared with the program feeding the pipe): "nothing
       // yet" is not an error, so wait for the next bytes as a blocking read
       // would.
+      if (stop_) continue;  // the wait above
       pollfd ready{fd, POLLIN, 0};
       if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return -1;
       continue;

@@ -30,6 +30,8 @@ FileError FileError::Last() {
   }
   if (text) ::LocalFree(text);
   e.diskFull = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+  // The stop handler cancels a pipe's blocked read or write (StopWaitingWhen).
+  e.interrupted = code == ERROR_OPERATION_ABORTED;
   return e;
 }
 
@@ -93,6 +95,10 @@ FileHandle FileHandle::StandardInput() {
 std::size_t FileHandle::WritePrefix(const char* bytes, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
+    if (stop_ && stop_()) {
+      ::SetLastError(ERROR_OPERATION_ABORTED);
+      break;
+    }
     DWORD chunk = length - done > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length - done);
     DWORD written = 0;
     if (!::WriteFile(AsHandle(handle_), bytes + done, chunk, &written, nullptr)) break;
@@ -136,6 +142,12 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
 }
 
 long long FileHandle::Read(char* out, std::size_t length) {
+  // A stop request cancels a read already waiting (Console_win.cpp); this
+  // catches one that came before it began.
+  if (stop_ && stop_()) {
+    ::SetLastError(ERROR_OPERATION_ABORTED);
+    return -1;
+  }
   DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
   DWORD read = 0;
   if (!::ReadFile(AsHandle(handle_), out, chunk, &read, nullptr)) {

@@ -175,35 +175,71 @@ std::vector<std::string> FilesStartingWith(const std::string& folder, const std:
   return found;
 }
 
+// The first stop signal abandons the transfer properly: ERROR to the server,
+// exit 1, the JSON object, and only what is known said of what is left --
+// also while the program waits on a pipe that nobody writes or a FIFO that
+// nobody reads.
 TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
-  for (int number : {SIGTERM, SIGINT}) {
-    SCOPED_TRACE(number);
+  const std::string folder = ::testing::TempDir();
+  const std::string fifoPath = folder + "tarnwick-cli-signal-" + std::to_string(::getpid()) + ".fifo";
+  ::mkfifo(fifoPath.c_str(), 0600);
+  enum Kind { GetFile, PutFromSilentPipe, GetIntoUnreadFifo };
+  struct Row {
+    const char* name;
+    Kind kind;
+    int signal;
+    std::string afterStop;
+  };
+  const Row rows[] = {
+      {"get SIGTERM", GetFile, SIGTERM, "no partial file left"},
+      {"get SIGINT", GetFile, SIGINT, "no partial file left"},
+      {"put from a pipe nobody writes", PutFromSilentPipe, SIGINT, "the device may keep what it received"},
+      {"get into a FIFO nobody reads", GetIntoUnreadFifo, SIGINT, "what arrived was written to"}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
     ScriptedPeer peer;
-    const std::string folder = ::testing::TempDir();
-    const std::string prefix = "tarnwick-cli-signal-" + std::to_string(number) + ".bin";
-    Child child({"get", "127.0.0.1", "fw.bin", folder + prefix, "--port", std::to_string(peer.Port()),
-                 "--timeout", "5000", "--progress", "never"});
-    // Three full blocks arrive, then the server goes silent: the transfer is
-    // in flight (temporary file open) when the signal comes.
+    const std::string prefix = std::string("tarnwick-cli-signal-") + std::to_string(r.kind) + ".bin";
+    // Held open and never written or read: the program would wait on it for ever.
+    const int fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    std::vector<std::string> args = {"get", "127.0.0.1", "fw.bin",
+                                     r.kind == GetFile ? folder + prefix : fifoPath};
+    if (r.kind == PutFromSilentPipe) args = {"put", "127.0.0.1", "-", "fw.bin"};
+    args.insert(args.end(), {"--port", std::to_string(peer.Port()), "--timeout", "5000", "--progress",
+                             "never", "--json"});
+    Child child(args, {}, r.kind == PutFromSilentPipe ? fifoPath : "");
     ASSERT_TRUE(peer.Receive(5000).has_value());
-    for (std::uint16_t block = 1; block <= 3; ++block) {
-      peer.Reply(Data(block, Pattern(512, block)));
-      ASSERT_EQ(peer.Receive(5000).value_or(""), Ack(block));
+    if (r.kind == PutFromSilentPipe) {
+      peer.Reply(Ack(0));
+      EXPECT_FALSE(peer.Receive(300).has_value());  // no block: the pipe has none
+    } else {
+      // A file: three full blocks, then the server goes silent (temporary
+      // file open). A FIFO: blocks until the program stops acknowledging,
+      // its writes stuck.
+      for (std::uint16_t block = 1; block <= (r.kind == GetFile ? 3 : 2000); ++block) {
+        peer.Reply(Data(block, Pattern(512, block)));
+        if (peer.Receive(r.kind == GetFile ? 5000 : 1000).value_or("") != Ack(block)) break;
+      }
     }
-    EXPECT_EQ(FilesStartingWith(folder, prefix).size(), 1u);  // the temporary file
-    child.Signal(number);
+    if (r.kind == GetFile) {
+      EXPECT_EQ(FilesStartingWith(folder, prefix).size(), 1u);  // the temporary file
+    }
+    child.Signal(r.signal);
     EXPECT_EQ(child.Wait(10000), 1) << child.Err();
-    // The client may have acknowledged block 3 again after its own wait
-    // before the signal came; the ERROR follows those repeats.
+    // The client may have acknowledged its last block again after its own
+    // wait before the signal came; the ERROR follows those repeats.
     std::string error = peer.Receive(2000).value_or("");
-    for (int repeat = 0; repeat < 10 && error == Ack(3); ++repeat) error = peer.Receive(2000).value_or("");
+    for (int repeat = 0; repeat < 10 && error.substr(0, 2) == std::string("\0\4", 2); ++repeat)
+      error = peer.Receive(2000).value_or("");
     EXPECT_EQ(error.substr(0, 2), std::string("\0\5", 2));  // ERROR to the server
     EXPECT_EQ(FilesStartingWith(folder, prefix), std::vector<std::string>{});
-    EXPECT_NE(child.Err().find(number == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGINT"),
+    const std::string signal = r.signal == SIGTERM ? "SIGTERM" : "SIGINT";
+    EXPECT_NE(child.Err().find("interrupted by " + signal + ": transfer abandoned, " + r.afterStop),
               std::string::npos)
         << child.Err();
-    EXPECT_NE(child.Err().find("受信中に何らかのエラーが発生しました"), std::string::npos);
+    EXPECT_NE(child.Out().find("\"result\":\"interrupted\""), std::string::npos) << child.Out();
+    ::close(fifo);
   }
+  std::remove(fifoPath.c_str());
 }
 
 // A get's result is out before its linger ends: printed while the program
