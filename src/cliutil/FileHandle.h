@@ -33,6 +33,11 @@ struct FileFacts {
   bool sizeStated = true;
 };
 
+// Whether path lives on a file system whose files make their content up
+// when read (procfs, sysfs, ...): their size says nothing, and no file can
+// be created beside them.
+bool OnMadeUpFileSystem(const std::string& path);
+
 class FileHandle {
  public:
   FileHandle() = default;

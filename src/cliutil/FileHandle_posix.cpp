@@ -164,9 +164,7 @@ namespace {
 
 // File systems whose files make their content up when read: the size they
 // report is 0 or a page, not what a read returns.
-bool SizeIsMadeUp(int fd) {
-  struct statfs fs {};
-  if (::fstatfs(fd, &fs) != 0) return false;
+bool MadeUpFileSystem(const struct statfs& fs) {
   switch (static_cast<unsigned long>(fs.f_type)) {
     case 0x9fa0:      // procfs
     case 0x62656572:  // sysfs
@@ -191,7 +189,9 @@ std::optional<FileFacts> FileHandle::Facts() const {
   facts.regular = S_ISREG(st.st_mode);
   facts.size = static_cast<std::uint64_t>(st.st_size);
   facts.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  facts.sizeStated = !facts.regular || !SizeIsMadeUp(static_cast<int>(handle_));
+  struct statfs fs {};
+  facts.sizeStated =
+      !facts.regular || ::fstatfs(static_cast<int>(handle_), &fs) != 0 || !MadeUpFileSystem(fs);
   return facts;
 }
 
@@ -212,6 +212,11 @@ bool FileHandle::Close() {
   if (!Valid()) return true;
   int fd = static_cast<int>(std::exchange(handle_, kInvalid));
   return ::close(fd) == 0;
+}
+
+bool OnMadeUpFileSystem(const std::string& path) {
+  struct statfs fs {};
+  return ::statfs(path.c_str(), &fs) == 0 && MadeUpFileSystem(fs);
 }
 
 }  // namespace tarnwick::cli

@@ -185,4 +185,7 @@ bool FileHandle::Close() {
   return ::CloseHandle(AsHandle(std::exchange(handle_, kInvalid))) != 0;
 }
 
+// Windows has no file systems that make their files up when read.
+bool OnMadeUpFileSystem(const std::string&) { return false; }
+
 }  // namespace tarnwick::cli

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +30,7 @@
 #include <tuple>
 #include <vector>
 
+#include "../support/RequiredPeer.h"
 #include "../tftp/ScriptedPeer.h"
 
 namespace {
@@ -360,6 +362,18 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
     ASSERT_EQ(::chown((dir + name).c_str(), owner, owner), 0);
   }
   std::filesystem::create_symlink("real.cfg", dir + "/link.cfg");
+  // Kept by the rename: an extended attribute (where the file system has them).
+  const bool attribute = ::setxattr((dir + "/a.cfg").c_str(), "user.tarnwick", "kept", 4, 0) == 0;
+  // Written in place: a second name of the same file, and another user's
+  // file of our group in a sticky folder (run as that group's member).
+  { std::ofstream(dir + "/hl.cfg") << "old"; }
+  ::chmod((dir + "/hl.cfg").c_str(), 0600);
+  std::filesystem::create_hard_link(dir + "/hl.cfg", dir + "/hl-other.cfg");
+  std::filesystem::create_directories(dir + "/shared");
+  ::chmod((dir + "/shared").c_str(), 01777);
+  { std::ofstream(dir + "/shared/g.cfg") << "old"; }
+  ::chmod((dir + "/shared/g.cfg").c_str(), 0664);
+  const bool foreign = me == 0 && ::chown((dir + "/shared/g.cfg").c_str(), 65534, 65534) == 0;
   ::mkfifo((dir + "/fifo").c_str(), 0600);
   // Both FIFO ends held: the program's open never waits, its bytes stay.
   const int fifo = ::open((dir + "/fifo").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -369,7 +383,8 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
     int status;
     mode_t mode;
     uid_t owner;
-    int closed = -1;  // a standard descriptor closed at start
+    int closed = -1;           // a standard descriptor closed at start
+    bool groupMember = false;  // run as another user of the file's group (needs root to set up)
   };
   const Row rows[] = {
       {"regular 0600", dir + "/a.cfg", dir + "/a.cfg", 0, 0600, me},
@@ -388,16 +403,22 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
       {"1>&- --json", dir + "/o.cfg", dir + "/o.cfg", 0, 0666 & ~mask, me, 1},
       {"0<&-", dir + "/i.cfg", dir + "/i.cfg", 0, 0666 & ~mask, me, 0},
       {"1>&- into -", "-", "", 2, 0, 0, 1},
+      {"hard link", dir + "/hl.cfg", dir + "/hl-other.cfg", 0, 0600, me},
+      {"another user's group file", dir + "/shared/g.cfg", dir + "/shared/g.cfg", 0, 0664, 65534, -1, true},
+      {"procfs", "/proc/self/comm", "", 0, 0, 0},  // no temporary file can go beside it
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
+    if (r.groupMember && !foreign) continue;  // reported below
     const mode_t kind = StatOf(r.local).st_mode & S_IFMT;
     ScriptedPeer peer;
     std::vector<std::string> args = {"get",   "127.0.0.1", "dir/fw.cfg",
                                      r.local, "--port",    std::to_string(peer.Port())};
     if (r.closed != 2) args.push_back("--quiet");  // the work log is what would stray
     if (r.closed == 1 && r.local != "-") args.push_back("--json");
-    Child child(args, {}, "", r.closed);
+    const std::vector<std::string> member = {"/usr/bin/setpriv", "--reuid=65533", "--regid=65534",
+                                             "--groups=65534"};
+    Child child(args, {}, "", r.closed, r.groupMember ? member : std::vector<std::string>{});
     if (r.status == 0) {
       ASSERT_TRUE(peer.Receive(5000).has_value());
       peer.Reply(Data(1, content));
@@ -418,6 +439,11 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
       EXPECT_EQ(StatOf(r.landed).st_uid, r.owner);
     }
   }
+  char kept[8] = {};
+  if (attribute) {
+    EXPECT_EQ(::getxattr((dir + "/a.cfg").c_str(), "user.tarnwick", kept, sizeof kept), 4);
+  }
+  EXPECT_EQ(StatOf(dir + "/hl.cfg").st_ino, StatOf(dir + "/hl-other.cfg").st_ino);
   std::string fromFifo(content.size() + 1, '\0');
   fromFifo.resize(std::max<ssize_t>(::read(fifo, fromFifo.data(), fromFifo.size()), 0));
   EXPECT_EQ(fromFifo, content);
@@ -426,6 +452,7 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
     EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
   std::filesystem::remove_all(dir);
+  if (!foreign) TARNWICK_MISSING_PEER("root, to make another user's file for the group-member row");
 }
 
 // A full disk in the middle of a get, made with a file-size limit that the
