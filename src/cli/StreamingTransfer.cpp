@@ -206,7 +206,7 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
         target.Commit();  // a stop signal meanwhile still removes the temporary file
       } catch (const ELocalFileError& e) {
         // A FIFO nobody reads, let go by a stop request.
-        if (StopRequested())
+        if (StopRequested() && target.Target().direct)
           record.interrupted = true;
         else
           record.localFailure = e.Message();

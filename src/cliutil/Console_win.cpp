@@ -19,19 +19,14 @@ std::atomic<StopPolling> g_polling{StopPolling::None};
 std::atomic<bool> g_guarded{false};
 wchar_t g_temporary[32768];
 bool g_closedAtStart[3] = {false, false, false};
-// The thread that runs the transfer: a pipe it waits on for ever is let go
-// (CancelSynchronousIo) when the first stop request comes.
-HANDLE g_mainThread = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const DWORD previous = g_event.exchange(event);
   const StopPolling polling = g_polling.load();
   // Windows ends the process when the close handler returns: nothing to wait for.
   if (event != CTRL_CLOSE_EVENT && (polling == StopPolling::EverySignal ||
-                                    (previous == 0xffffffffu && polling == StopPolling::FirstSignal))) {
-    if (polling == StopPolling::FirstSignal && g_mainThread) ::CancelSynchronousIo(g_mainThread);
+                                    (previous == 0xffffffffu && polling == StopPolling::FirstSignal)))
     return TRUE;
-  }
   if (g_guarded.load()) ::DeleteFileW(g_temporary);
   static const char kMessage[] = "\ntarnwick-cli: interrupted, stopped at once\n";
   DWORD written = 0;
@@ -66,12 +61,7 @@ bool StandardStreamWasClosed(int which) { return which >= 0 && which <= 2 && g_c
 
 void InstallStopHandlers() {
   static bool installed = false;
-  if (installed) return;
-  HANDLE process = ::GetCurrentProcess();
-  if (!::DuplicateHandle(process, ::GetCurrentThread(), process, &g_mainThread, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS))
-    g_mainThread = nullptr;
-  installed = ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
+  if (!installed) installed = ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
 }
 
 bool StopRequested() { return g_event.load() != 0xffffffffu; }

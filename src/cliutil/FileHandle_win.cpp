@@ -30,7 +30,7 @@ FileError FileError::Last() {
   }
   if (text) ::LocalFree(text);
   e.diskFull = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
-  // The stop handler cancels a pipe's blocked read or write (StopWaitingWhen).
+  // A stop request ended a wait (StopWaitingWhen).
   e.interrupted = code == ERROR_OPERATION_ABORTED;
   return e;
 }
@@ -142,13 +142,21 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
 }
 
 long long FileHandle::Read(char* out, std::size_t length) {
-  // A stop request cancels a read already waiting (Console_win.cpp); this
-  // catches one that came before it began.
-  if (stop_ && stop_()) {
-    ::SetLastError(ERROR_OPERATION_ABORTED);
-    return -1;
-  }
   DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+  // A pipe is read only once it holds bytes (or has ended), looking at the
+  // stop check in between; a console or a file is read as it is.
+  for (DWORD waiting = 0; stop_ && ::GetFileType(AsHandle(handle_)) == FILE_TYPE_PIPE;) {
+    if (stop_()) {
+      ::SetLastError(ERROR_OPERATION_ABORTED);
+      return -1;
+    }
+    if (!::PeekNamedPipe(AsHandle(handle_), nullptr, 0, nullptr, &waiting, nullptr)) break;  // ReadFile tells
+    if (waiting > 0) {
+      chunk = waiting < chunk ? waiting : chunk;
+      break;
+    }
+    ::Sleep(50);
+  }
   DWORD read = 0;
   if (!::ReadFile(AsHandle(handle_), out, chunk, &read, nullptr)) {
     // The writing end of a pipe closed: that is the end of the file.
