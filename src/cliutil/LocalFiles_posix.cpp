@@ -76,15 +76,20 @@ bool CopyAttributes(const std::string& target, int fd) {
   std::vector<char> names(static_cast<std::size_t>(size));
   size = ::listxattr(target.c_str(), names.data(), names.size());
   if (size < 0) return false;
+  static const char kAcl[] = "system.posix_acl_access";
+  bool hadAcl = false;
   for (std::size_t at = 0; at < static_cast<std::size_t>(size); at += std::strlen(names.data() + at) + 1) {
     const char* name = names.data() + at;
+    hadAcl = hadAcl || std::strcmp(name, kAcl) == 0;
     const ssize_t length = ::getxattr(target.c_str(), name, nullptr, 0);
     if (length < 0) return false;
     std::vector<char> value(static_cast<std::size_t>(length));
     if (::getxattr(target.c_str(), name, value.data(), value.size()) != length) return false;
     if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) return false;
   }
-  return true;
+  // An ACL our new file took from the folder's default ACL, which the target
+  // did not have, could let more people read it than could read the target.
+  return hadAcl || ::fremovexattr(fd, kAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
 std::optional<PublishFailure> Failed(bool keepTemporary = false) {
