@@ -52,7 +52,9 @@ std::string ShownName(TransferDirection direction, const NameFields& fields);
 // A device's text exactly as received (CP932 bytes) with the password taken
 // out BEFORE it is decoded: every "delimiter + password" and, when the
 // password has at least 3 characters, every bare password becomes "***",
-// each in its CP932 and its UTF-8 form. Devices echo the requested name in
+// each in its CP932 and its UTF-8 form, as typed and trimmed; so does a
+// beginning of them (3 characters and up) that ends the text, where a
+// device cut its message short. Devices echo the requested name in
 // their error texts; scrubbing the bytes also catches a password whose
 // characters do not survive decoding (a stray lead byte just before it, or
 // characters that CP932 decodes to other code points). The one place where

@@ -29,6 +29,7 @@ std::string DownloadFile::Name() const { return target_.standardOutput ? "standa
 
 std::string DownloadFile::WriteFailure() const {
   if (!failed_) return {};
+  if (error_.interrupted) return "transfer interrupted by the user";
   return error_.text + ", at byte " + std::to_string(onDisk_);
 }
 
@@ -69,8 +70,15 @@ void DownloadFile::Commit() {
     // A FIFO or a device has nothing to flush to disk; closing reports a
     // late write error all the same.
     if (!file_.Close()) error = FileError::Last();
-  } else {
-    error = PublishTemporary(file_, temporary_, target_.path);
+  } else if (std::optional<PublishFailure> failure = PublishTemporary(file_, temporary_, target_.path)) {
+    if (failure->keepTemporary) {
+      // Copying in place failed half-way: the whole download stays where
+      // the user can take it from.
+      finished_ = true;
+      throw ELocalFileError("cannot write " + Name() + " in place: " + failure->error.text +
+                            "; the whole download is kept in " + temporary_);
+    }
+    error = failure->error;
   }
   if (error) {
     Discard();

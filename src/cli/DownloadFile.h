@@ -39,6 +39,9 @@ class DownloadFile : public tftp::FileSink {
   // Closes and removes the temporary file now.
   void Discard();
 
+  // A FIFO, device or standard output written in place may block for ever
+  // (nobody reads): the wait gives up once stop says so.
+  void StopWaitingWhen(bool (*stop)()) { file_.StopWaitingWhen(stop); }
   bool Failed() const { return failed_; }
   const GetTarget& Target() const { return target_; }
   // Empty for a target written in place.

@@ -57,8 +57,12 @@ struct RunRecord {
   // the engine's reason.
   std::string localFailure;
 
-  bool Done() const { return outcome.state == tftp::TransferState::Succeeded && localFailure.empty(); }
-  bool LocalFailed() const { return !localFailure.empty() || outcome.localFileFailed; }
+  bool Done() const {
+    return outcome.state == tftp::TransferState::Succeeded && localFailure.empty() && !interrupted;
+  }
+  // A stop request that let a blocked pipe go fails it too: that is the
+  // interruption, not the file's fault.
+  bool LocalFailed() const { return !interrupted && (!localFailure.empty() || outcome.localFileFailed); }
   int ExitCode() const {
     return Done() ? kExitDone : LocalFailed() ? kExitUsageOrLocalFile : kExitTransferFailed;
   }
@@ -101,8 +105,11 @@ void Transfer(const Options& o, RunContext& context, tftp::TransferRequest reque
   auto report = [&] {
     if (std::exchange(finished, true)) return;
     meter.Clear();
-    record.interrupted = stopped;
     record.outcome = transfer.Outcome();
+    // A stop that came while a pipe or FIFO was waited on ended the
+    // transfer through that wait, before the loop saw the request.
+    record.interrupted =
+        stopped || (StopRequested() && record.outcome.state != tftp::TransferState::Succeeded);
     record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     finish(record);
     // The result is final and printed: a stop during the linger only ends
@@ -125,8 +132,9 @@ void Transfer(const Options& o, RunContext& context, tftp::TransferRequest reque
   report();
 }
 
+// afterStop: what an interruption leaves behind, as far as we know it.
 void LogFailure(WorkLog& log, const char* failureLine, const RunRecord& record, const NameFields& fields,
-                std::ostream& err) {
+                std::ostream& err, const std::string& afterStop) {
   log.Always(failureLine);
   // The window's line reads 0 and an empty text when no ERROR came.
   const int code = record.outcome.peerErrorCode < 0 ? 0 : record.outcome.peerErrorCode;
@@ -134,8 +142,8 @@ void LogFailure(WorkLog& log, const char* failureLine, const RunRecord& record, 
   std::string why = record.Reason(fields);
   if (record.interrupted && record.localFailure.empty()) {
     std::string signal = StopSignalName();
-    why = "interrupted" + (signal.empty() ? std::string() : " by " + signal) +
-          ": transfer abandoned, no partial file left";
+    why = "interrupted" + (signal.empty() ? std::string() : " by " + signal) + ": transfer abandoned, " +
+          afterStop;
   }
   if (!why.empty()) err << "tarnwick-cli: " << why << '\n' << std::flush;
 }
@@ -185,6 +193,7 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
   // Before the transfer: an unwritable target costs no traffic.
   DownloadFile target(ResolveGetTarget(o.local, o.remote));
   GuardTemporaryFile(target.TemporaryPath());
+  target.StopWaitingWhen(&StopRequested);
 
   log.Line(worklog::kReceiveHeader);
   LogConnection(log, o);
@@ -196,9 +205,13 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
       try {
         target.Commit();  // a stop signal meanwhile still removes the temporary file
       } catch (const ELocalFileError& e) {
-        record.localFailure = e.Message();
+        // A FIFO nobody reads, let go by a stop request.
+        if (StopRequested() && target.Target().direct)
+          record.interrupted = true;
+        else
+          record.localFailure = e.Message();
       }
-    } else if (target.Failed()) {
+    } else if (target.Failed() && !record.interrupted) {
       // The sink knows where the data stopped reaching the file.
       record.localFailure = "cannot write " + LocalNameShown(target.Target()) + ": " + target.WriteFailure();
     }
@@ -208,7 +221,11 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
       log.Line(worklog::kReceiveDone);
     } else {
       target.Discard();
-      LogFailure(log, worklog::kReceiveFailed, record, fields, context.err);
+      // Written in place, what arrived is there already; else our temporary
+      // file is gone with it.
+      LogFailure(log, worklog::kReceiveFailed, record, fields, context.err,
+                 target.Target().direct ? "what arrived was written to " + LocalNameShown(target.Target())
+                                        : "no partial file left");
     }
     LogEnd(log);
     WriteJson(o, context, record, fields, shown, LocalNameShown(target.Target()));
@@ -218,12 +235,15 @@ int RunGet(const Options& o, RunContext& context, WorkLog& log) {
 }
 
 // The put's source: a regular file is sent at the size it has now (and
-// abandoned if it changes); anything else is a stream read to its end.
+// abandoned if it changes); anything else is a stream read to its end, and
+// so is a file whose size says nothing (0 bytes, procfs, sysfs): sent at its
+// stated size, it would go out empty or cut off.
 std::unique_ptr<tftp::FileSource> SourceFor(PutSource opened, const std::string& local) {
-  if (opened.facts.regular && local != "-")
+  if (opened.facts.regular && opened.facts.sizeStated && opened.facts.size > 0 && local != "-")
     return std::make_unique<UploadFile>(std::move(opened.file), local);
-  // Pipes, FIFOs and standard input are read to their end, holding at most
-  // one window for retransmission.
+  opened.file.StopWaitingWhen(&StopRequested);  // a pipe may wait for ever
+  // Pipes, FIFOs, standard input and such files are read to their end,
+  // holding at most one window for retransmission.
   return std::make_unique<UploadStream>(std::move(opened.file));
 }
 
@@ -244,7 +264,10 @@ int RunPut(const Options& o, RunContext& context, WorkLog& log) {
     if (record.Done())
       log.Line(worklog::kSendDone);
     else
-      LogFailure(log, worklog::kSendFailed, record, fields, context.err);
+      // We told the device, but what it does with the part it received
+      // is its own affair: it may keep it.
+      LogFailure(log, worklog::kSendFailed, record, fields, context.err,
+                 "the device may keep what it received");
     LogEnd(log);
     WriteJson(o, context, record, fields, shown, LocalNameShown(o.local));
     status = record.ExitCode();

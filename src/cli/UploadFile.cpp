@@ -79,7 +79,8 @@ long long UploadStream::Read(std::uint64_t offset, char* out, std::size_t length
     buffer_.resize(static_cast<std::size_t>(wanted));
     const long long got = file_.Read(buffer_.data() + have, buffer_.size() - have);
     if (got < 0) {
-      failure_ = AtByte(FileError::Last(), bufferStart_ + have);
+      const FileError error = FileError::Last();
+      failure_ = error.interrupted ? "transfer interrupted by the user" : AtByte(error, bufferStart_ + have);
       buffer_.resize(have);
       return -1;
     }

@@ -7,8 +7,10 @@
 
 #include "base/TextCodec.h"
 #include "cli/CliTransfer.h"
+#include "cliutil/Console.h"
 
 int wmain(int argc, wchar_t** argv) {
+  tarnwick::cli::OpenClosedStandardStreams();
   ::SetConsoleOutputCP(CP_UTF8);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(tarnwick::WideToUtf8(argv[i]));

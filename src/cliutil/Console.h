@@ -17,6 +17,16 @@
 
 namespace tarnwick::cli {
 
+// Opens each standard stream (0-2 / the three standard handles) that is
+// closed at start on the null device, so that no file the program opens
+// later takes its number and receives what was meant for the console: the
+// first thing every entry point does. Idempotent.
+void OpenClosedStandardStreams();
+// Whether standard input (0), output (1) or error (2) was closed at start:
+// "-" then names no stream, and is refused rather than read or written as
+// the null device (an empty upload, a download thrown away, called done).
+bool StandardStreamWasClosed(int which);
+
 // Installs the handlers for the rest of the process; idempotent.
 void InstallStopHandlers();
 bool StopRequested();

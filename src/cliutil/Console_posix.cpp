@@ -1,7 +1,9 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +18,7 @@ std::atomic<int> g_signal{0};
 std::atomic<StopPolling> g_polling{StopPolling::None};
 std::atomic<bool> g_guarded{false};
 char g_temporary[4096];
+bool g_closedAtStart[3] = {false, false, false};
 
 void OnSignal(int number) {
   const int previous = g_signal.exchange(number);
@@ -29,6 +32,22 @@ void OnSignal(int number) {
 }
 
 }  // namespace
+
+void OpenClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() takes the lowest free number: this one, since the lower ones
+    // are open by now.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened == fd) {
+      g_closedAtStart[fd] = true;
+    } else if (opened >= 0) {
+      ::close(opened);
+    }
+  }
+}
+
+bool StandardStreamWasClosed(int which) { return which >= 0 && which <= 2 && g_closedAtStart[which]; }
 
 void InstallStopHandlers() {
   struct sigaction action {};

@@ -1,6 +1,8 @@
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
@@ -16,6 +18,7 @@ std::atomic<DWORD> g_event{0xffffffffu};
 std::atomic<StopPolling> g_polling{StopPolling::None};
 std::atomic<bool> g_guarded{false};
 wchar_t g_temporary[32768];
+bool g_closedAtStart[3] = {false, false, false};
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const DWORD previous = g_event.exchange(event);
@@ -33,6 +36,28 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 }  // namespace
+
+void OpenClosedStandardStreams() {
+  static const DWORD kWhich[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (int i = 0; i < 3; ++i) {
+    const HANDLE current = ::GetStdHandle(kWhich[i]);
+    if (current != nullptr && current != INVALID_HANDLE_VALUE) continue;
+    const HANDLE null = ::CreateFileW(L"NUL", i == 0 ? GENERIC_READ : GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (null == INVALID_HANDLE_VALUE) continue;
+    ::SetStdHandle(kWhich[i], null);
+    g_closedAtStart[i] = true;
+    // The C runtime set its streams up from the missing handle; a stream
+    // with no descriptor is pointed at the null device too.
+    FILE* stream = i == 0 ? stdin : i == 1 ? stdout : stderr;
+    if (_fileno(stream) < 0 || _get_osfhandle(_fileno(stream)) < 0) {
+      FILE* reopened = std::freopen("NUL", i == 0 ? "r" : "w", stream);
+      (void)reopened;
+    }
+  }
+}
+
+bool StandardStreamWasClosed(int which) { return which >= 0 && which <= 2 && g_closedAtStart[which]; }
 
 void InstallStopHandlers() {
   static bool installed = false;

@@ -8,12 +8,14 @@ namespace tarnwick::cli {
 
 FileHandle::~FileHandle() { Close(); }
 
-FileHandle::FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), stop_(std::exchange(other.stop_, nullptr)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, kInvalid);
+    stop_ = std::exchange(other.stop_, nullptr);
   }
   return *this;
 }

@@ -17,8 +17,9 @@ namespace tarnwick::cli {
 // the call (errno / GetLastError).
 struct FileError {
   int code = 0;
-  std::string text;       // the system's words ("No space left on device")
-  bool diskFull = false;  // out of space or quota, or past a file-size limit
+  std::string text;          // the system's words ("No space left on device")
+  bool diskFull = false;     // out of space or quota, or past a file-size limit
+  bool interrupted = false;  // a stop request ended a wait (StopWaitingWhen)
   static FileError Last();
 };
 
@@ -27,7 +28,15 @@ struct FileFacts {
   bool regular = false;  // a regular file (not a pipe, FIFO, device, folder)
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // modification time in the system's finest unit
+  // False for a file whose size says nothing about its content: procfs,
+  // sysfs and the like report 0 or a page, whatever they hold.
+  bool sizeStated = true;
 };
+
+// Whether path lives on a file system whose files make their content up
+// when read (procfs, sysfs, ...): their size says nothing, and no file can
+// be created beside them.
+bool OnMadeUpFileSystem(const std::string& path);
 
 class FileHandle {
  public:
@@ -70,6 +79,11 @@ class FileHandle {
   // The next bytes in order (pipes, FIFOs, consoles): what one read gave,
   // 0 at the end, -1 on an error.
   long long Read(char* out, std::size_t length);
+  // A pipe, FIFO or terminal may wait without end for a writer or a reader.
+  // With a stop check, Read and WritePrefix wait for it in short slices and
+  // give up (FileError interrupted) once the check says so, so a stop request
+  // is honoured at once whatever the other end does.
+  void StopWaitingWhen(bool (*stop)()) { stop_ = stop; }
   std::optional<std::uint64_t> Size() const;
   std::optional<FileFacts> Facts() const;
   // Flushes the file's data to the disk (fsync / FlushFileBuffers).
@@ -81,6 +95,7 @@ class FileHandle {
   static constexpr std::intptr_t kInvalid = -1;
   explicit FileHandle(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_ = kInvalid;
+  bool (*stop_)() = nullptr;
 };
 
 }  // namespace tarnwick::cli

@@ -1,12 +1,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <utility>
 
+#include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 
 namespace tarnwick::cli {
@@ -16,8 +20,32 @@ FileError FileError::Last() {
   e.code = errno;
   e.text = std::strerror(e.code);
   e.diskFull = e.code == ENOSPC || e.code == EDQUOT || e.code == EFBIG;
+  e.interrupted = e.code == EINTR;
   return e;
 }
+
+namespace {
+
+// Waits until fd can be read or written without blocking, looking at stop
+// every slice; false (errno EINTR) once stop says so. A stop signal also
+// cuts the wait short (the handlers do not restart calls); the slice only
+// covers one that came just before the wait began.
+bool WaitReady(int fd, short events, bool (*stop)()) {
+  for (;;) {
+    if (stop()) {
+      errno = EINTR;
+      return false;
+    }
+    pollfd ready{fd, events, 0};
+    const int n = ::poll(&ready, 1, 200);
+    if (n > 0 || (n < 0 && errno != EINTR)) return true;  // an error is the next call's to report
+  }
+}
+
+// After POLLOUT a pipe takes this much without blocking.
+constexpr std::size_t kAtomicPipeWrite = PIPE_BUF;
+
+}  // namespace
 
 FileHandle FileHandle::CreateExclusive(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -49,11 +77,19 @@ FileHandle FileHandle::OpenForWriting(const std::string& path) {
 }
 
 FileHandle FileHandle::StandardOutput() {
+  if (StandardStreamWasClosed(STDOUT_FILENO)) {
+    errno = EBADF;  // the null device stands in for it: no stream to write
+    return FileHandle();
+  }
   int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
   return FileHandle(fd < 0 ? kInvalid : fd);
 }
 
 FileHandle FileHandle::StandardInput() {
+  if (StandardStreamWasClosed(STDIN_FILENO)) {
+    errno = EBADF;  // the null device stands in for it: no stream to read
+    return FileHandle();
+  }
   int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   return FileHandle(fd < 0 ? kInvalid : fd);
 }
@@ -74,7 +110,12 @@ std::size_t FileHandle::WritePrefix(const char* bytes, std::size_t length) {
   const int fd = static_cast<int>(handle_);
   std::size_t done = 0;
   while (done < length) {
-    ssize_t n = ::write(fd, bytes + done, length - done);
+    std::size_t chunk = length - done;
+    if (stop_) {
+      if (!WaitReady(fd, POLLOUT, stop_)) break;
+      chunk = std::min(chunk, kAtomicPipeWrite);
+    }
+    ssize_t n = ::write(fd, bytes + done, chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     if (n == 0) {
@@ -102,6 +143,7 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
 long long FileHandle::Read(char* out, std::size_t length) {
   const int fd = static_cast<int>(handle_);
   for (;;) {
+    if (stop_ && !WaitReady(fd, POLLIN, stop_)) return -1;
     ssize_t n = ::read(fd, out, length);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -109,6 +151,7 @@ long long FileHandle::Read(char* out, std::size_t length) {
       // description is shared with the program feeding the pipe): "nothing
       // yet" is not an error, so wait for the next bytes as a blocking read
       // would.
+      if (stop_) continue;  // the wait above
       pollfd ready{fd, POLLIN, 0};
       if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return -1;
       continue;
@@ -117,6 +160,28 @@ long long FileHandle::Read(char* out, std::size_t length) {
   }
 }
 
+namespace {
+
+// File systems whose files make their content up when read: the size they
+// report is 0 or a page, not what a read returns.
+bool MadeUpFileSystem(const struct statfs& fs) {
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x9fa0:      // procfs
+    case 0x62656572:  // sysfs
+    case 0x64626720:  // debugfs
+    case 0x74726163:  // tracefs
+    case 0x73636673:  // securityfs
+    case 0x62656570:  // configfs
+    case 0x27e0eb:    // cgroup
+    case 0x63677270:  // cgroup2
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 std::optional<FileFacts> FileHandle::Facts() const {
   struct stat st {};
   if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
@@ -124,6 +189,9 @@ std::optional<FileFacts> FileHandle::Facts() const {
   facts.regular = S_ISREG(st.st_mode);
   facts.size = static_cast<std::uint64_t>(st.st_size);
   facts.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  struct statfs fs {};
+  facts.sizeStated =
+      !facts.regular || ::fstatfs(static_cast<int>(handle_), &fs) != 0 || !MadeUpFileSystem(fs);
   return facts;
 }
 
@@ -144,6 +212,11 @@ bool FileHandle::Close() {
   if (!Valid()) return true;
   int fd = static_cast<int>(std::exchange(handle_, kInvalid));
   return ::close(fd) == 0;
+}
+
+bool OnMadeUpFileSystem(const std::string& path) {
+  struct statfs fs {};
+  return ::statfs(path.c_str(), &fs) == 0 && MadeUpFileSystem(fs);
 }
 
 }  // namespace tarnwick::cli

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/TextCodec.h"
+#include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 
 namespace tarnwick::cli {
@@ -29,6 +30,8 @@ FileError FileError::Last() {
   }
   if (text) ::LocalFree(text);
   e.diskFull = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+  // A stop request ended a wait (StopWaitingWhen).
+  e.interrupted = code == ERROR_OPERATION_ABORTED;
   return e;
 }
 
@@ -73,12 +76,29 @@ std::intptr_t DuplicateStandard(DWORD which) {
 }
 }  // namespace
 
-FileHandle FileHandle::StandardOutput() { return FileHandle(DuplicateStandard(STD_OUTPUT_HANDLE)); }
-FileHandle FileHandle::StandardInput() { return FileHandle(DuplicateStandard(STD_INPUT_HANDLE)); }
+// A stream the null device stands in for (closed at start) is no stream.
+FileHandle FileHandle::StandardOutput() {
+  if (StandardStreamWasClosed(1)) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return FileHandle();
+  }
+  return FileHandle(DuplicateStandard(STD_OUTPUT_HANDLE));
+}
+FileHandle FileHandle::StandardInput() {
+  if (StandardStreamWasClosed(0)) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return FileHandle();
+  }
+  return FileHandle(DuplicateStandard(STD_INPUT_HANDLE));
+}
 
 std::size_t FileHandle::WritePrefix(const char* bytes, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
+    if (stop_ && stop_()) {
+      ::SetLastError(ERROR_OPERATION_ABORTED);
+      break;
+    }
     DWORD chunk = length - done > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length - done);
     DWORD written = 0;
     if (!::WriteFile(AsHandle(handle_), bytes + done, chunk, &written, nullptr)) break;
@@ -123,6 +143,20 @@ long long FileHandle::ReadAt(std::uint64_t offset, char* out, std::size_t length
 
 long long FileHandle::Read(char* out, std::size_t length) {
   DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+  // A pipe is read only once it holds bytes (or has ended), looking at the
+  // stop check in between; a console or a file is read as it is.
+  for (DWORD waiting = 0; stop_ && ::GetFileType(AsHandle(handle_)) == FILE_TYPE_PIPE;) {
+    if (stop_()) {
+      ::SetLastError(ERROR_OPERATION_ABORTED);
+      return -1;
+    }
+    if (!::PeekNamedPipe(AsHandle(handle_), nullptr, 0, nullptr, &waiting, nullptr)) break;  // ReadFile tells
+    if (waiting > 0) {
+      chunk = waiting < chunk ? waiting : chunk;
+      break;
+    }
+    ::Sleep(50);
+  }
   DWORD read = 0;
   if (!::ReadFile(AsHandle(handle_), out, chunk, &read, nullptr)) {
     // The writing end of a pipe closed: that is the end of the file.
@@ -158,5 +192,8 @@ bool FileHandle::Close() {
   if (!Valid()) return true;
   return ::CloseHandle(AsHandle(std::exchange(handle_, kInvalid))) != 0;
 }
+
+// Windows has no file systems that make their files up when read.
+bool OnMadeUpFileSystem(const std::string&) { return false; }
 
 }  // namespace tarnwick::cli

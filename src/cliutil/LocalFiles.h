@@ -62,13 +62,24 @@ struct TemporaryFile {
 };
 TemporaryFile CreateTemporaryBeside(const std::string& target, FileError& error);
 
-// Makes a finished temporary file the target: the target's mode and owner
-// when it exists (or 0666 less the umask), the data flushed to disk, the
-// file closed and renamed over the target, then the folder flushed. The
-// system's reason on failure; the target is untouched then (the temporary
-// file is left to the caller to remove).
-std::optional<FileError> PublishTemporary(FileHandle& file, const std::string& temporary,
-                                          const std::string& target);
+// Makes a finished temporary file the target: the target's mode, owner and
+// extended attributes (ACLs among them) when it exists (or 0666 less the
+// umask), the data flushed to disk, the file closed and renamed over the
+// target, then the folder flushed. When the rename would not keep the
+// target as it is -- its owner or group cannot be given to our file, it has
+// other hard links, an attribute cannot be copied, or the rename is refused
+// (a bind mount, another user's file in a sticky folder) -- the data is
+// copied into the existing file in place and flushed, and the temporary
+// file removed: the target keeps its owner, mode, links and attributes.
+struct PublishFailure {
+  FileError error;  // the system's reason
+  // The target was written in place and may be damaged: the temporary file
+  // holds the whole download and must be kept. Otherwise the target is
+  // untouched and the temporary file is left to the caller to remove.
+  bool keepTemporary = false;
+};
+std::optional<PublishFailure> PublishTemporary(FileHandle& file, const std::string& temporary,
+                                               const std::string& target);
 
 // Platform helpers; paths are UTF-8.
 std::string TemporaryNameFor(const std::string& target);

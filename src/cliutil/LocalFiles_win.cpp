@@ -42,18 +42,19 @@ std::optional<std::string> WriteRefusal(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<FileError> PublishTemporary(FileHandle& file, const std::string& temporary,
-                                          const std::string& target) {
-  if (!file.Sync()) return FileError::Last();
-  if (!file.Close()) return FileError::Last();
+std::optional<PublishFailure> PublishTemporary(FileHandle& file, const std::string& temporary,
+                                               const std::string& target) {
+  if (!file.Sync()) return PublishFailure{FileError::Last()};
+  if (!file.Close()) return PublishFailure{FileError::Last()};
   const std::wstring from = Utf8ToWide(temporary), to = Utf8ToWide(target);
   // An existing target keeps its attributes and access rules.
   if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
     if (::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
       return std::nullopt;
-    return FileError::Last();
+    return PublishFailure{FileError::Last()};
   }
-  if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return FileError::Last();
+  if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+    return PublishFailure{FileError::Last()};
   return std::nullopt;
 }
 

@@ -13,7 +13,7 @@ enum class PathKind {
   Missing,  // nothing there yet: a new file
   Regular,
   Folder,
-  Other,    // FIFO, device, socket: written in place
+  Other,    // FIFO, device, socket, a procfs or sysfs file: written in place
   Unknown,  // cannot be examined; the reason is in the error
 };
 

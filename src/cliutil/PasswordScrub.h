@@ -19,7 +19,8 @@ std::string WithoutSecrets(const std::string& text, const std::vector<std::strin
 // Our own UTF-8 text (a reason that may quote the request) with the password
 // taken out by the same rules as a device's bytes (WithoutPasswordEcho):
 // every "delimiter + password" and, when the password has at least 3
-// characters, every bare password becomes "***".
+// characters, every bare password becomes "***" (trimmed forms and a cut-off
+// tail too).
 std::string WithoutPassword(const std::string& text, const NameFields& fields);
 
 }  // namespace tarnwick::cli

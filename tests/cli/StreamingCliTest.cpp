@@ -142,12 +142,17 @@ TEST(StreamingCli, PasswordNeverInAnyOutput) {
     std::vector<std::string> extra;
     Environment environment;
     std::string stray;  // a byte the device puts right before the echoed password
+    // How the device echoes the name: whole, trimmed of its trailing blanks,
+    // or cut short two bytes before its end (the text ends there).
+    enum { Whole, Trimmed, Cut } echo = Whole;
   };
   const Row rows[] = {{{"--password", secret}, {}, ""},
                       {{}, {secret}, ""},
                       {{"--engine", "window", "--password", secret}, {}, ""},
                       {{"--password", secret}, {}, "\x82"},
-                      {{"--engine", "window", "--password", secret}, {}, "\x82"}};
+                      {{"--engine", "window", "--password", secret}, {}, "\x82"},
+                      {{"--password", secret + "  "}, {}, "", Row::Trimmed},
+                      {{"--password", secret}, {}, "", Row::Cut}};
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::PrintToString(r.extra) + (r.stray.empty() ? "" : " stray lead byte"));
     ScriptedPeer peer;
@@ -163,7 +168,12 @@ TEST(StreamingCli, PasswordNeverInAnyOutput) {
           // The name exactly as it went out: "config/" and the password's CP932 bytes.
           const std::string name = request.substr(2, request.find('\0', 2) - 2);
           const std::string password = name.substr(name.find('/') + 1);
-          p.Reply(Error(2, "no access to " + name + " (" + r.stray + password + ")" + std::string(1, '\0')));
+          const std::string trimmed = name.substr(0, name.find_last_not_of(' ') + 1);
+          const std::string text = r.echo == Row::Cut ? name.substr(0, name.size() - 2)
+                                   : r.echo == Row::Trimmed
+                                       ? trimmed + " (" + password.substr(0, password.find(' ')) + ")"
+                                       : name + " (" + r.stray + password + ")";
+          p.Reply(Error(2, "no access to " + text + std::string(1, '\0')));
         },
         r.environment);
     EXPECT_EQ(run.code, kExitTransferFailed);
@@ -171,6 +181,7 @@ TEST(StreamingCli, PasswordNeverInAnyOutput) {
     for (const std::string& output : {run.err, run.out}) {
       EXPECT_EQ(output.find(secret), std::string::npos) << output;
       EXPECT_EQ(output.find("Kx9"), std::string::npos) << output;  // no decoded form either
+      EXPECT_EQ(output.find("Zq7"), std::string::npos) << output;  // nor its cut-off beginning
     }
     EXPECT_NE(run.err.find("no access to config***"), std::string::npos) << run.err;
   }

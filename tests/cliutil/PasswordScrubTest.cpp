@@ -33,6 +33,9 @@ TEST(WithoutPassword, ShortPasswordsOnlyBehindTheirDelimiter) {
   EXPECT_EQ(WithoutPassword("x/ab ab", NameFields{"x", "ab", "/", true}), "x*** ab");
   EXPECT_EQ(WithoutPassword("x/abc abc", NameFields{"x", "abc", "/", true}), "x*** ***");
   EXPECT_EQ(WithoutPassword("x#\x82\xcf\x82\xb7", NameFields{"x", "ぱす", "#", true}), "x***");
+  // A text cut short in the echoed name: 3 characters of it and up go.
+  EXPECT_EQ(WithoutPassword("x/Se\r\n", NameFields{"x", "Secret", "/", true}), "x***\r\n");
+  EXPECT_EQ(WithoutPassword("x/S", NameFields{"x", "Secret", "/", true}), "x/S");
 }
 
 }  // namespace
