@@ -1,0 +1,116 @@
+// Confinement beneath ROOT on a real tree: hostile names, planted links,
+// FIFOs, sockets and devices, through openat2 and through the walk older
+// kernels get; and one descriptor shared by every reader of a file.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "ServeTestTree.h"
+#include "serve/RootFolderDetail.h"
+#include "serve/RootTree.h"
+
+namespace tarnwick::serve {
+namespace {
+
+std::string Content(const ServedFile& file) {
+  std::string bytes(file.Size(), '\0');
+  EXPECT_EQ(file.ReadAt(0, bytes.data(), bytes.size()), static_cast<long long>(bytes.size()));
+  return bytes;
+}
+
+TEST(RootTree, HostileNamesOpenNothingOutsideRoot) {
+  ScratchTree t;
+  const std::string r = t.Root();
+  t.Write(t.Outside() + "/secret.txt", "SECRET");
+  t.Write(r + "/ok.txt", "OK");
+  std::filesystem::create_directories(r + "/sub");
+  t.Write(r + "/sub/inner.txt", "INNER");
+  std::filesystem::create_symlink(t.Outside() + "/secret.txt", r + "/link-out");
+  std::filesystem::create_symlink("ok.txt", r + "/link-in");
+  std::filesystem::create_directory_symlink(t.Outside(), r + "/dirlink");
+  std::filesystem::create_directory_symlink("..", r + "/sub/up");
+  ASSERT_EQ(::mkfifo((r + "/fifo").c_str(), 0644), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string sockPath = r + "/sock";
+  ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+  sockPath.copy(addr.sun_path, sockPath.size());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const bool device = ::mknod((r + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+
+  struct Row {
+    std::string wire;
+    std::uint16_t code;   // 0: served
+    std::string content;  // what is served
+  } rows[] = {
+      {"ok.txt", 0, "OK"},
+      {"/ok.txt", 0, "OK"},
+      {"\\sub\\inner.txt", 0, "INNER"},
+      {"../outside/secret.txt", kErrorAccess, ""},
+      {"..\\outside\\secret.txt", kErrorAccess, ""},
+      {"/../outside/secret.txt", kErrorAccess, ""},
+      {"sub/../../outside/secret.txt", kErrorAccess, ""},
+      {t.Outside() + "/secret.txt", kErrorNotFound, ""},  // absolute means beneath ROOT
+      {"%2e%2e%2foutside%2fsecret.txt", kErrorNotFound, ""},
+      {"link-out", kErrorAccess, ""},
+      {"link-in", kErrorAccess, ""},
+      {"dirlink/secret.txt", kErrorAccess, ""},
+      {"sub/up/ok.txt", kErrorAccess, ""},
+      {"fifo", kErrorAccess, ""},
+      {"sock", kErrorAccess, ""},
+      {"sub", kErrorAccess, ""},
+      {"ok.txt/x", kErrorNotFound, ""},
+      {"missing.txt", kErrorNotFound, ""},
+      {std::string("ok.txt\0", 7) + "x", kErrorAccess, ""},
+      {std::string(300, 'a'), kErrorAccess, ""},
+      {device ? "null" : "fifo", kErrorAccess, ""},
+  };
+  for (bool openat2 : {true, false}) {
+    root_folder_detail::UseOpenat2(openat2);
+    std::string error;
+    auto tree = RootTree::Open(r, error);
+    ASSERT_TRUE(tree) << error;
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.wire + (openat2 ? " (openat2)" : " (walk)"));
+      ReadOpening opening = tree->OpenForReading(row.wire);
+      EXPECT_EQ(opening.refusal.code, row.code) << opening.refusal.reason;
+      ASSERT_EQ(opening.file != nullptr, row.code == 0) << opening.refusal.reason;
+      if (opening.file) {
+        EXPECT_EQ(Content(*opening.file), row.content);
+      }
+    }
+  }
+  root_folder_detail::UseOpenat2(true);
+  ::close(sock);
+}
+
+TEST(RootTree, ReadersShareOneDescriptorAndKeepOldBytesAfterReplace) {
+  ScratchTree t;
+  t.Write(t.Root() + "/image.bin", "old image");
+  std::string error;
+  auto tree = RootTree::Open(t.Root(), error);
+  ASSERT_TRUE(tree) << error;
+  ReadOpening first = tree->OpenForReading("image.bin");
+  ReadOpening second = tree->OpenForReading("/image.bin");
+  ASSERT_TRUE(first.file && second.file);
+  EXPECT_EQ(first.file.get(), second.file.get());
+  EXPECT_EQ(tree->OpenFiles(), 1u);
+
+  t.Write(t.Root() + "/new.bin", "new image!");
+  std::filesystem::rename(t.Root() + "/new.bin", t.Root() + "/image.bin");
+  ReadOpening third = tree->OpenForReading("image.bin");
+  ASSERT_TRUE(third.file);
+  EXPECT_NE(third.file.get(), first.file.get());
+  EXPECT_EQ(Content(*first.file), "old image");
+  EXPECT_EQ(Content(*third.file), "new image!");
+  EXPECT_EQ(tree->OpenFiles(), 2u);
+  first = second = third = ReadOpening();
+  EXPECT_EQ(tree->OpenFiles(), 0u);
+}
+
+}  // namespace
+}  // namespace tarnwick::serve
