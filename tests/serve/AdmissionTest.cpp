@@ -1,0 +1,114 @@
+// Admission on a scripted clock: the allow list over both families, the
+// duplicate rule, the per-source rate, the transfer limits; and the
+// address ranges they are built from.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "serve/Admission.h"
+
+namespace tarnwick::serve {
+namespace {
+
+SocketAddress V4(std::uint8_t last, std::uint16_t port) {
+  SocketAddress a{};
+  a.family = kFamilyIPv4;
+  a.port = port;
+  const std::uint8_t bytes[4] = {192, 0, 2, last};
+  std::memcpy(a.IPv4Bytes(), bytes, 4);
+  return a;
+}
+
+SocketAddress V6(const char* text, std::uint16_t port) {
+  SocketAddress a{};
+  a.family = kFamilyIPv6;
+  a.port = port;
+  auto range = ParseAddressRange(text);
+  EXPECT_TRUE(range) << text;
+  if (range) std::memcpy(a.IPv6Bytes(), range->prefix.data(), 16);
+  return a;
+}
+
+TEST(AddressRange, ParsesAndMatchesBothFamilies) {
+  struct Row {
+    const char* range;
+    bool valid;
+    SocketAddress inside, outside;
+  } rows[] = {
+      {"192.0.2.0/24", true, V4(9, 1), V6("2001:db8::9", 1)},
+      {"192.0.2.7", true, V6("::ffff:192.0.2.7", 1), V4(8, 1)},
+      {"192.0.2.129/25", true, V4(200, 1), V4(127, 1)},
+      {"0.0.0.0/0", true, V6("::ffff:10.0.0.1", 1), V6("::1", 1)},
+      {"2001:db8::/32", true, V6("2001:db8:ffff::1", 1), V6("2001:db9::1", 1)},
+      {"::1", true, V6("::1", 1), V6("::2", 1)},
+      {"fe80::/10", true, V6("febf::1", 1), V6("fec0::1", 1)},
+      {"1:2:3:4:5:6:7:8/128", true, V6("1:2:3:4:5:6:7:8", 1), V6("1:2:3:4:5:6:7:9", 1)},
+      {"192.0.2.0/33", false, {}, {}},
+      {"192.0.2.01", false, {}, {}},
+      {"192.0.2", false, {}, {}},
+      {"256.0.0.1", false, {}, {}},
+      {"10.0.0.0/", false, {}, {}},
+      {"1:2:3:4:5:6:7:8:9", false, {}, {}},
+      {"1::2::3", false, {}, {}},
+      {"1:2", false, {}, {}},
+      {"fe80::1%eth0", false, {}, {}},
+      {"::/129", false, {}, {}},
+      {"", false, {}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.range);
+    auto range = ParseAddressRange(row.range);
+    ASSERT_EQ(range.has_value(), row.valid);
+    if (!range) continue;
+    EXPECT_TRUE(range->Contains(AddressKey(row.inside)));
+    EXPECT_FALSE(range->Contains(AddressKey(row.outside)));
+  }
+}
+
+TEST(Admission, ScriptedRequests) {
+  AdmissionLimits limits;
+  limits.allow = {*ParseAddressRange("192.0.2.0/28"), *ParseAddressRange("2001:db8::/32")};
+  limits.maxTransfers = 4;
+  limits.perClient = 2;
+  limits.requestsPerSecond = 2;
+  limits.burst = 3;
+  limits.trackedSources = 2;
+  Admission admission(limits);
+  struct Step {
+    std::uint64_t ms;
+    SocketAddress from;
+    bool finish;  // a transfer of `from` ends instead
+    Admit verdict;
+  } steps[] = {
+      {0, V4(1, 1000), false, Admit::Start},
+      {1, V4(1, 1000), false, Admit::Duplicate},  // re-sent request: its own transfer
+      {2, V6("::ffff:192.0.2.1", 1000), false, Admit::Duplicate},
+      {3, V4(1, 1001), false, Admit::Start},
+      {4, V4(1, 1002), false, Admit::ClientBusy},  // third token spent
+      {5, V4(1, 1003), false, Admit::RateLimited},
+      {505, V4(1, 1003), false, Admit::ClientBusy},  // one token back after half a second
+      {506, V4(1, 1000), true, Admit::Start},
+      {1006, V4(1, 1003), false, Admit::Start},
+      {1007, V4(99, 1), false, Admit::NotAllowed},
+      {1008, V6("2001:db8::5", 7), false, Admit::Start},
+      {1009, V6("2001:db8::6", 7), false, Admit::Start},  // third source: the idlest bucket goes
+      {1010, V4(2, 5), false, Admit::Busy},
+      {1011, V4(1, 1001), true, Admit::Start},
+      {1012, V4(2, 5), false, Admit::Start},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.ms);
+    if (step.finish) {
+      admission.Finished(step.from);
+      continue;
+    }
+    EXPECT_EQ(admission.Consider(step.from, step.ms), step.verdict);
+    EXPECT_LE(admission.TrackedSources(), limits.trackedSources);
+  }
+  EXPECT_EQ(admission.Running(), 4u);
+  EXPECT_TRUE(AnswerFor(Admit::Busy).answer);
+  EXPECT_FALSE(AnswerFor(Admit::RateLimited).answer);
+}
+
+}  // namespace
+}  // namespace tarnwick::serve
