@@ -1,5 +1,5 @@
-// A scratch folder for the confinement and upload tests: ROOT with a
-// sibling folder outside it, removed with everything in it afterwards.
+// A scratch folder for the confinement and upload tests: ROOT and a folder
+// beside it, outside ROOT; removed with everything in it afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,35 +7,25 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 namespace tarnwick::serve {
 
-class ScratchTree {
- public:
-  ScratchTree() {
-    std::string pattern = ::testing::TempDir() + "tarnwick-serve-XXXXXX";
-    base_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    EXPECT_FALSE(base_.empty());
+struct ScratchTree {
+  ScratchTree() : base(::mkdtemp((::testing::TempDir() + "tarnwick-serve-XXXXXX").data())) {
     std::filesystem::create_directories(Root());
     std::filesystem::create_directories(Outside());
   }
-  ~ScratchTree() { std::filesystem::remove_all(base_); }
-  std::string Root() const { return base_ + "/root"; }
-  std::string Outside() const { return base_ + "/outside"; }
-  void Write(const std::string& path, const std::string& bytes) const {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  ~ScratchTree() { std::filesystem::remove_all(base); }
+  std::string Root() const { return base + "/root"; }
+  std::string Outside() const { return base + "/outside"; }
+  static void Write(const std::string& path, const std::string& bytes) { std::ofstream(path) << bytes; }
   static std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
-
- private:
-  std::string base_;
+  const std::string base;
 };
 
 }  // namespace tarnwick::serve

@@ -11,22 +11,15 @@
 namespace tarnwick::serve {
 namespace {
 
-// A JSON string literal as a strict reader sees it: valid UTF-8, no raw
-// control or bidi character, only the escapes JSON has.
+// What a strict JSON reader and a terminal need of a literal: valid UTF-8,
+// no raw control or bidi character, only JSON's escapes, no bare quote.
 bool ValidJsonLiteral(const std::string& s) {
   if (s.size() < 2 || s.front() != '"' || s.back() != '"' || !Utf8ToUtf16Strict(s)) return false;
   for (std::size_t i = 1; i + 1 < s.size(); ++i) {
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x20 || c == '"' || s.compare(i, 3, "\xE2\x80\xAE") == 0) return false;
-    if (c != '\\') continue;
-    if (++i + 1 >= s.size()) return false;
-    if (s[i] == 'u') {
-      if (i + 5 > s.size() - 1 || s.substr(i + 1, 4).find_first_not_of("0123456789abcdef") != std::string::npos)
-        return false;
-      i += 4;
-    } else if (std::string("\"\\/bfnrt").find(s[i]) == std::string::npos) {
+    if (c == '\\' && (i + 2 >= s.size() || std::string("\"\\/bfnrtu").find(s[++i]) == std::string::npos))
       return false;
-    }
   }
   return true;
 }
