@@ -32,19 +32,16 @@ TEST(RequestName, SplitsAndRefusesHostileSpellings) {
       {std::string(1025, 'x'), false, {}, kErrorAccess},
       {"C:\\boot.ini", true, {}, kErrorAccess},
       {"\\\\?\\C:\\x", true, {}, kErrorAccess},
-      {"\\\\.\\PhysicalDrive0", true, {}, kErrorAccess},
       {"\\\\server\\share\\x", true, {}, kErrorAccess},
       {"file.txt:stream", true, {}, kErrorAccess},
       {"NUL", true, {}, kErrorAccess},
       {"sub/Com1.tar.gz", true, {}, kErrorAccess},
       {"lpt9 .log", true, {}, kErrorAccess},
-      {"aux.", true, {}, kErrorAccess},
       {"name.", true, {}, kErrorAccess},
       {"name ", true, {}, kErrorAccess},
       {"a*b", true, {}, kErrorAccess},
       {"COM0", true, {"COM0"}, 0},
       {"console.cfg", true, {"console.cfg"}, 0},
-      {"/cfg/sw1.cfg", true, {"cfg", "sw1.cfg"}, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.wire + (row.windows ? " (windows)" : ""));

@@ -1,47 +1,54 @@
-// A request from datagram to its first packet: the file or upload it gets,
-// the OACK, or the ERROR code, on a real tree.
+// A request from datagram to its first packet on a real tree: the file or
+// upload it gets and the OACK, or the ERROR code before any data moves
+// (and then nothing written anywhere).
 #include "ServeTestTree.h"
 #include "serve/TransferStart.h"
 
 namespace tarnwick::serve {
 namespace {
 
-std::string Request(char opcode, const std::string& name, const std::string& options) {
-  return std::string{'\0', opcode} + name + '\0' + "octet" + '\0' + options;
+std::string Request(char opcode, const std::string& name, const std::string& tsize = "") {
+  return std::string{'\0', opcode} + name + '\0' + "octet" + '\0' +
+         (tsize.empty() ? "" : std::string("tsize") + '\0' + tsize + '\0');
 }
 
 TEST(TransferStart, RequestsToTheirFirstPacket) {
   ScratchTree t;
   ScratchTree::Write(t.Root() + "/fw.bin", std::string(3000, 'f'));
+  std::filesystem::create_symlink(t.Outside() + "/x", t.Root() + "/link.cfg");
   std::string error;
   auto tree = RootTree::Open(t.Root(), error);
   ASSERT_TRUE(tree) << error;
-  const std::string tsize0 = std::string("tsize\0" "0\0", 8), tsize9k = std::string("tsize\0" "9000\0", 11);
+  const UploadPolicy off, on{true, false, 8192}, overwrite{true, true, 8192};
   struct Row {
     std::string datagram;
-    bool uploads;
+    UploadPolicy policy;
     std::uint16_t code;  // 0: started
     std::string oack;
   } rows[] = {
-      {Request(1, "fw.bin", tsize0), false, 0, std::string("\0\6tsize\0" "3000\0", 13)},
-      {Request(1, "/fw.bin", ""), false, 0, ""},
-      {Request(1, "gone.bin", tsize0), false, kErrorNotFound, ""},
-      {Request(1, "fw.bin", "").substr(0, 8), false, kErrorIllegal, ""},
-      {Request(2, "cfg.txt", ""), false, kErrorAccess, ""},
-      {Request(2, "fw.bin", ""), true, kErrorExists, ""},
-      {Request(2, "cfg.txt", tsize9k), true, kErrorDiskFull, ""},
-      {Request(2, "cfg.txt", std::string("tsize\0" "12\0", 9)), true, 0, std::string("\0\6tsize\0" "12\0", 11)},
+      {Request(1, "fw.bin", "0"), off, 0, std::string("\0\6tsize\0" "3000\0", 13)},
+      {Request(1, "gone.bin", "0"), off, kErrorNotFound, ""},
+      {Request(1, "fw.bin").substr(0, 8), off, kErrorIllegal, ""},
+      {Request(2, "cfg.txt"), off, kErrorAccess, ""},  // uploads are off by default
+      {Request(2, "fw.bin"), on, kErrorExists, ""},
+      {Request(2, "cfg.txt", "9000"), on, kErrorDiskFull, ""},
+      {Request(2, "link.cfg"), overwrite, kErrorAccess, ""},
+      {Request(2, "nodir/cfg.txt"), on, kErrorNotFound, ""},
+      {Request(2, "../outside/cfg.txt"), on, kErrorAccess, ""},
+      {Request(2, "fw.bin", "12"), overwrite, 0, std::string("\0\6tsize\0" "12\0", 11)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.datagram));
-    const TransferStart s = StartTransfer(ParseServerRequest(row.datagram), *tree, tree->Root(),
-                                          UploadPolicy{row.uploads, false, 8192}, ServerCaps{});
+    const TransferStart s = StartTransfer(ParseServerRequest(row.datagram), *tree, tree->Root(), row.policy, {});
     EXPECT_EQ(s.refusal.code, row.code) << s.refusal.reason;
     EXPECT_EQ(s.refusal.Refused(), row.code != 0);
     EXPECT_EQ(s.answer.oack, row.oack);
     EXPECT_EQ(s.source != nullptr, row.code == 0 && row.datagram[1] == 1);
     EXPECT_EQ(s.upload != nullptr, row.code == 0 && row.datagram[1] == 2);
   }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.Root()), {}), 2);
+  EXPECT_TRUE(std::filesystem::is_empty(t.Outside()));
+  EXPECT_EQ(ScratchTree::Read(t.Root() + "/fw.bin"), std::string(3000, 'f'));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Uploads on a real tree: refused before the first ACK with the right code,
-// published complete or not at all, an existing file replaced only when
-// asked and then in one rename.
+// Uploads on a real tree: published complete or not at all, an existing
+// file replaced only when asked and then in one rename. (Refusals before
+// the first ACK are in TransferStartTest.)
 #include <sys/stat.h>
 
 #include "ServeTestTree.h"
@@ -15,38 +15,6 @@ std::vector<std::string> Names(const std::string& dir) {
   for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-TEST(UploadTarget, RefusedBeforeTheFirstAck) {
-  ScratchTree t;
-  t.Write(t.Root() + "/have.cfg", "old");
-  std::filesystem::create_symlink(t.Outside() + "/x", t.Root() + "/link.cfg");
-  std::string error;
-  auto root = RootFolder::OpenRoot(t.Root(), error);
-  ASSERT_TRUE(root) << error;
-  const UploadPolicy on{true, false, 1000};
-  struct Row {
-    std::string wire;
-    UploadPolicy policy;
-    std::optional<std::uint64_t> tsize;
-    std::uint16_t code;
-  } rows[] = {
-      {"new.cfg", UploadPolicy{}, {}, kErrorAccess},  // uploads off by default
-      {"have.cfg", on, {}, kErrorExists},
-      {"new.cfg", on, 1001, kErrorDiskFull},
-      {"link.cfg", {true, true, 1000}, {}, kErrorAccess},
-      {"nodir/new.cfg", on, {}, kErrorNotFound},
-      {"../outside/new.cfg", on, {}, kErrorAccess},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.wire);
-    Refusal refusal;
-    EXPECT_FALSE(UploadTarget::Begin(*root, row.wire, row.policy, row.tsize, refusal));
-    EXPECT_EQ(refusal.code, row.code) << refusal.reason;
-  }
-  EXPECT_EQ(Names(t.Root()), (std::vector<std::string>{"have.cfg", "link.cfg"}));
-  EXPECT_TRUE(Names(t.Outside()).empty());
-  EXPECT_EQ(ScratchTree::Read(t.Root() + "/have.cfg"), "old");
 }
 
 TEST(UploadTarget, PublishedWholeOrNotAtAll) {
