@@ -2,8 +2,6 @@
 // again from its saved start the same as the first time.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "serve/Netascii.h"
 
 namespace tarnwick::serve {
@@ -23,11 +21,8 @@ TEST(Netascii, BlocksAcrossPairsAndBackAgain) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.file));
-    const ReadAtFunction read = [&](std::uint64_t offset, char* out, std::size_t length) -> long long {
-      if (offset >= row.file.size()) return 0;
-      const std::size_t n = std::min<std::size_t>(length, row.file.size() - offset);
-      std::memcpy(out, row.file.data() + offset, n);
-      return static_cast<long long>(n);
+    const ReadAtFunction read = [&](std::uint64_t offset, char* out, std::size_t length) {
+      return static_cast<long long>(row.file.copy(out, length, std::min<std::size_t>(offset, row.file.size())));
     };
     NetasciiPosition at;
     std::string block, wire;

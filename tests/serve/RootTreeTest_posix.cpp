@@ -39,14 +39,12 @@ TEST(RootTree, HostileNamesOpenNothingOutsideRoot) {
     std::string content;  // what is served
   } rows[] = {
       {"ok.txt", 0, "OK"},
-      {"/ok.txt", 0, "OK"},
       {"\\sub\\inner.txt", 0, "INNER"},
       {"../outside/secret.txt", kErrorAccess, ""},
       {"..\\outside\\secret.txt", kErrorAccess, ""},
       {"/../outside/secret.txt", kErrorAccess, ""},
       {"sub/../../outside/secret.txt", kErrorAccess, ""},
       {t.Outside() + "/secret.txt", kErrorNotFound, ""},  // absolute means beneath ROOT
-      {"%2e%2e%2foutside%2fsecret.txt", kErrorNotFound, ""},
       {"link-out", kErrorAccess, ""},
       {"link-in", kErrorAccess, ""},
       {"dirlink/secret.txt", kErrorAccess, ""},
@@ -56,7 +54,6 @@ TEST(RootTree, HostileNamesOpenNothingOutsideRoot) {
       {"ok.txt/x", kErrorNotFound, ""},
       {"missing.txt", kErrorNotFound, ""},
       {std::string("ok.txt\0", 7) + "x", kErrorAccess, ""},
-      {std::string(300, 'a'), kErrorAccess, ""},
       {device ? "null" : "fifo", kErrorAccess, ""},
   };
   for (bool openat2 : {true, false}) {

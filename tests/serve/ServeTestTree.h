@@ -1,5 +1,4 @@
-// A scratch folder for the confinement and upload tests: ROOT and a folder
-// beside it, outside ROOT; removed with everything in it afterwards.
+// ROOT and a folder beside it, outside ROOT, removed afterwards.
 #pragma once
 
 #include <gtest/gtest.h>

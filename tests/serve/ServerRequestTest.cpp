@@ -32,11 +32,8 @@ TEST(ServerRequest, ParsesRefusesOrDropsAnyDatagram) {
       {Rrq(Z("a") + Z("binary")), RequestVerdict::Refuse, kErrorIllegal, "a", TransferMode::Octet, 0},
       {Rrq(Z("a") + "octet"), RequestVerdict::Refuse, kErrorIllegal, "", TransferMode::Octet, 0},
       {Rrq("a"), RequestVerdict::Refuse, kErrorIllegal, "", TransferMode::Octet, 0},
-      {Rrq(""), RequestVerdict::Refuse, kErrorIllegal, "", TransferMode::Octet, 0},
       {std::string(1, '\1'), RequestVerdict::Drop, 0, "", TransferMode::Octet, 0},
-      {"", RequestVerdict::Drop, 0, "", TransferMode::Octet, 0},
       {std::string("\0\5\0\1oops\0", 9), RequestVerdict::Drop, 0, "", TransferMode::Octet, 0},
-      {std::string("\0\4\0\1", 4), RequestVerdict::Drop, 0, "", TransferMode::Octet, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.datagram));
@@ -71,7 +68,6 @@ TEST(ServerRequest, OptionsAnsweredWithinTheCaps) {
       // 1468 x 16 is over 16 KiB in flight: the window shrinks to 11 blocks.
       {Rrq(Z("a") + Z("octet") + Z("windowsize") + Z("65535") + Z("blksize") + Z("65464")), {},
        Oack(Z("blksize") + Z("1468") + Z("windowsize") + Z("11")), 1468, 11},
-      {Rrq(Z("a") + Z("octet") + Z("windowsize") + Z("0")), {}, "", 512, 1},
       {Rrq(Z("a") + Z("octet") + Z("tsize") + Z("0") + Z("timeout") + Z("3")), 1234567,
        Oack(Z("tsize") + Z("1234567") + Z("timeout") + Z("3")), 512, 1},
       {Rrq(Z("a") + Z("octet") + Z("timeout") + Z("0") + Z("timeout") + Z("300")), {}, "", 512, 1},

@@ -52,18 +52,9 @@ TEST(TransferLog, HostileNamesStayOneLineAndValidJson) {
 }
 
 TEST(TransferLog, LinesAndTimestamps) {
-  TransferRecord r;
-  r.unixMs = 1796729131123;
-  r.client = "[2001:db8::7]:50123";
-  r.file = "img\n.bin";
-  r.bytes = 8388608;
-  r.seconds = 1.25;
-  r.options.blockSize = 1428;
-  r.options.windowSize = 16;
-  r.options.transferSize = 8388608;
-  r.options.negotiated = true;
-  r.retransmissions = 3;
-  r.result = "done";
+  // time, client, file, direction, mode, bytes, seconds, options, retransmissions, result, reason
+  TransferRecord r{1796729131123, "[2001:db8::7]:50123", "img\n.bin", RequestKind::Read, TransferMode::Octet,
+                   8388608, 1.25, {1428, 16, std::nullopt, 8388608, true}, 3, "done", ""};
   EXPECT_EQ(FormatHumanLine(r),
             "2026-12-08T11:25:31.123Z [2001:db8::7]:50123 read \"img\\x0A.bin\" done 8388608 bytes in 1.250 s "
             "(octet, blksize 1428, windowsize 16, tsize 8388608) 3 retransmissions\n");
@@ -72,15 +63,9 @@ TEST(TransferLog, LinesAndTimestamps) {
             "\"direction\":\"read\",\"mode\":\"octet\",\"bytes\":8388608,\"seconds\":1.250,\"options\":{"
             "\"negotiated\":true,\"blksize\":1428,\"windowsize\":16,\"tsize\":8388608,\"timeout\":null},"
             "\"retransmissions\":3,\"result\":\"done\",\"reason\":\"\"}\n");
-  r = TransferRecord();
-  r.client = "192.0.2.7:69";
-  r.file = "x";
-  r.direction = RequestKind::Write;
-  r.mode = TransferMode::Netascii;
-  r.seconds = std::numeric_limits<double>::quiet_NaN();
-  r.options.timeoutSeconds = 3;
-  r.result = "refused";
-  r.reason = "file exists";
+  r = TransferRecord{0, "192.0.2.7:69", "x", RequestKind::Write, TransferMode::Netascii, 0,
+                     std::numeric_limits<double>::quiet_NaN(), {512, 1, 3, std::nullopt, true}, 0, "refused",
+                     "file exists"};
   EXPECT_EQ(FormatHumanLine(r),
             "1970-01-01T00:00:00.000Z 192.0.2.7:69 write \"x\" refused 0 bytes in 0.000 s "
             "(netascii, blksize 512, windowsize 1, timeout 3) 0 retransmissions: file exists\n");
