@@ -13,6 +13,14 @@ std::unique_ptr<RootTree> RootTree::Open(const std::string& root, std::string& e
   return std::make_unique<RootTree>(std::move(folder));
 }
 
+std::string ServedFile::Changed() const {
+  const std::optional<cli::FileFacts> now = file_.Facts();
+  if (!now) return "cannot check the file: it may have changed";
+  if (now->size != facts_.size) return "the file changed size while it was served";
+  if (now->modified != facts_.modified) return "the file was written while it was served";
+  return {};
+}
+
 ReadOpening RootTree::OpenForReading(std::string_view wireName) {
   ReadOpening out;
   RequestName name = SplitRequestName(wireName, NativeNameRules());
@@ -29,14 +37,20 @@ ReadOpening RootTree::OpenForReading(std::string_view wireName) {
     out.refusal = std::move(opened.refusal);
     return out;
   }
+  const std::optional<cli::FileFacts> facts = opened.file.Facts();
+  if (!facts) {
+    out.refusal = Refuse(kErrorNotDefined, "cannot read the file's size");
+    return out;
+  }
   // The open above is what resolves the name safely; the one kept is the
-  // descriptor the running transfers of the same file already read from.
+  // descriptor the running transfers of the same file already read from,
+  // unless the file has been written in place since.
   auto& slot = open_[opened.key];
-  if (auto shared = slot.lock()) {
+  if (auto shared = slot.lock(); shared && shared->Changed().empty()) {
     out.file = std::move(shared);
     return out;
   }
-  auto fresh = std::make_shared<const ServedFile>(std::move(opened.file), opened.key, opened.size);
+  auto fresh = std::make_shared<const ServedFile>(std::move(opened.file), opened.key, *facts);
   slot = fresh;
   // Entries of files no transfer holds any more go in sweeps, each after the
   // map has doubled, so a server that has served a million names does not

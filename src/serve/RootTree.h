@@ -3,7 +3,8 @@
 // and must be a regular file. All transfers of one file share one open
 // descriptor, read with pread at their own offsets: the tree keeps it while
 // any transfer holds it. A file replaced while served keeps serving its old
-// bytes to the transfers already running; new requests get the new file.
+// bytes to the transfers already running; new requests get the new file,
+// and so does a request for a file written in place since it was opened.
 #pragma once
 
 #include <cstddef>
@@ -21,19 +22,23 @@ namespace tarnwick::serve {
 
 class ServedFile {
  public:
-  ServedFile(cli::FileHandle file, FileKey key, std::uint64_t size)
-      : file_(std::move(file)), key_(key), size_(size) {}
+  ServedFile(cli::FileHandle file, FileKey key, cli::FileFacts facts)
+      : file_(std::move(file)), key_(key), facts_(facts) {}
   // Bytes read (fewer only at the end of the file), -1 on an error.
   long long ReadAt(std::uint64_t offset, char* out, std::size_t length) const {
     return file_.ReadAt(offset, out, length);
   }
-  std::uint64_t Size() const { return size_; }  // when it was opened
+  std::uint64_t Size() const { return facts_.size; }  // when it was opened
   const FileKey& Key() const { return key_; }
+  // Why the file is no longer what it was when opened (written in place:
+  // size or modification time moved), else empty. A file replaced by a
+  // rename is not changed for this descriptor: it still reads the old bytes.
+  std::string Changed() const;
 
  private:
   cli::FileHandle file_;
   FileKey key_;
-  std::uint64_t size_;
+  cli::FileFacts facts_;
 };
 
 struct ReadOpening {

@@ -25,41 +25,30 @@ SocketAddress Addr(const char* text, std::uint16_t port = 1) {
 TEST(AddressRange, ParsesAndMatchesBothFamilies) {
   struct Row {
     const char* range;
-    bool valid;
     SocketAddress inside, outside;
   } rows[] = {
-      {"192.0.2.0/24", true, Addr("192.0.2.9"), Addr("2001:db8::9")},
-      {"192.0.2.7", true, Addr("::ffff:192.0.2.7"), Addr("192.0.2.8")},
-      {"192.0.2.129/25", true, Addr("192.0.2.200"), Addr("192.0.2.127")},
-      {"0.0.0.0/0", true, Addr("::ffff:10.0.0.1"), Addr("::1")},
-      {"2001:db8::/32", true, Addr("2001:db8:ffff::1"), Addr("2001:db9::1")},
-      {"::1", true, Addr("::1"), Addr("::2")},
-      {"fe80::/10", true, Addr("febf::1"), Addr("fec0::1")},
-      {"192.0.2.0/33", false, {}, {}},
-      {"192.0.2.01", false, {}, {}},
-      {"256.0.0.1", false, {}, {}},
-      {"1:2:3:4:5:6:7:8:9", false, {}, {}},
-      {"1::2::3", false, {}, {}},
-      {"fe80::1%eth0", false, {}, {}},
+      {"192.0.2.0/24", Addr("192.0.2.9"), Addr("2001:db8::9")},
+      {"192.0.2.7", Addr("::ffff:192.0.2.7"), Addr("192.0.2.8")},
+      {"192.0.2.129/25", Addr("192.0.2.200"), Addr("192.0.2.127")},
+      {"0.0.0.0/0", Addr("::ffff:10.0.0.1"), Addr("::1")},
+      {"2001:db8::/32", Addr("2001:db8:ffff::1"), Addr("2001:db9::1")},
+      {"::1", Addr("::1"), Addr("::2")},
+      {"fe80::/10", Addr("febf::1"), Addr("fec0::1")},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.range);
     auto range = ParseAddressRange(row.range);
-    ASSERT_EQ(range.has_value(), row.valid);
-    if (!range) continue;
-    EXPECT_TRUE(range->Contains(AddressKey(row.inside)));
-    EXPECT_FALSE(range->Contains(AddressKey(row.outside)));
+    ASSERT_TRUE(range) << row.range;
+    EXPECT_TRUE(range->Contains(AddressKey(row.inside))) << row.range;
+    EXPECT_FALSE(range->Contains(AddressKey(row.outside))) << row.range;
   }
+  for (const char* bad : {"192.0.2.0/33", "192.0.2.01", "256.0.0.1", "1:2:3:4:5:6:7:8:9", "1::2::3", "fe80::1%eth0"})
+    EXPECT_FALSE(ParseAddressRange(bad)) << bad;
 }
 
 TEST(Admission, ScriptedRequests) {
-  AdmissionLimits limits;
-  limits.allow = {*ParseAddressRange("192.0.2.0/28"), *ParseAddressRange("2001:db8::/32")};
-  limits.maxTransfers = 4;
-  limits.perClient = 2;
-  limits.requestsPerSecond = 2;
-  limits.burst = 3;
-  limits.trackedSources = 2;
+  // allow, max transfers, per client, requests per second, burst, buckets kept
+  const AdmissionLimits limits{
+      {*ParseAddressRange("192.0.2.0/28"), *ParseAddressRange("2001:db8::/32")}, 4, 2, 2, 3, 2};
   Admission admission(limits);
   struct Step {
     std::uint64_t ms;

@@ -19,7 +19,7 @@ std::string Content(const ServedFile& file) {
   return bytes;
 }
 
-TEST(RootTree, HostileNamesOpenNothingOutsideRoot) {
+TEST(RootTree, HostileNamesOpenNothingOutsideRootAndReadersShare) {
   ScratchTree t;
   const std::string r = t.Root();
   t.Write(t.Outside() + "/secret.txt", "SECRET");
@@ -59,11 +59,11 @@ TEST(RootTree, HostileNamesOpenNothingOutsideRoot) {
   for (bool openat2 : {true, false}) {
     root_folder_detail::UseOpenat2(openat2);
     std::string error;
-    auto tree = RootTree::Open(r, error);
-    ASSERT_TRUE(tree) << error;
+    auto hostile = RootTree::Open(r, error);
+    ASSERT_TRUE(hostile) << error;
     for (const Row& row : rows) {
       SCOPED_TRACE(row.wire + (openat2 ? " (openat2)" : " (walk)"));
-      ReadOpening opening = tree->OpenForReading(row.wire);
+      ReadOpening opening = hostile->OpenForReading(row.wire);
       EXPECT_EQ(opening.refusal.code, row.code) << opening.refusal.reason;
       ASSERT_EQ(opening.file != nullptr, row.code == 0) << opening.refusal.reason;
       if (opening.file) {
@@ -72,13 +72,12 @@ TEST(RootTree, HostileNamesOpenNothingOutsideRoot) {
     }
   }
   root_folder_detail::UseOpenat2(true);
-}
 
-TEST(RootTree, ReadersShareOneDescriptorAndKeepOldBytesAfterReplace) {
-  ScratchTree t;
-  t.Write(t.Root() + "/image.bin", "old image");
+  // Every reader of one file shares its descriptor; a file replaced while
+  // served keeps serving its old bytes to the readers already running.
+  ScratchTree::Write(r + "/image.bin", "old image");
   std::string error;
-  auto tree = RootTree::Open(t.Root(), error);
+  auto tree = RootTree::Open(r, error);
   ASSERT_TRUE(tree) << error;
   ReadOpening first = tree->OpenForReading("image.bin");
   ReadOpening second = tree->OpenForReading("/image.bin");
@@ -86,8 +85,8 @@ TEST(RootTree, ReadersShareOneDescriptorAndKeepOldBytesAfterReplace) {
   EXPECT_EQ(first.file.get(), second.file.get());
   EXPECT_EQ(tree->OpenFiles(), 1u);
 
-  t.Write(t.Root() + "/new.bin", "new image!");
-  std::filesystem::rename(t.Root() + "/new.bin", t.Root() + "/image.bin");
+  ScratchTree::Write(r + "/new.bin", "new image!");
+  std::filesystem::rename(r + "/new.bin", r + "/image.bin");
   ReadOpening third = tree->OpenForReading("image.bin");
   ASSERT_TRUE(third.file);
   EXPECT_NE(third.file.get(), first.file.get());
