@@ -169,6 +169,10 @@ void RootFolder::SetPublishedMode(FileHandle& file, const std::string& replacing
   struct stat st {};
   mode_t mode;
   if (::fstatat(Fd(impl_->dir), replacing.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+    // Its owner too, where the system lets us (as root, or for our own
+    // file); refused otherwise, and then the mode alone still follows.
+    const int owned = ::fchown(Fd(file), st.st_uid, st.st_gid);
+    (void)owned;
     mode = st.st_mode & 0777;  // never set-id bits on what a client sent
   } else {
     const mode_t mask = ::umask(0);

@@ -165,11 +165,21 @@ void RootFolder::SetPublishedMode(FileHandle&, const std::string&) const {}
 bool RootFolder::Publish(const std::string& temp, const std::string& name, bool replace, bool& exists,
                          FileError& error) const {
   exists = false;
-  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (::MoveFileExW((impl_->path + L"\\" + Utf8ToWide(temp)).c_str(),
-                    (impl_->path + L"\\" + Utf8ToWide(name)).c_str(), flags))
+  const std::wstring from = impl_->path + L"\\" + Utf8ToWide(temp), to = impl_->path + L"\\" + Utf8ToWide(name);
+  // Over an existing file ReplaceFileW keeps its owner, security and
+  // attributes, as a replaced file of ours always does.
+  if (replace && ::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                                nullptr))
     return true;
-  const DWORD code = ::GetLastError();
+  const DWORD replaceCode = replace ? ::GetLastError() : ERROR_FILE_NOT_FOUND;
+  // No file to replace (or it is gone, its successor unable to take the
+  // name): a move written through, failing on an existing name unless asked.
+  const bool moveAllowed = replaceCode == ERROR_FILE_NOT_FOUND || replaceCode == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+  if (moveAllowed && ::MoveFileExW(from.c_str(), to.c_str(),
+                                   MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0)))
+    return true;
+  const DWORD code = moveAllowed ? ::GetLastError() : replaceCode;
+  ::SetLastError(code);
   exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
   error = FileError::Last();
   return false;

@@ -52,7 +52,6 @@ TEST(RootTree, HostileNamesOpenNothingOutsideRootAndReadersShare) {
       {"fifo", kErrorAccess, ""},
       {"sub", kErrorAccess, ""},
       {"ok.txt/x", kErrorNotFound, ""},
-      {"missing.txt", kErrorNotFound, ""},
       {std::string("ok.txt\0", 7) + "x", kErrorAccess, ""},
       {device ? "null" : "fifo", kErrorAccess, ""},
   };
@@ -66,9 +65,7 @@ TEST(RootTree, HostileNamesOpenNothingOutsideRootAndReadersShare) {
       ReadOpening opening = hostile->OpenForReading(row.wire);
       EXPECT_EQ(opening.refusal.code, row.code) << opening.refusal.reason;
       ASSERT_EQ(opening.file != nullptr, row.code == 0) << opening.refusal.reason;
-      if (opening.file) {
-        EXPECT_EQ(Content(*opening.file), row.content);
-      }
+      EXPECT_EQ(opening.file ? Content(*opening.file) : "", row.content);
     }
   }
   root_folder_detail::UseOpenat2(true);

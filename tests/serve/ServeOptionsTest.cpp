@@ -20,8 +20,6 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
   EXPECT_EQ(o.listen, (std::vector<std::string>{"::1", "127.0.0.1"}));
   EXPECT_TRUE(o.upload.enabled && o.upload.overwrite);
   EXPECT_EQ(o.upload.maxBytes, 1000u);
-  EXPECT_EQ(o.caps.maxBlockSize, 1468u);
-  EXPECT_EQ(o.admission.perClient, 2u);
   ASSERT_EQ(o.admission.allow.size(), 1u);
   EXPECT_EQ(o.admission.allow[0].bits, 96u + 8u);
 
@@ -29,7 +27,6 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
       {{}, "no ROOT"},
       {{"r", "--port", "65536"}, "--port"},
       {{"r", "--listen", "10.0.0.0/8"}, "--listen"},
-      {{"r", "--max-blksize", "7"}, "--max-blksize"},
       {{"r", "--overwrite"}, "--overwrite needs"},
       {{"r", "--upload=yes"}, "takes no value"},
       {{"r", "--quiet", "--log-json"}, "do not go together"},

@@ -28,7 +28,7 @@ TEST(TransferLog, HostileNamesStayOneLineAndValidJson) {
   struct Row {
     std::string bytes, shown, json;
   } rows[] = {
-      {"cfg/sw1.cfg", "cfg/sw1.cfg", "\"cfg/sw1.cfg\""},
+      {"cfg/スイッチ1.cfg", "cfg/スイッチ1.cfg", "\"cfg/スイッチ1.cfg\""},
       {"a\nb\r\x1b[2J", "a\\x0Ab\\x0D\\x1B[2J", "\"a\\u000ab\\u000d\\u001b[2J\""},
       {"evil\xE2\x80\xAEgpj.exe", "evil\\u202Egpj.exe", "\"evil\\u202egpj.exe\""},
       {"x\xE2\x80\xA8y\xE2\x81\xA6z\xC2\x85", "x\\u2028y\\u2066z\\u0085", "\"x\\u2028y\\u2066z\\u0085\""},
@@ -37,7 +37,6 @@ TEST(TransferLog, HostileNamesStayOneLineAndValidJson) {
        "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
       {"\xED\xA0\x80 \xF4\x90\x80\x80", "\\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80",
        "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
-      {"ファイル.bin", "ファイル.bin", "\"ファイル.bin\""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.bytes));
