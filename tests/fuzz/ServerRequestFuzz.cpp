@@ -1,6 +1,5 @@
-// Arbitrary datagrams through the server's request reader, its option
-// answer and the name rules: a verdict for any bytes, an OACK within the
-// caps, a name split into plain components or refused.
+// Any datagram through the request reader, the option answer and the name
+// rules: a verdict, an OACK within the caps, plain components or a refusal.
 #include <cstdlib>
 
 #include "serve/RequestName.h"

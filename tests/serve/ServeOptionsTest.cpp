@@ -26,7 +26,6 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
   const std::pair<std::vector<std::string>, const char*> faults[] = {
       {{}, "no ROOT"},
       {{"r", "--port", "65536"}, "--port"},
-      {{"r", "--listen", "10.0.0.0/8"}, "--listen"},
       {{"r", "--overwrite"}, "--overwrite needs"},
       {{"r", "--upload=yes"}, "takes no value"},
       {{"r", "--quiet", "--log-json"}, "do not go together"},

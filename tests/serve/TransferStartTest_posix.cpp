@@ -1,6 +1,5 @@
 // A request from datagram to its first packet on a real tree: the file or
-// upload it gets and the OACK, or the ERROR code before any data moves
-// (and then nothing written anywhere).
+// upload and the OACK, or the ERROR before any data moves (nothing written).
 #include "ServeTestTree.h"
 #include "serve/TransferStart.h"
 
