@@ -1,6 +1,7 @@
 #include "serve/UploadTarget.h"
 
 #include <atomic>
+#include <random>
 
 #include "serve/RequestName.h"
 
@@ -8,9 +9,11 @@ namespace tarnwick::serve {
 
 namespace {
 
-// Temporary names differ per upload of this process; a name left by another
-// process (or a crash) is skipped by the exclusive create.
-std::atomic<std::uint32_t> g_uploadCounter{0};
+// Temporary names differ per upload of this process. Each process starts at
+// its own random point, so the names a crashed earlier run left behind do
+// not stand in the way of the next run's first uploads; a name that is
+// taken anyway is skipped by the exclusive create.
+std::atomic<std::uint32_t> g_uploadCounter{std::random_device{}()};
 
 Refusal StoreRefusal(const cli::FileError& error, const char* what) {
   return Refuse(error.diskFull ? kErrorDiskFull : kErrorAccess, std::string(what) + ": " + error.text);
