@@ -55,7 +55,8 @@ std::uint64_t Admission::Refilled(const Bucket& bucket, std::uint64_t nowMs) con
   const std::uint64_t full = std::uint64_t{limits_.burst} * 1000;
   const std::uint64_t elapsed = nowMs > bucket.lastMs ? nowMs - bucket.lastMs : 0;
   // Past the time that fills the bucket the product could only overflow.
-  if (bucket.milliTokens >= full || elapsed > (full - bucket.milliTokens) / limits_.requestsPerSecond) return full;
+  if (bucket.milliTokens >= full || elapsed > (full - bucket.milliTokens) / limits_.requestsPerSecond)
+    return full;
   return std::min(full, bucket.milliTokens + elapsed * limits_.requestsPerSecond);
 }
 

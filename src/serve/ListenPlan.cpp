@@ -4,7 +4,7 @@ namespace tarnwick::serve {
 
 namespace {
 
-constexpr int kFirstActivatedFd = 3;     // SD_LISTEN_FDS_START
+constexpr int kFirstActivatedFd = 3;    // SD_LISTEN_FDS_START
 constexpr long kMostActivatedFds = 64;  // far more than a TFTP server is given
 
 bool ParsePositive(const char* text, long most, long& out) {
@@ -21,7 +21,8 @@ bool ParsePositive(const char* text, long most, long& out) {
 
 }  // namespace
 
-std::vector<int> ActivatedSockets(const char* listenPid, const char* listenFds, long ownPid, std::string& error) {
+std::vector<int> ActivatedSockets(const char* listenPid, const char* listenFds, long ownPid,
+                                  std::string& error) {
   std::vector<int> fds;
   long pid = 0, count = 0;
   // Variables meant for another process (a parent that did not clear them)

@@ -26,7 +26,8 @@ struct ListenPlan {
 
 // The descriptors systemd passed (3, 4, ...), when LISTEN_PID names this
 // process; none otherwise, or when the variables are malformed (error set).
-std::vector<int> ActivatedSockets(const char* listenPid, const char* listenFds, long ownPid, std::string& error);
+std::vector<int> ActivatedSockets(const char* listenPid, const char* listenFds, long ownPid,
+                                  std::string& error);
 
 ListenPlan PlanListening(const std::vector<std::string>& listen, std::uint16_t port,
                          const std::vector<int>& activated);

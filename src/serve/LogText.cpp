@@ -1,7 +1,5 @@
 #include "serve/LogText.h"
 
-
-
 namespace tarnwick::serve {
 
 namespace {

@@ -18,7 +18,9 @@ namespace tarnwick::serve {
 struct NetasciiPosition {
   std::uint64_t fileOffset = 0;
   int pending = -1;  // the second byte of a pair the last block's end cut off; -1: none
-  bool operator==(const NetasciiPosition& o) const { return fileOffset == o.fileOffset && pending == o.pending; }
+  bool operator==(const NetasciiPosition& o) const {
+    return fileOffset == o.fileOffset && pending == o.pending;
+  }
 };
 
 // Bytes read at an offset (fewer only at the end), -1 on an error.

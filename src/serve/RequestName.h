@@ -15,7 +15,7 @@
 
 namespace tarnwick::serve {
 
-inline constexpr std::size_t kMaxNameBytes = 1024;     // the whole requested name
+inline constexpr std::size_t kMaxNameBytes = 1024;      // the whole requested name
 inline constexpr std::size_t kMaxComponentBytes = 255;  // one component (NAME_MAX)
 inline constexpr std::size_t kMaxDepth = 32;            // components in one name
 

@@ -130,7 +130,7 @@ OpenedFile RootFolder::OpenRegular(const std::string& name) const {
     return out;
   }
   if (!S_ISREG(st.st_mode)) {
-    out.refusal = Refuse(kErrorAccess, S_ISLNK(st.st_mode)  ? "file is a symbolic link"
+    out.refusal = Refuse(kErrorAccess, S_ISLNK(st.st_mode)   ? "file is a symbolic link"
                                        : S_ISDIR(st.st_mode) ? "name is a folder"
                                                              : "not a regular file (device, FIFO or socket)");
     return out;
@@ -204,7 +204,9 @@ bool RootFolder::Publish(const std::string& temp, const std::string& name, bool 
   return false;
 }
 
-void RootFolder::Remove(const std::string& name) const noexcept { ::unlinkat(Fd(impl_->dir), name.c_str(), 0); }
+void RootFolder::Remove(const std::string& name) const noexcept {
+  ::unlinkat(Fd(impl_->dir), name.c_str(), 0);
+}
 
 bool RootFolder::Sync(FileError& error) const {
   if (::fsync(Fd(impl_->dir)) == 0) return true;

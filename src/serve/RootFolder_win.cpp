@@ -59,9 +59,9 @@ void root_folder_detail::UseOpenat2(bool) {}
 namespace {
 
 FileHandle OpenFolder(const std::wstring& path, Refusal& refusal) {
-  FileHandle dir = Adopt(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  FileHandle dir =
+      Adopt(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!dir.Valid()) {
     refusal = FromLastError("folder");
     return dir;
@@ -83,10 +83,12 @@ FileHandle OpenFolder(const std::wstring& path, Refusal& refusal) {
 std::unique_ptr<RootFolder> RootFolder::OpenRoot(const std::string& path, std::string& error) {
   auto impl = std::make_unique<Impl>();
   impl->path = Utf8ToWide(path);
-  while (!impl->path.empty() && (impl->path.back() == L'\\' || impl->path.back() == L'/')) impl->path.pop_back();
+  while (!impl->path.empty() && (impl->path.back() == L'\\' || impl->path.back() == L'/'))
+    impl->path.pop_back();
   // ROOT itself may be reached through a link: the user named it.
-  impl->dir = Adopt(::CreateFileW(impl->path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  impl->dir =
+      Adopt(::CreateFileW(impl->path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!impl->dir.Valid()) {
     error = path + ": " + FileError::Last().text;
     return nullptr;
@@ -120,8 +122,9 @@ OpenedFile RootFolder::OpenRegular(const std::string& name) const {
   const std::wstring path = impl_->path + L"\\" + Utf8ToWide(name);
   // Sharing deletion lets the file be replaced while it is served; this
   // handle keeps reading the old bytes.
-  out.file = Adopt(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  out.file =
+      Adopt(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!out.file.Valid()) {
     out.refusal = FromLastError("file");
     return out;
@@ -165,16 +168,18 @@ void RootFolder::SetPublishedMode(FileHandle&, const std::string&) const {}
 bool RootFolder::Publish(const std::string& temp, const std::string& name, bool replace, bool& exists,
                          FileError& error) const {
   exists = false;
-  const std::wstring from = impl_->path + L"\\" + Utf8ToWide(temp), to = impl_->path + L"\\" + Utf8ToWide(name);
+  const std::wstring from = impl_->path + L"\\" + Utf8ToWide(temp),
+                     to = impl_->path + L"\\" + Utf8ToWide(name);
   // Over an existing file ReplaceFileW keeps its owner, security and
   // attributes, as a replaced file of ours always does.
-  if (replace && ::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                                nullptr))
+  if (replace &&
+      ::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
     return true;
   const DWORD replaceCode = replace ? ::GetLastError() : ERROR_FILE_NOT_FOUND;
   // No file to replace (or it is gone, its successor unable to take the
   // name): a move written through, failing on an existing name unless asked.
-  const bool moveAllowed = replaceCode == ERROR_FILE_NOT_FOUND || replaceCode == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+  const bool moveAllowed =
+      replaceCode == ERROR_FILE_NOT_FOUND || replaceCode == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
   if (moveAllowed && ::MoveFileExW(from.c_str(), to.c_str(),
                                    MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0)))
     return true;

@@ -60,10 +60,11 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
       if (name == "--quiet") o.quiet = true;
       continue;
     }
-    static const char* const kWithValue[] = {"--port",          "--listen",        "--upload-dir",
-                                             "--max-upload-bytes", "--max-blksize", "--max-windowsize",
-                                             "--max-transfers", "--per-client",    "--allow",
-                                             "--user"};
+    static const char* const kWithValue[] = {"--port",          "--listen",
+                                             "--upload-dir",    "--max-upload-bytes",
+                                             "--max-blksize",   "--max-windowsize",
+                                             "--max-transfers", "--per-client",
+                                             "--allow",         "--user"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -84,7 +85,8 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
       o.uploadDir = value;
       o.upload.enabled = true;
     } else if (name == "--max-upload-bytes") {
-      if (!ParseCount(value, 1, 1ull << 40, number)) return refuse("--max-upload-bytes takes 1 to 1099511627776");
+      if (!ParseCount(value, 1, 1ull << 40, number))
+        return refuse("--max-upload-bytes takes 1 to 1099511627776");
       o.upload.maxBytes = number;
     } else if (name == "--max-blksize") {
       if (!ParseCount(value, 8, 65464, number)) return refuse("--max-blksize takes 8 to 65464");
@@ -111,7 +113,8 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
     result.ok = true;
     return result;
   }
-  if (positional.size() != 1) return refuse(positional.empty() ? "no ROOT folder given" : "one ROOT folder only");
+  if (positional.size() != 1)
+    return refuse(positional.empty() ? "no ROOT folder given" : "one ROOT folder only");
   o.root = positional[0];
   // A flag that would silently do nothing is a mistake worth saying.
   if (overwrite && !o.upload.enabled) return refuse("--overwrite needs --upload or --upload-dir");

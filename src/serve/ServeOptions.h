@@ -15,14 +15,14 @@ namespace tarnwick::serve {
 
 struct ServeOptions {
   std::string root;
-  std::uint16_t port = 69;            // 0: a free port, for tests and scripts
-  std::vector<std::string> listen;    // address literals; empty: IPv4 and IPv6 any
+  std::uint16_t port = 69;          // 0: a free port, for tests and scripts
+  std::vector<std::string> listen;  // address literals; empty: IPv4 and IPv6 any
   bool singlePort = false;
-  UploadPolicy upload;                // enabled by --upload or --upload-dir
-  std::string uploadDir;              // empty: uploads land beneath ROOT
+  UploadPolicy upload;    // enabled by --upload or --upload-dir
+  std::string uploadDir;  // empty: uploads land beneath ROOT
   ServerCaps caps;
   AdmissionLimits admission;
-  std::string user = "nobody";        // dropped to after binding, when started as root
+  std::string user = "nobody";  // dropped to after binding, when started as root
   bool logJson = false;
   bool quiet = false;
   bool help = false;

@@ -25,7 +25,8 @@ class OctetSource : public tftp::FileSource {
 
 }  // namespace
 
-std::unique_ptr<tftp::FileSource> MakeServedSource(std::shared_ptr<const ServedFile> file, TransferMode mode) {
+std::unique_ptr<tftp::FileSource> MakeServedSource(std::shared_ptr<const ServedFile> file,
+                                                   TransferMode mode) {
   if (mode == TransferMode::Netascii) return std::make_unique<NetasciiSource>(std::move(file));
   return std::make_unique<OctetSource>(std::move(file));
 }

@@ -56,8 +56,8 @@ ServerRequest ParseServerRequest(std::string_view datagram) {
   ServerRequest r;
   const std::uint16_t opcode = tftp::ReadOpcode(datagram);
   if (datagram.size() < 2 || (opcode != tftp::kRrq && opcode != tftp::kWrq)) {
-    r.refusal = Refuse(kErrorIllegal, "not a request (" + std::to_string(datagram.size()) + " bytes, opcode " +
-                                          std::to_string(opcode) + ")");
+    r.refusal = Refuse(kErrorIllegal, "not a request (" + std::to_string(datagram.size()) +
+                                          " bytes, opcode " + std::to_string(opcode) + ")");
     return r;  // dropped
   }
   r.verdict = RequestVerdict::Refuse;
@@ -144,7 +144,8 @@ OptionAnswer AnswerOptions(const ServerRequest& request, const ServerCaps& caps,
   }
   if (asked(OptionId::WindowSize)) {
     const std::uint64_t byBytes = std::max<std::uint64_t>(1, caps.maxWindowBytes / a.agreed.blockSize);
-    const std::uint64_t cap = std::max<std::uint64_t>(1, std::min<std::uint64_t>(caps.maxWindowSize, byBytes));
+    const std::uint64_t cap =
+        std::max<std::uint64_t>(1, std::min<std::uint64_t>(caps.maxWindowSize, byBytes));
     a.agreed.windowSize = static_cast<std::uint32_t>(std::min(value(OptionId::WindowSize), cap));
     PutPair(pairs, tftp::RuleOf(OptionId::WindowSize).name, a.agreed.windowSize);
   }

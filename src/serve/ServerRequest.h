@@ -40,7 +40,7 @@ struct ServerRequest {
   RequestKind kind = RequestKind::Read;
   std::string name;  // the requested name's bytes, unchecked
   TransferMode mode = TransferMode::Octet;
-  tftp::OptionAsk asked;       // known options with usable values, first of each
+  tftp::OptionAsk asked;           // known options with usable values, first of each
   std::size_t ignoredOptions = 0;  // unknown, repeated, unusable or past the limit
 };
 

@@ -48,10 +48,10 @@ std::string UtcTimestamp(std::int64_t unixMs) {
 }
 
 std::string FormatHumanLine(const TransferRecord& r) {
-  std::string line = UtcTimestamp(r.unixMs) + " " + ShownText(r.client) + " " + Direction(r.direction) + " \"" +
-                     ShownText(r.file) + "\" " + ShownText(r.result) + " " + std::to_string(r.bytes) +
-                     " bytes in " + Seconds(r.seconds) + " s (" + Mode(r.mode) +
-                     ", blksize " + std::to_string(r.options.blockSize) + ", windowsize " +
+  std::string line = UtcTimestamp(r.unixMs) + " " + ShownText(r.client) + " " + Direction(r.direction) +
+                     " \"" + ShownText(r.file) + "\" " + ShownText(r.result) + " " + std::to_string(r.bytes) +
+                     " bytes in " + Seconds(r.seconds) + " s (" + Mode(r.mode) + ", blksize " +
+                     std::to_string(r.options.blockSize) + ", windowsize " +
                      std::to_string(r.options.windowSize);
   if (r.options.transferSize) line += ", tsize " + std::to_string(*r.options.transferSize);
   if (r.options.timeoutSeconds) line += ", timeout " + std::to_string(*r.options.timeoutSeconds);
@@ -61,7 +61,9 @@ std::string FormatHumanLine(const TransferRecord& r) {
 }
 
 std::string FormatJsonLine(const TransferRecord& r) {
-  const auto optional = [](const auto& value) { return value ? std::to_string(*value) : std::string("null"); };
+  const auto optional = [](const auto& value) {
+    return value ? std::to_string(*value) : std::string("null");
+  };
   std::string out = "{\"time\":" + JsonText(UtcTimestamp(r.unixMs));
   out += ",\"client\":" + JsonText(r.client);
   out += ",\"file\":" + JsonText(r.file);

@@ -51,8 +51,8 @@ std::unique_ptr<UploadTarget> UploadTarget::Begin(const RootFolder& tree, std::s
     return nullptr;
   }
   if (tsize && *tsize > policy.maxBytes) {
-    refusal = Refuse(kErrorDiskFull, "announced size " + std::to_string(*tsize) + " is over the upload limit " +
-                                         std::to_string(policy.maxBytes));
+    refusal = Refuse(kErrorDiskFull, "announced size " + std::to_string(*tsize) +
+                                         " is over the upload limit " + std::to_string(policy.maxBytes));
     return nullptr;
   }
   std::string leaf = std::move(name.parts.back());
@@ -75,8 +75,8 @@ std::unique_ptr<UploadTarget> UploadTarget::Begin(const RootFolder& tree, std::s
     std::string temp = std::string(kServeTempPrefix) + "up-" + std::to_string(g_uploadCounter++);
     cli::FileHandle file = folder->CreatePrivate(temp, error);
     if (file.Valid())
-      return std::make_unique<UploadTarget>(std::move(folder), std::move(leaf), std::move(temp), std::move(file),
-                                            policy);
+      return std::make_unique<UploadTarget>(std::move(folder), std::move(leaf), std::move(temp),
+                                            std::move(file), policy);
   }
   refusal = StoreRefusal(error, "cannot create the temporary file");
   return nullptr;
@@ -88,7 +88,8 @@ bool UploadTarget::Write(std::string_view bytes, Refusal& refusal) {
     return false;
   }
   if (bytes.size() > policy_.maxBytes - bytes_) {
-    refusal = Refuse(kErrorDiskFull, "upload is over the limit of " + std::to_string(policy_.maxBytes) + " bytes");
+    refusal =
+        Refuse(kErrorDiskFull, "upload is over the limit of " + std::to_string(policy_.maxBytes) + " bytes");
     Abandon();
     return false;
   }

@@ -13,7 +13,8 @@ void Require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarnwick::serve;
-  const ServerRequest request = ParseServerRequest(std::string_view(reinterpret_cast<const char*>(data), size));
+  const ServerRequest request =
+      ParseServerRequest(std::string_view(reinterpret_cast<const char*>(data), size));
   Require((request.verdict == RequestVerdict::Serve) != request.refusal.Refused());
   const ServerCaps caps{1468, 8, 8192};
   const OptionAnswer answer = AnswerOptions(request, caps, size);

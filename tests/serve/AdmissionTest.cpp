@@ -18,7 +18,8 @@ SocketAddress Addr(const char* text, std::uint16_t port = 1) {
   const bool v4 = std::strchr(text, ':') == nullptr;
   a.family = v4 ? kFamilyIPv4 : kFamilyIPv6;
   a.port = port;
-  if (range) std::memcpy(v4 ? a.IPv4Bytes() : a.IPv6Bytes(), range->prefix.data() + (v4 ? 12 : 0), v4 ? 4 : 16);
+  if (range)
+    std::memcpy(v4 ? a.IPv4Bytes() : a.IPv6Bytes(), range->prefix.data() + (v4 ? 12 : 0), v4 ? 4 : 16);
   return a;
 }
 
@@ -40,7 +41,8 @@ TEST(AddressRange, ParsesAndMatchesBothFamilies) {
     EXPECT_TRUE(range->Contains(AddressKey(row.inside))) << row.range;
     EXPECT_FALSE(range->Contains(AddressKey(row.outside))) << row.range;
   }
-  for (const char* bad : {"192.0.2.0/33", "192.0.2.01", "256.0.0.1", "1:2:3:4:5:6:7:8:9", "1::2::3", "fe80::1%eth0"})
+  for (const char* bad :
+       {"192.0.2.0/33", "192.0.2.01", "256.0.0.1", "1:2:3:4:5:6:7:8:9", "1::2::3", "fe80::1%eth0"})
     EXPECT_FALSE(ParseAddressRange(bad)) << bad;
 }
 

@@ -21,7 +21,8 @@ TEST(Netascii, BlocksAcrossPairsAndBackAgain) {
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.file));
     const ReadAtFunction read = [&](std::uint64_t offset, char* out, std::size_t length) {
-      return static_cast<long long>(row.file.copy(out, length, std::min<std::size_t>(offset, row.file.size())));
+      return static_cast<long long>(
+          row.file.copy(out, length, std::min<std::size_t>(offset, row.file.size())));
     };
     NetasciiPosition at;
     std::string block, wire;

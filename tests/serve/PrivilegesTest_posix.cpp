@@ -23,7 +23,10 @@ TEST(Privileges, DroppedForGoodOrNotAtAll) {
     gid_t groups[256];
     const int count = ::getgroups(256, groups);
     const bool nobody = ::geteuid() != 0 && ::getegid() != 0 && std::count(groups, groups + count, 0) == 0;
-    ::_exit(!dropped ? 1 : before != 0 ? (::geteuid() == before ? 0 : 2) : nobody && ::setgid(0) != 0 ? 0 : 3);
+    ::_exit(!dropped                     ? 1
+            : before != 0                ? (::geteuid() == before ? 0 : 2)
+            : nobody && ::setgid(0) != 0 ? 0
+                                         : 3);
   }
   int status = -1;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -11,8 +11,8 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
   ServeParse p = ParseServeArguments({"/srv/tftp"});
   EXPECT_TRUE(p.ok && p.options.port == 69 && !p.options.upload.enabled) << p.error;
   p = ParseServeArguments({"--port=0", "--listen", "::1", "--listen=127.0.0.1", "--upload-dir", "in",
-                           "--overwrite", "--max-upload-bytes", "1000", "--max-blksize=1468", "--per-client", "2",
-                           "--allow", "10.0.0.0/8", "--", "-root"});
+                           "--overwrite", "--max-upload-bytes", "1000", "--max-blksize=1468", "--per-client",
+                           "2", "--allow", "10.0.0.0/8", "--", "-root"});
   ASSERT_TRUE(p.ok) << p.error;
   const ServeOptions& o = p.options;
   EXPECT_EQ(o.root, "-root");

@@ -30,7 +30,8 @@ TEST(ServedSource, OctetAndNetasciiByOffsetAndUploadsBack) {
   EXPECT_EQ(ReadAt(*ascii, 0, 4) + ReadAt(*ascii, 4, 4) + ReadAt(*ascii, 0, 4) + ReadAt(*ascii, 4, 4),
             std::string("ab\r\ncd\r\0ab\r\ncd\r\0", 16));
   ascii->Release(4);
-  EXPECT_EQ(ReadAt(*ascii, 8, 4) + ReadAt(*ascii, 4, 4) + ReadAt(*ascii, 12, 4), std::string("\r\ncd\r\0", 6));
+  EXPECT_EQ(ReadAt(*ascii, 8, 4) + ReadAt(*ascii, 4, 4) + ReadAt(*ascii, 12, 4),
+            std::string("\r\ncd\r\0", 6));
   EXPECT_EQ(ReadAt(*ascii, 0, 4), "error");  // released
 
   EXPECT_EQ(octet->Changed(), "");

@@ -50,21 +50,29 @@ TEST(TransferLog, HostileNamesStayOneLineAndValidJson) {
   }
 }
 
+template <typename... Fields>
+TransferRecord Record(Fields... fields) {
+  return TransferRecord{fields...};
+}
+
 TEST(TransferLog, LinesAndTimestamps) {
   // time, client, file, direction, mode, bytes, seconds, options, retransmissions, result, reason
-  TransferRecord r{1796729131123, "[2001:db8::7]:50123", "img\n.bin", RequestKind::Read, TransferMode::Octet,
-                   8388608, 1.25, {1428, 16, std::nullopt, 8388608, true}, 3, "done", ""};
-  EXPECT_EQ(FormatHumanLine(r),
-            "2026-12-08T11:25:31.123Z [2001:db8::7]:50123 read \"img\\x0A.bin\" done 8388608 bytes in 1.250 s "
-            "(octet, blksize 1428, windowsize 16, tsize 8388608) 3 retransmissions\n");
-  EXPECT_EQ(FormatJsonLine(r),
-            "{\"time\":\"2026-12-08T11:25:31.123Z\",\"client\":\"[2001:db8::7]:50123\",\"file\":\"img\\u000a.bin\","
-            "\"direction\":\"read\",\"mode\":\"octet\",\"bytes\":8388608,\"seconds\":1.250,\"options\":{"
-            "\"negotiated\":true,\"blksize\":1428,\"windowsize\":16,\"tsize\":8388608,\"timeout\":null},"
-            "\"retransmissions\":3,\"result\":\"done\",\"reason\":\"\"}\n");
-  r = TransferRecord{0, "192.0.2.7:69", "x", RequestKind::Write, TransferMode::Netascii, 0,
-                     std::numeric_limits<double>::quiet_NaN(), {512, 1, 3, std::nullopt, true}, 0, "refused",
-                     "file exists"};
+  const tftp::AgreedOptions negotiated{1428, 16, std::nullopt, 8388608, true}, plain{512, 1, 3, {}, false};
+  TransferRecord r = Record(1796729131123, "[2001:db8::7]:50123", "img\x1b.bin", RequestKind::Read,
+                            TransferMode::Octet, 8388608u, 1.25, negotiated, 3u, "done", "");
+  EXPECT_EQ(
+      FormatHumanLine(r),
+      "2026-12-08T11:25:31.123Z [2001:db8::7]:50123 read \"img\\x1B.bin\" done 8388608 bytes in 1.250 s "
+      "(octet, blksize 1428, windowsize 16, tsize 8388608) 3 retransmissions\n");
+  EXPECT_EQ(
+      FormatJsonLine(r),
+      "{\"time\":\"2026-12-08T11:25:31.123Z\",\"client\":\"[2001:db8::7]:50123\",\"file\":\"img\\u001b.bin\","
+      "\"direction\":\"read\",\"mode\":\"octet\",\"bytes\":8388608,\"seconds\":1.250,\"options\":{"
+      "\"negotiated\":true,\"blksize\":1428,\"windowsize\":16,\"tsize\":8388608,\"timeout\":null},"
+      "\"retransmissions\":3,\"result\":\"done\",\"reason\":\"\"}\n");
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  r = Record(0, "192.0.2.7:69", "x", RequestKind::Write, TransferMode::Netascii, 0u, nan, plain, 0u,
+             "refused", "file exists");
   EXPECT_EQ(FormatHumanLine(r),
             "1970-01-01T00:00:00.000Z 192.0.2.7:69 write \"x\" refused 0 bytes in 0.000 s "
             "(netascii, blksize 512, windowsize 1, timeout 3) 0 retransmissions: file exists\n");

@@ -11,6 +11,8 @@ std::string Request(char opcode, const std::string& name, const std::string& tsi
          (tsize.empty() ? "" : std::string("tsize") + '\0' + tsize + '\0');
 }
 
+std::string Oack(const std::string& tsize) { return std::string("\0\6tsize\0", 8) + tsize + '\0'; }
+
 TEST(TransferStart, RequestsToTheirFirstPacket) {
   ScratchTree t;
   ScratchTree::Write(t.Root() + "/fw.bin", std::string(3000, 'f'));
@@ -25,7 +27,7 @@ TEST(TransferStart, RequestsToTheirFirstPacket) {
     std::uint16_t code;  // 0: started
     std::string oack;
   } rows[] = {
-      {Request(1, "fw.bin", "0"), off, 0, std::string("\0\6tsize\0" "3000\0", 13)},
+      {Request(1, "fw.bin", "0"), off, 0, Oack("3000")},
       {Request(1, "fw.bin").substr(0, 8), off, kErrorIllegal, ""},
       {Request(2, "cfg.txt"), off, kErrorAccess, ""},  // uploads are off by default
       {Request(2, "fw.bin"), on, kErrorExists, ""},
@@ -33,11 +35,12 @@ TEST(TransferStart, RequestsToTheirFirstPacket) {
       {Request(2, "link.cfg"), overwrite, kErrorAccess, ""},
       {Request(2, "nodir/cfg.txt"), on, kErrorNotFound, ""},
       {Request(2, "../outside/cfg.txt"), on, kErrorAccess, ""},
-      {Request(2, "fw.bin", "12"), overwrite, 0, std::string("\0\6tsize\0" "12\0", 11)},
+      {Request(2, "fw.bin", "12"), overwrite, 0, Oack("12")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.datagram));
-    const TransferStart s = StartTransfer(ParseServerRequest(row.datagram), *tree, tree->Root(), row.policy, {});
+    const TransferStart s =
+        StartTransfer(ParseServerRequest(row.datagram), *tree, tree->Root(), row.policy, {});
     EXPECT_TRUE(s.refusal.code == row.code && s.refusal.Refused() == (row.code != 0)) << s.refusal.reason;
     EXPECT_EQ(s.answer.oack, row.oack);
     EXPECT_EQ(s.source != nullptr, row.code == 0 && row.datagram[1] == 1);

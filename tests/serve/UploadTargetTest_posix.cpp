@@ -27,7 +27,8 @@ TEST(UploadTarget, PublishedWholeOrNotAtAll) {
   ASSERT_TRUE(root) << error;
   const UploadPolicy policy{true, false, 11};
   Refusal refusal;
-  for (int i = 0; i < 20; ++i) ScratchTree::Write(t.Root() + "/.tarnwick-up-" + std::to_string(i), "");  // a crash's
+  for (int i = 0; i < 20; ++i)
+    ScratchTree::Write(t.Root() + "/.tarnwick-up-" + std::to_string(i), "");  // a crash's
 
   auto fresh = UploadTarget::Begin(*root, "/new.cfg", policy, 8, refusal);
   ASSERT_TRUE(fresh) << refusal.reason;
