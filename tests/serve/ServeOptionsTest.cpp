@@ -29,7 +29,6 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
       {{"r", "--overwrite"}, "--overwrite needs"},
       {{"r", "--upload=yes"}, "takes no value"},
       {{"r", "--quiet", "--log-json"}, "do not go together"},
-      {{"r", "--user"}, "needs a value"},
       {{"r", "--color"}, "unknown option"},
   };
   for (const auto& [args, error] : faults) {

@@ -31,7 +31,6 @@ TEST(ServerRequest, ParsesRefusesOrDropsAnyDatagram) {
       {Packet(1, {"a", "octet", "blksize"}), Serve, 0, "a", TransferMode::Octet, 1},
       {Packet(1, {"a", "octet", "color", "blue"}), Serve, 0, "a", TransferMode::Octet, 1},
       {flood, Serve, 0, "a", TransferMode::Octet, 33},
-      {Packet(1, {"a", "mail"}), Refuse, kErrorIllegal, "a", TransferMode::Octet, 0},
       {Packet(1, {"a", "binary"}), Refuse, kErrorIllegal, "a", TransferMode::Octet, 0},
       {Packet(1, {"a"}) + "octet", Refuse, kErrorIllegal, "", TransferMode::Octet, 0},
       {std::string("\0\1a", 3), Refuse, kErrorIllegal, "", TransferMode::Octet, 0},
@@ -63,7 +62,6 @@ TEST(ServerRequest, OptionsAnsweredWithinTheCaps) {
       {Packet(1, {"a", "octet", "BLKSIZE", "1024"}), {}, Packet(6, {"blksize", "1024"}), 1024, 1},
       {Packet(1, {"a", "octet", "blksize", "65535"}), {}, Packet(6, {"blksize", "1468"}), 1468, 1},
       {Packet(1, {"a", "octet", "blksize", "7"}), {}, "", 512, 1},
-      {Packet(1, {"a", "octet", "blksize", "x1"}), {}, "", 512, 1},
       {Packet(1, {"a", "octet", "blksize", "600", "blksize", "1000"}), none, Packet(6, {"blksize", "600"}),
        600, 1},
       {Packet(1, {"a", "octet", "windowsize", "64"}), {}, Packet(6, {"windowsize", "16"}), 512, 16},
@@ -74,7 +72,6 @@ TEST(ServerRequest, OptionsAnsweredWithinTheCaps) {
        Packet(6, {"tsize", "1234567", "timeout", "3"}), 512, 1},
       {Packet(1, {"a", "octet", "timeout", "0", "timeout", "300"}), {}, "", 512, 1},
       {Packet(1, {"a", "netascii", "tsize", "0"}), 99, "", 512, 1},
-      {Packet(1, {"a", "octet", "tsize", "0"}), {}, "", 512, 1},
       {Packet(2, {"a", "octet", "tsize", "4096"}), {}, Packet(6, {"tsize", "4096"}), 512, 1},
   };
   for (const Row& row : rows) {
