@@ -1,0 +1,149 @@
+#include "serve/ServeOptions.h"
+
+namespace tarnwick::serve {
+
+namespace {
+
+bool ParseCount(const std::string& text, std::uint64_t low, std::uint64_t high, std::uint64_t& out) {
+  if (text.empty() || text.size() > 15) return false;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value < low || value > high) return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+ServeParse ParseServeArguments(const std::vector<std::string>& args) {
+  ServeParse result;
+  ServeOptions& o = result.options;
+  auto refuse = [&](std::string why) {
+    result.error = std::move(why);
+    return result;
+  };
+  std::vector<std::string> positional;
+  bool optionsEnded = false, overwrite = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name = a, value;
+    bool inlineValue = false;
+    if (auto eq = a.find('='); eq != std::string::npos) {
+      name = a.substr(0, eq);
+      value = a.substr(eq + 1);
+      inlineValue = true;
+    }
+    if (name == "--help" || name == "-h") {
+      o.help = true;
+      continue;
+    }
+    static const char* const kFlags[] = {"--single-port", "--upload", "--overwrite", "--log-json", "--quiet"};
+    bool flag = false;
+    for (const char* k : kFlags) flag = flag || name == k;
+    if (flag) {
+      if (inlineValue) return refuse(name + " takes no value");
+      if (name == "--single-port") o.singlePort = true;
+      if (name == "--upload") o.upload.enabled = true;
+      if (name == "--overwrite") overwrite = true;
+      if (name == "--log-json") o.logJson = true;
+      if (name == "--quiet") o.quiet = true;
+      continue;
+    }
+    static const char* const kWithValue[] = {"--port",          "--listen",
+                                             "--upload-dir",    "--max-upload-bytes",
+                                             "--max-blksize",   "--max-windowsize",
+                                             "--max-transfers", "--per-client",
+                                             "--allow",         "--user"};
+    bool known = false;
+    for (const char* k : kWithValue) known = known || name == k;
+    if (!known) return refuse("unknown option " + name);
+    if (!inlineValue) {
+      if (i + 1 >= args.size()) return refuse(name + " needs a value");
+      value = args[++i];
+    }
+    std::uint64_t number = 0;
+    if (name == "--port") {
+      if (!ParseCount(value, 0, 65535, number)) return refuse("--port takes 0 to 65535");
+      o.port = static_cast<std::uint16_t>(number);
+    } else if (name == "--listen") {
+      if (value.find('/') != std::string::npos || !ParseAddressRange(value))
+        return refuse("--listen takes an IPv4 or IPv6 address, not " + value);
+      o.listen.push_back(value);
+    } else if (name == "--upload-dir") {
+      if (value.empty()) return refuse("--upload-dir needs a folder");
+      o.uploadDir = value;
+      o.upload.enabled = true;
+    } else if (name == "--max-upload-bytes") {
+      if (!ParseCount(value, 1, 1ull << 40, number))
+        return refuse("--max-upload-bytes takes 1 to 1099511627776");
+      o.upload.maxBytes = number;
+    } else if (name == "--max-blksize") {
+      if (!ParseCount(value, 8, 65464, number)) return refuse("--max-blksize takes 8 to 65464");
+      o.caps.maxBlockSize = static_cast<std::uint32_t>(number);
+    } else if (name == "--max-windowsize") {
+      if (!ParseCount(value, 1, 65535, number)) return refuse("--max-windowsize takes 1 to 65535");
+      o.caps.maxWindowSize = static_cast<std::uint32_t>(number);
+    } else if (name == "--max-transfers") {
+      if (!ParseCount(value, 1, 100000, number)) return refuse("--max-transfers takes 1 to 100000");
+      o.admission.maxTransfers = static_cast<std::size_t>(number);
+    } else if (name == "--per-client") {
+      if (!ParseCount(value, 1, 100000, number)) return refuse("--per-client takes 1 to 100000");
+      o.admission.perClient = static_cast<std::size_t>(number);
+    } else if (name == "--allow") {
+      auto range = ParseAddressRange(value);
+      if (!range) return refuse("--allow takes an address or ADDRESS/LENGTH, not " + value);
+      o.admission.allow.push_back(*range);
+    } else if (name == "--user") {
+      if (value.empty()) return refuse("--user needs a user name");
+      o.user = value;
+    }
+  }
+  if (o.help) {
+    result.ok = true;
+    return result;
+  }
+  if (positional.size() != 1)
+    return refuse(positional.empty() ? "no ROOT folder given" : "one ROOT folder only");
+  o.root = positional[0];
+  // A flag that would silently do nothing is a mistake worth saying.
+  if (overwrite && !o.upload.enabled) return refuse("--overwrite needs --upload or --upload-dir");
+  o.upload.overwrite = overwrite;
+  if (o.quiet && o.logJson) return refuse("--quiet and --log-json do not go together");
+  result.ok = true;
+  return result;
+}
+
+std::string ServeUsageText() {
+  return "usage: tarnwick-cli serve ROOT [options]\n"
+         "  Serves the files beneath ROOT over TFTP (RFC 1350, with the blksize, tsize,\n"
+         "  timeout and windowsize options). Names are resolved beneath ROOT only: no '..',\n"
+         "  no symbolic links, no devices or FIFOs. Uploads are off unless asked for.\n"
+         "  --port N               UDP port (default 69)\n"
+         "  --listen ADDR          listen on this address (repeatable; default IPv4 and IPv6 any)\n"
+         "  --single-port          answer every transfer from the listening port (NAT, containers)\n"
+         "  --upload               take uploads beneath ROOT\n"
+         "  --upload-dir DIR       take uploads beneath DIR instead\n"
+         "  --overwrite            let a finished upload replace an existing file\n"
+         "  --max-upload-bytes N   largest upload (default 67108864)\n"
+         "  --max-blksize N        largest block size granted (default 65464)\n"
+         "  --max-windowsize N     largest window granted (default 64)\n"
+         "  --max-transfers N      transfers at once (default 1000)\n"
+         "  --per-client N         transfers at once per client address (default 8)\n"
+         "  --allow CIDR           serve only these addresses (repeatable; default all)\n"
+         "  --user NAME            started as root: run as NAME once bound (default nobody)\n"
+         "  --log-json             one JSON object per transfer instead of the text line\n"
+         "  --quiet                no line per transfer\n";
+}
+
+}  // namespace tarnwick::serve

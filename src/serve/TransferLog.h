@@ -1,0 +1,36 @@
+// One line per transfer: a human one-liner by default, or with --log-json
+// one JSON object per line (time, client, file, direction, bytes, seconds,
+// options, retransmissions, result, reason) for whoever must know which
+// device got which file. Names are the client's bytes, escaped (LogText).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serve/ServerRequest.h"
+#include "tftp/ClientTransfer.h"
+
+namespace tarnwick::serve {
+
+struct TransferRecord {
+  std::int64_t unixMs = 0;  // when the transfer ended (or was refused)
+  std::string client;       // "192.0.2.7:50123", "[2001:db8::7]:50123"
+  std::string file;         // the requested name as it came
+  RequestKind direction = RequestKind::Read;
+  TransferMode mode = TransferMode::Octet;
+  std::uint64_t bytes = 0;
+  double seconds = 0.0;
+  tftp::AgreedOptions options;
+  std::uint64_t retransmissions = 0;
+  std::string result;  // "done", "failed" or "refused"
+  std::string reason;  // why not done, cause first; empty when done
+};
+
+// "2026-12-08T11:25:31.123Z"
+std::string UtcTimestamp(std::int64_t unixMs);
+
+// Both end with a line break.
+std::string FormatHumanLine(const TransferRecord& record);
+std::string FormatJsonLine(const TransferRecord& record);
+
+}  // namespace tarnwick::serve

@@ -1,0 +1,54 @@
+// The engine's view of served files and uploads: octet and netascii reads
+// by data offset (a window read again, acknowledged blocks forgotten), a
+// file written in place caught, netascii uploads stored as local lines.
+#include "ServeTestTree.h"
+#include "serve/ServedSource.h"
+#include "serve/UploadSink.h"
+
+namespace tarnwick::serve {
+namespace {
+
+std::string ReadAt(tftp::FileSource& source, std::uint64_t offset, std::size_t length) {
+  std::string out(length, '?');
+  const long long n = source.Read(offset, out.data(), length);
+  return n < 0 ? "error" : out.substr(0, static_cast<std::size_t>(n));
+}
+
+TEST(ServedSource, OctetAndNetasciiByOffsetAndUploadsBack) {
+  ScratchTree t;
+  ScratchTree::Write(t.Root() + "/f.txt", "ab\ncd\r\n");
+  std::string error;
+  auto tree = RootTree::Open(t.Root(), error);
+  ASSERT_TRUE(tree) << error;
+  auto file = tree->OpenForReading("f.txt").file;
+  ASSERT_TRUE(file);
+  auto octet = MakeServedSource(file, TransferMode::Octet);
+  EXPECT_EQ(ReadAt(*octet, 2, 4) + ReadAt(*octet, 7, 4), "\ncd\r");
+  auto ascii = MakeServedSource(file, TransferMode::Netascii);
+  EXPECT_FALSE(ascii->SizeKnown());
+  // "ab\r\n" "cd\r\0" "\r\n": block 2 read before block 1 is sent again.
+  EXPECT_EQ(ReadAt(*ascii, 0, 4) + ReadAt(*ascii, 4, 4) + ReadAt(*ascii, 0, 4) + ReadAt(*ascii, 4, 4),
+            std::string("ab\r\ncd\r\0ab\r\ncd\r\0", 16));
+  ascii->Release(4);
+  EXPECT_EQ(ReadAt(*ascii, 8, 4) + ReadAt(*ascii, 4, 4) + ReadAt(*ascii, 12, 4),
+            std::string("\r\ncd\r\0", 6));
+  EXPECT_EQ(ReadAt(*ascii, 0, 4), "error");  // released
+
+  EXPECT_EQ(octet->Changed(), "");
+  ScratchTree::Write(t.Root() + "/f.txt", "ab\ncd\r\nmore");  // written in place, same file
+  EXPECT_NE(octet->Changed(), "");
+  EXPECT_NE(tree->OpenForReading("f.txt").file, file);  // a new request gets the new bytes
+
+  Refusal refusal;
+  UploadSink sink(UploadTarget::Begin(tree->Root(), "up.txt", {true, false, 7}, {}, refusal),
+                  TransferMode::Netascii, "\n");
+  // CR LF, a CR NUL cut by the block end, a lax sender's bare CRs kept.
+  EXPECT_TRUE(sink.Write("a\r\nb\r") && sink.Write(std::string("\0\rc\r", 4)) && sink.Finish());
+  EXPECT_EQ(ScratchTree::Read(t.Root() + "/up.txt"), "a\nb\r\rc\r");
+  UploadSink full(UploadTarget::Begin(tree->Root(), "big.txt", {true, false, 6}, {}, refusal),
+                  TransferMode::Octet, "\n");
+  EXPECT_TRUE(!full.Write("1234567") && full.DiskFull());
+}
+
+}  // namespace
+}  // namespace tarnwick::serve
