@@ -1,0 +1,1 @@
+// The translation unit that the shared test header is precompiled from.
