@@ -70,9 +70,9 @@ struct RunRecord {
   }
 };
 
-// Called once with the run's record as soon as the transfer has its result,
-// before a finished get's linger: the result is printed then, and the exit
-// follows when the linger is over.
+// Called once with the run's record as soon as the transfer has its result:
+// the result is printed then, and the exit follows at once (a finished
+// get's linger goes on without the program, see HandOffLingers).
 using FinishHandler = std::function<void(RunRecord&)>;
 
 // Resolves, runs the transfer to its end (or to a stop signal) and draws the
@@ -93,6 +93,7 @@ void Transfer(const Options& o, RunContext& context, tftp::TransferRequest reque
   record.server = tftp::EndpointText(server);
   tftp::ClientTransfer transfer(std::move(request), server, sink, source);
   tftp::TransferDriver driver;
+  driver.HandOffLingers();  // the exit follows the result at once
   driver.Add(transfer);
   const bool showProgress =
       o.progress == ProgressMode::Always || (o.progress == ProgressMode::Auto && context.errIsTerminal);

@@ -52,6 +52,8 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
               ? Clock::duration(std::chrono::seconds(*outcome.agreed.timeoutSeconds))
               : Clock::duration(request.wait);
       get.lingerUntil = now + linger;
+      const Clock::duration roundTrips = std::max<Clock::duration>(RetransmitTimer::kFloor, 4 * timer.SmoothedRoundTrip());
+      get.lingerShortUntil = now + std::min(linger, roundTrips);
       return;
     }
     // One ACK per window, counted from our last ACK: the server's windows
@@ -90,9 +92,13 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
   }
 }
 
+bool Linger::Repeats(const SocketAddress& from, std::string_view datagram) const {
+  return SameEndpoint(from, peer) && datagram.size() >= kHeaderSize && ReadOpcode(datagram) == kData &&
+         HeaderNumber(datagram) == lastBlock;
+}
+
 bool Linger::Answer(const SocketAddress& from, std::string_view datagram, Outbox& out) const {
-  if (!SameEndpoint(from, peer) || datagram.size() < kHeaderSize) return false;
-  if (ReadOpcode(datagram) != kData || HeaderNumber(datagram) != lastBlock) return false;
+  if (!Repeats(from, datagram)) return false;
   WriteHeader(out.AddSized(peer, kHeaderSize), kAck, lastBlock);
   return true;
 }

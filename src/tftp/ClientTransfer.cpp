@@ -328,7 +328,8 @@ bool ClientTransfer::Finished() const { return s_->Finished(); }
 std::optional<Linger> ClientTransfer::Lingering() const {
   if (!s_->IsGet() || !s_->Get().lingerUntil) return std::nullopt;
   const GetSide& get = s_->Get();
-  return Linger{*s_->peer, static_cast<std::uint16_t>(get.expected - 1), *get.lingerUntil};
+  return Linger{*s_->peer, static_cast<std::uint16_t>(get.expected - 1), *get.lingerUntil,
+                get.lingerShortUntil};
 }
 const TransferOutcome& ClientTransfer::Outcome() const { return s_->outcome; }
 const TransferRequest& ClientTransfer::Request() const { return s_->request; }

@@ -156,7 +156,13 @@ struct Linger {
   SocketAddress peer;
   std::uint16_t lastBlock = 0;
   TimePoint until;
-  // True (and the ACK in out) when datagram from `from` repeats the last block.
+  // A few measured round trips after the end: how long a caller that cannot
+  // hand the socket on (TransferDriver::HandOffLingers) stays at most, so
+  // that the dally costs it nothing it could measure.
+  TimePoint shortUntil;
+  // Whether datagram from `from` repeats the last block.
+  bool Repeats(const SocketAddress& from, std::string_view datagram) const;
+  // True (and the ACK in out) when it does.
   bool Answer(const SocketAddress& from, std::string_view datagram, Outbox& out) const;
 };
 

@@ -28,6 +28,7 @@ struct GetSide {
   // After the final ACK: a repeated last block is answered until then, in
   // case our ACK was lost (the peer would otherwise report a failure).
   std::optional<TimePoint> lingerUntil;
+  TimePoint lingerShortUntil;
 };
 
 // The sending side of a put.
