@@ -14,6 +14,16 @@ void ClientTransfer::State::SendAck(std::uint64_t block, TimePoint now, Outbox& 
   Get().acknowledgedAt = now;
 }
 
+// The local file could not take the data: ERROR 3 when the disk is full,
+// else ERROR 0 with the system's words.
+void ClientTransfer::State::SinkFailed(Outbox& out) {
+  FileSink& sink = *Get().sink;
+  std::string reason = sink.WriteFailure();
+  if (reason.empty()) reason = "writing the local file failed at byte " + std::to_string(outcome.bytes);
+  const bool full = sink.DiskFull();
+  FailLocally(full ? 3 : 0, full ? std::string_view(kDiskFull) : std::string_view(reason), reason, out);
+}
+
 void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
   GetSide& get = Get();
   const std::uint16_t number = HeaderNumber(datagram);
@@ -26,18 +36,13 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
   }
   const auto ahead = static_cast<std::uint16_t>(number - static_cast<std::uint16_t>(get.expected));
   if (ahead == 0) {
-    if (!payload.empty() && !get.sink->Write(payload)) {
-      std::string reason = get.sink->WriteFailure();
-      if (reason.empty()) reason = "writing the local file failed at byte " + std::to_string(outcome.bytes);
-      const bool full = get.sink->DiskFull();
-      return FailLocally(full ? 3 : 0, full ? std::string_view(kDiskFull) : std::string_view(reason), reason,
-                         out);
-    }
+    if (!payload.empty() && !get.sink->Write(payload)) return SinkFailed(out);
     outcome.bytes += payload.size();
     ++get.expected;
     get.gapAcknowledged = false;
     Progress(now);
     if (payload.size() < blockSize) {
+      if (!get.sink->FlushToDisk()) return SinkFailed(out);
       SendAck(number, now, out);
       const auto& announced = outcome.agreed.transferSize;
       if (announced && *announced != outcome.bytes) {

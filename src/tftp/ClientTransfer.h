@@ -69,6 +69,11 @@ class FileSink {
   virtual std::string WriteFailure() const { return {}; }
   // Whether that failure was a full disk or quota (ERROR 3 to the server).
   virtual bool DiskFull() const { return true; }
+  // Called once the last block is stored, before the final ACK: our last
+  // ACK tells the server "I have it", so by then every byte must be on disk
+  // (a full disk found after it could no longer reach the server). False:
+  // as a failed Write.
+  virtual bool FlushToDisk() { return true; }
 };
 
 // Where a put's bytes come from: positional reads, so a window can be sent

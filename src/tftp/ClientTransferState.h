@@ -113,6 +113,7 @@ struct ClientTransfer::State {
   // Get side (ClientReceive.cpp).
   void SendAck(std::uint64_t block, TimePoint now, Outbox& out);
   void OnData(std::string_view datagram, TimePoint now, Outbox& out);
+  void SinkFailed(Outbox& out);
   void ReceiverTimedOut(TimePoint now, Outbox& out);
 
   // Put side (ClientSend.cpp).

@@ -442,6 +442,15 @@ TEST(ClientTransferRules, LocalWriteAndReadFailuresTellTheServer) {
   ExpectSent(g.Feed(kTid, DataPacket(1, "x")), kTid, ErrorPacket(0, broken.failure));
   EXPECT_EQ(g.transfer.Outcome().reason, broken.failure);
 
+  // The disk fills as the last block is flushed: ERROR 3 in place of the final ACK.
+  MemorySink unflushed;
+  unflushed.flushFails = true;
+  Harness f(Get(), &unflushed, nullptr);
+  f.Start();
+  ExpectSent(f.Feed(kTid, DataPacket(1, "end")), kTid, ErrorPacket(3, "Disk full or allocation exceeded"));
+  EXPECT_TRUE(f.transfer.Outcome().localFileFailed);
+  EXPECT_FALSE(f.transfer.Lingering().has_value());
+
   MemorySource source(Block(2000));
   source.failAt = 1024;
   Harness p(Put(), nullptr, &source);
