@@ -42,6 +42,9 @@ struct PutSide {
   std::uint64_t next = 1;       // next block to send
   std::uint64_t sent = 0;       // highest block sent at least once
   bool changeAsked = false;     // Changed() was called
+  // Blocks go again after a loss: the file is asked before they are read
+  // again, so a resent block carries the bytes first sent or none at all.
+  bool askBeforeResend = false;
   // After an ACK short of the window's end sent blocks again at once: the
   // highest block sent by then. ACKs below it are answers to that repair
   // (or stale ones the copies caused) and only slide the window.
@@ -119,6 +122,7 @@ struct ClientTransfer::State {
   // Put side (ClientSend.cpp).
   void BeginSending(TimePoint now, Outbox& out);
   bool SendWindow(Outbox& out);
+  bool AskSourceUnchanged(Outbox& out);
   void OnAck(std::uint16_t number, TimePoint now, Outbox& out);
   void SenderTimedOut(Outbox& out);
 };

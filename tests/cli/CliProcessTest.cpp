@@ -428,6 +428,7 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     std::string name, local, input;  // input: what standard input is opened from
     bool stream;
     std::uintmax_t resizeTo;  // after the first block (0: left alone)
+    bool rewrite = false;     // in one window, rewritten before blocks 2-3 go again
   };
   const Row rows[] = {
       {"regular file", folder + "/cfg", "", false, 0},
@@ -436,10 +437,11 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
       {"file on standard input", "-", folder + "/cfg", true, 0},  // "-" is always read as a stream
       {"growing file", folder + "/growing", "", false, 4000},
       {"shrinking file", folder + "/shrinking", "", false, 700},
+      {"change during a resend", folder + "/resent", "", false, 0, true},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    if (r.resizeTo) std::ofstream(r.local, std::ios::binary) << large;
+    if (r.resizeTo || r.rewrite) std::ofstream(r.local, std::ios::binary) << large;
     ScriptedPeer peer;
     // Both ends held open: the program's open never waits, and the bytes
     // stay in the FIFO until it reads them. Not inherited: a writer left in
@@ -447,10 +449,24 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     int fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fifo, 0);
     ASSERT_EQ(::write(fifo, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    Child child({"put", "127.0.0.1", r.local, "startup-config", "--port", std::to_string(peer.Port()),
-                 "--tsize", "--quiet", "--progress", "never"},
-                {}, r.input);
+    std::vector<std::string> args = {"put", "127.0.0.1", r.local, "startup-config", "--port",
+                                     std::to_string(peer.Port()), "--tsize", "--quiet", "--progress", "never"};
+    if (r.rewrite) args.insert(args.end(), {"--windowsize", "4"});
+    Child child(args, {}, r.input);
     std::string request = peer.Receive(5000).value_or("");
+    if (r.rewrite) {
+      ::close(fifo);
+      peer.Reply(std::string("\0\6windowsize\0" "4\0", 15));
+      for (std::uint16_t block = 1; block <= 3; ++block)
+        EXPECT_EQ(peer.Receive(5000).value_or("").substr(0, 4), Data(block, ""));
+      std::ofstream(r.local, std::ios::binary) << Pattern(large.size(), 4);  // same size, new bytes
+      std::filesystem::last_write_time(r.local, std::filesystem::last_write_time(r.local) + std::chrono::seconds(2));
+      peer.Reply(Ack(1));  // 2 and 3 were lost
+      EXPECT_EQ(peer.Receive(5000).value_or("").substr(0, 4), std::string("\0\5\0\0", 4));
+      EXPECT_EQ(child.Wait(10000), 1) << child.Err();
+      EXPECT_NE(child.Err().find("was modified while it was being sent"), std::string::npos) << child.Err();
+      continue;
+    }
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
     const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
     EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + '\0');

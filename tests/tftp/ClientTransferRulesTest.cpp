@@ -487,6 +487,18 @@ TEST(ClientTransferRules, ChangedSourcesStopAndStreamsRunToTheirEnd) {
     EXPECT_FALSE(h.transfer.Outcome().localFileFailed);
     EXPECT_EQ(source.changedCalls, 1);
   }
+  // The whole file went in one window; a loss makes blocks go again, and a
+  // file changed by then is not read again (on a short ACK, on a time-out).
+  for (bool timeOut : {false, true}) {
+    SCOPED_TRACE(timeOut ? "time-out" : "short ACK");
+    MemorySource source(Block(1100));
+    Harness h(Put(512, 4), nullptr, &source);
+    h.Start();
+    ASSERT_EQ(h.Feed(kTid, OackPacket({{"blksize", "512"}, {"windowsize", "4"}})).size(), 3u);
+    source.changed = changed;
+    ExpectSent(timeOut ? h.Expire() : h.Feed(kTid, AckPacket(1)), kTid, ErrorPacket(0, changed));
+    EXPECT_EQ(h.transfer.Outcome().state, TransferState::Failed);
+  }
   for (std::uint32_t window : {1u, 4u}) {
     for (std::size_t size : {0u, 100u, 512u, 1024u, 5000u}) {
       SCOPED_TRACE(std::to_string(size) + " bytes, window " + std::to_string(window));
