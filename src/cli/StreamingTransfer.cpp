@@ -224,7 +224,7 @@ std::unique_ptr<tftp::FileSource> SourceFor(PutSource opened, const std::string&
   if (opened.facts.regular && local != "-")
     return std::make_unique<UploadFile>(std::move(opened.file), local);
   // Pipes, FIFOs and standard input are read to their end, holding at most
-  // one window for retransmission.
+  // one window (of at most TransferRequest::streamHold) for retransmission.
   return std::make_unique<UploadStream>(std::move(opened.file));
 }
 
@@ -240,8 +240,14 @@ int RunPut(const Options& o, RunContext& context, WorkLog& log) {
   log.Line(worklog::kSending);
   log.Line(worklog::kSendLocalName + LocalNameShown(o.local));
   log.Line(worklog::kSendRemoteName + shown);
+  tftp::TransferRequest request = BuildRequest(o, wire);
+  if (!source->SizeKnown() && request.windowSize && tftp::StreamWindow(request) < *request.windowSize && !o.quiet) {
+    context.err << "tarnwick-cli: windowsize " << tftp::StreamWindow(request) << " asked for instead of "
+                << *request.windowSize << ": a stream keeps at most " << (request.streamHold >> 20)
+                << " MiB for sending again\n";
+  }
   int status = kExitTransferFailed;
-  Transfer(o, context, BuildRequest(o, wire), nullptr, source.get(), [&](RunRecord& record) {
+  Transfer(o, context, std::move(request), nullptr, source.get(), [&](RunRecord& record) {
     if (record.Done())
       log.Line(worklog::kSendDone);
     else

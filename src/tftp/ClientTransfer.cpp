@@ -47,6 +47,12 @@ std::variant<GetSide, PutSide> SideFor(TransferKind kind, FileSink* sink, FileSo
 
 }  // namespace
 
+std::uint32_t StreamWindow(const TransferRequest& request) {
+  const std::uint64_t window = request.windowSize.value_or(1);
+  const std::uint64_t fits = request.streamHold / request.blockSize.value_or(512);
+  return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, std::min(window, fits)));
+}
+
 Outbox::Datagram& Outbox::NextSlot(const SocketAddress& to) {
   if (sender_ && count_ >= capacity_) sender_(*this);
   if (count_ == slots_.size()) slots_.emplace_back();
@@ -152,6 +158,7 @@ void ClientTransfer::State::Start(TimePoint now, Outbox& out) {
       put.endBytes = put.size;
     } else {
       asked.transferSize = false;  // a stream has no size to announce
+      if (asked.windowSize) asked.windowSize = StreamWindow(request);
     }
   }
   std::string reason;

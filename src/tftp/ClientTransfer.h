@@ -36,6 +36,9 @@ using TimePoint = Clock::time_point;
 
 enum class TransferKind { Get, Put };
 
+// What a stream put keeps for sending again, at most (TransferRequest).
+inline constexpr std::uint64_t kStreamHold = std::uint64_t{16} << 20;
+
 // What the caller asks for. An option left unset is not requested; with none
 // set the request is a plain RFC 1350 one.
 struct TransferRequest {
@@ -53,7 +56,14 @@ struct TransferRequest {
   // Time-outs in a row (no progress) before the transfer fails, and never
   // sooner than these waits doubled one after another would allow.
   int retries = 5;
+  // A stream put keeps every block not yet acknowledged (it cannot read
+  // them twice): its window asked for is reduced so that they fit in this.
+  std::uint64_t streamHold = kStreamHold;
 };
+
+// The window a put from a stream asks for under request.streamHold (at
+// least 1); request.windowSize (or 1) when that fits.
+std::uint32_t StreamWindow(const TransferRequest& request);
 
 // Where a get's bytes go. Write is called with the blocks in order, each
 // byte once. False means the local write failed: the transfer stops, sends
