@@ -63,7 +63,8 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
     }
     // One ACK per window, counted from our last ACK: the server's windows
     // start after the block we acknowledged, so ours stay in step with them.
-    if (get.expected - 1 - get.acknowledged >= windowSize) {
+    const std::uint64_t window = get.shortWindow ? std::min<std::uint64_t>(get.shortWindow, windowSize) : windowSize;
+    if (get.expected - 1 - get.acknowledged >= window) {
       SendAck(get.expected - 1, now, out);
       SentFresh(now);
     }
@@ -105,6 +106,28 @@ bool Linger::Repeats(const SocketAddress& from, std::string_view datagram) const
 bool Linger::Answer(const SocketAddress& from, std::string_view datagram, Outbox& out) const {
   if (!Repeats(from, datagram)) return false;
   WriteHeader(out.AddSized(peer, kHeaderSize), kAck, lastBlock);
+  return true;
+}
+
+// Blocks came since our last ACK and then none for one estimated time-out:
+// the server's window ended short of the agreed size (some servers send
+// fewer blocks than they agreed to), or its tail was lost. Either way the
+// server waits for us, so this is no time-out: the ACK goes out as a fresh
+// one, its answer is progress and a round-trip sample, and the wait does not
+// double (doubling it on every window made a 200 KB get take minutes).
+// False when no block came since the last ACK (a real time-out).
+bool ClientTransfer::State::AcknowledgeShortWindow(TimePoint now, Outbox& out) {
+  GetSide& get = Get();
+  const std::uint64_t count = get.expected - 1 - get.acknowledged;
+  if (count == 0) return false;
+  // The same short count twice in a row is the server's real window: from
+  // then on it is acknowledged as it completes, without the wait.
+  if (count == get.lastShortWindow) get.shortWindow = count;
+  get.lastShortWindow = count;
+  SendAck(get.expected - 1, now, out);
+  get.gapAcknowledged = false;
+  SentFresh(now);
+  Arm(now);
   return true;
 }
 

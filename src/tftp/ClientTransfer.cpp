@@ -271,6 +271,7 @@ void ClientTransfer::State::OnPeerDatagram(std::string_view datagram, TimePoint 
 
 void ClientTransfer::State::OnTimer(TimePoint now, Outbox& out) {
   if (now < deadline || Finished() || phase == Phase::Idle) return;
+  if (phase == Phase::Running && IsGet() && AcknowledgeShortWindow(now, out)) return;
   if (timeouts >= request.retries && now - lastProgress >= patience) {
     if (phase == Phase::Requesting && strayAnswer) {
       return Fail("answers came from " + EndpointText(*strayAnswer) + ", not from the server's address (" +

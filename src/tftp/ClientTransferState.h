@@ -25,6 +25,11 @@ struct GetSide {
   std::uint64_t acknowledged = 0;  // the block our last ACK named
   TimePoint acknowledgedAt;        // when that ACK went out
   bool gapAcknowledged = false;    // a gap in this window was answered already
+  // A server that sends fewer blocks a window than it agreed to: the count
+  // of the last window cut short, and once two in a row had the same count,
+  // that count (the window we then acknowledge; 0 while none is known).
+  std::uint64_t lastShortWindow = 0;
+  std::uint64_t shortWindow = 0;
   // After the final ACK: a repeated last block is answered until then, in
   // case our ACK was lost (the peer would otherwise report a failure).
   std::optional<TimePoint> lingerUntil;
@@ -118,6 +123,7 @@ struct ClientTransfer::State {
   void OnData(std::string_view datagram, TimePoint now, Outbox& out);
   void SinkFailed(Outbox& out);
   void ReceiverTimedOut(TimePoint now, Outbox& out);
+  bool AcknowledgeShortWindow(TimePoint now, Outbox& out);
 
   // Put side (ClientSend.cpp).
   void BeginSending(TimePoint now, Outbox& out);

@@ -586,6 +586,29 @@ TEST(ClientTransferRules, LostBlockCostsAtMostOneWindowAgainstAWindowedSender) {
   }
 }
 
+// A server that agrees windowsize 16 but sends 4 blocks a window: a short
+// window is acknowledged after one estimated wait and its answer is
+// progress, so the get takes at most twice the same get in lock step.
+TEST(ClientTransferRules, ServerSendingShortWindowsIsNoSlowerThanLockStep) {
+  PatternSource file(200 * 1024 + 3);
+  Clock::duration took[2];
+  for (int shortWindows : {0, 1}) {
+    SCOPED_TRACE(shortWindows ? "4 blocks of 16" : "lock step");
+    PatternSink sink;
+    Harness h(shortWindows ? Get(512, 16) : Get(), &sink, nullptr);
+    ModelServer server;
+    server.file = &file;
+    server.sendsPerWindow = 4;
+    const TimePoint start = h.now;
+    ASSERT_TRUE(PlayTimed(h, server, TimedLink()));
+    EXPECT_EQ(sink.size, file.Size());
+    EXPECT_EQ(sink.mismatches, 0u);
+    EXPECT_EQ(h.transfer.Outcome().retransmissions, 0u);
+    took[shortWindows] = h.now - start;
+  }
+  EXPECT_LE(took[1], 2 * took[0]);
+}
+
 // Answers slowing from 1 to 300 ms mid-put: the estimate follows, no storm.
 TEST(ClientTransferRules, DeviceThatSlowsDownCausesNoRetransmissionStorm) {
   MemorySource source(Block(400 * 512 + 10));
