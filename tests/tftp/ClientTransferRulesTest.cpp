@@ -544,23 +544,6 @@ TEST(ClientTransferRules, AbandonSendsError0ToTheServerOnceKnown) {
   EXPECT_EQ(during.transfer.Deadline(), TimePoint::max());
 }
 
-TEST(ClientTransferRules, EndlessServerKeepsMemoryFlat) {
-  PatternSink sink;  // counts, stores nothing
-  Harness h(Get(), &sink, nullptr);
-  h.Start();
-  std::string data = DataPacket(0, Block(512));
-  const std::uint64_t blocks = 200000;  // wraps three times
-  for (std::uint64_t k = 1; k <= blocks; ++k) {
-    data[2] = static_cast<char>((k >> 8) & 0xFF);
-    data[3] = static_cast<char>(k & 0xFF);
-    h.transfer.OnDatagram(kTid, data, h.now, h.out);
-    ASSERT_EQ(h.out.Count(), 1u);
-    h.out.Clear();
-  }
-  EXPECT_FALSE(h.transfer.Finished());
-  EXPECT_EQ(sink.size, blocks * 512);
-}
-
 // An RFC 7440 sender (on ACK n the window from n+1, on its time-out from its
 // base) loses one block: at most a window more DATA, whichever timer fires
 // first; ours after the measured round trip, not the first wait.
