@@ -161,6 +161,16 @@ void ClientTransfer::State::Start(TimePoint now, Outbox& out) {
       if (asked.windowSize) asked.windowSize = StreamWindow(request);
     }
   }
+  // A put that sends options anyway asks for the server's timer too: some
+  // servers answer one repeated block and then only their own timer, which
+  // each further repeat restarts, so after a few quick repeats the sender
+  // waits that timer out (RetransmitTimer::PeerTimer). Our first wait,
+  // in whole seconds, is a timer the server then keeps to.
+  if (!IsGet() && !asked.timeoutSeconds && (asked.blockSize || asked.windowSize || asked.transferSize)) {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(request.wait).count();
+    asked.timeoutSeconds = static_cast<std::uint32_t>(std::clamp<std::int64_t>(seconds, 1, 255));
+    timeoutToLearn = true;
+  }
   std::string reason;
   ask = AskedOptions(asked, sourceSize, reason);
   if (!reason.empty()) return Fail(reason);
@@ -177,8 +187,13 @@ void ClientTransfer::State::ApplyAgreed(const AgreedOptions& agreed, TimePoint n
   blockSize = agreed.blockSize;
   windowSize = agreed.windowSize;
   if (!IsGet() && Put().sizeKnown) Put().lastBlock = Put().size / blockSize + 1;
-  // A timeout the server agreed to is its own wait: ours keeps in step.
-  if (agreed.timeoutSeconds) timer.Fix(std::chrono::seconds(*agreed.timeoutSeconds));
+  // A timeout the user asked for and the server agreed to is its own wait:
+  // ours keeps in step. One asked for only to learn it leaves our measured
+  // waits alone and sets how long we stay quiet after repeats.
+  if (agreed.timeoutSeconds && timeoutToLearn)
+    timer.PeerTimer(std::chrono::seconds(*agreed.timeoutSeconds));
+  else if (agreed.timeoutSeconds)
+    timer.Fix(std::chrono::seconds(*agreed.timeoutSeconds));
   // The request's answer also measures the device opening its file: no
   // sample, but the retries start over.
   timedSend.reset();

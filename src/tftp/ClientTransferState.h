@@ -70,6 +70,9 @@ struct ClientTransfer::State {
 
   OptionAsk ask;
   bool optionsInRequest = false;
+  // The timeout option was added to a put's options only to learn the
+  // server's timer (RetransmitTimer::PeerTimer), not asked for by the user.
+  bool timeoutToLearn = false;
   bool optionsDropped = false;  // retried without options after ERROR 8
   std::string requestPacket;
   // Answers to the request from a host other than the server's: the first

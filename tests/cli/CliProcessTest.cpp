@@ -469,7 +469,8 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     }
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
     const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
-    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + '\0');
+    // A put that sends options asks for the server's timer too (our first wait, 1 s).
+    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + std::string("\0timeout\0" "1\0", 11));
     peer.Reply(Ack(0));
     // While the writer is still there a block sent would end the file early.
     EXPECT_FALSE((r.local == fifoPath || r.input == fifoPath) && peer.Receive(300).has_value());

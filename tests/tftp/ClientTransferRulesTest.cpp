@@ -277,6 +277,16 @@ TEST(ClientTransferRules, AcceptedOackIsApplied) {
   EXPECT_EQ(h.transfer.Outcome().agreed.blockSize, 600u);
   EXPECT_EQ(h.transfer.Outcome().agreed.windowSize, 2u);
   EXPECT_EQ(h.transfer.Outcome().agreed.timeoutSeconds, 3u);
+
+  // A put that sends options anyway asks for the server's timer too (our
+  // first wait in whole seconds), to learn it: its own waits stay its own.
+  TransferRequest learn = Put(1428);
+  learn.wait = std::chrono::milliseconds(300);
+  MemorySource source(Block(2000));
+  Harness p(learn, nullptr, &source);
+  EXPECT_EQ(RequestOptions(p.Start().at(0).bytes)["timeout"], "1");
+  ASSERT_EQ(p.Feed(kTid, OackPacket({{"blksize", "1428"}, {"timeout", "1"}})).size(), 1u);
+  EXPECT_EQ(p.transfer.Deadline() - p.now, std::chrono::milliseconds(300));
 }
 
 TEST(ClientTransferRules, TransferSizeMismatchFails) {
