@@ -241,7 +241,8 @@ int RunPut(const Options& o, RunContext& context, WorkLog& log) {
   log.Line(worklog::kSendLocalName + LocalNameShown(o.local));
   log.Line(worklog::kSendRemoteName + shown);
   tftp::TransferRequest request = BuildRequest(o, wire);
-  if (!source->SizeKnown() && request.windowSize && tftp::StreamWindow(request) < *request.windowSize && !o.quiet) {
+  if (!source->SizeKnown() && request.windowSize && tftp::StreamWindow(request) < *request.windowSize &&
+      !o.quiet) {
     context.err << "tarnwick-cli: windowsize " << tftp::StreamWindow(request) << " asked for instead of "
                 << *request.windowSize << ": a stream keeps at most " << (request.streamHold >> 20)
                 << " MiB for sending again\n";

@@ -80,7 +80,8 @@ long long UploadStream::Read(std::uint64_t offset, char* out, std::size_t length
     // once: pages are only touched as they fill, and growing by copying
     // would hold the old bytes and the new twice as many at the peak.
     if (wanted > buffer_.capacity())
-      buffer_.reserve(static_cast<std::size_t>(std::max<std::uint64_t>({wanted, 2 * std::uint64_t{buffer_.capacity()}, tftp::kStreamHold})));
+      buffer_.reserve(static_cast<std::size_t>(
+          std::max<std::uint64_t>({wanted, 2 * std::uint64_t{buffer_.capacity()}, tftp::kStreamHold})));
     buffer_.resize(static_cast<std::size_t>(wanted));
     const long long got = file_.Read(buffer_.data() + have, buffer_.size() - have);
     if (got < 0) {

@@ -57,13 +57,15 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
               ? Clock::duration(std::chrono::seconds(*outcome.agreed.timeoutSeconds))
               : Clock::duration(request.wait);
       get.lingerUntil = now + linger;
-      const Clock::duration roundTrips = std::max<Clock::duration>(RetransmitTimer::kFloor, 4 * timer.SmoothedRoundTrip());
+      const Clock::duration roundTrips =
+          std::max<Clock::duration>(RetransmitTimer::kFloor, 4 * timer.SmoothedRoundTrip());
       get.lingerShortUntil = now + std::min(linger, roundTrips);
       return;
     }
     // One ACK per window, counted from our last ACK: the server's windows
     // start after the block we acknowledged, so ours stay in step with them.
-    const std::uint64_t window = get.shortWindow ? std::min<std::uint64_t>(get.shortWindow, windowSize) : windowSize;
+    const std::uint64_t window =
+        get.shortWindow ? std::min<std::uint64_t>(get.shortWindow, windowSize) : windowSize;
     if (get.expected - 1 - get.acknowledged >= window) {
       SendAck(get.expected - 1, now, out);
       SentFresh(now);

@@ -70,9 +70,9 @@ class RetransmitTimer {
   Duration SmoothedRoundTrip() const { return smoothed_; }
 
  private:
-  Duration first_;  // the first wait the user chose
+  Duration first_;        // the first wait the user chose
   Duration peerTimer_{};  // zero while unknown
-  Duration base_;   // the first wait, or the fixed one
+  Duration base_;         // the first wait, or the fixed one
   Duration cap_;
   Duration smoothed_{};
   Duration deviation_{};

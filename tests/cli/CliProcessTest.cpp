@@ -379,7 +379,7 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
 TEST(CliProcess, DiskFullMidGetTellsServerAndExitsTwo) {
   const struct {
     rlim_t limit;
-    std::uint16_t blocks;  // the last one short
+    std::uint16_t blocks;                 // the last one short
   } rows[] = {{100000, 700}, {1000, 3}};  // past the 256 KiB buffered; well inside them
   for (const auto& row : rows) {
     SCOPED_TRACE(row.limit);
@@ -449,18 +449,23 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     int fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fifo, 0);
     ASSERT_EQ(::write(fifo, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    std::vector<std::string> args = {"put", "127.0.0.1", r.local, "startup-config", "--port",
-                                     std::to_string(peer.Port()), "--tsize", "--quiet", "--progress", "never"};
+    std::vector<std::string> args = {
+        "put",     "127.0.0.1", r.local,      "startup-config", "--port", std::to_string(peer.Port()),
+        "--tsize", "--quiet",   "--progress", "never"};
     if (r.rewrite) args.insert(args.end(), {"--windowsize", "4"});
     Child child(args, {}, r.input);
     std::string request = peer.Receive(5000).value_or("");
     if (r.rewrite) {
       ::close(fifo);
-      peer.Reply(std::string("\0\6windowsize\0" "4\0", 15));
+      peer.Reply(
+          std::string("\0\6windowsize\0"
+                      "4\0",
+                      15));
       for (std::uint16_t block = 1; block <= 3; ++block)
         EXPECT_EQ(peer.Receive(5000).value_or("").substr(0, 4), Data(block, ""));
       std::ofstream(r.local, std::ios::binary) << Pattern(large.size(), 4);  // same size, new bytes
-      std::filesystem::last_write_time(r.local, std::filesystem::last_write_time(r.local) + std::chrono::seconds(2));
+      std::filesystem::last_write_time(r.local,
+                                       std::filesystem::last_write_time(r.local) + std::chrono::seconds(2));
       peer.Reply(Ack(1));  // 2 and 3 were lost
       EXPECT_EQ(peer.Receive(5000).value_or("").substr(0, 4), std::string("\0\5\0\0", 4));
       EXPECT_EQ(child.Wait(10000), 1) << child.Err();
@@ -470,7 +475,11 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
     const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
     // A put that sends options asks for the server's timer too (our first wait, 1 s).
-    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + std::string("\0timeout\0" "1\0", 11));
+    EXPECT_EQ(request, r.stream ? plain
+                                : plain + std::string("tsize\0", 6) + size +
+                                      std::string("\0timeout\0"
+                                                  "1\0",
+                                                  11));
     peer.Reply(Ack(0));
     // While the writer is still there a block sent would end the file early.
     EXPECT_FALSE((r.local == fifoPath || r.input == fifoPath) && peer.Receive(300).has_value());

@@ -531,7 +531,8 @@ TEST(ClientTransferRules, ChangedSourcesStopAndStreamsRunToTheirEnd) {
       EXPECT_EQ(received.data, stream.data);
       EXPECT_EQ(server.expected - 1, size / row.blockSize + 1);  // a short (maybe empty) last block
       EXPECT_EQ(stream.readsBelowRelease, 0);
-      EXPECT_LE(stream.held, std::min<std::uint64_t>(std::uint64_t{row.window} * row.blockSize, tftp::kStreamHold));
+      EXPECT_LE(stream.held,
+                std::min<std::uint64_t>(std::uint64_t{row.window} * row.blockSize, tftp::kStreamHold));
       EXPECT_EQ(server.tsizeAsked, false);
     }
   }
