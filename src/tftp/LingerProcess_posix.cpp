@@ -45,7 +45,9 @@ void CloseAllBut(const Prepared& p) {
 
 [[noreturn]] void AnswerUntilTheEnd(Prepared& p) {
   // The program's stop handlers only set flags nobody reads any more.
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, SIG_DFL);
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(number, &standard, nullptr);
   CloseAllBut(p);
   SocketFunctionTable& api = SocketApi();
   static char buffer[65536];
