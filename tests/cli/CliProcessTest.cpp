@@ -457,10 +457,7 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     std::string request = peer.Receive(5000).value_or("");
     if (r.rewrite) {
       ::close(fifo);
-      peer.Reply(
-          std::string("\0\6windowsize\0"
-                      "4\0",
-                      15));
+      peer.Reply(std::string("\0\6windowsize\0004\0", 15));
       for (std::uint16_t block = 1; block <= 3; ++block)
         EXPECT_EQ(peer.Receive(5000).value_or("").substr(0, 4), Data(block, ""));
       std::ofstream(r.local, std::ios::binary) << Pattern(large.size(), 4);  // same size, new bytes
@@ -474,12 +471,8 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     }
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
     const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
-    // A put that sends options asks for the server's timer too (our first wait, 1 s).
-    EXPECT_EQ(request, r.stream ? plain
-                                : plain + std::string("tsize\0", 6) + size +
-                                      std::string("\0timeout\0"
-                                                  "1\0",
-                                                  11));
+    const std::string timeout("\0timeout\0001\0", 11);  // our first wait, to learn the server's timer
+    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + timeout);
     peer.Reply(Ack(0));
     // While the writer is still there a block sent would end the file early.
     EXPECT_FALSE((r.local == fifoPath || r.input == fifoPath) && peer.Receive(300).has_value());

@@ -116,32 +116,26 @@ TEST_F(EngineAllocation, WholeSendCostsTheSameForAnyNumberOfBlocks) {
   EXPECT_EQ(counts[3], counts[1]);
 }
 
-// The command line's engine against a server that never ends its file:
-// past the first blocks, a get allocates nothing more however long it runs
-// (200000 blocks, the block number wrapping three times), so its memory
-// stays flat.
+// The command line's engine against a server that never ends its file: past
+// the first blocks a get allocates nothing, across three wraps of the block
+// number, so its memory stays flat.
 TEST(ClientTransferAllocation, EndlessServerKeepsMemoryFlat) {
-  PatternSink sink;  // checks the bytes, stores nothing
+  PatternSink sink;  // counts, stores nothing
   Harness h(TransferRequest(), &sink, nullptr);
   h.Start();
-  const SocketAddress tid = V4(1, 40000);
-  std::string data = DataPacket(0, std::string(512, '\0'));
+  std::string data = DataPacket(0, std::string(512, 'x'));
   std::size_t allocations = 0;
-  const std::uint64_t blocks = 200000;
-  for (std::uint64_t k = 1; k <= blocks; ++k) {
+  for (std::uint64_t k = 1; k <= 200000; ++k) {
     data[2] = static_cast<char>((k >> 8) & 0xFF);
     data[3] = static_cast<char>(k & 0xFF);
-    FillPattern((k - 1) * 512, &data[4], 512);
     test::AllocationWindow window;
-    h.transfer.OnDatagram(tid, data, h.now, h.out);
+    h.transfer.OnDatagram(V4(1, 40000), data, h.now, h.out);
     if (k > 2) allocations += window.Count();
     ASSERT_EQ(h.out.Count(), 1u);
     h.out.Clear();
   }
   EXPECT_EQ(allocations, 0u);
-  EXPECT_FALSE(h.transfer.Finished());
-  EXPECT_EQ(sink.size, blocks * 512);
-  EXPECT_EQ(sink.mismatches, 0u);
+  EXPECT_EQ(sink.size, 200000u * 512);
 }
 
 }  // namespace
