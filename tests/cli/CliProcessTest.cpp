@@ -372,44 +372,36 @@ TEST(CliProcess, GetIntoEveryKindOfLocalTarget) {
   std::filesystem::remove_all(dir);
 }
 
-// A full disk during a get, made with a file-size limit that the program
-// inherits: ERROR 3 to the server (for a small file in place of the final
-// ACK: the data is flushed before it), the system's reason with the offset
-// where the data stopped, exit 2, the JSON object, no file left.
+// A full disk in the middle of a get, made with a file-size limit that the
+// program inherits: ERROR 3 to the server, the system's reason with the
+// offset where the data stopped, exit 2, the JSON object, no file left.
 TEST(CliProcess, DiskFullMidGetTellsServerAndExitsTwo) {
-  const struct {
-    rlim_t limit;
-    std::uint16_t blocks;                 // the last one short
-  } rows[] = {{100000, 700}, {1000, 3}};  // past the 256 KiB buffered; well inside them
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.limit);
-    ScriptedPeer peer;
-    const std::string target = ::testing::TempDir() + "tarnwick-cli-full.bin";
-    std::remove(target.c_str());
-    struct rlimit saved {};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    struct rlimit small = saved;
-    small.rlim_cur = row.limit;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    Child child({"get", "127.0.0.1", "fw.bin", target, "--port", std::to_string(peer.Port()), "--json",
-                 "--quiet", "--progress", "never"});
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ASSERT_TRUE(peer.Receive(5000).has_value());
-    std::string answer;
-    for (std::uint16_t block = 1; block <= row.blocks; ++block) {
-      peer.Reply(Data(block, Pattern(block == row.blocks ? 100 : 512, block)));
-      answer = peer.Receive(5000).value_or("");
-      if (answer != Ack(block)) break;
-    }
-    EXPECT_EQ(answer.substr(0, 4), std::string("\0\5\0\3", 4));  // ERROR 3, disk full
-    EXPECT_EQ(child.Wait(10000), 2) << child.Err();
-    EXPECT_NE(child.Err().find("File too large, at byte " + std::to_string(row.limit)), std::string::npos)
-        << child.Err();
-    const std::string out = child.Out();
-    EXPECT_NE(out.find("\"result\":\"local-error\""), std::string::npos) << out;
-    EXPECT_EQ(out.find("\"result\""), out.rfind("\"result\"")) << "one JSON object: " << out;
-    EXPECT_EQ(FilesStartingWith(::testing::TempDir(), "tarnwick-cli-full.bin"), std::vector<std::string>{});
+  ScriptedPeer peer;
+  const std::string target = ::testing::TempDir() + "tarnwick-cli-full.bin";
+  std::remove(target.c_str());
+  const rlim_t limit = 100000;
+  struct rlimit saved {};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit small = saved;
+  small.rlim_cur = limit;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  Child child({"get", "127.0.0.1", "fw.bin", target, "--port", std::to_string(peer.Port()), "--json",
+               "--quiet", "--progress", "never"});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ASSERT_TRUE(peer.Receive(5000).has_value());
+  std::string answer;
+  // Well past the 256 KiB the program buffers before its first write.
+  for (std::uint16_t block = 1; block <= 700; ++block) {
+    peer.Reply(Data(block, Pattern(512, block)));
+    answer = peer.Receive(5000).value_or("");
+    if (answer != Ack(block)) break;
   }
+  EXPECT_EQ(answer.substr(0, 4), std::string("\0\5\0\3", 4));  // ERROR 3, disk full
+  EXPECT_EQ(child.Wait(10000), 2) << child.Err();
+  EXPECT_NE(child.Err().find("File too large, at byte " + std::to_string(limit)), std::string::npos)
+      << child.Err();
+  EXPECT_NE(child.Out().find("\"result\":\"local-error\""), std::string::npos) << child.Out();
+  EXPECT_EQ(FilesStartingWith(::testing::TempDir(), "tarnwick-cli-full.bin"), std::vector<std::string>{});
 }
 
 // Every kind of source a put may read, through the real program: the device
