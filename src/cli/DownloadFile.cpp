@@ -61,6 +61,15 @@ bool DownloadFile::Write(std::string_view bytes) {
   return true;
 }
 
+bool DownloadFile::FlushToDisk() {
+  if (finished_ || !Flush()) return false;
+  // A FIFO, a device or standard output has no disk behind it to flush.
+  if (target_.direct || file_.Sync()) return true;
+  error_ = FileError::Last();
+  failed_ = true;
+  return false;
+}
+
 void DownloadFile::Commit() {
   if (finished_) throw ELocalFileError("cannot write " + Name() + ": already finished");
   std::optional<FileError> error;

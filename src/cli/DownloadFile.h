@@ -31,6 +31,8 @@ class DownloadFile : public tftp::FileSink {
   bool Write(std::string_view bytes) override;
   std::string WriteFailure() const override;
   bool DiskFull() const override { return error_.diskFull; }
+  // Writes what is buffered and, for a temporary file, flushes it to disk.
+  bool FlushToDisk() override;
 
   // Writes what is buffered and publishes the file. Raises ELocalFileError
   // naming the target when that fails; the target is untouched then and

@@ -74,9 +74,9 @@ struct RunRecord {
   }
 };
 
-// Called once with the run's record as soon as the transfer has its result,
-// before a finished get's linger: the result is printed then, and the exit
-// follows when the linger is over.
+// Called once with the run's record as soon as the transfer has its result:
+// the result is printed then, and the exit follows at once (a finished
+// get's linger goes on without the program, see HandOffLingers).
 using FinishHandler = std::function<void(RunRecord&)>;
 
 // Resolves, runs the transfer to its end (or to a stop signal) and draws the
@@ -97,6 +97,7 @@ void Transfer(const Options& o, RunContext& context, tftp::TransferRequest reque
   record.server = tftp::EndpointText(server);
   tftp::ClientTransfer transfer(std::move(request), server, sink, source);
   tftp::TransferDriver driver;
+  driver.HandOffLingers();  // the exit follows the result at once
   driver.Add(transfer);
   const bool showProgress =
       o.progress == ProgressMode::Always || (o.progress == ProgressMode::Auto && context.errIsTerminal);
@@ -243,7 +244,8 @@ std::unique_ptr<tftp::FileSource> SourceFor(PutSource opened, const std::string&
     return std::make_unique<UploadFile>(std::move(opened.file), local);
   opened.file.StopWaitingWhen(&StopRequested);  // a pipe may wait for ever
   // Pipes, FIFOs, standard input and such files are read to their end,
-  // holding at most one window for retransmission.
+  // holding at most one window (of at most TransferRequest::streamHold) for
+  // retransmission.
   return std::make_unique<UploadStream>(std::move(opened.file));
 }
 
@@ -259,8 +261,15 @@ int RunPut(const Options& o, RunContext& context, WorkLog& log) {
   log.Line(worklog::kSending);
   log.Line(worklog::kSendLocalName + LocalNameShown(o.local));
   log.Line(worklog::kSendRemoteName + shown);
+  tftp::TransferRequest request = BuildRequest(o, wire);
+  if (!source->SizeKnown() && request.windowSize && tftp::StreamWindow(request) < *request.windowSize &&
+      !o.quiet) {
+    context.err << "tarnwick-cli: windowsize " << tftp::StreamWindow(request) << " asked for instead of "
+                << *request.windowSize << ": a stream keeps at most " << (request.streamHold >> 20)
+                << " MiB for sending again\n";
+  }
   int status = kExitTransferFailed;
-  Transfer(o, context, BuildRequest(o, wire), nullptr, source.get(), [&](RunRecord& record) {
+  Transfer(o, context, std::move(request), nullptr, source.get(), [&](RunRecord& record) {
     if (record.Done())
       log.Line(worklog::kSendDone);
     else

@@ -76,6 +76,12 @@ long long UploadStream::Read(std::uint64_t offset, char* out, std::size_t length
   const std::uint64_t wanted = offset - bufferStart_ + length;
   while (!ended_ && buffer_.size() < wanted) {
     const std::size_t have = buffer_.size();
+    // Room for the largest window the engine lets a stream have, taken at
+    // once: pages are only touched as they fill, and growing by copying
+    // would hold the old bytes and the new twice as many at the peak.
+    if (wanted > buffer_.capacity())
+      buffer_.reserve(static_cast<std::size_t>(
+          std::max<std::uint64_t>({wanted, 2 * std::uint64_t{buffer_.capacity()}, tftp::kStreamHold})));
     buffer_.resize(static_cast<std::size_t>(wanted));
     const long long got = file_.Read(buffer_.data() + have, buffer_.size() - have);
     if (got < 0) {
@@ -98,7 +104,7 @@ void UploadStream::Release(std::uint64_t offset) {
   if (offset <= bufferStart_) return;
   const std::size_t drop =
       static_cast<std::size_t>(std::min<std::uint64_t>(offset - bufferStart_, buffer_.size()));
-  buffer_.erase(0, drop);
+  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(drop));
   bufferStart_ += drop;
 }
 

@@ -7,12 +7,14 @@
 // transfer is never committed as a mix of two versions.
 //
 // UploadStream: a pipe, FIFO or standard input, read in order to its end;
-// only the bytes not yet acknowledged are kept (at most one window), since
-// a stream cannot be read twice.
+// only the bytes not yet acknowledged are kept (at most one window, which
+// the engine keeps under TransferRequest::streamHold), since a stream
+// cannot be read twice.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cliutil/FileHandle.h"
 #include "tftp/ClientTransfer.h"
@@ -62,7 +64,9 @@ class UploadStream : public tftp::FileSource {
 
  private:
   FileHandle file_;
-  std::string buffer_;  // the stream's bytes from bufferStart_ on
+  // The stream's bytes from bufferStart_ on. A vector: it grows to exactly
+  // what the window needs, where a string would double its capacity.
+  std::vector<char> buffer_;
   std::uint64_t bufferStart_ = 0;
   bool ended_ = false;
   std::string failure_;

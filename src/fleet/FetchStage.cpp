@@ -46,6 +46,7 @@ class FetchRun {
 
   void Run() {
     tftp::TransferDriver driver;
+    driver.HandOffLingers();  // the run's end never waits for a courtesy
     driver.OnFinished([this, &driver](tftp::TransferDriver::TransferId id, const tftp::ClientTransfer& t) {
       Finished(id, t);
       if (!Stopped()) StartMore(driver);

@@ -14,6 +14,16 @@ void ClientTransfer::State::SendAck(std::uint64_t block, TimePoint now, Outbox& 
   Get().acknowledgedAt = now;
 }
 
+// The local file could not take the data: ERROR 3 when the disk is full,
+// else ERROR 0 with the system's words.
+void ClientTransfer::State::SinkFailed(Outbox& out) {
+  FileSink& sink = *Get().sink;
+  std::string reason = sink.WriteFailure();
+  if (reason.empty()) reason = "writing the local file failed at byte " + std::to_string(outcome.bytes);
+  const bool full = sink.DiskFull();
+  FailLocally(full ? 3 : 0, full ? std::string_view(kDiskFull) : std::string_view(reason), reason, out);
+}
+
 void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
   GetSide& get = Get();
   const std::uint16_t number = HeaderNumber(datagram);
@@ -26,18 +36,13 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
   }
   const auto ahead = static_cast<std::uint16_t>(number - static_cast<std::uint16_t>(get.expected));
   if (ahead == 0) {
-    if (!payload.empty() && !get.sink->Write(payload)) {
-      std::string reason = get.sink->WriteFailure();
-      if (reason.empty()) reason = "writing the local file failed at byte " + std::to_string(outcome.bytes);
-      const bool full = get.sink->DiskFull();
-      return FailLocally(full ? 3 : 0, full ? std::string_view(kDiskFull) : std::string_view(reason), reason,
-                         out);
-    }
+    if (!payload.empty() && !get.sink->Write(payload)) return SinkFailed(out);
     outcome.bytes += payload.size();
     ++get.expected;
     get.gapAcknowledged = false;
     Progress(now);
     if (payload.size() < blockSize) {
+      if (!get.sink->FlushToDisk()) return SinkFailed(out);
       SendAck(number, now, out);
       const auto& announced = outcome.agreed.transferSize;
       if (announced && *announced != outcome.bytes) {
@@ -52,11 +57,16 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
               ? Clock::duration(std::chrono::seconds(*outcome.agreed.timeoutSeconds))
               : Clock::duration(request.wait);
       get.lingerUntil = now + linger;
+      const Clock::duration roundTrips =
+          std::max<Clock::duration>(RetransmitTimer::kFloor, 4 * timer.SmoothedRoundTrip());
+      get.lingerShortUntil = now + std::min(linger, roundTrips);
       return;
     }
     // One ACK per window, counted from our last ACK: the server's windows
     // start after the block we acknowledged, so ours stay in step with them.
-    if (get.expected - 1 - get.acknowledged >= windowSize) {
+    const std::uint64_t window =
+        get.shortWindow ? std::min<std::uint64_t>(get.shortWindow, windowSize) : windowSize;
+    if (get.expected - 1 - get.acknowledged >= window) {
       SendAck(get.expected - 1, now, out);
       SentFresh(now);
     }
@@ -90,10 +100,36 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
   }
 }
 
+bool Linger::Repeats(const SocketAddress& from, std::string_view datagram) const {
+  return SameEndpoint(from, peer) && datagram.size() >= kHeaderSize && ReadOpcode(datagram) == kData &&
+         HeaderNumber(datagram) == lastBlock;
+}
+
 bool Linger::Answer(const SocketAddress& from, std::string_view datagram, Outbox& out) const {
-  if (!SameEndpoint(from, peer) || datagram.size() < kHeaderSize) return false;
-  if (ReadOpcode(datagram) != kData || HeaderNumber(datagram) != lastBlock) return false;
+  if (!Repeats(from, datagram)) return false;
   WriteHeader(out.AddSized(peer, kHeaderSize), kAck, lastBlock);
+  return true;
+}
+
+// Blocks came since our last ACK and then none for one estimated time-out:
+// the server's window ended short of the agreed size (some servers send
+// fewer blocks than they agreed to), or its tail was lost. Either way the
+// server waits for us, so this is no time-out: the ACK goes out as a fresh
+// one, its answer is progress and a round-trip sample, and the wait does not
+// double (doubling it on every window made a 200 KB get take minutes).
+// False when no block came since the last ACK (a real time-out).
+bool ClientTransfer::State::AcknowledgeShortWindow(TimePoint now, Outbox& out) {
+  GetSide& get = Get();
+  const std::uint64_t count = get.expected - 1 - get.acknowledged;
+  if (count == 0) return false;
+  // The same short count twice in a row is the server's real window: from
+  // then on it is acknowledged as it completes, without the wait.
+  if (count == get.lastShortWindow) get.shortWindow = count;
+  get.lastShortWindow = count;
+  SendAck(get.expected - 1, now, out);
+  get.gapAcknowledged = false;
+  SentFresh(now);
+  Arm(now);
   return true;
 }
 

@@ -20,6 +20,15 @@ void ClientTransfer::State::BeginSending(TimePoint now, Outbox& out) {
   Arm(now);
 }
 
+// False (and the transfer abandoned with ERROR 0) when the source changed
+// since the transfer started.
+bool ClientTransfer::State::AskSourceUnchanged(Outbox& out) {
+  std::string changed = Put().source->Changed();
+  if (changed.empty()) return true;
+  FailWithError(0, changed, changed, out);
+  return false;
+}
+
 // Sends the blocks from `next` up to the end of the window that starts at
 // `base`. False when the transfer failed on the way.
 bool ClientTransfer::State::SendWindow(Outbox& out) {
@@ -31,15 +40,15 @@ bool ClientTransfer::State::SendWindow(Outbox& out) {
     const std::size_t length =
         put.sizeKnown ? static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, put.size - offset))
                       : blockSize;
+    if (put.askBeforeResend && block <= put.sent) {
+      put.askBeforeResend = false;
+      if (put.sizeKnown && !AskSourceUnchanged(out)) return false;
+    }
     if (put.sizeKnown && block == put.lastBlock && !put.changeAsked) {
       // Once the last block is out the device commits the file: a file that
       // changed meanwhile would be stored as a mix of two versions.
       put.changeAsked = true;
-      std::string changed = put.source->Changed();
-      if (!changed.empty()) {
-        FailWithError(0, changed, changed, out);
-        return false;
-      }
+      if (!AskSourceUnchanged(out)) return false;
     }
     std::string& datagram = out.AddSized(*peer, kHeaderSize + length);
     WriteHeader(datagram, kData, static_cast<std::uint16_t>(block));
@@ -96,6 +105,7 @@ void ClientTransfer::State::OnAck(std::uint16_t number, TimePoint now, Outbox& o
     put.repairedUpTo = put.next - 1;
     outcome.retransmissions += put.next - put.base;
     put.next = put.base;
+    put.askBeforeResend = true;
   }
   if (!SendWindow(out)) return;
   SentFresh(now);
@@ -107,6 +117,7 @@ void ClientTransfer::State::SenderTimedOut(Outbox& out) {
   put.repairedUpTo = 0;
   outcome.retransmissions += put.next - put.base;
   put.next = put.base;
+  put.askBeforeResend = true;
   SendWindow(out);
 }
 

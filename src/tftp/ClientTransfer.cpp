@@ -47,6 +47,12 @@ std::variant<GetSide, PutSide> SideFor(TransferKind kind, FileSink* sink, FileSo
 
 }  // namespace
 
+std::uint32_t StreamWindow(const TransferRequest& request) {
+  const std::uint64_t window = request.windowSize.value_or(1);
+  const std::uint64_t fits = request.streamHold / request.blockSize.value_or(512);
+  return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, std::min(window, fits)));
+}
+
 Outbox::Datagram& Outbox::NextSlot(const SocketAddress& to) {
   if (sender_ && count_ >= capacity_) sender_(*this);
   if (count_ == slots_.size()) slots_.emplace_back();
@@ -152,7 +158,18 @@ void ClientTransfer::State::Start(TimePoint now, Outbox& out) {
       put.endBytes = put.size;
     } else {
       asked.transferSize = false;  // a stream has no size to announce
+      if (asked.windowSize) asked.windowSize = StreamWindow(request);
     }
+  }
+  // A put that sends options anyway asks for the server's timer too: some
+  // servers answer one repeated block and then only their own timer, which
+  // each further repeat restarts, so after a few quick repeats the sender
+  // waits that timer out (RetransmitTimer::PeerTimer). Our first wait,
+  // in whole seconds, is a timer the server then keeps to.
+  if (!IsGet() && !asked.timeoutSeconds && (asked.blockSize || asked.windowSize || asked.transferSize)) {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(request.wait).count();
+    asked.timeoutSeconds = static_cast<std::uint32_t>(std::clamp<std::int64_t>(seconds, 1, 255));
+    timeoutToLearn = true;
   }
   std::string reason;
   ask = AskedOptions(asked, sourceSize, reason);
@@ -170,8 +187,13 @@ void ClientTransfer::State::ApplyAgreed(const AgreedOptions& agreed, TimePoint n
   blockSize = agreed.blockSize;
   windowSize = agreed.windowSize;
   if (!IsGet() && Put().sizeKnown) Put().lastBlock = Put().size / blockSize + 1;
-  // A timeout the server agreed to is its own wait: ours keeps in step.
-  if (agreed.timeoutSeconds) timer.Fix(std::chrono::seconds(*agreed.timeoutSeconds));
+  // A timeout the user asked for and the server agreed to is its own wait:
+  // ours keeps in step. One asked for only to learn it leaves our measured
+  // waits alone and sets how long we stay quiet after repeats.
+  if (agreed.timeoutSeconds && timeoutToLearn)
+    timer.PeerTimer(std::chrono::seconds(*agreed.timeoutSeconds));
+  else if (agreed.timeoutSeconds)
+    timer.Fix(std::chrono::seconds(*agreed.timeoutSeconds));
   // The request's answer also measures the device opening its file: no
   // sample, but the retries start over.
   timedSend.reset();
@@ -264,6 +286,7 @@ void ClientTransfer::State::OnPeerDatagram(std::string_view datagram, TimePoint 
 
 void ClientTransfer::State::OnTimer(TimePoint now, Outbox& out) {
   if (now < deadline || Finished() || phase == Phase::Idle) return;
+  if (phase == Phase::Running && IsGet() && AcknowledgeShortWindow(now, out)) return;
   if (timeouts >= request.retries && now - lastProgress >= patience) {
     if (phase == Phase::Requesting && strayAnswer) {
       return Fail("answers came from " + EndpointText(*strayAnswer) + ", not from the server's address (" +
@@ -328,7 +351,8 @@ bool ClientTransfer::Finished() const { return s_->Finished(); }
 std::optional<Linger> ClientTransfer::Lingering() const {
   if (!s_->IsGet() || !s_->Get().lingerUntil) return std::nullopt;
   const GetSide& get = s_->Get();
-  return Linger{*s_->peer, static_cast<std::uint16_t>(get.expected - 1), *get.lingerUntil};
+  return Linger{*s_->peer, static_cast<std::uint16_t>(get.expected - 1), *get.lingerUntil,
+                get.lingerShortUntil};
 }
 const TransferOutcome& ClientTransfer::Outcome() const { return s_->outcome; }
 const TransferRequest& ClientTransfer::Request() const { return s_->request; }

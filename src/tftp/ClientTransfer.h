@@ -36,6 +36,9 @@ using TimePoint = Clock::time_point;
 
 enum class TransferKind { Get, Put };
 
+// What a stream put keeps for sending again, at most (TransferRequest).
+inline constexpr std::uint64_t kStreamHold = std::uint64_t{16} << 20;
+
 // What the caller asks for. An option left unset is not requested; with none
 // set the request is a plain RFC 1350 one.
 struct TransferRequest {
@@ -53,7 +56,14 @@ struct TransferRequest {
   // Time-outs in a row (no progress) before the transfer fails, and never
   // sooner than these waits doubled one after another would allow.
   int retries = 5;
+  // A stream put keeps every block not yet acknowledged (it cannot read
+  // them twice): its window asked for is reduced so that they fit in this.
+  std::uint64_t streamHold = kStreamHold;
 };
+
+// The window a put from a stream asks for under request.streamHold (at
+// least 1); request.windowSize (or 1) when that fits.
+std::uint32_t StreamWindow(const TransferRequest& request);
 
 // Where a get's bytes go. Write is called with the blocks in order, each
 // byte once. False means the local write failed: the transfer stops, sends
@@ -69,6 +79,11 @@ class FileSink {
   virtual std::string WriteFailure() const { return {}; }
   // Whether that failure was a full disk or quota (ERROR 3 to the server).
   virtual bool DiskFull() const { return true; }
+  // Called once the last block is stored, before the final ACK: our last
+  // ACK tells the server "I have it", so by then every byte must be on disk
+  // (a full disk found after it could no longer reach the server). False:
+  // as a failed Write.
+  virtual bool FlushToDisk() { return true; }
 };
 
 // Where a put's bytes come from: positional reads, so a window can be sent
@@ -156,7 +171,13 @@ struct Linger {
   SocketAddress peer;
   std::uint16_t lastBlock = 0;
   TimePoint until;
-  // True (and the ACK in out) when datagram from `from` repeats the last block.
+  // A few measured round trips after the end: how long a caller that cannot
+  // hand the socket on (TransferDriver::HandOffLingers) stays at most, so
+  // that the dally costs it nothing it could measure.
+  TimePoint shortUntil;
+  // Whether datagram from `from` repeats the last block.
+  bool Repeats(const SocketAddress& from, std::string_view datagram) const;
+  // True (and the ACK in out) when it does.
   bool Answer(const SocketAddress& from, std::string_view datagram, Outbox& out) const;
 };
 

@@ -25,9 +25,15 @@ struct GetSide {
   std::uint64_t acknowledged = 0;  // the block our last ACK named
   TimePoint acknowledgedAt;        // when that ACK went out
   bool gapAcknowledged = false;    // a gap in this window was answered already
+  // A server that sends fewer blocks a window than it agreed to: the count
+  // of the last window cut short, and once two in a row had the same count,
+  // that count (the window we then acknowledge; 0 while none is known).
+  std::uint64_t lastShortWindow = 0;
+  std::uint64_t shortWindow = 0;
   // After the final ACK: a repeated last block is answered until then, in
   // case our ACK was lost (the peer would otherwise report a failure).
   std::optional<TimePoint> lingerUntil;
+  TimePoint lingerShortUntil;
 };
 
 // The sending side of a put.
@@ -41,6 +47,9 @@ struct PutSide {
   std::uint64_t next = 1;       // next block to send
   std::uint64_t sent = 0;       // highest block sent at least once
   bool changeAsked = false;     // Changed() was called
+  // Blocks go again after a loss: the file is asked before they are read
+  // again, so a resent block carries the bytes first sent or none at all.
+  bool askBeforeResend = false;
   // After an ACK short of the window's end sent blocks again at once: the
   // highest block sent by then. ACKs below it are answers to that repair
   // (or stale ones the copies caused) and only slide the window.
@@ -61,6 +70,9 @@ struct ClientTransfer::State {
 
   OptionAsk ask;
   bool optionsInRequest = false;
+  // The timeout option was added to a put's options only to learn the
+  // server's timer (RetransmitTimer::PeerTimer), not asked for by the user.
+  bool timeoutToLearn = false;
   bool optionsDropped = false;  // retried without options after ERROR 8
   std::string requestPacket;
   // Answers to the request from a host other than the server's: the first
@@ -112,11 +124,14 @@ struct ClientTransfer::State {
   // Get side (ClientReceive.cpp).
   void SendAck(std::uint64_t block, TimePoint now, Outbox& out);
   void OnData(std::string_view datagram, TimePoint now, Outbox& out);
+  void SinkFailed(Outbox& out);
   void ReceiverTimedOut(TimePoint now, Outbox& out);
+  bool AcknowledgeShortWindow(TimePoint now, Outbox& out);
 
   // Put side (ClientSend.cpp).
   void BeginSending(TimePoint now, Outbox& out);
   bool SendWindow(Outbox& out);
+  bool AskSourceUnchanged(Outbox& out);
   void OnAck(std::uint16_t number, TimePoint now, Outbox& out);
   void SenderTimedOut(Outbox& out);
 };

@@ -42,6 +42,11 @@ void RetransmitTimer::QuietAfterRepeats() {
   Update();
 }
 
+void RetransmitTimer::PeerTimer(Duration timer) {
+  peerTimer_ = timer;
+  Update();
+}
+
 void RetransmitTimer::Fix(Duration wait) {
   fixed_ = true;
   base_ = wait;
@@ -57,7 +62,7 @@ void RetransmitTimer::Update() {
   }
   for (int i = 0; i < backOffs_ && wait < cap_; ++i) wait *= 2;
   if (quiet_ && backOffs_ >= kBackOffsBeforeQuiet) {
-    Duration quiet = 2 * first_;
+    Duration quiet = 2 * (peerTimer_ > Duration::zero() ? peerTimer_ : first_);
     for (int i = kBackOffsBeforeQuiet; i < backOffs_ && quiet < cap_; ++i) quiet *= 2;
     wait = std::max(wait, quiet);
   }

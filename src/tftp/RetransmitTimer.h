@@ -55,6 +55,11 @@ class RetransmitTimer {
   // plain doubling: its quick repeated ACKs were not seen to stall a
   // server, and a quiet wait there was not shown to help.
   void QuietAfterRepeats();
+  // The peer's own retransmission timer, when it is known (a timeout
+  // option it agreed to that we asked for only to learn it): the quiet
+  // wait is then twice that timer instead of twice our first wait.
+  // Samples still count, unlike Fix.
+  void PeerTimer(Duration timer);
   // A fixed wait (a timeout option the server agreed to): samples are then
   // ignored, back-off still applies.
   void Fix(Duration wait);
@@ -65,8 +70,9 @@ class RetransmitTimer {
   Duration SmoothedRoundTrip() const { return smoothed_; }
 
  private:
-  Duration first_;  // the first wait the user chose
-  Duration base_;   // the first wait, or the fixed one
+  Duration first_;        // the first wait the user chose
+  Duration peerTimer_{};  // zero while unknown
+  Duration base_;         // the first wait, or the fixed one
   Duration cap_;
   Duration smoothed_{};
   Duration deviation_{};

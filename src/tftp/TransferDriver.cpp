@@ -12,6 +12,7 @@
 #include "net/SocketError.h"
 #include "net/SocketPoll.h"
 #include "net/UdpBlockSocket.h"
+#include "tftp/LingerProcess.h"
 
 namespace tarnwick::tftp {
 
@@ -28,7 +29,7 @@ constexpr std::size_t kBatch = 8;
 // A full send buffer is waited on this long, this many times per datagram.
 constexpr std::chrono::milliseconds kSendWait{1000};
 constexpr int kSendWaits = 3;
-constexpr std::size_t kMaxLingering = 64;
+constexpr std::size_t kMaxLingering = kMaxHandedOff;
 // Socket option numbers as the socket layer takes them (Windows values).
 constexpr int kSocketLevel = 0xFFFF;
 constexpr int kReceiveTimeout = 0x1006;  // milliseconds
@@ -120,6 +121,8 @@ struct TransferDriver::Impl {
   std::vector<Lingering> lingering;
   std::vector<PollEntry> poll;
   FinishedHandler onFinished;
+  bool handOff = false;
+  bool handOffFailed = false;  // lingers are cut short instead
   Outbox out;
   SocketHandle sendingOn = kNoSocket;  // where `out` sends to
   std::uint64_t datagramsSent = 0;
@@ -268,6 +271,20 @@ struct TransferDriver::Impl {
     }
   }
 
+  // Nothing runs any more: the lingers leave the caller's way (see
+  // HandOffLingers).
+  void HandOff(TimePoint now) {
+    if (!handOff || !live.empty() || lingering.empty()) return;
+    if (!handOffFailed) {
+      std::vector<LingerHandOff> all;
+      for (const Lingering& l : lingering) all.push_back(LingerHandOff{l.linger, l.socket.Get()});
+      if (LingerInBackground(all)) return lingering.clear();
+      handOffFailed = true;
+    }
+    for (Lingering& l : lingering) l.linger.until = std::min(l.linger.until, l.linger.shortUntil);
+    EndLingering(now);
+  }
+
   void EndLingering(TimePoint now) {
     lingering.erase(std::remove_if(lingering.begin(), lingering.end(),
                                    [now](const Lingering& l) { return l.linger.until <= now; }),
@@ -311,6 +328,8 @@ TransferDriver::TransferId TransferDriver::Add(ClientTransfer& transfer) {
 
 void TransferDriver::OnFinished(FinishedHandler handler) { impl_->onFinished = std::move(handler); }
 
+void TransferDriver::HandOffLingers() { impl_->handOff = true; }
+
 std::size_t TransferDriver::Running() const { return impl_->live.size(); }
 
 bool TransferDriver::Run(const std::function<bool()>& stopRequested, const std::string& stopReason) {
@@ -343,6 +362,7 @@ bool TransferDriver::Run(const std::function<bool()>& stopRequested, const std::
     }
     d.Reap();
     d.EndLingering(now);
+    d.HandOff(now);
     for (const Impl::Lingering& l : d.lingering) earliest = std::min(earliest, l.linger.until);
     if (d.live.empty() && d.lingering.empty()) return true;
 

@@ -40,6 +40,13 @@ class TransferDriver {
 
   void OnFinished(FinishedHandler handler);
 
+  // From now on Run does not wait for lingering sockets once no transfer is
+  // left: they go to a process of their own that answers repeats until each
+  // linger's end (POSIX), or each is cut to a few measured round trips
+  // (where that cannot be done). For callers that exit or move on after the
+  // run; a lingering socket still outlives the transfer while others run.
+  void HandOffLingers();
+
   // Runs until no transfer is left and no socket lingers, or until
   // stopRequested() returns true (checked at least every 100 ms), when every
   // running transfer is abandoned with the given reason. Returns false when

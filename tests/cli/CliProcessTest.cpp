@@ -244,9 +244,10 @@ TEST(CliProcess, TerminatedMidTransferLeavesNoFileAndTellsTheServer) {
   std::remove(fifoPath.c_str());
 }
 
-// A get's result is out before its linger ends: printed while the program
-// still answers a repeat of its last block, and kept whatever stops it then.
-TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
+// A get exits with its result at once (a 5 s linger would hold a script's
+// loop that long); the lingering socket outlives the program and still
+// answers a repeat of the last block.
+TEST(CliProcess, GetExitsAtOnceAndItsLingerOutlivesIt) {
   ScriptedPeer peer;
   const std::string target = ::testing::TempDir() + "tarnwick-cli-linger.cfg";
   Child child({"get", "127.0.0.1", "cfg", target, "--port", std::to_string(peer.Port()), "--timeout", "5000",
@@ -254,14 +255,10 @@ TEST(CliProcess, ResultPrintedBeforeTheLingerEnds) {
   ASSERT_TRUE(peer.Receive(5000).has_value());
   peer.Reply(Data(1, "short"));
   EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
-  for (int waited = 0; waited < 4000 && child.Out().empty(); waited += 20)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_NE(child.Out().find("\"result\":\"done\""), std::string::npos) << child.Out();
-  peer.Reply(Data(1, "short"));  // as if the ACK had been lost: the linger answers
-  EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
-  child.Signal(SIGINT);  // even twice, a stop now only cuts the linger short
-  child.Signal(SIGINT);
   EXPECT_EQ(child.Wait(15000), 0) << child.Err();
+  EXPECT_NE(child.Out().find("\"result\":\"done\""), std::string::npos) << child.Out();
+  peer.Reply(Data(1, "short"));  // as if the ACK had been lost, after the exit
+  EXPECT_EQ(peer.Receive(5000).value_or(""), Ack(1));
   std::remove(target.c_str());
 }
 
@@ -503,6 +500,7 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     std::string name, local, input;  // input: what standard input is opened from
     bool stream;
     std::uintmax_t resizeTo;  // after the first block (0: left alone)
+    bool rewrite = false;     // in one window, rewritten before blocks 2-3 go again
   };
   const Row rows[] = {
       {"regular file", folder + "/cfg", "", false, 0},
@@ -513,10 +511,11 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
       {"shrinking file", folder + "/shrinking", "", false, 700},
       // Its stated size is 0: only reading it to its end finds the content.
       {"procfs", "/proc/self/cmdline", "", true, 0},
+      {"change during a resend", folder + "/resent", "", false, 0, true},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    if (r.resizeTo) std::ofstream(r.local, std::ios::binary) << large;
+    if (r.resizeTo || r.rewrite) std::ofstream(r.local, std::ios::binary) << large;
     ScriptedPeer peer;
     // Both ends held open: the program's open never waits, and the bytes
     // stay in the FIFO until it reads them. Not inherited: a writer left in
@@ -524,9 +523,10 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
     int fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fifo, 0);
     ASSERT_EQ(::write(fifo, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    const std::vector<std::string> args = {
+    std::vector<std::string> args = {
         "put",     "127.0.0.1", r.local,      "startup-config", "--port", std::to_string(peer.Port()),
         "--tsize", "--quiet",   "--progress", "never"};
+    if (r.rewrite) args.insert(args.end(), {"--windowsize", "4"});
     Child child(args, {}, r.input);
     std::string sent = content;
     if (r.name == "procfs") {  // the program's own command line
@@ -534,9 +534,24 @@ TEST(CliProcess, PutFromEveryKindOfSource) {
       for (const std::string& a : args) sent += a + '\0';
     }
     std::string request = peer.Receive(5000).value_or("");
+    if (r.rewrite) {
+      ::close(fifo);
+      peer.Reply(std::string("\0\6windowsize\0004\0", 15));
+      for (std::uint16_t block = 1; block <= 3; ++block)
+        EXPECT_EQ(peer.Receive(5000).value_or("").substr(0, 4), Data(block, ""));
+      std::ofstream(r.local, std::ios::binary) << Pattern(large.size(), 4);  // same size, new bytes
+      std::filesystem::last_write_time(r.local,
+                                       std::filesystem::last_write_time(r.local) + std::chrono::seconds(2));
+      peer.Reply(Ack(1));  // 2 and 3 were lost
+      EXPECT_EQ(peer.Receive(5000).value_or("").substr(0, 4), std::string("\0\5\0\0", 4));
+      EXPECT_EQ(child.Wait(10000), 1) << child.Err();
+      EXPECT_NE(child.Err().find("was modified while it was being sent"), std::string::npos) << child.Err();
+      continue;
+    }
     const std::string plain = std::string("\0\2startup-config\0octet\0", 23);
     const std::string size = std::to_string(r.resizeTo ? large.size() : content.size());
-    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + '\0');
+    const std::string timeout("\0timeout\0001\0", 11);  // our first wait, to learn the server's timer
+    EXPECT_EQ(request, r.stream ? plain : plain + std::string("tsize\0", 6) + size + timeout);
     peer.Reply(Ack(0));
     // While the writer is still there a block sent would end the file early.
     EXPECT_FALSE((r.local == fifoPath || r.input == fifoPath) && peer.Receive(300).has_value());

@@ -40,6 +40,9 @@ TEST(DownloadFile, BuffersBlocksAndCommitsWholeFile) {
     EXPECT_EQ(ReadAll(target), "old");  // nothing under the target's name yet
     // 512 KiB + in blocks of 1428: two full buffers went out, not 368 writes.
     EXPECT_EQ(file.SystemWrites(), 2);
+    // Before a get's final ACK: everything on disk, still under the temporary name.
+    ASSERT_TRUE(file.FlushToDisk());
+    EXPECT_EQ(file.OnDisk(), content.size());
     file.Commit();
     EXPECT_EQ(file.SystemWrites(), 3);
     EXPECT_EQ(file.Written(), content.size());

@@ -82,8 +82,10 @@ class MemorySink : public tftp::FileSink {
   }
   std::string WriteFailure() const override { return failure; }
   bool DiskFull() const override { return diskFull; }
+  bool FlushToDisk() override { return !flushFails; }
   std::string data;
   long long failAfter = -1;
+  bool flushFails = false;
   int writes = 0;
   std::string failure;  // what WriteFailure and DiskFull say
   bool diskFull = true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "../net/AllocationCounter.h"
+#include "ClientTransferHarness.h"
 #include "EngineTestSupport.h"
 
 namespace tarnwick::testing_support {
@@ -113,6 +114,28 @@ TEST_F(EngineAllocation, WholeSendCostsTheSameForAnyNumberOfBlocks) {
   }
   EXPECT_EQ(counts[2], counts[1]);
   EXPECT_EQ(counts[3], counts[1]);
+}
+
+// The command line's engine against a server that never ends its file: past
+// the first blocks a get allocates nothing, across three wraps of the block
+// number, so its memory stays flat.
+TEST(ClientTransferAllocation, EndlessServerKeepsMemoryFlat) {
+  PatternSink sink;  // counts, stores nothing
+  Harness h(TransferRequest(), &sink, nullptr);
+  h.Start();
+  std::string data = DataPacket(0, std::string(512, 'x'));
+  std::size_t allocations = 0;
+  for (std::uint64_t k = 1; k <= 200000; ++k) {
+    data[2] = static_cast<char>((k >> 8) & 0xFF);
+    data[3] = static_cast<char>(k & 0xFF);
+    test::AllocationWindow window;
+    h.transfer.OnDatagram(V4(1, 40000), data, h.now, h.out);
+    if (k > 2) allocations += window.Count();
+    ASSERT_EQ(h.out.Count(), 1u);
+    h.out.Clear();
+  }
+  EXPECT_EQ(allocations, 0u);
+  EXPECT_EQ(sink.size, 200000u * 512);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ struct ModelServer {
   tftp::FileSink* received = nullptr;  // where a put's bytes go
   std::uint32_t blockSize = 512;
   std::uint32_t windowSize = 1;
+  std::uint32_t sendsPerWindow = 0;  // get: fewer blocks a window than agreed (0: as agreed)
   bool done = false;
   std::uint64_t size = 0;
   std::uint64_t acked = 0;     // get: last block acknowledged
@@ -34,7 +35,8 @@ struct ModelServer {
   std::uint64_t LastBlock() const { return size / blockSize + 1; }
 
   void SendWindow(std::vector<std::string>& replies) {
-    for (std::uint64_t k = acked + 1; k <= std::min(acked + windowSize, LastBlock()); ++k) {
+    const std::uint32_t window = sendsPerWindow ? std::min(sendsPerWindow, windowSize) : windowSize;
+    for (std::uint64_t k = acked + 1; k <= std::min(acked + window, LastBlock()); ++k) {
       const std::uint64_t offset = (k - 1) * blockSize;
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - offset));
       block.assign(n, '\0');

@@ -1,5 +1,5 @@
 // Event sequences ("s100" sample, "b" time-out, "p" progress, "f3000" fixed
-// wait, "q" a sender's quiet) and the wait each ends at (first wait 1 s, cap 8 s).
+// wait, "q" a sender's quiet, "t3000" the peer's timer) and the wait each ends at (first wait 1 s, cap 8 s).
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -32,6 +32,8 @@ TEST(RetransmitTimer, SampleSequencesGiveTheseWaits) {
       {"s20000", 8000},                // a sample above the cap waits the cap
       {"f3000 s10", 3000},             // an agreed timeout is fixed
       {"f3000 b", 6000},               // and still backs off
+      {"s100 t3000 q b b b", 6000},    // a known server timer: quiet for twice it
+      {"t3000 s100", 300},             // samples still count
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.events);
@@ -44,6 +46,7 @@ TEST(RetransmitTimer, SampleSequencesGiveTheseWaits) {
       if (e[0] == 'p') timer.Progress();
       if (e[0] == 'f') timer.Fix(ms);
       if (e[0] == 'q') timer.QuietAfterRepeats();
+      if (e[0] == 't') timer.PeerTimer(ms);
     }
     EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(timer.Wait()).count(), row.waitMs);
   }
