@@ -103,9 +103,11 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 class BackupRun {
  public:
   BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            ConfigStore& store, std::string stamp, bool progress, std::ostream& err)
+            ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
+            std::map<std::string, std::string> unannounced)
       : devices_(devices),
         rules_(rules),
+        unannounced_(std::move(unannounced)),
         wantDiff_(wantDiff),
         store_(store),
         stamp_(std::move(stamp)),
@@ -141,7 +143,11 @@ class BackupRun {
     for (int round = 0; !order.empty(); ++round) {
       RunFetchStage(
           devices_, order, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
-          [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); });
+          [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); },
+          // A file whose flush came back goes into place now, not when the
+          // next device ends: behind a row of dead names that is seconds in
+          // which a kill would lose it.
+          [this] { StoreFlushed(); });
       // Complete files still being flushed are stored, stopped run or not.
       while (!flushing_.empty()) {
         flusher_.WaitForOne();
@@ -197,6 +203,7 @@ class BackupRun {
       row.file = d.name + ".cfg";
       row.diff.clear();
       fetched.temp.reset();
+      AnnounceLeftOver(index, row);
       return Counted(false);
     }
     TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
@@ -226,11 +233,31 @@ class BackupRun {
     if (!store_.ReadFile(name + ".cfg", limits.maxBytes, before, missing, error) || missing) return false;
     if (!ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
     if (!rules.empty() && Equivalent(before, after, rules)) return true;
-    if (wantDiff_) {
-      const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
-      row.diff = WithoutPasswords(UnifiedDiff(before, after, name, limits, hidden), devices_);
-    }
+    if (wantDiff_) row.diff = Diff(index, before, after);
     return false;
+  }
+
+  std::string Diff(std::size_t index, const std::string& before, const std::string& after) const {
+    const IgnoreRuleList& rules = rules_[index];
+    const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
+    return WithoutPasswords(UnifiedDiff(before, after, devices_[index].name, DiffLimits(), hidden), devices_);
+  }
+
+  // A copy the same as the saved one, which a run that never finished put
+  // there: its change was never announced, so it is now -- as changed, with
+  // the diff against the copy it replaced.
+  void AnnounceLeftOver(std::size_t index, DeviceReport& row) {
+    auto found = unannounced_.find(devices_[index].name);
+    if (found == unannounced_.end()) return;
+    row.result = DeviceResult::Changed;
+    row.history = found->second;
+    if (!wantDiff_ || row.history.empty()) return;
+    const DiffLimits limits;
+    std::string before, after, error;
+    bool missing = false;
+    if (store_.ReadFile(row.history, limits.maxBytes, before, missing, error) && !missing &&
+        store_.ReadFile(row.file, limits.maxBytes, after, missing, error) && !missing)
+      row.diff = Diff(index, before, after);
   }
 
   std::string Validate(const Device& d, DeviceReport& row, TempConfig& temp,
@@ -295,6 +322,7 @@ class BackupRun {
   void Counted(bool failed) {
     ++done_;
     if (failed) ++failedSoFar_;
+    if (failed && testKill_.AfterFailure()) EndProcessAtOnce();
     if (!showProgress_) return;
     auto now = Clock::now();
     if (done_ != devices_.size() && now - lastProgress_ < std::chrono::milliseconds(100)) return;
@@ -308,6 +336,7 @@ class BackupRun {
 
   const std::vector<Device>& devices_;
   const std::vector<IgnoreRuleList>& rules_;
+  const std::map<std::string, std::string> unannounced_;  // name -> the copy it replaced ("" for none)
   bool wantDiff_;
   ConfigStore& store_;
   std::string stamp_;
@@ -320,6 +349,7 @@ class BackupRun {
   std::size_t done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
   bool showProgress_ = false;
   Clock::time_point lastProgress_{};
+  TestKillPoint testKill_ = TestKillPoint::FromEnvironment();
 };
 
 }  // namespace
@@ -365,6 +395,32 @@ bool SplitHook(const std::string& option, const std::string& line, std::vector<s
   if (SplitCommandLine(line, words, error)) return true;
   error = option + ": " + error;
   return false;
+}
+
+// Copies a run put in place but never announced, because it was killed
+// before its state was written: a device's newest history copy made after
+// its last success the state knows of (the run that made it never
+// finished), or a saved copy of a device the state has never seen succeed.
+// Name -> the copy it replaced ("" for a first copy). Only from a state
+// read whole: without one, every saved file would look unannounced.
+std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const RunState& state,
+                                                   const std::vector<Device>& devices) {
+  std::map<std::string, std::int64_t> lastSuccess;
+  for (const DeviceState& known : state.devices) lastSuccess[known.name] = known.lastSuccess;
+  std::map<std::string, std::string> left;
+  for (const Device& d : devices) {
+    if (!d.fault.empty() || !d.enabled) continue;
+    auto known = lastSuccess.find(d.name);
+    if (known == lastSuccess.end() || known->second == 0) {
+      if (store.HasSaved(d.name)) left[d.name] = "";
+      continue;
+    }
+    const std::string newest = store.NewestHistory(d.name);
+    const std::string since = HistoryStamp(static_cast<std::time_t>(known->second));
+    const std::size_t base = newest.rfind('/') + 1;
+    if (!newest.empty() && newest.compare(base, since.size(), since) > 0) left[d.name] = newest;
+  }
+  return left;
 }
 
 }  // namespace
@@ -480,7 +536,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   // What DEST remembers of earlier runs; a damaged state costs history,
   // never the night's backup.
-  bool stateMissing = true;
+  bool stateMissing = true, stateWhole = false;
   std::string stateBytes;
   RunState state;
   if (!store->ReadFile(kStateName, kMaxStateBytes, stateBytes, stateMissing, error)) {
@@ -491,6 +547,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     for (const std::string& warning : parsedState.warnings)
       err << "tarnwick-cli backup: warning: " << kStateName << ": " << warning << '\n';
     state = std::move(parsedState.state);
+    stateWhole = parsedState.warnings.empty();
   }
   if (!stateMissing) {
     InventoryChange change = CompareInventory(state, inventoryNames);
@@ -515,7 +572,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   StopPollingScope stopPolling;
   // The JSON report and the page carry the diffs; CSV has no room for them.
   const bool wantDiff = o.diff || ReportIsJson(o.report) || ReportIsHtml(o.report);
-  BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err);
+  BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err,
+                stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
   run.Run(limits, o.rounds);
   std::vector<DeviceReport> rows = run.Rows();
 

@@ -699,6 +699,7 @@ TEST(BackupRun, NightlyRunTable) {
   fleet[2].behaviour = "flaky";
   fleet[0].password = "pw-h00k-s3cret";
   const std::int64_t t0 = 1796000000;  // 2026-11-30
+  constexpr int kKilled = -2;  // the run ended itself with SIGKILL
   struct Row {
     std::string what;
     std::function<void()> change;  // to the fleet, before the night
@@ -816,6 +817,35 @@ TEST(BackupRun, NightlyRunTable) {
          EXPECT_FALSE(fs::exists(dest / "flaky.cfg"));
          EXPECT_TRUE(fs::exists(dest / "history" / "flaky"));
        }},
+      {"killed at its first failure: the change that finished before it is already in place",
+       [&] {
+         ::setenv("TARNWICK_TEST_KILL_AT", "failed:1", 1);
+         fleet[0].version = 4;
+         SimDevice dead;  // first in the inventory, failing long after steady is done
+         dead.name = "dead";
+         dead.behaviour = "silent";
+         dead.extraCells = ",,,3000,1,,,,,";
+         fleet.insert(fleet.begin(), dead);
+       },
+       57,
+       "",
+       kKilled,
+       {},
+       [&](const std::string& output, std::map<std::string, SimStats>&) {
+         EXPECT_TRUE(ReadAll(dest / "steady.cfg") == Content("steady", 4, 1000)) << output;
+       }},
+      {"the next night announces what the killed one stored: its change, diff and hook",
+       [&] {
+         ::unsetenv("TARNWICK_TEST_KILL_AT");
+         fleet.erase(fleet.begin());
+       },
+       58,
+       "--diff --on-change 'sh -c \"echo $TARNWICK_DEVICE >> " + scratch.Str() + "/changed.txt\"'",
+       0,
+       {"steady", "changed", "--- a/steady\n+++ b/steady\n@@ -1,"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         EXPECT_EQ(ReadAll(scratch.Path() / "changed.txt"), "steady\n");
+       }},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -830,7 +860,11 @@ TEST(BackupRun, NightlyRunTable) {
                                  Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +
                                      " --no-progress --timeout 200 --retries 1 " + row.options));
     auto stats = sim.Stop();
-    EXPECT_EQ(r.status, row.status) << r.output;
+    if (row.status == kKilled) {
+      EXPECT_TRUE(r.status == 128 + SIGKILL || r.status == -1) << r.status << r.output;
+    } else {
+      EXPECT_EQ(r.status, row.status) << r.output;
+    }
     std::size_t at = 0;
     for (const std::string& text : row.says) {
       at = r.output.find(text, at);
