@@ -397,6 +397,36 @@ bool SplitHook(const std::string& option, const std::string& line, std::vector<s
   return false;
 }
 
+// Devices gone from the inventory: listed once, forgotten by the state and,
+// with --prune, their saved copy moved into their history -- unless the
+// inventory may have lost them by accident (PruneRefusal), when they are
+// kept as they are and nothing is said to be gone.
+void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store, RunState& state,
+                RunFacts& facts, const std::string& stamp, std::ostream& err) {
+  if (facts.gone.empty()) return;
+  const std::string refusal =
+      PruneRefusal(facts.gone.size(), state.devices.size(), faultyInventory, o.pruneForce || !o.prune);
+  if (!refusal.empty()) {
+    err << "tarnwick-cli backup: " << (o.prune ? "--prune: " : "") << refusal << '\n';
+    facts.gone.clear();
+    return;
+  }
+  std::string error;
+  for (const std::string& name : facts.gone) {
+    if (o.prune && o.retryFailed.empty()) {
+      std::string historyFile;
+      if (store.Retire(name, stamp, historyFile, error)) {
+        if (!historyFile.empty()) facts.pruned.push_back(name);
+      } else {
+        err << "tarnwick-cli backup: --prune " << name << ": " << error << '\n';
+      }
+    }
+    state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
+                                       [&](const DeviceState& s) { return s.name == name; }),
+                        state.devices.end());
+  }
+}
+
 // Copies a run put in place but never announced, because it was killed
 // before its state was written: a device's newest history copy made after
 // its last success the state knows of (the run that made it never
@@ -501,7 +531,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   // devices this run takes, for everything else.
   std::vector<std::string> inventoryNames;
   for (const Device& d : inventory.devices)
-    if (!d.name.empty()) inventoryNames.push_back(d.name);
+    if (!d.name.empty() && d.fault.empty()) inventoryNames.push_back(d.name);
   std::vector<Device> devices;
   for (const Device& d : inventory.devices) {
     bool taken = o.only.empty() && o.retryFailed.empty();
@@ -577,27 +607,15 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   run.Run(limits, o.rounds);
   std::vector<DeviceReport> rows = run.Rows();
 
-  // The state: this run's attempts, then who is stale. Devices gone from
-  // the inventory are listed once and forgotten.
-  for (const DeviceReport& r : rows) {
+  // The state: this run's attempts, then who is stale. A faulty row is no
+  // device: it was never tried, and its name may be a placeholder.
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const DeviceReport& r = rows[i];
     const bool ok = r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged;
-    if (!r.name.empty() && (ok || r.result == DeviceResult::Failed))
+    if (!r.name.empty() && devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
       RecordAttempt(state, r.name, now, ok, r.result == DeviceResult::Changed, r.error);
   }
-  const std::string stamp = HistoryStamp(startedAt);
-  for (const std::string& name : facts.gone) {
-    if (o.prune && o.retryFailed.empty()) {
-      std::string historyFile;
-      if (store->Retire(name, stamp, historyFile, error)) {
-        if (!historyFile.empty()) facts.pruned.push_back(name);
-      } else {
-        err << "tarnwick-cli backup: --prune " << name << ": " << error << '\n';
-      }
-    }
-    state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
-                                       [&](const DeviceState& s) { return s.name == name; }),
-                        state.devices.end());
-  }
+  SettleGone(o, !inventory.errors.empty(), *store, state, facts, HistoryStamp(startedAt), err);
   // Stale among the devices the inventory still fetches: a disabled one is
   // left alone on purpose.
   std::set<std::string> enabled;
@@ -607,6 +625,9 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   for (const DeviceState& known : state.devices)
     if (enabled.count(known.name)) listed.devices.push_back(known);
   const std::vector<StaleDevice> stale = StaleDevices(listed, now, o.staleHours);
+  for (const std::string& name : SuccessesInTheFuture(listed, now))
+    err << "tarnwick-cli backup: warning: " << Printable(name)
+        << ": its last success is later than now (a clock that was wrong then): counted as unknown\n";
   facts.staleLine = StaleLine(stale);
   std::map<std::string, std::int64_t> lastSuccess;
   for (const DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;

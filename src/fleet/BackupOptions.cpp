@@ -58,7 +58,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       o.help = true;
       continue;
     }
-    static const char* const kFlags[] = {"--git", "--no-progress", "--diff", "--prune", "--quiet", "--check"};
+    static const char* const kFlags[] = {"--git", "--no-progress", "--diff", "--prune", "--quiet", "--check",
+                                         "--prune-force"};
     bool flag = false;
     for (const char* k : kFlags) flag = flag || name == k;
     if (flag) {
@@ -69,7 +70,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       }
       if (name == "--no-progress") o.progress = false;
       if (name == "--diff") o.diff = true;
-      if (name == "--prune") o.prune = true;
+      if (name == "--prune" || name == "--prune-force") o.prune = true;
+      if (name == "--prune-force") o.pruneForce = true;
       if (name == "--quiet") o.quiet = true;
       if (name == "--check") o.check = true;
       continue;
@@ -220,7 +222,9 @@ std::string BackupUsageText() {
          "                  reached in that earlier report\n"
          "  --diff          print a unified diff of every changed configuration\n"
          "  --prune         move the saved copy of a device gone from the inventory\n"
-         "                  into its history\n"
+         "                  into its history; never after a faulty inventory row, nor\n"
+         "                  for more than 3 devices and 10% of them at once\n"
+         "  --prune-force   --prune past that limit\n"
          "  --on-change CMD, --on-failure CMD  run CMD per changed / failed device\n"
          "  --on-done CMD   run CMD once at the end (facts in TARNWICK_* variables)\n"
          "  --hook-timeout S  time limit of each hook (default 60)\n"

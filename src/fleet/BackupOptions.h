@@ -30,6 +30,7 @@ struct BackupOptions {
   std::string retryFailed;        // an earlier JSON report
   bool diff = false;
   bool prune = false;
+  bool pruneForce = false;  // --prune-force: --prune past its limit
   std::string onChange, onFailure, onDone;
   std::uint32_t hookTimeoutSeconds = 60;
   bool quiet = false;

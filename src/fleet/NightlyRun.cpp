@@ -139,6 +139,15 @@ std::string WithoutPasswords(const std::string& text, const std::vector<Device>&
   return out;
 }
 
+std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInventory, bool force) {
+  if (faultyInventory)
+    return "the inventory has faulty rows: no device is taken for gone, nothing is pruned or forgotten";
+  if (force || gone <= kPruneFreely || gone * 100 <= known * kPrunePercent) return {};
+  return std::to_string(gone) + " of " + std::to_string(known) + " devices are gone from the inventory (more than " +
+         std::to_string(kPruneFreely) + " and more than " + std::to_string(kPrunePercent) +
+         "%): nothing is pruned or forgotten; --prune-force prunes them";
+}
+
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts) {
   HtmlRunPage page;
   page.started = facts.started;

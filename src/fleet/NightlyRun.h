@@ -38,6 +38,16 @@ std::string TerminalDiff(const std::string& diff);
 // The password of every device taken out of text, by the one scrubbing rule.
 std::string WithoutPasswords(const std::string& text, const std::vector<Device>& devices);
 
+// Pruning more than this many devices at once, and more than this share of
+// the devices the state knows, takes --prune-force: an export cut short
+// looks like a fleet that shrank.
+constexpr std::size_t kPruneFreely = 3;
+constexpr std::size_t kPrunePercent = 10;
+
+// Why the devices gone from the inventory are not pruned tonight, or empty
+// when they may be. known counts the devices the state remembered.
+std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInventory, bool force);
+
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts);
 
 struct HookCommands {

@@ -846,6 +846,22 @@ TEST(BackupRun, NightlyRunTable) {
        [&](const std::string&, std::map<std::string, SimStats>&) {
          EXPECT_EQ(ReadAll(scratch.Path() / "changed.txt"), "steady\n");
        }},
+      {"a broken quote hides the rows after it: nothing pruned or forgotten, no phantom device",
+       [&] {
+         SimDevice broken;
+         broken.name = "\"broken";
+         fleet.insert(fleet.begin(), broken);
+       },
+       59,
+       "--prune",
+       1,
+       {"the inventory has faulty rows: no device is taken for gone, nothing is pruned or forgotten"},
+       [&](const std::string& output, std::map<std::string, SimStats>&) {
+         EXPECT_TRUE(fs::exists(dest / "steady.cfg") && fs::exists(dest / "stamped.cfg")) << output;
+         const std::string state = ReadAll(dest / ".tarnwick.state");
+         EXPECT_EQ(state.find("(line"), std::string::npos) << state;
+         EXPECT_NE(state.find("\nsteady\t"), std::string::npos) << state;
+       }},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
