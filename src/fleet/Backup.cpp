@@ -121,6 +121,7 @@ class BackupRun {
       if (!d.host.empty()) row.host = d.host + ":" + d.port;
       if (!d.fault.empty()) {
         row.result = DeviceResult::Failed;
+        row.faultyRow = true;
         row.error = "inventory line " + std::to_string(d.line) + ": " + d.fault;
         ++done_;
         ++failedSoFar_;
@@ -601,7 +602,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   StopPollingScope stopPolling;
   // The JSON report and the page carry the diffs; CSV has no room for them.
-  const bool wantDiff = o.diff || ReportIsJson(o.report) || ReportIsHtml(o.report);
+  bool wantDiff = o.diff;
+  for (const std::string& report : o.reports) wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
   BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err,
                 stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
   run.Run(limits, o.rounds);
@@ -697,18 +699,19 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (r.result != DeviceResult::Changed) r.diff.clear();
   // On the run's own clock, so an injected start keeps its finish after it.
   facts.finished = IsoTime(startedAt + (std::time(nullptr) - realStart));
-  if (!o.report.empty()) {
-    const std::string content = ReportIsHtml(o.report)   ? HtmlReportPage(MorningPage(rows, facts))
-                                : ReportIsJson(o.report) ? JsonReport(rows, facts)
-                                                         : CsvReport(rows, facts);
-    if (!WriteReportFile(o.report, content, error)) {
+  for (const std::string& report : o.reports) {
+    const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(rows, facts))
+                                : ReportIsJson(report) ? JsonReport(rows, facts)
+                                                       : CsvReport(rows, facts);
+    if (!WriteReportFile(report, content, error)) {
       err << "tarnwick-cli backup: " << error << '\n';
       storeFailed = true;
     }
   }
   // Hooks run once the archive and the report are there to point at; a
   // failing hook is told, never the backup's failure.
-  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest, o.report))
+  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest,
+                                                           o.reports.empty() ? "" : o.reports.front()))
     err << "tarnwick-cli backup: hook failed: " << failure << '\n';
   git.reset();
   store.reset();  // the lock goes last

@@ -1,5 +1,7 @@
 #include "fleet/BackupOptions.h"
 
+#include <filesystem>
+
 namespace tarnwick::fleet {
 
 namespace {
@@ -24,6 +26,10 @@ bool EndsWith(const std::string& text, const std::string& tail) {
     if (c != tail[i]) return false;
   }
   return true;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
 }
 
 }  // namespace
@@ -98,7 +104,9 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--report") {
       if (!EndsWith(value, ".json") && !EndsWith(value, ".csv") && !ReportIsHtml(value))
         return refuse("--report writes JSON, CSV or HTML: the file name must end in .json, .csv or .html");
-      o.report = value;
+      for (const std::string& earlier : o.reports)
+        if (SamePath(earlier, value)) return refuse("--report " + value + " is given twice");
+      o.reports.push_back(value);
     } else if (name == "--port") {
       if (!ParseCount(value, 1, 65535, number)) return refuse("--port takes 1 to 65535");
       o.defaults.port = value;
@@ -163,6 +171,11 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
   if (o.dest.empty()) return refuse("--dest DIR is required");
   if (!o.only.empty() && !o.retryFailed.empty())
     return refuse("--only and --retry-failed do not go together");
+  // The retry's report would replace the whole night's with the few devices
+  // retried; a report of its own keeps both.
+  for (const std::string& report : o.reports)
+    if (!o.retryFailed.empty() && SamePath(report, o.retryFailed))
+      return refuse("--report " + report + " is the report --retry-failed reads: give the retry's report another name");
   result.ok = true;
   return result;
 }
@@ -201,7 +214,8 @@ std::string BackupUsageText() {
          "  DIR at a time; DIR/.tarnwick.state remembers each device between runs.\n"
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
-         "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension)\n"
+         "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension;\n"
+         "                  repeatable, never the file --retry-failed reads)\n"
          "  --port N        port when the inventory leaves it empty (default 69)\n"
          "  --delimiter D   between file name and password when left empty (default /)\n"
          "  --timeout MS    first wait for each answer when left empty (default 1000)\n"

@@ -16,7 +16,7 @@ struct BackupOptions {
   std::string dest;
   int jobs = kDefaultJobs;
   bool git = false;
-  std::string report;  // .json, .csv or .html, empty for none
+  std::vector<std::string> reports;  // each .json, .csv or .html
   bool progress = true;
   bool help = false;
   DeviceDefaults defaults;

@@ -34,6 +34,7 @@ struct DeviceReport {
   std::string diff;              // unified diff of a changed copy (--diff, reports), passwords scrubbed
   bool stale = false;            // no success for longer than --stale
   std::int64_t lastSuccess = 0;  // UTC seconds, 0 for never
+  bool faultyRow = false;        // its inventory row was refused: no device, no hook
 };
 
 // The archive stage's result for the report.

@@ -198,7 +198,9 @@ std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vec
     const bool changed = r.result == DeviceResult::Changed;
     const bool failed = r.result == DeviceResult::Failed;
     const std::vector<std::string>& argv = changed ? hooks.onChange : hooks.onFailure;
-    if ((!changed && !failed) || argv.empty() || cli::StopRequested()) continue;
+    // A refused row's name is no device's and may be hostile
+    // ("../../etc/evil", "$(touch x)"): it never reaches a hook.
+    if ((!changed && !failed) || r.faultyRow || argv.empty() || cli::StopRequested()) continue;
     HookFacts f;
     f.device = r.name;
     f.host = r.host;

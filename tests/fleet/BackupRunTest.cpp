@@ -712,13 +712,15 @@ TEST(BackupRun, NightlyRunTable) {
       {"first night: a device down in round 1 rescued, a disabled one left alone",
        [] {},
        0,
-       "--report " + scratch.Str() + "/first.json",
+       "--report " + scratch.Str() + "/first.json --report " + scratch.Str() + "/first.html",
        0,
        {"flaky", "changed", "off", "disabled", "no device stale"},
        [&](const std::string&, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["flaky"].requests, 2u);
          EXPECT_EQ(stats["off"].requests, 0u);
          EXPECT_FALSE(fs::exists(dest / "off.cfg"));
+         EXPECT_NE(ReadAll(scratch.Path() / "first.html").find(">flaky<"), std::string::npos);
+         EXPECT_NE(ReadAll(scratch.Path() / "first.json").find("\"device\": \"flaky\""), std::string::npos);
        }},
       {"a quiet good night, the volatile line ignored",
        [] {},
@@ -853,7 +855,7 @@ TEST(BackupRun, NightlyRunTable) {
          fleet.insert(fleet.begin(), broken);
        },
        59,
-       "--prune",
+       "--prune --on-failure 'sh -c \"echo $TARNWICK_DEVICE >> " + scratch.Str() + "/failed.txt\"'",
        1,
        {"the inventory has faulty rows: no device is taken for gone, nothing is pruned or forgotten"},
        [&](const std::string& output, std::map<std::string, SimStats>&) {
@@ -861,6 +863,7 @@ TEST(BackupRun, NightlyRunTable) {
          const std::string state = ReadAll(dest / ".tarnwick.state");
          EXPECT_EQ(state.find("(line"), std::string::npos) << state;
          EXPECT_NE(state.find("\nsteady\t"), std::string::npos) << state;
+         EXPECT_FALSE(fs::exists(scratch.Path() / "failed.txt"));  // a refused row reaches no hook
        }},
   };
   for (Row& row : rows) {
