@@ -26,6 +26,7 @@
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/Inventory.h"
+#include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
 #include "fleet/ReportFile.h"
 #include "fleet/Resolver.h"
@@ -454,6 +455,32 @@ std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const Run
   return left;
 }
 
+// --metrics at the start: running, with the last finished run's figures
+// from the file as it stands. A heartbeat that cannot be written is said,
+// never the end of the night's backup.
+void StartMetrics(const std::string& path, std::int64_t now, RunMetrics& metrics, std::ostream& err) {
+  if (path.empty()) return;
+  std::string previous, error;
+  if (ReadWholeFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
+  metrics.running = true;
+  metrics.started = now;
+  if (!WriteReportFile(path, MetricsText(metrics), error)) err << "tarnwick-cli backup: " << error << '\n';
+}
+
+bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t finished,
+                   const std::vector<DeviceReport>& rows, std::size_t stale, std::ostream& err) {
+  if (path.empty()) return true;
+  metrics.running = false;
+  metrics.finished = finished;
+  metrics.durationSeconds = finished - metrics.started;
+  metrics.totals = CountResults(rows);
+  metrics.stale = stale;
+  std::string error;
+  if (WriteReportFile(path, MetricsText(metrics), error)) return true;
+  err << "tarnwick-cli backup: " << error << '\n';
+  return false;
+}
+
 }  // namespace
 
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -564,6 +591,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (store->Swept() && !o.quiet)
     err << "tarnwick-cli backup: removed " << store->Swept()
         << " temporary files of an earlier run that stopped\n";
+  RunMetrics metrics;
+  StartMetrics(o.metrics, now, metrics, err);
 
   // What DEST remembers of earlier runs; a damaged state costs history,
   // never the night's backup.
@@ -708,6 +737,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
       storeFailed = true;
     }
   }
+  if (!FinishMetrics(o.metrics, metrics, now + (std::time(nullptr) - realStart), rows, stale.size(), err))
+    storeFailed = true;
   // Hooks run once the archive and the report are there to point at; a
   // failing hook is told, never the backup's failure.
   for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest,

@@ -86,7 +86,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
         "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
         "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
         "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
-        "--on-failure", "--on-done",     "--hook-timeout", "--keep"};
+        "--on-failure", "--on-done",     "--hook-timeout", "--keep",      "--metrics"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -107,6 +107,9 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       for (const std::string& earlier : o.reports)
         if (SamePath(earlier, value)) return refuse("--report " + value + " is given twice");
       o.reports.push_back(value);
+    } else if (name == "--metrics") {
+      if (!EndsWith(value, ".prom")) return refuse("--metrics writes the textfile format: the name must end in .prom");
+      o.metrics = value;
     } else if (name == "--port") {
       if (!ParseCount(value, 1, 65535, number)) return refuse("--port takes 1 to 65535");
       o.defaults.port = value;
@@ -216,6 +219,8 @@ std::string BackupUsageText() {
          "  --git           DIR is a git repository; one commit per run with changes\n"
          "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension;\n"
          "                  repeatable, never the file --retry-failed reads)\n"
+         "  --metrics F.prom  the run's heartbeat for node_exporter's textfile collector,\n"
+         "                  written at the start (running 1) and at the end\n"
          "  --port N        port when the inventory leaves it empty (default 69)\n"
          "  --delimiter D   between file name and password when left empty (default /)\n"
          "  --timeout MS    first wait for each answer when left empty (default 1000)\n"

@@ -17,6 +17,7 @@ struct BackupOptions {
   int jobs = kDefaultJobs;
   bool git = false;
   std::vector<std::string> reports;  // each .json, .csv or .html
+  std::string metrics;               // FILE.prom, empty for none
   bool progress = true;
   bool help = false;
   DeviceDefaults defaults;

@@ -830,11 +830,16 @@ TEST(BackupRun, NightlyRunTable) {
          fleet.insert(fleet.begin(), dead);
        },
        57,
-       "",
+       "--metrics " + scratch.Str() + "/backup.prom",
        kKilled,
        {},
        [&](const std::string& output, std::map<std::string, SimStats>&) {
          EXPECT_TRUE(ReadAll(dest / "steady.cfg") == Content("steady", 4, 1000)) << output;
+         const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
+         EXPECT_NE(metrics.find("\ntarnwick_backup_running 1\n"), std::string::npos) << metrics;
+         EXPECT_NE(metrics.find("\ntarnwick_backup_last_start_timestamp_seconds " + std::to_string(t0 + 57 * 3600)),
+                   std::string::npos)
+             << metrics;
        }},
       {"the next night announces what the killed one stored: its change, diff and hook",
        [&] {
@@ -842,11 +847,15 @@ TEST(BackupRun, NightlyRunTable) {
          fleet.erase(fleet.begin());
        },
        58,
-       "--diff --on-change 'sh -c \"echo $TARNWICK_DEVICE >> " + scratch.Str() + "/changed.txt\"'",
+       "--diff --metrics " + scratch.Str() + "/backup.prom --on-change 'sh -c \"echo $TARNWICK_DEVICE >> " +
+           scratch.Str() + "/changed.txt\"'",
        0,
        {"steady", "changed", "--- a/steady\n+++ b/steady\n@@ -1,"},
        [&](const std::string&, std::map<std::string, SimStats>&) {
          EXPECT_EQ(ReadAll(scratch.Path() / "changed.txt"), "steady\n");
+         const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
+         EXPECT_NE(metrics.find("\ntarnwick_backup_running 0\n"), std::string::npos) << metrics;
+         EXPECT_NE(metrics.find("\ntarnwick_backup_devices{result=\"changed\"} 1\n"), std::string::npos) << metrics;
        }},
       {"a broken quote hides the rows after it: nothing pruned or forgotten, no phantom device",
        [&] {

@@ -14,6 +14,7 @@
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/IgnoreRules.h"
+#include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
 #include "fleet/RunState.h"
 #include "fleet/UnifiedDiff.h"
@@ -118,6 +119,27 @@ TEST(RunState, StaleRuleAndItsLine) {
   EXPECT_EQ(StaleLine({}), "no device stale");
   // A jump of the clock makes the rest stale too.
   EXPECT_EQ(StaleDevices(state, kNow + 200 * kHour, kDefaultStaleHours).size(), 7u);
+}
+
+// The heartbeat: a finished run's figures survive the next run's start.
+TEST(Metrics, FinishedRunCarriedIntoTheNextStart) {
+  RunMetrics done;
+  done.started = kNow;
+  done.finished = kNow + 95;
+  done.durationSeconds = 95;
+  done.totals.changed = 3;
+  done.totals.notReached = 2;
+  done.stale = 1;
+  const std::string text = MetricsText(done);
+  EXPECT_NE(text.find("\ntarnwick_backup_running 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ntarnwick_backup_devices{result=\"not reached\"} 2\n"), std::string::npos) << text;
+  RunMetrics next = FinishedRunIn(text);
+  next.running = true;
+  next.started = kNow + 86400;
+  EXPECT_EQ(MetricsText(next).substr(text.find("# HELP tarnwick_backup_last_finish")),
+            text.substr(text.find("# HELP tarnwick_backup_last_finish")));
+  EXPECT_NE(MetricsText(next).find("\ntarnwick_backup_running 1\n"), std::string::npos);
+  EXPECT_EQ(FinishedRunIn("garbage\ntarnwick_backup_last_finish_timestamp_seconds x\n").finished, 0);
 }
 
 TEST(RunState, UtcMinuteTextAtCalendarEdges) {
