@@ -92,11 +92,18 @@ bool ReadInventory(const std::string& path, std::string& text, std::string& erro
 
 std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::string& started) {
   std::vector<std::string> names;
+  std::size_t changed = 0, created = 0;
   for (const DeviceReport& r : rows)
-    if (r.result == DeviceResult::Changed) names.push_back(r.name);
+    if (Saved(r.result)) {
+      names.push_back(r.name);
+      ++(r.result == DeviceResult::New ? created : changed);
+    }
   if (names.empty()) return "backup " + started + ": the saved configurations as they stand\n";
-  std::string message = "backup " + started + ": " + std::to_string(names.size()) +
-                        (names.size() == 1 ? " device changed\n\n" : " devices changed\n\n");
+  std::string counts;
+  if (changed) counts = std::to_string(changed) + (changed == 1 ? " device changed" : " devices changed");
+  if (changed && created) counts += ", ";
+  if (created) counts += std::to_string(created) + (created == 1 ? " device new" : " devices new");
+  std::string message = "backup " + started + ": " + counts + "\n\n";
   for (const std::string& name : names) message += name + "\n";
   return message;
 }
@@ -251,8 +258,8 @@ class BackupRun {
   void AnnounceLeftOver(std::size_t index, DeviceReport& row) {
     auto found = unannounced_.find(devices_[index].name);
     if (found == unannounced_.end()) return;
-    row.result = DeviceResult::Changed;
     row.history = found->second;
+    row.result = row.history.empty() ? DeviceResult::New : DeviceResult::Changed;
     if (!wantDiff_ || row.history.empty()) return;
     const DiffLimits limits;
     std::string before, after, error;
@@ -296,7 +303,9 @@ class BackupRun {
           SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
           error = saved.error;
           if (saved.ok) {
-            row.result = saved.changed ? DeviceResult::Changed : DeviceResult::Unchanged;
+            row.result = !saved.changed               ? DeviceResult::Unchanged
+                         : saved.historyFile.empty() ? DeviceResult::New
+                                                     : DeviceResult::Changed;
             row.history = saved.historyFile;
             row.file = d.name + ".cfg";
           }
@@ -518,7 +527,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
   if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
       !SplitHook("--on-failure", o.onFailure, hooks.onFailure, error) ||
-      !SplitHook("--on-done", o.onDone, hooks.onDone, error)) {
+      !SplitHook("--on-done", o.onDone, hooks.onDone, error) ||
+      !SplitHook("--on-change-batch", o.onChangeBatch, hooks.onChangeBatch, error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     return kExitUsage;
   }
@@ -642,9 +652,9 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   // device: it was never tried, and its name may be a placeholder.
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const DeviceReport& r = rows[i];
-    const bool ok = r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged;
+    const bool ok = Saved(r.result) || r.result == DeviceResult::Unchanged;
     if (!r.name.empty() && devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
-      RecordAttempt(state, r.name, now, ok, r.result == DeviceResult::Changed, r.error);
+      RecordAttempt(state, r.name, now, ok, Saved(r.result), r.error);
   }
   SettleGone(o, !inventory.errors.empty(), *store, state, facts, HistoryStamp(startedAt), err);
   // Stale among the devices the inventory still fetches: a disabled one is
@@ -676,8 +686,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   if (o.keep)
     for (const DeviceReport& r : rows)
-      if (r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged)
-        store->TrimHistory(r.name, o.keep);
+      if (Saved(r.result) || r.result == DeviceResult::Unchanged) store->TrimHistory(r.name, o.keep);
 
   const RunTotals totals = CountResults(rows);
   if (totals.failed || totals.interrupted || totals.notReached || !stale.empty()) exitCode = kExitFailed;
@@ -739,13 +748,28 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   if (!FinishMetrics(o.metrics, metrics, now + (std::time(nullptr) - realStart), rows, stale.size(), err))
     storeFailed = true;
-  // Hooks run once the archive and the report are there to point at; a
-  // failing hook is told, never the backup's failure.
-  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest,
-                                                           o.reports.empty() ? "" : o.reports.front()))
-    err << "tarnwick-cli backup: hook failed: " << failure << '\n';
+  // --on-change-batch reads its list from a file in DEST (modes as the
+  // configurations'), written while the lock is held; a run that dies
+  // leaves it for the next one's sweep.
+  std::string changeList;
+  if (!hooks.onChangeBatch.empty()) {
+    const std::string list = ChangeList(rows, o.dest), rel = std::string(kTempPrefix) + "changes-" +
+                                                             std::to_string(CurrentProcessId()) + ".tmp";
+    if (!list.empty() && store->WriteAtomically(rel, list, error)) changeList = o.dest + "/" + rel;
+    if (!list.empty() && changeList.empty()) err << "tarnwick-cli backup: --on-change-batch: " << error << '\n';
+  }
+  // Hooks run once the store, the archive and the report are complete, and
+  // with the lock released: a slow mailer holds no other run back. A failing
+  // hook is told, never the backup's failure.
   git.reset();
-  store.reset();  // the lock goes last
+  store.reset();
+  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest,
+                                                  o.reports.empty() ? "" : o.reports.front(), changeList))
+    err << "tarnwick-cli backup: hook failed: " << failure << '\n';
+  if (!changeList.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(PathFromUtf8(changeList), ignored);
+  }
   if (storeFailed || (facts.archive.attempted && !facts.archive.ok)) exitCode = kExitArchive;
   return exitCode;
 }

@@ -86,7 +86,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
         "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
         "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
         "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
-        "--on-failure", "--on-done",     "--hook-timeout", "--keep",      "--metrics"};
+        "--on-failure", "--on-done",     "--hook-timeout", "--keep",      "--metrics",
+        "--on-change-batch"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -150,9 +151,13 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--retry-failed") {
       if (value.empty()) return refuse("--retry-failed needs a JSON report");
       o.retryFailed = value;
-    } else if (name == "--on-change" || name == "--on-failure" || name == "--on-done") {
+    } else if (name == "--on-change" || name == "--on-failure" || name == "--on-done" ||
+               name == "--on-change-batch") {
       if (value.empty()) return refuse(name + " needs a command");
-      (name == "--on-change" ? o.onChange : name == "--on-failure" ? o.onFailure : o.onDone) = value;
+      (name == "--on-change"    ? o.onChange
+       : name == "--on-failure" ? o.onFailure
+       : name == "--on-done"    ? o.onDone
+                                : o.onChangeBatch) = value;
     } else if (name == "--hook-timeout") {
       if (!ParseCount(value, 1, 86400, number)) return refuse("--hook-timeout takes seconds from 1 to 86400");
       o.hookTimeoutSeconds = static_cast<std::uint32_t>(number);
@@ -245,6 +250,9 @@ std::string BackupUsageText() {
          "                  for more than 3 devices and 10% of them at once\n"
          "  --prune-force   --prune past that limit\n"
          "  --on-change CMD, --on-failure CMD  run CMD per changed / failed device\n"
+         "                  (a new device's first copy is \"new\", not a change)\n"
+         "  --on-change-batch CMD  run CMD once with every new or changed device on\n"
+         "                  its standard input: new|changed TAB name TAB file a line\n"
          "  --on-done CMD   run CMD once at the end (facts in TARNWICK_* variables)\n"
          "  --hook-timeout S  time limit of each hook (default 60)\n"
          "  --quiet         only failures, stale devices and the totals; nothing on a\n"

@@ -32,7 +32,7 @@ struct BackupOptions {
   bool diff = false;
   bool prune = false;
   bool pruneForce = false;  // --prune-force: --prune past its limit
-  std::string onChange, onFailure, onDone;
+  std::string onChange, onFailure, onDone, onChangeBatch;
   std::uint32_t hookTimeoutSeconds = 60;
   bool quiet = false;
   bool check = false;

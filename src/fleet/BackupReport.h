@@ -11,9 +11,13 @@
 
 namespace tarnwick::fleet {
 
-enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached, Disabled };
+// New: the first copy of a device saved (nothing it replaced).
+enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached, Disabled, New };
 
 const char* ResultName(DeviceResult result);
+
+// A copy was saved tonight: a new device's first or a changed one.
+inline bool Saved(DeviceResult result) { return result == DeviceResult::Changed || result == DeviceResult::New; }
 
 // One device's result, filled in stage by stage (inventory, fetch,
 // validate, store); what the summary, the reports and anything that runs
@@ -55,7 +59,7 @@ struct RunFacts {
 };
 
 struct RunTotals {
-  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0;
+  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0, created = 0;
 };
 
 RunTotals CountResults(const std::vector<DeviceReport>& rows);

@@ -38,7 +38,7 @@ constexpr const char* kColumns[] = {"Device", "Host", "Result", "Bytes", "Last s
 // Results are our words; anything else gets no colour rather than a class
 // made from its text.
 const char* RowClass(const std::string& result) {
-  if (result == "changed") return "chg";
+  if (result == "changed" || result == "new") return "chg";
   if (result == "failed" || result == "refused" || result == "interrupted" || result == "not reached")
     return "bad";
   if (result == "disabled") return "off";

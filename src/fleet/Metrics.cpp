@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kPrefix = "tarnwick_backup_";
 
 std::vector<std::pair<const char*, std::size_t RunTotals::*>> Results() {
-  return {{"changed", &RunTotals::changed},         {"unchanged", &RunTotals::unchanged},
+  return {{"new", &RunTotals::created},             {"changed", &RunTotals::changed},         {"unchanged", &RunTotals::unchanged},
           {"failed", &RunTotals::failed},           {"interrupted", &RunTotals::interrupted},
           {"not reached", &RunTotals::notReached}, {"disabled", &RunTotals::disabled}};
 }

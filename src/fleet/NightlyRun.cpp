@@ -157,6 +157,7 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
   std::size_t stale = 0;
   for (const DeviceReport& r : rows) stale += r.stale ? 1 : 0;
   page.totals = {{"devices", rows.size()},
+                 {"new", t.created},
                  {"changed", t.changed},
                  {"unchanged", t.unchanged},
                  {"failed", t.failed},
@@ -178,11 +179,20 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
   return page;
 }
 
+std::string ChangeList(const std::vector<DeviceReport>& rows, const std::string& dest) {
+  std::string list;
+  for (const DeviceReport& r : rows)
+    if (Saved(r.result)) list += std::string(ResultName(r.result)) + "\t" + r.name + "\t" + dest + "/" + r.file + "\n";
+  return list;
+}
+
 std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vector<DeviceReport>& rows,
                                        const RunFacts& facts, const std::vector<std::string>& secrets,
-                                       const std::string& dest, const std::string& report) {
+                                       const std::string& dest, const std::string& report,
+                                       const std::string& changeList) {
   std::vector<std::string> failures;
-  auto run = [&](const std::vector<std::string>& argv, HookFacts hookFacts, const std::string& what) {
+  auto run = [&](const std::vector<std::string>& argv, HookFacts hookFacts, const std::string& what,
+                 const std::string& input = "") {
     HookRequest request;
     request.argv = argv;
     hookFacts.commit = facts.archive.commit;
@@ -190,6 +200,7 @@ std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vec
     request.facts = std::move(hookFacts);
     request.secrets = secrets;
     request.timeLimit = hooks.timeLimit;
+    request.input = input;
     request.stopRequested = [] { return cli::StopRequested(); };
     const HookResult result = RunHook(request);
     if (!result.Succeeded()) failures.push_back(what + ": " + result.reason);
@@ -208,6 +219,11 @@ std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vec
     f.error = r.error;
     if (!r.file.empty()) f.file = dest + "/" + r.file;
     run(argv, f, (changed ? "--on-change hook for " : "--on-failure hook for ") + r.name);
+  }
+  if (!hooks.onChangeBatch.empty() && !changeList.empty() && !cli::StopRequested()) {
+    HookFacts f;
+    f.result = TotalsLine(CountResults(rows), rows.size());
+    run(hooks.onChangeBatch, f, "--on-change-batch hook", changeList);
   }
   if (!hooks.onDone.empty()) {
     HookFacts f;

@@ -51,15 +51,22 @@ std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInvento
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts);
 
 struct HookCommands {
-  std::vector<std::string> onChange, onFailure, onDone;  // split words, empty for none
+  std::vector<std::string> onChange, onFailure, onDone, onChangeBatch;  // split words, empty for none
   std::chrono::milliseconds timeLimit{60000};
 };
 
-// Runs the hooks of the run's events: --on-change per changed device,
-// --on-failure per failed one, --on-done once. Each failing hook is one
-// line of the returned text; none fails the backup.
+// --on-change-batch's standard input: a line per device saved tonight,
+// "<new|changed> TAB <name> TAB <saved file>"; empty when none was.
+std::string ChangeList(const std::vector<DeviceReport>& rows, const std::string& dest);
+
+// Runs the hooks of the run's events: --on-change per changed device (a new
+// device's first copy is no change), --on-failure per failed one,
+// --on-change-batch once with changeList (a file, as its standard input)
+// when any copy was saved, --on-done once. Each failing hook is one line of
+// the returned text; none fails the backup.
 std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vector<DeviceReport>& rows,
                                        const RunFacts& facts, const std::vector<std::string>& secrets,
-                                       const std::string& dest, const std::string& report);
+                                       const std::string& dest, const std::string& report,
+                                       const std::string& changeList);
 
 }  // namespace tarnwick::fleet

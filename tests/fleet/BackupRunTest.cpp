@@ -229,16 +229,17 @@ TEST(BackupRun, MixedFleetHistoryAndGit) {
       EXPECT_NE(line.find("failed"), std::string::npos) << line;
     }
     if (Good(d)) {
-      EXPECT_NE(line.find("changed"), std::string::npos) << line;
+      EXPECT_NE(line.find(" new "), std::string::npos) << line;  // a first copy is no change
     }
   }
-  EXPECT_NE(first.output.find("303 devices: 273 changed, 0 unchanged, 30 failed"), std::string::npos)
+  EXPECT_NE(first.output.find("303 devices: 273 new, 0 changed, 0 unchanged, 30 failed"), std::string::npos)
       << first.output;
   EXPECT_EQ(TemporaryFiles(dest), std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(dest / "history"));
   std::vector<Commit> commits = GitHistory(dest);
   ASSERT_EQ(commits.size(), 1u);
   EXPECT_EQ(commits[0].paths.size(), 273u);
+  EXPECT_NE(commits[0].message.find(": 273 devices new\n"), std::string::npos) << commits[0].message;
 
   // Second run, nothing changed: nothing written, no commit.
   const auto before = Tree(dest);
@@ -302,7 +303,7 @@ TEST(BackupRun, FaultyRowFailsItsDeviceOnly) {
       RunCommand("cat " + scratch.Str() + "/inv.csv | " + Cli("- --dest " + scratch.Str() + "/out"));
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("-:5: the device name holds '/'"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("3 devices: 2 changed, 0 unchanged, 1 failed"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("3 devices: 2 new, 0 changed, 0 unchanged, 1 failed"), std::string::npos) << r.output;
   auto stats = sim.Stop();
   EXPECT_EQ(stats["fine"].requests + stats["other"].requests, 2u);
   EXPECT_TRUE(fs::exists(scratch.Path() / "out" / "fine.cfg"));
@@ -712,9 +713,10 @@ TEST(BackupRun, NightlyRunTable) {
       {"first night: a device down in round 1 rescued, a disabled one left alone",
        [] {},
        0,
-       "--report " + scratch.Str() + "/first.json --report " + scratch.Str() + "/first.html",
+       "--report " + scratch.Str() + "/first.json --report " + scratch.Str() + "/first.html" +
+           " --on-change 'sh -c \"echo $TARNWICK_DEVICE >> " + scratch.Str() + "/changed.txt\"'",
        0,
-       {"flaky", "changed", "off", "disabled", "no device stale"},
+       {"flaky", "new", "off", "disabled", "no device stale"},
        [&](const std::string&, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["flaky"].requests, 2u);
          EXPECT_EQ(stats["off"].requests, 0u);
@@ -848,11 +850,15 @@ TEST(BackupRun, NightlyRunTable) {
        },
        58,
        "--diff --metrics " + scratch.Str() + "/backup.prom --on-change 'sh -c \"echo $TARNWICK_DEVICE >> " +
-           scratch.Str() + "/changed.txt\"'",
+           scratch.Str() + "/changed.txt\"' --on-change-batch 'sh -c \"cat > " + scratch.Str() +
+           "/batch.txt\"' --on-done 'flock -n " + dest.string() + "/.tarnwick.lock touch " + scratch.Str() +
+           "/unlocked'",
        0,
        {"steady", "changed", "--- a/steady\n+++ b/steady\n@@ -1,"},
        [&](const std::string&, std::map<std::string, SimStats>&) {
-         EXPECT_EQ(ReadAll(scratch.Path() / "changed.txt"), "steady\n");
+         EXPECT_EQ(ReadAll(scratch.Path() / "changed.txt"), "steady\n");  // night 1's new ones: no hook
+         EXPECT_EQ(ReadAll(scratch.Path() / "batch.txt"), "changed\tsteady\t" + dest.string() + "/steady.cfg\n");
+         EXPECT_TRUE(fs::exists(scratch.Path() / "unlocked"));  // hooks run with the lock released
          const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
          EXPECT_NE(metrics.find("\ntarnwick_backup_running 0\n"), std::string::npos) << metrics;
          EXPECT_NE(metrics.find("\ntarnwick_backup_devices{result=\"changed\"} 1\n"), std::string::npos) << metrics;
