@@ -496,6 +496,7 @@ TEST(HtmlReport, SamplePage) {
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("<img"), std::string::npos);
   EXPECT_NE(page.find("<li><b>5</b> devices</li>"), std::string::npos);
+  EXPECT_NE(page.find(">Page made 2026-12-10 01:31 UTC, by the run started "), std::string::npos);
   EXPECT_NE(page.find("<span class=\"del\">-hostname &lt;old&gt;</span>"), std::string::npos);
   EXPECT_NE(page.find("name=\"viewport\""), std::string::npos);
   if (const char* path = std::getenv("TARNWICK_HTML_PAGE")) {
