@@ -303,7 +303,7 @@ class BackupRun {
           SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
           error = saved.error;
           if (saved.ok) {
-            row.result = !saved.changed               ? DeviceResult::Unchanged
+            row.result = !saved.changed              ? DeviceResult::Unchanged
                          : saved.historyFile.empty() ? DeviceResult::New
                                                      : DeviceResult::Changed;
             row.history = saved.historyFile;
@@ -642,7 +642,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   StopPollingScope stopPolling;
   // The JSON report and the page carry the diffs; CSV has no room for them.
   bool wantDiff = o.diff;
-  for (const std::string& report : o.reports) wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
+  for (const std::string& report : o.reports)
+    wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
   BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err,
                 stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
   run.Run(limits, o.rounds);
@@ -756,7 +757,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string list = ChangeList(rows, o.dest), rel = std::string(kTempPrefix) + "changes-" +
                                                              std::to_string(CurrentProcessId()) + ".tmp";
     if (!list.empty() && store->WriteAtomically(rel, list, error)) changeList = o.dest + "/" + rel;
-    if (!list.empty() && changeList.empty()) err << "tarnwick-cli backup: --on-change-batch: " << error << '\n';
+    if (!list.empty() && changeList.empty())
+      err << "tarnwick-cli backup: --on-change-batch: " << error << '\n';
   }
   // Hooks run once the store, the archive and the report are complete, and
   // with the lock released: a slow mailer holds no other run back. A failing

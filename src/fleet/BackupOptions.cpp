@@ -64,8 +64,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       o.help = true;
       continue;
     }
-    static const char* const kFlags[] = {"--git", "--no-progress", "--diff", "--prune", "--quiet", "--check",
-                                         "--prune-force"};
+    static const char* const kFlags[] = {"--git",   "--no-progress", "--diff",       "--prune",
+                                         "--quiet", "--check",       "--prune-force"};
     bool flag = false;
     for (const char* k : kFlags) flag = flag || name == k;
     if (flag) {
@@ -83,11 +83,11 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       continue;
     }
     static const char* const kWithValue[] = {
-        "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
-        "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
-        "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
-        "--on-failure", "--on-done",     "--hook-timeout", "--keep",      "--metrics",
-        "--on-change-batch"};
+        "--dest",         "--jobs",         "--report",    "--port",           "--timeout",
+        "--retries",      "--delimiter",    "--min-ratio", "--expect",         "--max-bytes",
+        "--deadline",     "--stale",        "--ignore",    "--ignore-file",    "--rounds",
+        "--only",         "--retry-failed", "--on-change", "--on-failure",     "--on-done",
+        "--hook-timeout", "--keep",         "--metrics",   "--on-change-batch"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -109,7 +109,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
         if (SamePath(earlier, value)) return refuse("--report " + value + " is given twice");
       o.reports.push_back(value);
     } else if (name == "--metrics") {
-      if (!EndsWith(value, ".prom")) return refuse("--metrics writes the textfile format: the name must end in .prom");
+      if (!EndsWith(value, ".prom"))
+        return refuse("--metrics writes the textfile format: the name must end in .prom");
       o.metrics = value;
     } else if (name == "--port") {
       if (!ParseCount(value, 1, 65535, number)) return refuse("--port takes 1 to 65535");
@@ -183,7 +184,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
   // retried; a report of its own keeps both.
   for (const std::string& report : o.reports)
     if (!o.retryFailed.empty() && SamePath(report, o.retryFailed))
-      return refuse("--report " + report + " is the report --retry-failed reads: give the retry's report another name");
+      return refuse("--report " + report +
+                    " is the report --retry-failed reads: give the retry's report another name");
   result.ok = true;
   return result;
 }

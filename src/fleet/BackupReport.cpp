@@ -78,10 +78,10 @@ std::string Pad(const std::string& text, std::size_t width) {
 }  // namespace
 
 std::string TotalsLine(const RunTotals& t, std::size_t devices) {
-  std::string line = std::to_string(devices) + " devices: " +
-                     (t.created ? std::to_string(t.created) + " new, " : std::string()) +
-                     std::to_string(t.changed) + " changed, " +
-                     std::to_string(t.unchanged) + " unchanged, " + std::to_string(t.failed) + " failed";
+  std::string line = std::to_string(devices) +
+                     " devices: " + (t.created ? std::to_string(t.created) + " new, " : std::string()) +
+                     std::to_string(t.changed) + " changed, " + std::to_string(t.unchanged) + " unchanged, " +
+                     std::to_string(t.failed) + " failed";
   if (t.interrupted) line += ", " + std::to_string(t.interrupted) + " interrupted";
   if (t.notReached) line += ", " + std::to_string(t.notReached) + " not reached";
   if (t.disabled) line += ", " + std::to_string(t.disabled) + " disabled";

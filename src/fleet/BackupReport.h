@@ -17,7 +17,9 @@ enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached, D
 const char* ResultName(DeviceResult result);
 
 // A copy was saved tonight: a new device's first or a changed one.
-inline bool Saved(DeviceResult result) { return result == DeviceResult::Changed || result == DeviceResult::New; }
+inline bool Saved(DeviceResult result) {
+  return result == DeviceResult::Changed || result == DeviceResult::New;
+}
 
 // One device's result, filled in stage by stage (inventory, fetch,
 // validate, store); what the summary, the reports and anything that runs
@@ -59,7 +61,8 @@ struct RunFacts {
 };
 
 struct RunTotals {
-  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0, created = 0;
+  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0,
+              created = 0;
 };
 
 RunTotals CountResults(const std::vector<DeviceReport>& rows);

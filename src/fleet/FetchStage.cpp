@@ -34,7 +34,8 @@ class FetchRun {
  public:
   FetchRun(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
            const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
-           const std::function<bool()>& stop, const FetchedHandler& handler, const std::function<void()>& idle)
+           const std::function<bool()>& stop, const FetchedHandler& handler,
+           const std::function<void()>& idle)
       : devices_(devices),
         order_(order),
         limits_(limits),

@@ -46,8 +46,8 @@ std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
 void Prepare(SpawnSetup& setup, const std::string& input) {
   // No standard input but the one we give (a hook must not eat a cron job's
   // input or wait on a terminal); its output goes where our messages go.
-  ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, input.empty() ? "/dev/null" : input.c_str(),
-                                     O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO,
+                                     input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
   ::posix_spawn_file_actions_adddup2(&setup.actions, STDERR_FILENO, STDOUT_FILENO);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // Nothing else of ours: a hook that leaves a process behind must not keep

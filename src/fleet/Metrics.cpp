@@ -11,9 +11,13 @@ namespace {
 constexpr const char* kPrefix = "tarnwick_backup_";
 
 std::vector<std::pair<const char*, std::size_t RunTotals::*>> Results() {
-  return {{"new", &RunTotals::created},             {"changed", &RunTotals::changed},         {"unchanged", &RunTotals::unchanged},
-          {"failed", &RunTotals::failed},           {"interrupted", &RunTotals::interrupted},
-          {"not reached", &RunTotals::notReached}, {"disabled", &RunTotals::disabled}};
+  return {{"new", &RunTotals::created},
+          {"changed", &RunTotals::changed},
+          {"unchanged", &RunTotals::unchanged},
+          {"failed", &RunTotals::failed},
+          {"interrupted", &RunTotals::interrupted},
+          {"not reached", &RunTotals::notReached},
+          {"disabled", &RunTotals::disabled}};
 }
 
 void Gauge(std::string& out, const std::string& name, const std::string& help, long long value) {
@@ -39,10 +43,12 @@ std::string MetricsText(const RunMetrics& m) {
   Gauge(out, "last_start_timestamp_seconds", "When the last run started.", m.started);
   Gauge(out, "last_finish_timestamp_seconds", "When the last finished run ended (0: none yet).", m.finished);
   Gauge(out, "last_duration_seconds", "How long the last finished run took.", m.durationSeconds);
-  out += "# HELP tarnwick_backup_devices Devices of the last finished run by result.\n"
-         "# TYPE tarnwick_backup_devices gauge\n";
+  out +=
+      "# HELP tarnwick_backup_devices Devices of the last finished run by result.\n"
+      "# TYPE tarnwick_backup_devices gauge\n";
   for (const auto& [label, member] : Results())
-    out += std::string(kPrefix) + "devices{result=\"" + label + "\"} " + std::to_string(m.totals.*member) + "\n";
+    out +=
+        std::string(kPrefix) + "devices{result=\"" + label + "\"} " + std::to_string(m.totals.*member) + "\n";
   Gauge(out, "stale_devices", "Devices without a success for longer than --stale at the last finished run.",
         static_cast<long long>(m.stale));
   return out;

@@ -143,8 +143,9 @@ std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInvento
   if (faultyInventory)
     return "the inventory has faulty rows: no device is taken for gone, nothing is pruned or forgotten";
   if (force || gone <= kPruneFreely || gone * 100 <= known * kPrunePercent) return {};
-  return std::to_string(gone) + " of " + std::to_string(known) + " devices are gone from the inventory (more than " +
-         std::to_string(kPruneFreely) + " and more than " + std::to_string(kPrunePercent) +
+  return std::to_string(gone) + " of " + std::to_string(known) +
+         " devices are gone from the inventory (more than " + std::to_string(kPruneFreely) +
+         " and more than " + std::to_string(kPrunePercent) +
          "%): nothing is pruned or forgotten; --prune-force prunes them";
 }
 
@@ -156,14 +157,10 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
   const RunTotals t = CountResults(rows);
   std::size_t stale = 0;
   for (const DeviceReport& r : rows) stale += r.stale ? 1 : 0;
-  page.totals = {{"devices", rows.size()},
-                 {"new", t.created},
-                 {"changed", t.changed},
-                 {"unchanged", t.unchanged},
-                 {"failed", t.failed},
-                 {"stale", stale},
-                 {"disabled", t.disabled},
-                 {"not reached", t.notReached + t.interrupted}};
+  page.totals = {{"devices", rows.size()}, {"new", t.created},
+                 {"changed", t.changed},   {"unchanged", t.unchanged},
+                 {"failed", t.failed},     {"stale", stale},
+                 {"disabled", t.disabled}, {"not reached", t.notReached + t.interrupted}};
   for (const DeviceReport& r : rows) {
     HtmlDeviceRow row;
     row.device = r.name;
@@ -182,7 +179,8 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
 std::string ChangeList(const std::vector<DeviceReport>& rows, const std::string& dest) {
   std::string list;
   for (const DeviceReport& r : rows)
-    if (Saved(r.result)) list += std::string(ResultName(r.result)) + "\t" + r.name + "\t" + dest + "/" + r.file + "\n";
+    if (Saved(r.result))
+      list += std::string(ResultName(r.result)) + "\t" + r.name + "\t" + dest + "/" + r.file + "\n";
   return list;
 }
 

@@ -18,10 +18,10 @@ TEST(BackupOptions, DefaultsAndValues) {
   EXPECT_EQ(p.options.maxBytes, 64u << 20);
   EXPECT_EQ(p.options.deadlineSeconds, 600u);
 
-  p = ParseBackupArguments({"--jobs=8", "--git",       "--dest=o", "--report", "r.JSON",     "--report=p.html", "--timeout",
-                            "200",      "--retries",   "1",        "--port",   "1069",       "--delimiter",
-                            ";",        "--min-ratio", "0.25",     "--expect", "^hostname ", "--max-bytes",
-                            "1000",     "--deadline",  "30",       "--",       "-inv.csv"},
+  p = ParseBackupArguments({"--jobs=8",    "--git", "--dest=o",    "--report", "r.JSON",   "--report=p.html",
+                            "--timeout",   "200",   "--retries",   "1",        "--port",   "1069",
+                            "--delimiter", ";",     "--min-ratio", "0.25",     "--expect", "^hostname ",
+                            "--max-bytes", "1000",  "--deadline",  "30",       "--",       "-inv.csv"},
                            true);
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.inventory, "-inv.csv");

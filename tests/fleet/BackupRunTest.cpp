@@ -303,7 +303,8 @@ TEST(BackupRun, FaultyRowFailsItsDeviceOnly) {
       RunCommand("cat " + scratch.Str() + "/inv.csv | " + Cli("- --dest " + scratch.Str() + "/out"));
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("-:5: the device name holds '/'"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("3 devices: 2 new, 0 changed, 0 unchanged, 1 failed"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("3 devices: 2 new, 0 changed, 0 unchanged, 1 failed"), std::string::npos)
+      << r.output;
   auto stats = sim.Stop();
   EXPECT_EQ(stats["fine"].requests + stats["other"].requests, 2u);
   EXPECT_TRUE(fs::exists(scratch.Path() / "out" / "fine.cfg"));
@@ -700,7 +701,7 @@ TEST(BackupRun, NightlyRunTable) {
   fleet[2].behaviour = "flaky";
   fleet[0].password = "pw-h00k-s3cret";
   const std::int64_t t0 = 1796000000;  // 2026-11-30
-  constexpr int kKilled = -2;  // the run ended itself with SIGKILL
+  constexpr int kKilled = -2;          // the run ended itself with SIGKILL
   struct Row {
     std::string what;
     std::function<void()> change;  // to the fleet, before the night
@@ -839,8 +840,9 @@ TEST(BackupRun, NightlyRunTable) {
          EXPECT_TRUE(ReadAll(dest / "steady.cfg") == Content("steady", 4, 1000)) << output;
          const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
          EXPECT_NE(metrics.find("\ntarnwick_backup_running 1\n"), std::string::npos) << metrics;
-         EXPECT_NE(metrics.find("\ntarnwick_backup_last_start_timestamp_seconds " + std::to_string(t0 + 57 * 3600)),
-                   std::string::npos)
+         EXPECT_NE(
+             metrics.find("\ntarnwick_backup_last_start_timestamp_seconds " + std::to_string(t0 + 57 * 3600)),
+             std::string::npos)
              << metrics;
        }},
       {"the next night announces what the killed one stored: its change, diff and hook",
@@ -857,11 +859,13 @@ TEST(BackupRun, NightlyRunTable) {
        {"steady", "changed", "--- a/steady\n+++ b/steady\n@@ -1,"},
        [&](const std::string&, std::map<std::string, SimStats>&) {
          EXPECT_EQ(ReadAll(scratch.Path() / "changed.txt"), "steady\n");  // night 1's new ones: no hook
-         EXPECT_EQ(ReadAll(scratch.Path() / "batch.txt"), "changed\tsteady\t" + dest.string() + "/steady.cfg\n");
+         EXPECT_EQ(ReadAll(scratch.Path() / "batch.txt"),
+                   "changed\tsteady\t" + dest.string() + "/steady.cfg\n");
          EXPECT_TRUE(fs::exists(scratch.Path() / "unlocked"));  // hooks run with the lock released
          const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
          EXPECT_NE(metrics.find("\ntarnwick_backup_running 0\n"), std::string::npos) << metrics;
-         EXPECT_NE(metrics.find("\ntarnwick_backup_devices{result=\"changed\"} 1\n"), std::string::npos) << metrics;
+         EXPECT_NE(metrics.find("\ntarnwick_backup_devices{result=\"changed\"} 1\n"), std::string::npos)
+             << metrics;
        }},
       {"a broken quote hides the rows after it: nothing pruned or forgotten, no phantom device",
        [&] {

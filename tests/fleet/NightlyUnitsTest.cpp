@@ -57,10 +57,11 @@ TEST(RunState, HostileTextSurvivesTheRoundTripAndInventoryChanges) {
   struct {
     std::size_t gone, known;
     bool faulty, force, refused;
-  } prunes[] = {{3, 4, false, false, false},   {4, 40, false, false, false}, {4, 39, false, false, true},
-                {8, 10, false, false, true},   {8, 10, false, true, false},  {1, 100, true, true, true}};
+  } prunes[] = {{3, 4, false, false, false}, {4, 40, false, false, false}, {4, 39, false, false, true},
+                {8, 10, false, false, true}, {8, 10, false, true, false},  {1, 100, true, true, true}};
   for (const auto& p : prunes)
-    EXPECT_EQ(!PruneRefusal(p.gone, p.known, p.faulty, p.force).empty(), p.refused) << p.gone << "/" << p.known;
+    EXPECT_EQ(!PruneRefusal(p.gone, p.known, p.faulty, p.force).empty(), p.refused)
+        << p.gone << "/" << p.known;
 }
 
 TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
