@@ -443,7 +443,8 @@ void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store
 // its last success the state knows of (the run that made it never
 // finished), or a saved copy of a device the state has never seen succeed.
 // Name -> the copy it replaced ("" for a first copy). Only from a state
-// read whole: without one, every saved file would look unannounced.
+// read whole (or none at all: a first night killed): from a damaged one,
+// devices that lost their record would look unannounced.
 std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const RunState& state,
                                                    const std::vector<Device>& devices) {
   std::map<std::string, std::int64_t> lastSuccess;
@@ -612,7 +613,9 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!store->ReadFile(kStateName, kMaxStateBytes, stateBytes, stateMissing, error)) {
     err << "tarnwick-cli backup: warning: " << error << "; the devices' history starts again\n";
     stateMissing = true;
-  } else if (!stateMissing) {
+  } else if (stateMissing) {
+    stateWhole = true;  // no run finished here yet: every saved copy is unannounced
+  } else {
     ParsedRunState parsedState = ParseRunState(stateBytes);
     for (const std::string& warning : parsedState.warnings)
       err << "tarnwick-cli backup: warning: " << kStateName << ": " << warning << '\n';

@@ -702,6 +702,10 @@ TEST(BackupRun, NightlyRunTable) {
   fleet[0].password = "pw-h00k-s3cret";
   const std::int64_t t0 = 1796000000;  // 2026-11-30
   constexpr int kKilled = -2;          // the run ended itself with SIGKILL
+  SimDevice dead;                      // first in the inventory, failing seconds after the others are done
+  dead.name = "dead";
+  dead.behaviour = "silent";
+  dead.extraCells = ",,,1000,1,,,,,";
   struct Row {
     std::string what;
     std::function<void()> change;  // to the fleet, before the night
@@ -711,6 +715,20 @@ TEST(BackupRun, NightlyRunTable) {
     std::vector<std::string> says;  // in the output, in order
     std::function<void(const std::string&, std::map<std::string, SimStats>&)> check;
   } rows[] = {
+      {"the first night killed at its first failure, after the good devices were stored",
+       [&] {
+         ::setenv("TARNWICK_TEST_KILL_AT", "failed:1", 1);
+         fleet.insert(fleet.begin(), dead);
+       },
+       0,
+       "",
+       kKilled,
+       {},
+       [&](const std::string& output, std::map<std::string, SimStats>&) {
+         EXPECT_TRUE(fs::exists(dest / "steady.cfg") && !fs::exists(dest / ".tarnwick.state")) << output;
+         ::unsetenv("TARNWICK_TEST_KILL_AT");
+         fleet.erase(fleet.begin());
+       }},
       {"first night: a device down in round 1 rescued, a disabled one left alone",
        [] {},
        0,
@@ -723,6 +741,11 @@ TEST(BackupRun, NightlyRunTable) {
          EXPECT_EQ(stats["off"].requests, 0u);
          EXPECT_FALSE(fs::exists(dest / "off.cfg"));
          EXPECT_NE(ReadAll(scratch.Path() / "first.html").find(">flaky<"), std::string::npos);
+         // What the killed night stored is announced now.
+         EXPECT_NE(ReadAll(scratch.Path() / "first.json")
+                       .find("\"device\": \"steady\", \"host\": \"" + fleet[0].address + ":" +
+                             std::to_string(fleet[0].port) + "\", \"result\": \"new\""),
+                   std::string::npos);
          EXPECT_NE(ReadAll(scratch.Path() / "first.json").find("\"device\": \"flaky\""), std::string::npos);
        }},
       {"a quiet good night, the volatile line ignored",
@@ -826,10 +849,6 @@ TEST(BackupRun, NightlyRunTable) {
        [&] {
          ::setenv("TARNWICK_TEST_KILL_AT", "failed:1", 1);
          fleet[0].version = 4;
-         SimDevice dead;  // first in the inventory, failing long after steady is done
-         dead.name = "dead";
-         dead.behaviour = "silent";
-         dead.extraCells = ",,,3000,1,,,,,";
          fleet.insert(fleet.begin(), dead);
        },
        57,
