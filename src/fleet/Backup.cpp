@@ -447,8 +447,12 @@ void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store
 // devices that lost their record would look unannounced.
 std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const RunState& state,
                                                    const std::vector<Device>& devices) {
+  // The later of the last success and the last change: a clock set back
+  // since a change leaves that change's history copy newer than the
+  // successes after it.
   std::map<std::string, std::int64_t> lastSuccess;
-  for (const DeviceState& known : state.devices) lastSuccess[known.name] = known.lastSuccess;
+  for (const DeviceState& known : state.devices)
+    lastSuccess[known.name] = std::max(known.lastSuccess, known.lastChange);
   std::map<std::string, std::string> left;
   for (const Device& d : devices) {
     if (!d.fault.empty() || !d.enabled) continue;

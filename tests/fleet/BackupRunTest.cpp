@@ -903,6 +903,22 @@ TEST(BackupRun, NightlyRunTable) {
          EXPECT_NE(state.find("\nsteady\t"), std::string::npos) << state;
          EXPECT_FALSE(fs::exists(scratch.Path() / "failed.txt"));  // a refused row reaches no hook
        }},
+      // The clock set back behind the last change, two nights: its history
+      // copy is newer than these successes, yet announced already.
+      {"a clock set back: the last change is not announced again",
+       [&] { fleet.erase(fleet.begin()); },
+       20,
+       "",
+       0,
+       {"\nsteady ", "unchanged", "\nstamped "},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
+      {"the next night under that clock neither",
+       [] {},
+       21,
+       "",
+       0,
+       {"\nsteady ", "unchanged", "\nstamped "},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
