@@ -26,6 +26,7 @@
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/Inventory.h"
+#include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
 #include "fleet/ReportFile.h"
 #include "fleet/Resolver.h"
@@ -91,11 +92,18 @@ bool ReadInventory(const std::string& path, std::string& text, std::string& erro
 
 std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::string& started) {
   std::vector<std::string> names;
+  std::size_t changed = 0, created = 0;
   for (const DeviceReport& r : rows)
-    if (r.result == DeviceResult::Changed) names.push_back(r.name);
+    if (Saved(r.result)) {
+      names.push_back(r.name);
+      ++(r.result == DeviceResult::New ? created : changed);
+    }
   if (names.empty()) return "backup " + started + ": the saved configurations as they stand\n";
-  std::string message = "backup " + started + ": " + std::to_string(names.size()) +
-                        (names.size() == 1 ? " device changed\n\n" : " devices changed\n\n");
+  std::string counts;
+  if (changed) counts = std::to_string(changed) + (changed == 1 ? " device changed" : " devices changed");
+  if (changed && created) counts += ", ";
+  if (created) counts += std::to_string(created) + (created == 1 ? " device new" : " devices new");
+  std::string message = "backup " + started + ": " + counts + "\n\n";
   for (const std::string& name : names) message += name + "\n";
   return message;
 }
@@ -103,9 +111,11 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 class BackupRun {
  public:
   BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            ConfigStore& store, std::string stamp, bool progress, std::ostream& err)
+            ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
+            std::map<std::string, std::string> unannounced)
       : devices_(devices),
         rules_(rules),
+        unannounced_(std::move(unannounced)),
         wantDiff_(wantDiff),
         store_(store),
         stamp_(std::move(stamp)),
@@ -119,6 +129,7 @@ class BackupRun {
       if (!d.host.empty()) row.host = d.host + ":" + d.port;
       if (!d.fault.empty()) {
         row.result = DeviceResult::Failed;
+        row.faultyRow = true;
         row.error = "inventory line " + std::to_string(d.line) + ": " + d.fault;
         ++done_;
         ++failedSoFar_;
@@ -141,7 +152,11 @@ class BackupRun {
     for (int round = 0; !order.empty(); ++round) {
       RunFetchStage(
           devices_, order, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
-          [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); });
+          [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); },
+          // A file whose flush came back goes into place now, not when the
+          // next device ends: behind a row of dead names that is seconds in
+          // which a kill would lose it.
+          [this] { StoreFlushed(); });
       // Complete files still being flushed are stored, stopped run or not.
       while (!flushing_.empty()) {
         flusher_.WaitForOne();
@@ -197,6 +212,7 @@ class BackupRun {
       row.file = d.name + ".cfg";
       row.diff.clear();
       fetched.temp.reset();
+      AnnounceLeftOver(index, row);
       return Counted(false);
     }
     TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
@@ -226,11 +242,31 @@ class BackupRun {
     if (!store_.ReadFile(name + ".cfg", limits.maxBytes, before, missing, error) || missing) return false;
     if (!ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
     if (!rules.empty() && Equivalent(before, after, rules)) return true;
-    if (wantDiff_) {
-      const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
-      row.diff = WithoutPasswords(UnifiedDiff(before, after, name, limits, hidden), devices_);
-    }
+    if (wantDiff_) row.diff = Diff(index, before, after);
     return false;
+  }
+
+  std::string Diff(std::size_t index, const std::string& before, const std::string& after) const {
+    const IgnoreRuleList& rules = rules_[index];
+    const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
+    return WithoutPasswords(UnifiedDiff(before, after, devices_[index].name, DiffLimits(), hidden), devices_);
+  }
+
+  // A copy the same as the saved one, which a run that never finished put
+  // there: its change was never announced, so it is now -- as changed, with
+  // the diff against the copy it replaced.
+  void AnnounceLeftOver(std::size_t index, DeviceReport& row) {
+    auto found = unannounced_.find(devices_[index].name);
+    if (found == unannounced_.end()) return;
+    row.history = found->second;
+    row.result = row.history.empty() ? DeviceResult::New : DeviceResult::Changed;
+    if (!wantDiff_ || row.history.empty()) return;
+    const DiffLimits limits;
+    std::string before, after, error;
+    bool missing = false;
+    if (store_.ReadFile(row.history, limits.maxBytes, before, missing, error) && !missing &&
+        store_.ReadFile(row.file, limits.maxBytes, after, missing, error) && !missing)
+      row.diff = Diff(index, before, after);
   }
 
   std::string Validate(const Device& d, DeviceReport& row, TempConfig& temp,
@@ -267,7 +303,9 @@ class BackupRun {
           SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
           error = saved.error;
           if (saved.ok) {
-            row.result = saved.changed ? DeviceResult::Changed : DeviceResult::Unchanged;
+            row.result = !saved.changed              ? DeviceResult::Unchanged
+                         : saved.historyFile.empty() ? DeviceResult::New
+                                                     : DeviceResult::Changed;
             row.history = saved.historyFile;
             row.file = d.name + ".cfg";
           }
@@ -295,6 +333,7 @@ class BackupRun {
   void Counted(bool failed) {
     ++done_;
     if (failed) ++failedSoFar_;
+    if (failed && testKill_.AfterFailure()) EndProcessAtOnce();
     if (!showProgress_) return;
     auto now = Clock::now();
     if (done_ != devices_.size() && now - lastProgress_ < std::chrono::milliseconds(100)) return;
@@ -308,6 +347,7 @@ class BackupRun {
 
   const std::vector<Device>& devices_;
   const std::vector<IgnoreRuleList>& rules_;
+  const std::map<std::string, std::string> unannounced_;  // name -> the copy it replaced ("" for none)
   bool wantDiff_;
   ConfigStore& store_;
   std::string stamp_;
@@ -320,6 +360,7 @@ class BackupRun {
   std::size_t done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
   bool showProgress_ = false;
   Clock::time_point lastProgress_{};
+  TestKillPoint testKill_ = TestKillPoint::FromEnvironment();
 };
 
 }  // namespace
@@ -367,6 +408,93 @@ bool SplitHook(const std::string& option, const std::string& line, std::vector<s
   return false;
 }
 
+// Devices gone from the inventory: listed once, forgotten by the state and,
+// with --prune, their saved copy moved into their history -- unless the
+// inventory may have lost them by accident (PruneRefusal), when they are
+// kept as they are and nothing is said to be gone.
+void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store, RunState& state,
+                RunFacts& facts, const std::string& stamp, std::ostream& err) {
+  if (facts.gone.empty()) return;
+  const std::string refusal =
+      PruneRefusal(facts.gone.size(), state.devices.size(), faultyInventory, o.pruneForce || !o.prune);
+  if (!refusal.empty()) {
+    err << "tarnwick-cli backup: " << (o.prune ? "--prune: " : "") << refusal << '\n';
+    facts.gone.clear();
+    return;
+  }
+  std::string error;
+  for (const std::string& name : facts.gone) {
+    if (o.prune && o.retryFailed.empty()) {
+      std::string historyFile;
+      if (store.Retire(name, stamp, historyFile, error)) {
+        if (!historyFile.empty()) facts.pruned.push_back(name);
+      } else {
+        err << "tarnwick-cli backup: --prune " << name << ": " << error << '\n';
+      }
+    }
+    state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
+                                       [&](const DeviceState& s) { return s.name == name; }),
+                        state.devices.end());
+  }
+}
+
+// Copies a run put in place but never announced, because it was killed
+// before its state was written: a device's newest history copy made after
+// its last success the state knows of (the run that made it never
+// finished), or a saved copy of a device the state has never seen succeed.
+// Name -> the copy it replaced ("" for a first copy). Only from a state
+// read whole (or none at all: a first night killed): from a damaged one,
+// devices that lost their record would look unannounced.
+std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const RunState& state,
+                                                   const std::vector<Device>& devices) {
+  // The later of the last success and the last change: a clock set back
+  // since a change leaves that change's history copy newer than the
+  // successes after it.
+  std::map<std::string, std::int64_t> lastSuccess;
+  for (const DeviceState& known : state.devices)
+    lastSuccess[known.name] = std::max(known.lastSuccess, known.lastChange);
+  std::map<std::string, std::string> left;
+  for (const Device& d : devices) {
+    if (!d.fault.empty() || !d.enabled) continue;
+    auto known = lastSuccess.find(d.name);
+    if (known == lastSuccess.end() || known->second == 0) {
+      if (store.HasSaved(d.name)) left[d.name] = "";
+      continue;
+    }
+    const std::string newest = store.NewestHistory(d.name);
+    const std::string since = HistoryStamp(static_cast<std::time_t>(known->second));
+    const std::size_t base = newest.rfind('/') + 1;
+    if (!newest.empty() && newest.compare(base, since.size(), since) > 0) left[d.name] = newest;
+  }
+  return left;
+}
+
+// --metrics at the start: running, with the last finished run's figures
+// from the file as it stands. A heartbeat that cannot be written is said,
+// never the end of the night's backup.
+void StartMetrics(const std::string& path, std::int64_t now, RunMetrics& metrics, std::ostream& err) {
+  if (path.empty()) return;
+  std::string previous, error;
+  if (ReadWholeFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
+  metrics.running = true;
+  metrics.started = now;
+  if (!WriteReportFile(path, MetricsText(metrics), error)) err << "tarnwick-cli backup: " << error << '\n';
+}
+
+bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t finished,
+                   const std::vector<DeviceReport>& rows, std::size_t stale, std::ostream& err) {
+  if (path.empty()) return true;
+  metrics.running = false;
+  metrics.finished = finished;
+  metrics.durationSeconds = finished - metrics.started;
+  metrics.totals = CountResults(rows);
+  metrics.stale = stale;
+  std::string error;
+  if (WriteReportFile(path, MetricsText(metrics), error)) return true;
+  err << "tarnwick-cli backup: " << error << '\n';
+  return false;
+}
+
 }  // namespace
 
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -404,7 +532,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
   if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
       !SplitHook("--on-failure", o.onFailure, hooks.onFailure, error) ||
-      !SplitHook("--on-done", o.onDone, hooks.onDone, error)) {
+      !SplitHook("--on-done", o.onDone, hooks.onDone, error) ||
+      !SplitHook("--on-change-batch", o.onChangeBatch, hooks.onChangeBatch, error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     return kExitUsage;
   }
@@ -445,7 +574,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   // devices this run takes, for everything else.
   std::vector<std::string> inventoryNames;
   for (const Device& d : inventory.devices)
-    if (!d.name.empty()) inventoryNames.push_back(d.name);
+    if (!d.name.empty() && d.fault.empty()) inventoryNames.push_back(d.name);
   std::vector<Device> devices;
   for (const Device& d : inventory.devices) {
     bool taken = o.only.empty() && o.retryFailed.empty();
@@ -477,20 +606,25 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (store->Swept() && !o.quiet)
     err << "tarnwick-cli backup: removed " << store->Swept()
         << " temporary files of an earlier run that stopped\n";
+  RunMetrics metrics;
+  StartMetrics(o.metrics, now, metrics, err);
 
   // What DEST remembers of earlier runs; a damaged state costs history,
   // never the night's backup.
-  bool stateMissing = true;
+  bool stateMissing = true, stateWhole = false;
   std::string stateBytes;
   RunState state;
   if (!store->ReadFile(kStateName, kMaxStateBytes, stateBytes, stateMissing, error)) {
     err << "tarnwick-cli backup: warning: " << error << "; the devices' history starts again\n";
     stateMissing = true;
-  } else if (!stateMissing) {
+  } else if (stateMissing) {
+    stateWhole = true;  // no run finished here yet: every saved copy is unannounced
+  } else {
     ParsedRunState parsedState = ParseRunState(stateBytes);
     for (const std::string& warning : parsedState.warnings)
       err << "tarnwick-cli backup: warning: " << kStateName << ": " << warning << '\n';
     state = std::move(parsedState.state);
+    stateWhole = parsedState.warnings.empty();
   }
   if (!stateMissing) {
     InventoryChange change = CompareInventory(state, inventoryNames);
@@ -514,32 +648,23 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   StopPollingScope stopPolling;
   // The JSON report and the page carry the diffs; CSV has no room for them.
-  const bool wantDiff = o.diff || ReportIsJson(o.report) || ReportIsHtml(o.report);
-  BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err);
+  bool wantDiff = o.diff;
+  for (const std::string& report : o.reports)
+    wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
+  BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err,
+                stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
   run.Run(limits, o.rounds);
   std::vector<DeviceReport> rows = run.Rows();
 
-  // The state: this run's attempts, then who is stale. Devices gone from
-  // the inventory are listed once and forgotten.
-  for (const DeviceReport& r : rows) {
-    const bool ok = r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged;
-    if (!r.name.empty() && (ok || r.result == DeviceResult::Failed))
-      RecordAttempt(state, r.name, now, ok, r.result == DeviceResult::Changed, r.error);
+  // The state: this run's attempts, then who is stale. A faulty row is no
+  // device: it was never tried, and its name may be a placeholder.
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const DeviceReport& r = rows[i];
+    const bool ok = Saved(r.result) || r.result == DeviceResult::Unchanged;
+    if (!r.name.empty() && devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
+      RecordAttempt(state, r.name, now, ok, Saved(r.result), r.error);
   }
-  const std::string stamp = HistoryStamp(startedAt);
-  for (const std::string& name : facts.gone) {
-    if (o.prune && o.retryFailed.empty()) {
-      std::string historyFile;
-      if (store->Retire(name, stamp, historyFile, error)) {
-        if (!historyFile.empty()) facts.pruned.push_back(name);
-      } else {
-        err << "tarnwick-cli backup: --prune " << name << ": " << error << '\n';
-      }
-    }
-    state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
-                                       [&](const DeviceState& s) { return s.name == name; }),
-                        state.devices.end());
-  }
+  SettleGone(o, !inventory.errors.empty(), *store, state, facts, HistoryStamp(startedAt), err);
   // Stale among the devices the inventory still fetches: a disabled one is
   // left alone on purpose.
   std::set<std::string> enabled;
@@ -549,6 +674,9 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   for (const DeviceState& known : state.devices)
     if (enabled.count(known.name)) listed.devices.push_back(known);
   const std::vector<StaleDevice> stale = StaleDevices(listed, now, o.staleHours);
+  for (const std::string& name : SuccessesInTheFuture(listed, now))
+    err << "tarnwick-cli backup: warning: " << Printable(name)
+        << ": its last success is later than now (a clock that was wrong then): counted as unknown\n";
   facts.staleLine = StaleLine(stale);
   std::map<std::string, std::int64_t> lastSuccess;
   for (const DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
@@ -566,8 +694,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   if (o.keep)
     for (const DeviceReport& r : rows)
-      if (r.result == DeviceResult::Changed || r.result == DeviceResult::Unchanged)
-        store->TrimHistory(r.name, o.keep);
+      if (Saved(r.result) || r.result == DeviceResult::Unchanged) store->TrimHistory(r.name, o.keep);
 
   const RunTotals totals = CountResults(rows);
   if (totals.failed || totals.interrupted || totals.notReached || !stale.empty()) exitCode = kExitFailed;
@@ -618,21 +745,40 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (r.result != DeviceResult::Changed) r.diff.clear();
   // On the run's own clock, so an injected start keeps its finish after it.
   facts.finished = IsoTime(startedAt + (std::time(nullptr) - realStart));
-  if (!o.report.empty()) {
-    const std::string content = ReportIsHtml(o.report)   ? HtmlReportPage(MorningPage(rows, facts))
-                                : ReportIsJson(o.report) ? JsonReport(rows, facts)
-                                                         : CsvReport(rows, facts);
-    if (!WriteReportFile(o.report, content, error)) {
+  for (const std::string& report : o.reports) {
+    const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(rows, facts))
+                                : ReportIsJson(report) ? JsonReport(rows, facts)
+                                                       : CsvReport(rows, facts);
+    if (!WriteReportFile(report, content, error)) {
       err << "tarnwick-cli backup: " << error << '\n';
       storeFailed = true;
     }
   }
-  // Hooks run once the archive and the report are there to point at; a
-  // failing hook is told, never the backup's failure.
-  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest, o.report))
-    err << "tarnwick-cli backup: hook failed: " << failure << '\n';
+  if (!FinishMetrics(o.metrics, metrics, now + (std::time(nullptr) - realStart), rows, stale.size(), err))
+    storeFailed = true;
+  // --on-change-batch reads its list from a file in DEST (modes as the
+  // configurations'), written while the lock is held; a run that dies
+  // leaves it for the next one's sweep.
+  std::string changeList;
+  if (!hooks.onChangeBatch.empty()) {
+    const std::string list = ChangeList(rows, o.dest), rel = std::string(kTempPrefix) + "changes-" +
+                                                             std::to_string(CurrentProcessId()) + ".tmp";
+    if (!list.empty() && store->WriteAtomically(rel, list, error)) changeList = o.dest + "/" + rel;
+    if (!list.empty() && changeList.empty())
+      err << "tarnwick-cli backup: --on-change-batch: " << error << '\n';
+  }
+  // Hooks run once the store, the archive and the report are complete, and
+  // with the lock released: a slow mailer holds no other run back. A failing
+  // hook is told, never the backup's failure.
   git.reset();
-  store.reset();  // the lock goes last
+  store.reset();
+  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest,
+                                                  o.reports.empty() ? "" : o.reports.front(), changeList))
+    err << "tarnwick-cli backup: hook failed: " << failure << '\n';
+  if (!changeList.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(PathFromUtf8(changeList), ignored);
+  }
   if (storeFailed || (facts.archive.attempted && !facts.archive.ok)) exitCode = kExitArchive;
   return exitCode;
 }

@@ -1,5 +1,7 @@
 #include "fleet/BackupOptions.h"
 
+#include <filesystem>
+
 namespace tarnwick::fleet {
 
 namespace {
@@ -24,6 +26,10 @@ bool EndsWith(const std::string& text, const std::string& tail) {
     if (c != tail[i]) return false;
   }
   return true;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
 }
 
 }  // namespace
@@ -58,7 +64,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       o.help = true;
       continue;
     }
-    static const char* const kFlags[] = {"--git", "--no-progress", "--diff", "--prune", "--quiet", "--check"};
+    static const char* const kFlags[] = {"--git",   "--no-progress", "--diff",       "--prune",
+                                         "--quiet", "--check",       "--prune-force"};
     bool flag = false;
     for (const char* k : kFlags) flag = flag || name == k;
     if (flag) {
@@ -69,16 +76,18 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       }
       if (name == "--no-progress") o.progress = false;
       if (name == "--diff") o.diff = true;
-      if (name == "--prune") o.prune = true;
+      if (name == "--prune" || name == "--prune-force") o.prune = true;
+      if (name == "--prune-force") o.pruneForce = true;
       if (name == "--quiet") o.quiet = true;
       if (name == "--check") o.check = true;
       continue;
     }
     static const char* const kWithValue[] = {
-        "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
-        "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
-        "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
-        "--on-failure", "--on-done",     "--hook-timeout", "--keep"};
+        "--dest",         "--jobs",         "--report",    "--port",           "--timeout",
+        "--retries",      "--delimiter",    "--min-ratio", "--expect",         "--max-bytes",
+        "--deadline",     "--stale",        "--ignore",    "--ignore-file",    "--rounds",
+        "--only",         "--retry-failed", "--on-change", "--on-failure",     "--on-done",
+        "--hook-timeout", "--keep",         "--metrics",   "--on-change-batch"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -96,7 +105,13 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--report") {
       if (!EndsWith(value, ".json") && !EndsWith(value, ".csv") && !ReportIsHtml(value))
         return refuse("--report writes JSON, CSV or HTML: the file name must end in .json, .csv or .html");
-      o.report = value;
+      for (const std::string& earlier : o.reports)
+        if (SamePath(earlier, value)) return refuse("--report " + value + " is given twice");
+      o.reports.push_back(value);
+    } else if (name == "--metrics") {
+      if (!EndsWith(value, ".prom"))
+        return refuse("--metrics writes the textfile format: the name must end in .prom");
+      o.metrics = value;
     } else if (name == "--port") {
       if (!ParseCount(value, 1, 65535, number)) return refuse("--port takes 1 to 65535");
       o.defaults.port = value;
@@ -137,9 +152,13 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--retry-failed") {
       if (value.empty()) return refuse("--retry-failed needs a JSON report");
       o.retryFailed = value;
-    } else if (name == "--on-change" || name == "--on-failure" || name == "--on-done") {
+    } else if (name == "--on-change" || name == "--on-failure" || name == "--on-done" ||
+               name == "--on-change-batch") {
       if (value.empty()) return refuse(name + " needs a command");
-      (name == "--on-change" ? o.onChange : name == "--on-failure" ? o.onFailure : o.onDone) = value;
+      (name == "--on-change"    ? o.onChange
+       : name == "--on-failure" ? o.onFailure
+       : name == "--on-done"    ? o.onDone
+                                : o.onChangeBatch) = value;
     } else if (name == "--hook-timeout") {
       if (!ParseCount(value, 1, 86400, number)) return refuse("--hook-timeout takes seconds from 1 to 86400");
       o.hookTimeoutSeconds = static_cast<std::uint32_t>(number);
@@ -161,6 +180,12 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
   if (o.dest.empty()) return refuse("--dest DIR is required");
   if (!o.only.empty() && !o.retryFailed.empty())
     return refuse("--only and --retry-failed do not go together");
+  // The retry's report would replace the whole night's with the few devices
+  // retried; a report of its own keeps both.
+  for (const std::string& report : o.reports)
+    if (!o.retryFailed.empty() && SamePath(report, o.retryFailed))
+      return refuse("--report " + report +
+                    " is the report --retry-failed reads: give the retry's report another name");
   result.ok = true;
   return result;
 }
@@ -199,7 +224,10 @@ std::string BackupUsageText() {
          "  DIR at a time; DIR/.tarnwick.state remembers each device between runs.\n"
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
-         "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension)\n"
+         "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension;\n"
+         "                  repeatable, never the file --retry-failed reads)\n"
+         "  --metrics F.prom  the run's heartbeat for node_exporter's textfile collector,\n"
+         "                  written at the start (running 1) and at the end\n"
          "  --port N        port when the inventory leaves it empty (default 69)\n"
          "  --delimiter D   between file name and password when left empty (default /)\n"
          "  --timeout MS    first wait for each answer when left empty (default 1000)\n"
@@ -220,8 +248,13 @@ std::string BackupUsageText() {
          "                  reached in that earlier report\n"
          "  --diff          print a unified diff of every changed configuration\n"
          "  --prune         move the saved copy of a device gone from the inventory\n"
-         "                  into its history\n"
+         "                  into its history; never after a faulty inventory row, nor\n"
+         "                  for more than 3 devices and 10% of them at once\n"
+         "  --prune-force   --prune past that limit\n"
          "  --on-change CMD, --on-failure CMD  run CMD per changed / failed device\n"
+         "                  (a new device's first copy is \"new\", not a change)\n"
+         "  --on-change-batch CMD  run CMD once with every new or changed device on\n"
+         "                  its standard input: new|changed TAB name TAB file a line\n"
          "  --on-done CMD   run CMD once at the end (facts in TARNWICK_* variables)\n"
          "  --hook-timeout S  time limit of each hook (default 60)\n"
          "  --quiet         only failures, stale devices and the totals; nothing on a\n"

@@ -16,7 +16,8 @@ struct BackupOptions {
   std::string dest;
   int jobs = kDefaultJobs;
   bool git = false;
-  std::string report;  // .json, .csv or .html, empty for none
+  std::vector<std::string> reports;  // each .json, .csv or .html
+  std::string metrics;               // FILE.prom, empty for none
   bool progress = true;
   bool help = false;
   DeviceDefaults defaults;
@@ -30,7 +31,8 @@ struct BackupOptions {
   std::string retryFailed;        // an earlier JSON report
   bool diff = false;
   bool prune = false;
-  std::string onChange, onFailure, onDone;
+  bool pruneForce = false;  // --prune-force: --prune past its limit
+  std::string onChange, onFailure, onDone, onChangeBatch;
   std::uint32_t hookTimeoutSeconds = 60;
   bool quiet = false;
   bool check = false;

@@ -3,6 +3,7 @@
 // inventory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,18 @@ constexpr std::uint64_t kDescriptorsPerJob = 3;
 // This process's id, for the lock file and the temporary names a later run
 // recognises as left over.
 std::uint64_t CurrentProcessId();
+
+// Ends this process at once, as kill -9 would: no destructor, no flush.
+[[noreturn]] void EndProcessAtOnce();
+
+// For tests only: TARNWICK_TEST_KILL_AT=failed:K makes the run end itself
+// at once right after its K-th failed device, so a test stops it at a
+// chosen stage and checks what the next run makes of what it left.
+struct TestKillPoint {
+  std::size_t failures = 0, failedSoFar = 0;  // 0: never
+  static TestKillPoint FromEnvironment();
+  bool AfterFailure() { return failures && ++failedSoFar == failures; }
+};
 
 // Jobs that fit under a descriptor limit (at least 1).
 int JobsForDescriptorLimit(int wanted, std::uint64_t limit);

@@ -6,6 +6,11 @@ namespace tarnwick::fleet {
 
 std::uint64_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 
+void EndProcessAtOnce() {
+  ::TerminateProcess(::GetCurrentProcess(), 137);
+  ::ExitProcess(137);  // never reached
+}
+
 // WSAPoll has no descriptor limit to respect; sockets are kernel handles.
 int FitJobsToDescriptors(int wanted, std::string&) { return wanted; }
 

@@ -21,6 +21,8 @@ const char* ResultName(DeviceResult result) {
       return "not reached";
     case DeviceResult::Disabled:
       return "disabled";
+    case DeviceResult::New:
+      return "new";
   }
   return "?";
 }
@@ -46,6 +48,9 @@ RunTotals CountResults(const std::vector<DeviceReport>& rows) {
         break;
       case DeviceResult::Disabled:
         ++t.disabled;
+        break;
+      case DeviceResult::New:
+        ++t.created;
         break;
     }
   }
@@ -73,8 +78,10 @@ std::string Pad(const std::string& text, std::size_t width) {
 }  // namespace
 
 std::string TotalsLine(const RunTotals& t, std::size_t devices) {
-  std::string line = std::to_string(devices) + " devices: " + std::to_string(t.changed) + " changed, " +
-                     std::to_string(t.unchanged) + " unchanged, " + std::to_string(t.failed) + " failed";
+  std::string line = std::to_string(devices) +
+                     " devices: " + (t.created ? std::to_string(t.created) + " new, " : std::string()) +
+                     std::to_string(t.changed) + " changed, " + std::to_string(t.unchanged) + " unchanged, " +
+                     std::to_string(t.failed) + " failed";
   if (t.interrupted) line += ", " + std::to_string(t.interrupted) + " interrupted";
   if (t.notReached) line += ", " + std::to_string(t.notReached) + " not reached";
   if (t.disabled) line += ", " + std::to_string(t.disabled) + " disabled";
@@ -178,6 +185,7 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
   std::string out =
       "{\n  \"started\": " + JsonString(run.started) + ",\n  \"finished\": " + JsonString(run.finished) +
       ",\n  \"totals\": {\"devices\": " + std::to_string(rows.size()) +
+      (t.created ? ", \"new\": " + std::to_string(t.created) : std::string()) +
       ", \"changed\": " + std::to_string(t.changed) + ", \"unchanged\": " + std::to_string(t.unchanged) +
       ", \"failed\": " + std::to_string(t.failed) + ", \"interrupted\": " + std::to_string(t.interrupted) +
       ", \"not_reached\": " + std::to_string(t.notReached) +

@@ -11,9 +11,15 @@
 
 namespace tarnwick::fleet {
 
-enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached, Disabled };
+// New: the first copy of a device saved (nothing it replaced).
+enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached, Disabled, New };
 
 const char* ResultName(DeviceResult result);
+
+// A copy was saved tonight: a new device's first or a changed one.
+inline bool Saved(DeviceResult result) {
+  return result == DeviceResult::Changed || result == DeviceResult::New;
+}
 
 // One device's result, filled in stage by stage (inventory, fetch,
 // validate, store); what the summary, the reports and anything that runs
@@ -34,6 +40,7 @@ struct DeviceReport {
   std::string diff;              // unified diff of a changed copy (--diff, reports), passwords scrubbed
   bool stale = false;            // no success for longer than --stale
   std::int64_t lastSuccess = 0;  // UTC seconds, 0 for never
+  bool faultyRow = false;        // its inventory row was refused: no device, no hook
 };
 
 // The archive stage's result for the report.
@@ -54,7 +61,8 @@ struct RunFacts {
 };
 
 struct RunTotals {
-  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0;
+  std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0,
+              created = 0;
 };
 
 RunTotals CountResults(const std::vector<DeviceReport>& rows);

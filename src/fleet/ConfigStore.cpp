@@ -1,6 +1,7 @@
 #include "fleet/ConfigStore.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "fleet/BackupPlatform.h"
@@ -25,6 +26,19 @@ std::string HistoryStamp(std::time_t utc) {
   char text[32];
   std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
   return text;
+}
+
+bool HistoryCopyBefore(const std::string& a, const std::string& b) {
+  auto split = [](const std::string& name) {
+    std::size_t end = name.find_first_of("-.");
+    if (end == std::string::npos) end = name.size();
+    unsigned long n = 1;
+    if (end < name.size() && name[end] == '-') n = std::strtoul(name.c_str() + end + 1, nullptr, 10);
+    return std::make_pair(name.substr(0, end), n);
+  };
+  const auto ka = split(a), kb = split(b);
+  if (ka != kb) return ka < kb;
+  return a < b;
 }
 
 std::string FileErrorText(const std::string& what, const FileError& error) {
@@ -313,18 +327,27 @@ bool ConfigStore::WriteAtomically(const std::string& rel, const std::string& byt
   return true;
 }
 
-std::size_t ConfigStore::TrimHistory(const std::string& name, std::size_t keep) {
-  std::size_t removed = 0;
-  const std::string folder = "history/" + name;
+std::vector<std::string> ConfigStore::HistoryCopies(const std::string& name) {
   std::vector<std::string> copies;
-  for (const DestFolder::Entry& e : folder_->List(folder))
+  for (const DestFolder::Entry& e : folder_->List("history/" + name))
     if (!e.folder && !IsOurTemporary(e.name) && e.name.size() > 4 &&
         e.name.compare(e.name.size() - 4, 4, ".cfg") == 0)
       copies.push_back(e.name);
+  std::sort(copies.begin(), copies.end(), HistoryCopyBefore);
+  return copies;
+}
+
+std::string ConfigStore::NewestHistory(const std::string& name) {
+  std::vector<std::string> copies = HistoryCopies(name);
+  return copies.empty() ? std::string() : "history/" + name + "/" + copies.back();
+}
+
+std::size_t ConfigStore::TrimHistory(const std::string& name, std::size_t keep) {
+  std::size_t removed = 0;
+  const std::string folder = "history/" + name;
+  // Oldest first by the time a name stands for, not by its spelling.
+  std::vector<std::string> copies = HistoryCopies(name);
   if (copies.size() <= keep) return 0;
-  // Stamps sort by time; "-2", "-3" of one second sort after the first
-  // ('-' < '.'), which is the order they were made in.
-  std::sort(copies.begin(), copies.end());
   for (std::size_t i = 0; i + keep < copies.size(); ++i) {
     folder_->Remove(folder + "/" + copies[i]);
     ++removed;

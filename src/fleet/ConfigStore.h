@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cliutil/FileHandle.h"
 #include "fleet/DestFolder.h"
@@ -28,6 +29,11 @@ std::string PathToUtf8(const std::filesystem::path& path);
 
 // "20261208T013000Z": sorts by time, has no ':' (Windows file names).
 std::string HistoryStamp(std::time_t utc);
+
+// Whether history copy a ("<stamp>.cfg", "<stamp>-<n>.cfg") was made before
+// b: by the stamp, then by n (none is 1). By name alone "Z-2.cfg" sorts
+// before "Z.cfg" and "Z-10" before "Z-9".
+bool HistoryCopyBefore(const std::string& a, const std::string& b);
 
 class TempConfig : public tftp::FileSink {
  public:
@@ -106,6 +112,9 @@ class ConfigStore {
               std::string& error);
   // Whether <name>.cfg is saved.
   bool HasSaved(const std::string& name);
+  // The newest copy in name's history ("history/<name>/<stamp>.cfg"), empty
+  // when there is none.
+  std::string NewestHistory(const std::string& name);
   // Flushes the folders that changed, so the renames survive a power cut.
   bool SyncFolders(std::string& error);
   std::size_t Swept() const { return swept_; }
@@ -115,6 +124,7 @@ class ConfigStore {
   bool KeepHistory(cli::FileHandle& previous, const std::string& name, const std::string& stamp,
                    SaveOutcome& out);
   void Sweep();
+  std::vector<std::string> HistoryCopies(const std::string& name);  // oldest first
   std::unique_ptr<DestFolder> folder_;
   std::set<std::string> touched_;
   std::size_t swept_ = 0;

@@ -34,7 +34,8 @@ class FetchRun {
  public:
   FetchRun(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
            const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
-           const std::function<bool()>& stop, const FetchedHandler& handler)
+           const std::function<bool()>& stop, const FetchedHandler& handler,
+           const std::function<void()>& idle)
       : devices_(devices),
         order_(order),
         limits_(limits),
@@ -42,6 +43,7 @@ class FetchRun {
         lookup_(std::move(lookup)),
         stop_(stop),
         handler_(handler),
+        idle_(idle),
         jobs_(devices.size()) {}
 
   void Run() {
@@ -113,6 +115,7 @@ class FetchRun {
       }
     }
     StartMore(driver);
+    if (idle_) idle_();
   }
 
   std::chrono::seconds ResolveLimit() const { return std::min(limits_.resolveLimit, limits_.deadline); }
@@ -219,6 +222,7 @@ class FetchRun {
   LookupFunction lookup_;
   const std::function<bool()>& stop_;
   const FetchedHandler& handler_;
+  const std::function<void()>& idle_;
   std::vector<Job> jobs_;
   std::map<tftp::TransferDriver::TransferId, std::size_t> running_;
   std::map<std::size_t, TimePoint> resolving_;  // device -> when its name is given up
@@ -255,8 +259,9 @@ bool FetchSink::DiskFull() const { return refusal_.empty() && temp_ && temp_->Di
 
 void RunFetchStage(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
                    const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
-                   const std::function<bool()>& stopRequested, const FetchedHandler& handler) {
-  FetchRun(devices, order, limits, store, std::move(lookup), stopRequested, handler).Run();
+                   const std::function<bool()>& stopRequested, const FetchedHandler& handler,
+                   const std::function<void()>& idle) {
+  FetchRun(devices, order, limits, store, std::move(lookup), stopRequested, handler, idle).Run();
 }
 
 }  // namespace tarnwick::fleet

@@ -50,10 +50,14 @@ using FetchedHandler = std::function<void(std::size_t device, Fetched& fetched)>
 
 // Fetches devices[i] for each i of order, in that order; stops early when
 // stopRequested() says so (running transfers are abandoned and reported as
-// interrupted, the rest is never reported).
+// interrupted, the rest is never reported). idle, when given, is called on
+// the driver thread at least every 100 ms whatever the transfers do, so
+// work handed off elsewhere (a flush) is finished without waiting for the
+// next device to end.
 void RunFetchStage(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
                    const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
-                   const std::function<bool()>& stopRequested, const FetchedHandler& handler);
+                   const std::function<bool()>& stopRequested, const FetchedHandler& handler,
+                   const std::function<void()>& idle = {});
 
 // The sink a transfer writes through: the temporary file, refused past the
 // size cap or the deadline so an endless or trickling device stops there.

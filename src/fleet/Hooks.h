@@ -44,6 +44,9 @@ struct HookRequest {
   HookFacts facts;
   std::vector<std::string> secrets;  // the inventory's passwords
   std::chrono::milliseconds timeLimit{30000};
+  // A file the hook reads as its standard input (--on-change-batch's list);
+  // empty for none.
+  std::string input;
   // Polled while the hook runs (cli::StopRequested): Ctrl+C ends the hook
   // like its time limit, instead of waiting it out.
   bool (*stopRequested)() = nullptr;
@@ -60,7 +63,8 @@ struct HookResult {
   bool Succeeded() const { return outcome == HookOutcome::Exited && code == 0; }
 };
 
-// Runs the hook and waits for it. The hook gets no standard input, writes
+// Runs the hook and waits for it. The hook gets no standard input (but
+// request.input when given), writes
 // its output to our standard error (standard output stays the report's), and
 // runs in a process group of its own (a job object on Windows) that is
 // killed whole when the time limit passes or a stop is requested.

@@ -43,10 +43,11 @@ std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
   return pointers;
 }
 
-void Prepare(SpawnSetup& setup) {
-  // No standard input (a hook must not eat a cron job's input or wait on a
-  // terminal); its output goes where our messages go.
-  ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+void Prepare(SpawnSetup& setup, const std::string& input) {
+  // No standard input but the one we give (a hook must not eat a cron job's
+  // input or wait on a terminal); its output goes where our messages go.
+  ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO,
+                                     input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
   ::posix_spawn_file_actions_adddup2(&setup.actions, STDERR_FILENO, STDOUT_FILENO);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // Nothing else of ours: a hook that leaves a process behind must not keep
@@ -98,7 +99,7 @@ HookResult RunHook(const HookRequest& request) {
   std::vector<char*> argvPointers = NullTerminated(argv), environmentPointers = NullTerminated(environment);
 
   SpawnSetup setup;
-  Prepare(setup);
+  Prepare(setup, request.input);
   pid_t pid = 0;
   const int error = ::posix_spawnp(&pid, argvPointers[0], &setup.actions, &setup.attributes,
                                    argvPointers.data(), environmentPointers.data());

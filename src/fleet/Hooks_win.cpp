@@ -84,8 +84,9 @@ HookResult RunHook(const HookRequest& request) {
       HookEnvironment(InheritedEnvironment(), HookVariables(request.facts, request.secrets)));
 
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  KernelObject input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                   OPEN_EXISTING, 0, nullptr));
+  const std::wstring inputName = request.input.empty() ? L"NUL" : Utf8ToWide(request.input);
+  KernelObject input(::CreateFileW(inputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, 0, nullptr));
   if (input.get() == INVALID_HANDLE_VALUE) input.release();
   KernelObject output = InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
   STARTUPINFOW startup{};

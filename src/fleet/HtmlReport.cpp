@@ -38,7 +38,7 @@ constexpr const char* kColumns[] = {"Device", "Host", "Result", "Bytes", "Last s
 // Results are our words; anything else gets no colour rather than a class
 // made from its text.
 const char* RowClass(const std::string& result) {
-  if (result == "changed") return "chg";
+  if (result == "changed" || result == "new") return "chg";
   if (result == "failed" || result == "refused" || result == "interrupted" || result == "not reached")
     return "bad";
   if (result == "disabled") return "off";
@@ -154,10 +154,12 @@ std::string HtmlReportPage(const HtmlRunPage& page) {
       HtmlEscaped(page.title) + "</title>\n<style>" + kStyle + "\n</style>\n</head>\n<body>\n<h1>" +
       HtmlEscaped(page.title) + "</h1>\n";
   if (!page.started.empty() || !page.finished.empty()) {
+    // When the page was made comes first: a page left from an earlier night
+    // (the last run died before writing its own) must not pass for today's.
     out += "<p class=\"when\">";
-    if (!page.started.empty()) out += "Started " + HtmlEscaped(page.started);
-    if (!page.started.empty() && !page.finished.empty()) out += ", ";
-    if (!page.finished.empty()) out += "finished " + HtmlEscaped(page.finished);
+    if (!page.finished.empty()) out += "Page made " + HtmlEscaped(page.finished);
+    if (!page.started.empty() && !page.finished.empty()) out += ", by the run started ";
+    if (!page.started.empty()) out += (page.finished.empty() ? "Started " : "") + HtmlEscaped(page.started);
     out += "</p>\n";
   }
   out += "<ul class=\"totals\">\n";

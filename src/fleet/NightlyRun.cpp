@@ -139,6 +139,16 @@ std::string WithoutPasswords(const std::string& text, const std::vector<Device>&
   return out;
 }
 
+std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInventory, bool force) {
+  if (faultyInventory)
+    return "the inventory has faulty rows: no device is taken for gone, nothing is pruned or forgotten";
+  if (force || gone <= kPruneFreely || gone * 100 <= known * kPrunePercent) return {};
+  return std::to_string(gone) + " of " + std::to_string(known) +
+         " devices are gone from the inventory (more than " + std::to_string(kPruneFreely) +
+         " and more than " + std::to_string(kPrunePercent) +
+         "%): nothing is pruned or forgotten; --prune-force prunes them";
+}
+
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts) {
   HtmlRunPage page;
   page.started = facts.started;
@@ -147,13 +157,10 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
   const RunTotals t = CountResults(rows);
   std::size_t stale = 0;
   for (const DeviceReport& r : rows) stale += r.stale ? 1 : 0;
-  page.totals = {{"devices", rows.size()},
-                 {"changed", t.changed},
-                 {"unchanged", t.unchanged},
-                 {"failed", t.failed},
-                 {"stale", stale},
-                 {"disabled", t.disabled},
-                 {"not reached", t.notReached + t.interrupted}};
+  page.totals = {{"devices", rows.size()}, {"new", t.created},
+                 {"changed", t.changed},   {"unchanged", t.unchanged},
+                 {"failed", t.failed},     {"stale", stale},
+                 {"disabled", t.disabled}, {"not reached", t.notReached + t.interrupted}};
   for (const DeviceReport& r : rows) {
     HtmlDeviceRow row;
     row.device = r.name;
@@ -169,11 +176,21 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
   return page;
 }
 
+std::string ChangeList(const std::vector<DeviceReport>& rows, const std::string& dest) {
+  std::string list;
+  for (const DeviceReport& r : rows)
+    if (Saved(r.result))
+      list += std::string(ResultName(r.result)) + "\t" + r.name + "\t" + dest + "/" + r.file + "\n";
+  return list;
+}
+
 std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vector<DeviceReport>& rows,
                                        const RunFacts& facts, const std::vector<std::string>& secrets,
-                                       const std::string& dest, const std::string& report) {
+                                       const std::string& dest, const std::string& report,
+                                       const std::string& changeList) {
   std::vector<std::string> failures;
-  auto run = [&](const std::vector<std::string>& argv, HookFacts hookFacts, const std::string& what) {
+  auto run = [&](const std::vector<std::string>& argv, HookFacts hookFacts, const std::string& what,
+                 const std::string& input = "") {
     HookRequest request;
     request.argv = argv;
     hookFacts.commit = facts.archive.commit;
@@ -181,6 +198,7 @@ std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vec
     request.facts = std::move(hookFacts);
     request.secrets = secrets;
     request.timeLimit = hooks.timeLimit;
+    request.input = input;
     request.stopRequested = [] { return cli::StopRequested(); };
     const HookResult result = RunHook(request);
     if (!result.Succeeded()) failures.push_back(what + ": " + result.reason);
@@ -189,7 +207,9 @@ std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vec
     const bool changed = r.result == DeviceResult::Changed;
     const bool failed = r.result == DeviceResult::Failed;
     const std::vector<std::string>& argv = changed ? hooks.onChange : hooks.onFailure;
-    if ((!changed && !failed) || argv.empty() || cli::StopRequested()) continue;
+    // A refused row's name is no device's and may be hostile
+    // ("../../etc/evil", "$(touch x)"): it never reaches a hook.
+    if ((!changed && !failed) || r.faultyRow || argv.empty() || cli::StopRequested()) continue;
     HookFacts f;
     f.device = r.name;
     f.host = r.host;
@@ -197,6 +217,11 @@ std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vec
     f.error = r.error;
     if (!r.file.empty()) f.file = dest + "/" + r.file;
     run(argv, f, (changed ? "--on-change hook for " : "--on-failure hook for ") + r.name);
+  }
+  if (!hooks.onChangeBatch.empty() && !changeList.empty() && !cli::StopRequested()) {
+    HookFacts f;
+    f.result = TotalsLine(CountResults(rows), rows.size());
+    run(hooks.onChangeBatch, f, "--on-change-batch hook", changeList);
   }
   if (!hooks.onDone.empty()) {
     HookFacts f;

@@ -38,18 +38,35 @@ std::string TerminalDiff(const std::string& diff);
 // The password of every device taken out of text, by the one scrubbing rule.
 std::string WithoutPasswords(const std::string& text, const std::vector<Device>& devices);
 
+// Pruning more than this many devices at once, and more than this share of
+// the devices the state knows, takes --prune-force: an export cut short
+// looks like a fleet that shrank.
+constexpr std::size_t kPruneFreely = 3;
+constexpr std::size_t kPrunePercent = 10;
+
+// Why the devices gone from the inventory are not pruned tonight, or empty
+// when they may be. known counts the devices the state remembered.
+std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInventory, bool force);
+
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts);
 
 struct HookCommands {
-  std::vector<std::string> onChange, onFailure, onDone;  // split words, empty for none
+  std::vector<std::string> onChange, onFailure, onDone, onChangeBatch;  // split words, empty for none
   std::chrono::milliseconds timeLimit{60000};
 };
 
-// Runs the hooks of the run's events: --on-change per changed device,
-// --on-failure per failed one, --on-done once. Each failing hook is one
-// line of the returned text; none fails the backup.
+// --on-change-batch's standard input: a line per device saved tonight,
+// "<new|changed> TAB <name> TAB <saved file>"; empty when none was.
+std::string ChangeList(const std::vector<DeviceReport>& rows, const std::string& dest);
+
+// Runs the hooks of the run's events: --on-change per changed device (a new
+// device's first copy is no change), --on-failure per failed one,
+// --on-change-batch once with changeList (a file, as its standard input)
+// when any copy was saved, --on-done once. Each failing hook is one line of
+// the returned text; none fails the backup.
 std::vector<std::string> RunEventHooks(const HookCommands& hooks, const std::vector<DeviceReport>& rows,
                                        const RunFacts& facts, const std::vector<std::string>& secrets,
-                                       const std::string& dest, const std::string& report);
+                                       const std::string& dest, const std::string& report,
+                                       const std::string& changeList);
 
 }  // namespace tarnwick::fleet

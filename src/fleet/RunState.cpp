@@ -162,7 +162,8 @@ void RecordAttempt(RunState& state, const std::string& name, std::int64_t now, b
   }
   device.lastErrorTime = now;
   device.lastError = error;
-  if (device.failingSince == 0) device.failingSince = now;
+  // A start of failures in the future is a clock that was wrong then.
+  if (device.failingSince == 0 || device.failingSince > now) device.failingSince = now;
 }
 
 InventoryChange CompareInventory(const RunState& state, const std::vector<std::string>& inventory) {
@@ -237,8 +238,13 @@ std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, i
   const std::int64_t limit = static_cast<std::int64_t>(std::max(hours, 0)) * 3600;
   std::vector<StaleDevice> stale;
   for (const DeviceState& d : state.devices) {
-    if (d.lastSuccess > 0) {
-      if (now > d.lastSuccess && now - d.lastSuccess > limit) stale.push_back({d.name, d.lastSuccess, false});
+    if (d.lastSuccess > 0 && d.lastSuccess <= now) {
+      if (now - d.lastSuccess > limit) stale.push_back({d.name, d.lastSuccess, false});
+    } else if (d.lastSuccess > now) {
+      // A success a wrong clock put in the future says nothing: the device
+      // is as stale as its failures since make it.
+      if (d.failingSince > 0 && d.failingSince <= now && now - d.failingSince > limit)
+        stale.push_back({d.name, d.failingSince, false});
     } else if (d.failingSince > 0) {
       stale.push_back({d.name, d.failingSince, true});
     }
@@ -246,6 +252,13 @@ std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, i
   std::stable_sort(stale.begin(), stale.end(),
                    [](const StaleDevice& a, const StaleDevice& b) { return a.since < b.since; });
   return stale;
+}
+
+std::vector<std::string> SuccessesInTheFuture(const RunState& state, std::int64_t now) {
+  std::vector<std::string> names;
+  for (const DeviceState& d : state.devices)
+    if (d.lastSuccess > now) names.push_back(d.name);
+  return names;
 }
 
 std::string StaleLine(const std::vector<StaleDevice>& stale) {

@@ -68,9 +68,13 @@ struct StaleDevice {
 };
 
 // Devices of `state` that are stale at `now`, oldest first. A last success
-// exactly `hours` old is not stale yet; a clock set back (success in the
-// future) is not stale either.
+// exactly `hours` old is not stale yet. A last success in the future (a run
+// under a clock set ahead) counts as unknown: stale once the device has
+// failed for longer than `hours`.
 std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, int hours);
+
+// Devices whose last success is later than `now`, for a warning.
+std::vector<std::string> SuccessesInTheFuture(const RunState& state, std::int64_t now);
 
 // "2 devices stale, the oldest since 2026-12-06 01:30 UTC", "1 device stale,
 // since ...", "no device stale".

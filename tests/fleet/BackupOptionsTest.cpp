@@ -18,16 +18,18 @@ TEST(BackupOptions, DefaultsAndValues) {
   EXPECT_EQ(p.options.maxBytes, 64u << 20);
   EXPECT_EQ(p.options.deadlineSeconds, 600u);
 
-  p = ParseBackupArguments({"--jobs=8", "--git",       "--dest=o", "--report", "r.JSON",     "--timeout",
-                            "200",      "--retries",   "1",        "--port",   "1069",       "--delimiter",
-                            ";",        "--min-ratio", "0.25",     "--expect", "^hostname ", "--max-bytes",
-                            "1000",     "--deadline",  "30",       "--",       "-inv.csv"},
+  p = ParseBackupArguments({"--jobs=8",    "--git", "--dest=o",    "--report", "r.JSON",   "--report=p.html",
+                            "--timeout",   "200",   "--retries",   "1",        "--port",   "1069",
+                            "--delimiter", ";",     "--min-ratio", "0.25",     "--expect", "^hostname ",
+                            "--max-bytes", "1000",  "--deadline",  "30",       "--",       "-inv.csv"},
                            true);
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.inventory, "-inv.csv");
   EXPECT_EQ(p.options.jobs, 8);
   EXPECT_TRUE(p.options.git);
-  EXPECT_TRUE(ReportIsJson(p.options.report));
+  ASSERT_EQ(p.options.reports.size(), 2u);
+  EXPECT_TRUE(ReportIsJson(p.options.reports[0]));
+  EXPECT_TRUE(ReportIsHtml(p.options.reports[1]));
   EXPECT_FALSE(ReportIsJson("r.csv"));
   EXPECT_EQ(p.options.defaults.timeoutMs, 200u);
   EXPECT_EQ(p.options.defaults.retries, 1);
@@ -75,6 +77,8 @@ TEST(BackupOptions, RefusedLines) {
       {{"a", "--dest", "o", "--deadline", "0"}, true, "--deadline"},
       {{"a", "--dest", "o", "--only", "sw*", "--retry-failed", "r.json"}, true, "do not go together"},
       {{"a", "--dest", "o", "--diff=yes"}, true, "--diff takes no value"},
+      {{"a", "--dest", "o", "--report", "r.json", "--report", "./r.json"}, true, "given twice"},
+      {{"a", "--dest", "o", "--retry-failed", "r.json", "--report", "x/../r.json"}, true, "another name"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.says);

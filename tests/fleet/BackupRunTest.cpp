@@ -229,16 +229,17 @@ TEST(BackupRun, MixedFleetHistoryAndGit) {
       EXPECT_NE(line.find("failed"), std::string::npos) << line;
     }
     if (Good(d)) {
-      EXPECT_NE(line.find("changed"), std::string::npos) << line;
+      EXPECT_NE(line.find(" new "), std::string::npos) << line;  // a first copy is no change
     }
   }
-  EXPECT_NE(first.output.find("303 devices: 273 changed, 0 unchanged, 30 failed"), std::string::npos)
+  EXPECT_NE(first.output.find("303 devices: 273 new, 0 changed, 0 unchanged, 30 failed"), std::string::npos)
       << first.output;
   EXPECT_EQ(TemporaryFiles(dest), std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(dest / "history"));
   std::vector<Commit> commits = GitHistory(dest);
   ASSERT_EQ(commits.size(), 1u);
   EXPECT_EQ(commits[0].paths.size(), 273u);
+  EXPECT_NE(commits[0].message.find(": 273 devices new\n"), std::string::npos) << commits[0].message;
 
   // Second run, nothing changed: nothing written, no commit.
   const auto before = Tree(dest);
@@ -302,7 +303,8 @@ TEST(BackupRun, FaultyRowFailsItsDeviceOnly) {
       RunCommand("cat " + scratch.Str() + "/inv.csv | " + Cli("- --dest " + scratch.Str() + "/out"));
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("-:5: the device name holds '/'"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("3 devices: 2 changed, 0 unchanged, 1 failed"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("3 devices: 2 new, 0 changed, 0 unchanged, 1 failed"), std::string::npos)
+      << r.output;
   auto stats = sim.Stop();
   EXPECT_EQ(stats["fine"].requests + stats["other"].requests, 2u);
   EXPECT_TRUE(fs::exists(scratch.Path() / "out" / "fine.cfg"));
@@ -699,6 +701,11 @@ TEST(BackupRun, NightlyRunTable) {
   fleet[2].behaviour = "flaky";
   fleet[0].password = "pw-h00k-s3cret";
   const std::int64_t t0 = 1796000000;  // 2026-11-30
+  constexpr int kKilled = -2;          // the run ended itself with SIGKILL
+  SimDevice dead;                      // first in the inventory, failing seconds after the others are done
+  dead.name = "dead";
+  dead.behaviour = "silent";
+  dead.extraCells = ",,,1000,1,,,,,";
   struct Row {
     std::string what;
     std::function<void()> change;  // to the fleet, before the night
@@ -708,16 +715,38 @@ TEST(BackupRun, NightlyRunTable) {
     std::vector<std::string> says;  // in the output, in order
     std::function<void(const std::string&, std::map<std::string, SimStats>&)> check;
   } rows[] = {
+      {"the first night killed when dead fails (after flaky's round 1), the good devices stored long before",
+       [&] {
+         ::setenv("TARNWICK_TEST_KILL_AT", "failed:2", 1);
+         fleet.insert(fleet.begin(), dead);
+       },
+       0,
+       "",
+       kKilled,
+       {},
+       [&](const std::string& output, std::map<std::string, SimStats>&) {
+         EXPECT_TRUE(fs::exists(dest / "steady.cfg") && !fs::exists(dest / ".tarnwick.state")) << output;
+         ::unsetenv("TARNWICK_TEST_KILL_AT");
+         fleet.erase(fleet.begin());
+       }},
       {"first night: a device down in round 1 rescued, a disabled one left alone",
        [] {},
        0,
-       "--report " + scratch.Str() + "/first.json",
+       "--report " + scratch.Str() + "/first.json --report " + scratch.Str() + "/first.html" +
+           " --on-change 'sh -c \"echo $TARNWICK_DEVICE >> " + scratch.Str() + "/changed.txt\"'",
        0,
-       {"flaky", "changed", "off", "disabled", "no device stale"},
+       {"flaky", "new", "off", "disabled", "no device stale"},
        [&](const std::string&, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["flaky"].requests, 2u);
          EXPECT_EQ(stats["off"].requests, 0u);
          EXPECT_FALSE(fs::exists(dest / "off.cfg"));
+         EXPECT_NE(ReadAll(scratch.Path() / "first.html").find(">flaky<"), std::string::npos);
+         // What the killed night stored is announced now.
+         EXPECT_NE(ReadAll(scratch.Path() / "first.json")
+                       .find("\"device\": \"steady\", \"host\": \"" + fleet[0].address + ":" +
+                             std::to_string(fleet[0].port) + "\", \"result\": \"new\""),
+                   std::string::npos);
+         EXPECT_NE(ReadAll(scratch.Path() / "first.json").find("\"device\": \"flaky\""), std::string::npos);
        }},
       {"a quiet good night, the volatile line ignored",
        [] {},
@@ -816,6 +845,80 @@ TEST(BackupRun, NightlyRunTable) {
          EXPECT_FALSE(fs::exists(dest / "flaky.cfg"));
          EXPECT_TRUE(fs::exists(dest / "history" / "flaky"));
        }},
+      {"killed at its first failure: the change that finished before it is already in place",
+       [&] {
+         ::setenv("TARNWICK_TEST_KILL_AT", "failed:1", 1);
+         fleet[0].version = 4;
+         fleet.insert(fleet.begin(), dead);
+       },
+       57,
+       "--metrics " + scratch.Str() + "/backup.prom",
+       kKilled,
+       {},
+       [&](const std::string& output, std::map<std::string, SimStats>&) {
+         EXPECT_TRUE(ReadAll(dest / "steady.cfg") == Content("steady", 4, 1000)) << output;
+         const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
+         EXPECT_NE(metrics.find("\ntarnwick_backup_running 1\n"), std::string::npos) << metrics;
+         EXPECT_NE(
+             metrics.find("\ntarnwick_backup_last_start_timestamp_seconds " + std::to_string(t0 + 57 * 3600)),
+             std::string::npos)
+             << metrics;
+       }},
+      {"the next night announces what the killed one stored: its change, diff and hook",
+       [&] {
+         ::unsetenv("TARNWICK_TEST_KILL_AT");
+         fleet.erase(fleet.begin());
+       },
+       58,
+       "--diff --metrics " + scratch.Str() + "/backup.prom --on-change 'sh -c \"echo $TARNWICK_DEVICE >> " +
+           scratch.Str() + "/changed.txt\"' --on-change-batch 'sh -c \"cat > " + scratch.Str() +
+           "/batch.txt\"' --on-done 'flock -n " + dest.string() + "/.tarnwick.lock touch " + scratch.Str() +
+           "/unlocked'",
+       0,
+       {"steady", "changed", "--- a/steady\n+++ b/steady\n@@ -1,"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         EXPECT_EQ(ReadAll(scratch.Path() / "changed.txt"), "steady\n");  // night 1's new ones: no hook
+         EXPECT_EQ(ReadAll(scratch.Path() / "batch.txt"),
+                   "changed\tsteady\t" + dest.string() + "/steady.cfg\n");
+         EXPECT_TRUE(fs::exists(scratch.Path() / "unlocked"));  // hooks run with the lock released
+         const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
+         EXPECT_NE(metrics.find("\ntarnwick_backup_running 0\n"), std::string::npos) << metrics;
+         EXPECT_NE(metrics.find("\ntarnwick_backup_devices{result=\"changed\"} 1\n"), std::string::npos)
+             << metrics;
+       }},
+      {"a broken quote hides the rows after it: nothing pruned or forgotten, no phantom device",
+       [&] {
+         SimDevice broken;
+         broken.name = "\"broken";
+         fleet.insert(fleet.begin(), broken);
+       },
+       59,
+       "--prune --on-failure 'sh -c \"echo $TARNWICK_DEVICE >> " + scratch.Str() + "/failed.txt\"'",
+       1,
+       {"the inventory has faulty rows: no device is taken for gone, nothing is pruned or forgotten"},
+       [&](const std::string& output, std::map<std::string, SimStats>&) {
+         EXPECT_TRUE(fs::exists(dest / "steady.cfg") && fs::exists(dest / "stamped.cfg")) << output;
+         const std::string state = ReadAll(dest / ".tarnwick.state");
+         EXPECT_EQ(state.find("(line"), std::string::npos) << state;
+         EXPECT_NE(state.find("\nsteady\t"), std::string::npos) << state;
+         EXPECT_FALSE(fs::exists(scratch.Path() / "failed.txt"));  // a refused row reaches no hook
+       }},
+      // The clock set back behind the last change, two nights: its history
+      // copy is newer than these successes, yet announced already.
+      {"a clock set back: the last change is not announced again",
+       [&] { fleet.erase(fleet.begin()); },
+       20,
+       "",
+       0,
+       {"\nsteady ", "unchanged", "\nstamped "},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
+      {"the next night under that clock neither",
+       [] {},
+       21,
+       "",
+       0,
+       {"\nsteady ", "unchanged", "\nstamped "},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -830,7 +933,11 @@ TEST(BackupRun, NightlyRunTable) {
                                  Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +
                                      " --no-progress --timeout 200 --retries 1 " + row.options));
     auto stats = sim.Stop();
-    EXPECT_EQ(r.status, row.status) << r.output;
+    if (row.status == kKilled) {
+      EXPECT_TRUE(r.status == 128 + SIGKILL || r.status == -1) << r.status << r.output;
+    } else {
+      EXPECT_EQ(r.status, row.status) << r.output;
+    }
     std::size_t at = 0;
     for (const std::string& text : row.says) {
       at = r.output.find(text, at);

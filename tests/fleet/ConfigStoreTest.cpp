@@ -87,6 +87,14 @@ TEST_F(ConfigStoreTest, FirstChangedUnchangedAndSameSecond) {
                                                "history/sw1/20261208T013200Z.cfg", "sw1.cfg"}));
   std::string error;
   EXPECT_TRUE(Store().SyncFolders(error)) << error;
+
+  // Nine more changes in that second: --keep 2 keeps the two made last,
+  // whatever "-10" and "-2" look like beside a plain stamp.
+  for (int i = 4; i <= 12; ++i) Save("sw1", v1 + std::to_string(i), "20261208T013200Z");
+  EXPECT_EQ(Store().NewestHistory("sw1"), "history/sw1/20261208T013200Z-11.cfg");
+  EXPECT_EQ(Store().TrimHistory("sw1", 2), 9u);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"history/sw1/20261208T013200Z-10.cfg",
+                                               "history/sw1/20261208T013200Z-11.cfg", "sw1.cfg"}));
 }
 
 TEST_F(ConfigStoreTest, SameSizeDifferentBytesIsAChange) {

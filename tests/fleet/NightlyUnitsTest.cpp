@@ -14,6 +14,7 @@
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/IgnoreRules.h"
+#include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
 #include "fleet/RunState.h"
 #include "fleet/UnifiedDiff.h"
@@ -52,6 +53,15 @@ TEST(RunState, HostileTextSurvivesTheRoundTripAndInventoryChanges) {
   InventoryChange change = CompareInventory(parsed.state, {"new", "edge\\x"});
   EXPECT_EQ(change.added, std::vector<std::string>{"new"});
   EXPECT_EQ(change.gone, std::vector<std::string>{"core\t1\nfake\t0"});
+  // Prune limits: a few devices, or a small share, go freely.
+  struct {
+    std::size_t gone, known;
+    bool faulty, force, refused;
+  } prunes[] = {{3, 4, false, false, false}, {4, 40, false, false, false}, {4, 39, false, false, true},
+                {8, 10, false, false, true}, {8, 10, false, true, false},  {1, 100, true, true, true}};
+  for (const auto& p : prunes)
+    EXPECT_EQ(!PruneRefusal(p.gone, p.known, p.faulty, p.force).empty(), p.refused)
+        << p.gone << "/" << p.known;
 }
 
 TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
@@ -91,18 +101,46 @@ TEST(RunState, StaleRuleAndItsLine) {
   RecordAttempt(state, "future", kNow + 100 * kHour, true, false, "");   // the clock was set back
   RecordAttempt(state, "back", kNow - 100 * kHour, false, false, "down");
   RecordAttempt(state, "back", kNow - kHour, true, false, "");  // a success ends the failures
+  // One night under a clock ten years ahead, then failing for 60 hours.
+  RecordAttempt(state, "ahead", kNow + 87600 * kHour, true, false, "");
+  RecordAttempt(state, "ahead", kNow - 60 * kHour, false, false, "down");
+  RecordAttempt(state, "ahead", kNow - kHour, false, false, "down");
   std::vector<StaleDevice> stale = StaleDevices(state, kNow, kDefaultStaleHours);
-  ASSERT_EQ(stale.size(), 2u);
-  EXPECT_EQ(stale[0].name, "old");
-  EXPECT_EQ(stale[0].since, kNow - 49 * kHour);
-  EXPECT_EQ(stale[1].name, "new");
-  EXPECT_TRUE(stale[1].neverSucceeded);
-  EXPECT_EQ(stale[1].since, kNow - 2 * kHour);
-  EXPECT_EQ(StaleLine(stale), "2 devices stale, the oldest since 2026-12-08 00:30 UTC");
-  EXPECT_EQ(StaleLine({stale[1]}), "1 device stale, since 2026-12-09 23:30 UTC");
+  ASSERT_EQ(stale.size(), 3u);
+  EXPECT_EQ(stale[0].name, "ahead");
+  EXPECT_EQ(stale[0].since, kNow - 60 * kHour);
+  EXPECT_EQ(stale[1].name, "old");
+  EXPECT_EQ(stale[1].since, kNow - 49 * kHour);
+  EXPECT_EQ(stale[2].name, "new");
+  EXPECT_TRUE(stale[2].neverSucceeded);
+  EXPECT_EQ(stale[2].since, kNow - 2 * kHour);
+  EXPECT_EQ(SuccessesInTheFuture(state, kNow), (std::vector<std::string>{"future", "ahead"}));
+  EXPECT_EQ(StaleLine({stale[1], stale[2]}), "2 devices stale, the oldest since 2026-12-08 00:30 UTC");
+  EXPECT_EQ(StaleLine({stale[2]}), "1 device stale, since 2026-12-09 23:30 UTC");
   EXPECT_EQ(StaleLine({}), "no device stale");
   // A jump of the clock makes the rest stale too.
-  EXPECT_EQ(StaleDevices(state, kNow + 200 * kHour, kDefaultStaleHours).size(), 6u);
+  EXPECT_EQ(StaleDevices(state, kNow + 200 * kHour, kDefaultStaleHours).size(), 7u);
+}
+
+// The heartbeat: a finished run's figures survive the next run's start.
+TEST(Metrics, FinishedRunCarriedIntoTheNextStart) {
+  RunMetrics done;
+  done.started = kNow;
+  done.finished = kNow + 95;
+  done.durationSeconds = 95;
+  done.totals.changed = 3;
+  done.totals.notReached = 2;
+  done.stale = 1;
+  const std::string text = MetricsText(done);
+  EXPECT_NE(text.find("\ntarnwick_backup_running 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ntarnwick_backup_devices{result=\"not reached\"} 2\n"), std::string::npos) << text;
+  RunMetrics next = FinishedRunIn(text);
+  next.running = true;
+  next.started = kNow + 86400;
+  EXPECT_EQ(MetricsText(next).substr(text.find("# HELP tarnwick_backup_last_finish")),
+            text.substr(text.find("# HELP tarnwick_backup_last_finish")));
+  EXPECT_NE(MetricsText(next).find("\ntarnwick_backup_running 1\n"), std::string::npos);
+  EXPECT_EQ(FinishedRunIn("garbage\ntarnwick_backup_last_finish_timestamp_seconds x\n").finished, 0);
 }
 
 TEST(RunState, UtcMinuteTextAtCalendarEdges) {
@@ -459,6 +497,7 @@ TEST(HtmlReport, SamplePage) {
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("<img"), std::string::npos);
   EXPECT_NE(page.find("<li><b>5</b> devices</li>"), std::string::npos);
+  EXPECT_NE(page.find(">Page made 2026-12-10 01:31 UTC, by the run started "), std::string::npos);
   EXPECT_NE(page.find("<span class=\"del\">-hostname &lt;old&gt;</span>"), std::string::npos);
   EXPECT_NE(page.find("name=\"viewport\""), std::string::npos);
   if (const char* path = std::getenv("TARNWICK_HTML_PAGE")) {
