@@ -1,7 +1,7 @@
 // Lines that change every night without meaning anything (a "last
 // configuration change" stamp, an NTP clock period, uptime) and must not make
-// a device "changed". Rules are regular expressions in std::regex's
-// ECMAScript grammar, searched anywhere in a line (like grep): a line any
+// a device "changed". Rules are regular expressions (Pattern.h: linear
+// time, RE2's syntax), searched anywhere in a line (like grep): a line any
 // rule finds is dropped from both copies before they are compared.
 //
 // They come from --ignore REGEX (repeatable) and from named sets of an
@@ -19,16 +19,17 @@
 #pragma once
 
 #include <map>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "fleet/Pattern.h"
 
 namespace tarnwick::fleet {
 
 struct IgnoreRule {
   std::string source;  // as the user wrote it, for messages
-  std::regex pattern;
+  Pattern pattern;
 };
 
 using IgnoreRuleList = std::vector<IgnoreRule>;
@@ -48,13 +49,6 @@ struct IgnoreFile {
 // first fault (a rule before any [set], a bad set name, a rule that does not
 // compile).
 bool ParseIgnoreFile(std::string_view text, IgnoreFile& file, std::string& error);
-
-// Lines longer than this are never dropped: std::regex matching recurses
-// per character (about 700 bytes of stack each for "(a|b)*"), and a hostile
-// device's one long line would overflow the stack of a 1 MB thread from
-// 1,500 characters on. Such a line is compared as it is. Volatile lines
-// (time stamps, counters) are far shorter.
-constexpr std::size_t kMaxIgnoredLineBytes = 512;
 
 // True when `line` (without its line break) is dropped by one of the rules.
 bool IsIgnoredLine(std::string_view line, const IgnoreRuleList& rules);

@@ -14,6 +14,7 @@
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/IgnoreRules.h"
+#include "fleet/LinearPattern.h"
 #include "fleet/NightlyRun.h"
 #include "fleet/RunState.h"
 #include "fleet/UnifiedDiff.h"
@@ -145,13 +146,59 @@ TEST(IgnoreRules, VolatileLinesIgnoredRealChangesKept) {
   EXPECT_EQ(WithoutIgnoredLines("ntp clock-period 5\nkeep\n! Last configuration change at\n", ios), "keep\n");
 }
 
-TEST(IgnoreRules, LongHostileLineIsComparedNotMatched) {
-  // Matching this would recurse once per character and overflow the stack.
+TEST(IgnoreRules, HostileRulesAndLinesCostLinearTime) {
+  // A backtracking engine needs 2^48 steps for the first rule on the
+  // description, and recurses once per byte of the 2 MB line.
+  const IgnoreRuleList rules = Rules({"^ description (\\w+\\s?)*$", "(a|b)*@", ".*hostname", "^(a+)+$"});
+  const std::string description = " description " + std::string(48, 'x') + "!";
   const std::string line(2'000'000, 'a');
-  const IgnoreRuleList rules = Rules({"(a|b)*c", "^a"});
-  EXPECT_FALSE(IsIgnoredLine(line, rules));
-  EXPECT_FALSE(Equivalent(line + "\n", line + "a\n", rules));
-  EXPECT_TRUE(IsIgnoredLine(std::string(kMaxIgnoredLineBytes, 'a'), rules));
+  EXPECT_FALSE(IsIgnoredLine(description, rules));
+  EXPECT_TRUE(IsIgnoredLine(line, rules));  // whole: no length past which rules stop applying
+  EXPECT_TRUE(IsIgnoredLine(line + "hostname", rules));
+  EXPECT_FALSE(IsIgnoredLine(line + "!", rules));
+  EXPECT_TRUE(Equivalent(line + "\n", "x\n" + line + "c\n", Rules({"^a", "^x$"})));
+}
+
+// One table for both engines: what RE2 answers (Pattern, native build) our
+// own automaton (LinearPattern, the Windows build's engine) must answer too.
+TEST(IgnoreRules, OurEngineAnswersAsRe2OnOneTable) {
+  struct Row {
+    const char* pattern;
+    std::string text;
+    int match;  // 1 matches, 0 does not, -1 the pattern does not compile
+  } rows[] = {
+      {"abc", "xxabcxx", 1}, {"abc", "abx", 0}, {"^abc$", "abc", 1}, {"^abc$", "abcd", 0},
+      {"a.c", "a\x01" "c", 1}, {"a.c", "a\nc", 0}, {"[a-c]+x", "zzbcax", 1}, {"[^a-c]", "abc", 0},
+      {"[]a]", "]", 1}, {"[a-]", "-", 1}, {"[\\d.]+$", "1.2.3", 1}, {"\\d\\s\\w", "1 _", 1},
+      {"\\D\\S\\W", "a-!", 1}, {"\\D", "123", 0}, {"\\bword\\b", "a word.", 1},
+      {"\\bword\\b", "swords", 0}, {"\\Bor\\B", "word", 1}, {"(?:ab|cd)+e$", "abcdabe", 1},
+      {"(ab|cd){2}$", "xabab", 1}, {"^(ab|cd){3}$", "abab", 0}, {"^a{2,}$", "a", 0},
+      {"^a{2,}$", "aaaa", 1}, {"^a{1,3}b", "aaab", 1}, {"^a{1,3}b", "aaaab", 0}, {"^a{0}b", "b", 1},
+      {"a{,2}", "a{,2}", 1}, {"x*", "", 1}, {"(a*)*b", "aaab", 1}, {"(a|)+$", "aa", 1},
+      {"^$", "", 1}, {"a|b|c", "zzc", 1}, {"colou?r", "color", 1}, {"a+?b", "aab", 1},
+      {"(?i)secret", "SeCrEt 5", 1}, {"(?i:ab)c", "ABc", 1}, {"(?i:ab)c", "ABC", 0},
+      {"(?P<n>\\d+)x", "12x", 1}, {"\\x41\\x{42}", "AB", 1}, {"[[:digit:]]+x", "9x", 1},
+      {"[[:^alpha:]]", "abc", 0}, {"\\.\\*\\(", ".*(", 1}, {"\\Aab\\z", "ab", 1},
+      {"caf\xc3\xa9", "un caf\xc3\xa9", 1}, {"^\\xff", "\xff", 1},
+      {"^ description (\\w+\\s?)*$", " description " + std::string(48, 'x') + "!", 0},
+      {".*hostname", std::string(40'000, 'a') + "hostname", 1},
+      {"(x+x+)+y", std::string(5000, 'x'), 0},
+      {"(", "", -1}, {")", "", -1}, {"a**", "", -1}, {"*a", "", -1}, {"[a", "", -1},
+      {"a{2,1}", "", -1}, {"a{1001}", "", -1}, {"(a)\\1", "", -1}, {"(?=a)", "", -1},
+      {"\\", "", -1}, {"[z-a]", "", -1}, {"\\q", "", -1},
+      {"((((((((((a{100}){100}){100}))))))))", "", -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.pattern);
+    Pattern ours;
+    LinearPattern linear;
+    std::string error;
+    EXPECT_EQ(Pattern::Compile(row.pattern, ours, error), row.match >= 0) << error;
+    EXPECT_EQ(LinearPattern::Compile(row.pattern, linear, error), row.match >= 0) << error;
+    if (row.match < 0) continue;
+    EXPECT_EQ(ours.Search(row.text), row.match == 1);
+    EXPECT_EQ(linear.Search(row.text), row.match == 1);
+  }
 }
 
 TEST(IgnoreRules, FileSetsAndFaultsNamed) {

@@ -43,7 +43,10 @@ TEST(Validate, SizesRatiosAndPatterns) {
     SCOPED_TRACE(row.refusal + " " + std::to_string(row.bytes));
     ValidationRules rules;
     rules.minRatio = row.minRatio;
-    if (row.expect) rules.expect.emplace(row.expect);
+    if (row.expect) {
+      std::string error;
+      ASSERT_TRUE(Pattern::Compile(row.expect, rules.expect.emplace(), error)) << error;
+    }
     // The content arrives in pieces that cut lines anywhere.
     auto read = [&](const std::function<void(std::string_view)>& piece) {
       for (std::size_t at = 0; at < row.content.size(); at += 7)

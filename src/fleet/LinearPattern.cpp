@@ -1,0 +1,85 @@
+#include "fleet/LinearPattern.h"
+
+namespace tarnwick::fleet {
+namespace {
+
+bool IsWordByte(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// The threads alive at one position of the text: the class instructions
+// waiting for the next byte, each at most once (`seen` holds the generation
+// that last added an instruction, so nothing is cleared between bytes).
+class ThreadList {
+ public:
+  ThreadList(const std::vector<LinearPattern::Instruction>& program, std::vector<std::uint32_t>& seen,
+             std::vector<std::uint32_t>& stack)
+      : program_(program), seen_(seen), stack_(stack) {}
+
+  // Follows every jump, split and assertion from `pc` at `pos` of `text`;
+  // true as soon as one path reaches kMatch.
+  bool Add(std::uint32_t pc, std::size_t pos, std::string_view text, std::uint32_t generation,
+           std::vector<std::uint32_t>& waiting) {
+    using Op = LinearPattern::Op;
+    stack_.clear();
+    stack_.push_back(pc);
+    while (!stack_.empty()) {
+      const std::uint32_t at = stack_.back();
+      stack_.pop_back();
+      if (seen_[at] == generation) continue;
+      seen_[at] = generation;
+      const LinearPattern::Instruction& in = program_[at];
+      switch (in.op) {
+        case Op::kClass: waiting.push_back(at); break;
+        case Op::kMatch: return true;
+        case Op::kJump: stack_.push_back(in.x); break;
+        case Op::kSplit:
+          stack_.push_back(in.y);
+          stack_.push_back(in.x);
+          break;
+        case Op::kTextStart:
+          if (pos == 0) stack_.push_back(at + 1);
+          break;
+        case Op::kTextEnd:
+          if (pos == text.size()) stack_.push_back(at + 1);
+          break;
+        case Op::kWordEdge:
+        case Op::kNotWordEdge: {
+          const bool before = pos > 0 && IsWordByte(static_cast<unsigned char>(text[pos - 1]));
+          const bool after = pos < text.size() && IsWordByte(static_cast<unsigned char>(text[pos]));
+          if ((before != after) == (in.op == Op::kWordEdge)) stack_.push_back(at + 1);
+          break;
+        }
+      }
+    }
+    return false;
+  }
+
+ private:
+  const std::vector<LinearPattern::Instruction>& program_;
+  std::vector<std::uint32_t>& seen_;
+  std::vector<std::uint32_t>& stack_;
+};
+
+}  // namespace
+
+bool LinearPattern::Search(std::string_view text) const {
+  if (program_.empty()) return false;
+  std::vector<std::uint32_t> seen(program_.size(), 0), stack, now, next;
+  ThreadList threads(program_, seen, stack);
+  std::uint32_t generation = 1;
+  for (std::size_t pos = 0;; ++pos) {
+    // A match may start at any byte: a new thread from the start each time.
+    if (threads.Add(0, pos, text, generation, now)) return true;
+    if (pos == text.size()) return false;
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    ++generation;
+    next.clear();
+    for (std::uint32_t pc : now) {
+      if (classes_[program_[pc].x].test(byte) && threads.Add(pc + 1, pos + 1, text, generation, next)) return true;
+    }
+    now.swap(next);
+  }
+}
+
+}  // namespace tarnwick::fleet
