@@ -1,5 +1,7 @@
 #include "fleet/LinearPattern.h"
 
+#include <cstring>
+
 namespace tarnwick::fleet {
 namespace {
 
@@ -61,22 +63,40 @@ class ThreadList {
   std::vector<std::uint32_t>& stack_;
 };
 
+// Whether some byte of text is in c.
+bool Contains(std::string_view text, const LinearPattern::ByteClass& c) {
+  if (c.count() == 1) {
+    unsigned byte = 0;
+    while (!c[byte]) ++byte;
+    return std::memchr(text.data(), static_cast<int>(byte), text.size()) != nullptr;
+  }
+  for (char b : text)
+    if (c[static_cast<unsigned char>(b)]) return true;
+  return false;
+}
+
 }  // namespace
 
 bool LinearPattern::Search(std::string_view text) const {
   if (program_.empty()) return false;
+  for (const ByteClass& c : needed_)
+    if (!Contains(text, c)) return false;
   std::vector<std::uint32_t> seen(program_.size(), 0), stack, now, next;
   ThreadList threads(program_, seen, stack);
   std::uint32_t generation = 1;
   for (std::size_t pos = 0;; ++pos) {
+    if (now.empty()) {
+      if (anchored_ && pos > 0) return false;
+      while (pos < text.size() && !first_[static_cast<unsigned char>(text[pos])]) ++pos;
+    }
     // A match may start at any byte: a new thread from the start each time.
-    if (threads.Add(0, pos, text, generation, now)) return true;
+    if ((!anchored_ || pos == 0) && threads.Add(0, pos, text, generation, now)) return true;
     if (pos == text.size()) return false;
     const auto byte = static_cast<unsigned char>(text[pos]);
     ++generation;
     next.clear();
     for (std::uint32_t pc : now) {
-      if (classes_[program_[pc].x].test(byte) && threads.Add(pc + 1, pos + 1, text, generation, next)) return true;
+      if (classes_[program_[pc].x][byte] && threads.Add(pc + 1, pos + 1, text, generation, next)) return true;
     }
     now.swap(next);
   }

@@ -5,6 +5,9 @@
 // that reaches an instruction another thread already holds at the same byte
 // is dropped, so a search costs at most the text's length times the
 // program's size, whatever the pattern, with no recursion on the text.
+// Two shortcuts skip work without changing an answer: the bytes any match
+// must contain are looked for first (memchr), and bytes no match can start
+// with are stepped over while no thread is alive.
 // Counted repeats are copies of their body: counts stop at 1000 and the
 // program at kMaxInstructions, so a short pattern cannot ask for gigabytes.
 // The syntax is Pattern.h's; the parse is LinearPatternParse.cpp.
@@ -41,6 +44,9 @@ class LinearPattern {
   friend class LinearPatternCompiler;
   std::vector<Instruction> program_;
   std::vector<ByteClass> classes_;
+  bool anchored_ = false;         // starts with ^: threads start at byte 0 only
+  ByteClass first_;               // bytes a match can start with (all when it may be empty)
+  std::vector<ByteClass> needed_;  // each holds a byte every match contains
 };
 
 }  // namespace tarnwick::fleet

@@ -435,6 +435,45 @@ class LinearPatternCompiler {
     return false;
   }
 
+  // Bytes every match of n contains (one class per such byte), from its
+  // literals outside alternations and optional parts.
+  static void Needed(const Node& n, std::vector<ByteClass>& out) {
+    if (out.size() >= 8) return;
+    if (n.kind == Node::kClass && n.bytes.count() <= 2) {
+      for (const ByteClass& c : out)
+        if (c == n.bytes) return;
+      out.push_back(n.bytes);
+    } else if (n.kind == Node::kConcat || (n.kind == Node::kRepeat && n.min > 0)) {
+      for (const Node& part : n.parts) Needed(part, out);
+    }
+  }
+
+  // The bytes a match can start with: the classes reachable from the start
+  // without consuming a byte (assertions taken as passable); every byte
+  // when the match may be empty.
+  void First() {
+    using Op = LinearPattern::Op;
+    std::vector<bool> seen(out_.program_.size(), false);
+    std::vector<std::uint32_t> stack{0};
+    while (!stack.empty()) {
+      const std::uint32_t at = stack.back();
+      stack.pop_back();
+      if (seen[at]) continue;
+      seen[at] = true;
+      const LinearPattern::Instruction& in = out_.program_[at];
+      switch (in.op) {
+        case Op::kClass: out_.first_ |= out_.classes_[in.x]; break;
+        case Op::kMatch: out_.first_.set(); return;
+        case Op::kJump: stack.push_back(in.x); break;
+        case Op::kSplit:
+          stack.push_back(in.x);
+          stack.push_back(in.y);
+          break;
+        default: stack.push_back(at + 1);
+      }
+    }
+  }
+
   std::size_t Add(LinearPattern::Op op) {
     out_.program_.push_back({op});
     return out_.program_.size() - 1;
@@ -456,6 +495,9 @@ bool LinearPattern::Compile(std::string_view source, LinearPattern& out, std::st
     return false;
   }
   compiled.program_.push_back({Op::kMatch});
+  compiled.anchored_ = compiled.program_[0].op == Op::kTextStart;
+  compiler.First();
+  LinearPatternCompiler::Needed(root, compiled.needed_);
   out = std::move(compiled);
   return true;
 }
