@@ -243,9 +243,16 @@ class BackupRun {
     rules.minRatio = d.minRatio;
     rules.expect = d.expect;
     facts.announced = d.tsize ? announced : std::nullopt;
-    std::string refusal = RefusalReason(
-        facts, rules,
-        [&](const std::function<void(std::string_view)>& piece) { return temp.ReadBack(piece); });
+    // A stop request ends the search of a huge copy at once (the read
+    // goes on at disk speed): the copy is then not stored.
+    bool stopped = false;
+    std::string refusal = RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
+      const bool read = temp.ReadBack([&](std::string_view bytes) {
+        if (!stopped && !(stopped = cli::StopRequested())) piece(bytes);
+      });
+      return read && !stopped;
+    });
+    if (stopped) return "stopped before the new copy was checked";
     if (!refusal.empty()) {
       row.refused = true;
       if (facts.previous) row.file = d.name + ".cfg";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 #include "fleet/GitArchive.h"
 #include "fleet/GitLibrary.h"
@@ -172,7 +173,13 @@ bool GitArchive::CommitStore(const std::string& message, std::string& commit, st
   for (const std::string& path : gone) git.git_index_remove(index.get(), path.c_str(), 0);
   const std::vector<std::string> files = StoreFiles(impl_->dir);
   std::string bytes;
+  // Hashing a large store takes seconds: a stop request that arrives
+  // meanwhile ends the commit (the store is complete; the next run commits
+  // it). A run already stopping still commits what it stored.
+  const bool stopping = cli::StopRequested();
   for (const std::string& rel : files) {
+    if (!stopping && cli::StopRequested())
+      return error = "stopped before the commit was made: the next run commits what is stored", false;
     if (!ReadFile(impl_->dir + "/" + rel, bytes)) continue;  // gone or not a file since the walk
     git_index_entry entry{};
     entry.mode = GIT_FILEMODE_BLOB;
