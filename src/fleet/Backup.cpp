@@ -30,6 +30,7 @@
 #include "fleet/ReportFile.h"
 #include "fleet/Resolver.h"
 #include "fleet/RunState.h"
+#include "fleet/SecretMask.h"
 #include "fleet/UnifiedDiff.h"
 #include "fleet/Validate.h"
 
@@ -103,10 +104,11 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 class BackupRun {
  public:
   BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            ConfigStore& store, std::string stamp, bool progress, std::ostream& err)
+            const SecretMask& mask, ConfigStore& store, std::string stamp, bool progress, std::ostream& err)
       : devices_(devices),
         rules_(rules),
         wantDiff_(wantDiff),
+        mask_(mask),
         store_(store),
         stamp_(std::move(stamp)),
         err_(err) {
@@ -179,7 +181,8 @@ class BackupRun {
       row.result = fetched.interrupted ? DeviceResult::Interrupted : DeviceResult::Failed;
       row.network = fetched.network;
       row.errorCode = fetched.errorCode;
-      row.error = ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0);
+      // A device's own error text may quote anything.
+      row.error = mask_.Text(ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0));
       return Counted(true);
     }
     std::string error;
@@ -228,7 +231,7 @@ class BackupRun {
     if (!rules.empty() && Equivalent(before, after, rules)) return true;
     if (wantDiff_) {
       const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
-      row.diff = WithoutPasswords(UnifiedDiff(before, after, name, limits, hidden), devices_);
+      row.diff = mask_.Diff(WithoutPasswords(UnifiedDiff(before, after, name, limits, hidden), devices_));
     }
     return false;
   }
@@ -316,6 +319,7 @@ class BackupRun {
   const std::vector<Device>& devices_;
   const std::vector<IgnoreRuleList>& rules_;
   bool wantDiff_;
+  const SecretMask& mask_;  // every text shown passes through it
   ConfigStore& store_;
   std::string stamp_;
   std::ostream& err_;
@@ -407,6 +411,19 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return kExitUsage;
     }
   }
+  // Secret rules: --secret, then the ignore file's [secret] set (no ignore set).
+  std::vector<Pattern> secretRules;
+  IgnoreRuleList secretList;
+  if (!CompileIgnoreRules(o.secret, secretList, error)) {
+    err << "tarnwick-cli backup: --secret: " << error << '\n';
+    return kExitUsage;
+  }
+  if (auto set = ignoreFile.sets.find("secret"); set != ignoreFile.sets.end()) {
+    secretList.insert(secretList.end(), set->second.begin(), set->second.end());
+    ignoreFile.sets.erase(set);
+  }
+  for (const IgnoreRule& rule : secretList) secretRules.push_back(rule.pattern);
+  const SecretMask secretMask(SecretMask::RandomKey(), std::move(secretRules));
   HookCommands hooks;
   hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
   if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
@@ -522,7 +539,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   StopPollingScope stopPolling;
   // The JSON report and the page carry the diffs; CSV has no room for them.
   const bool wantDiff = o.diff || ReportIsJson(o.report) || ReportIsHtml(o.report);
-  BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err);
+  BackupRun run(devices, rules, wantDiff, secretMask, *store, HistoryStamp(startedAt), o.progress, err);
   run.Run(limits, o.rounds);
   std::vector<DeviceReport> rows = run.Rows();
 
@@ -629,7 +646,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string content = ReportIsHtml(o.report)   ? HtmlReportPage(MorningPage(rows, facts))
                                 : ReportIsJson(o.report) ? JsonReport(rows, facts)
                                                          : CsvReport(rows, facts);
-    if (!WriteReportFile(o.report, content, error)) {
+    if (!WriteReportFile(o.report, content, opening.groupReadable, error)) {
       err << "tarnwick-cli backup: " << error << '\n';
       storeFailed = true;
     }

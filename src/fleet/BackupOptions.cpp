@@ -78,7 +78,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
         "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
         "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
         "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
-        "--on-failure", "--on-done",     "--hook-timeout", "--keep"};
+        "--on-failure", "--on-done",     "--hook-timeout", "--keep",        "--secret"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -125,6 +125,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       o.staleHours = static_cast<int>(number);
     } else if (name == "--ignore") {
       o.ignore.push_back(value);
+    } else if (name == "--secret") {
+      o.secret.push_back(value);
     } else if (name == "--ignore-file") {
       if (value.empty()) return refuse("--ignore-file needs a file");
       o.ignoreFile = value;
@@ -212,7 +214,10 @@ std::string BackupUsageText() {
          "  --stale HOURS   flag devices with no success for HOURS (default 48; exit 1)\n"
          "  --ignore REGEX  drop lines REGEX finds before comparing (repeatable)\n"
          "  --ignore-file F named sets of ignore rules ([set] then one rule a line),\n"
-         "                  chosen per device by the inventory's `ignore` column\n"
+         "                  chosen per device by the inventory's `ignore` column;\n"
+         "                  its [secret] set holds more --secret rules\n"
+         "  --secret REGEX  also mask the last word of what REGEX finds in diffs and\n"
+         "                  reports (repeatable; common secrets are masked anyway)\n"
          "  --rounds N      retry devices that failed for a network reason N more\n"
          "                  times, after everyone else (default 2)\n"
          "  --only NAME     only the devices NAME or GLOB matches (repeatable)\n"

@@ -102,4 +102,78 @@ bool LinearPattern::Search(std::string_view text) const {
   }
 }
 
+// As Search, each thread carrying where its match began. Threads that began
+// earlier come first in each list, so where two reach one instruction the
+// earlier start wins (leftmost); threads of the same start all run on and
+// the last kMatch they reach is the longest. Once a match is known, no
+// thread starts later than it.
+bool LinearPattern::Find(std::string_view text, std::size_t& begin, std::size_t& end) const {
+  if (program_.empty()) return false;
+  for (const ByteClass& c : needed_)
+    if (!Contains(text, c)) return false;
+  struct Thread {
+    std::uint32_t pc;
+    std::size_t start;
+  };
+  std::vector<std::uint32_t> seen(program_.size(), 0);
+  std::vector<Thread> now, next, stack;
+  std::uint32_t generation = 1;
+  std::size_t bestStart = std::string_view::npos, bestEnd = 0;
+  auto add = [&](Thread from, std::size_t pos, std::vector<Thread>& list) {
+    stack.clear();
+    stack.push_back(from);
+    while (!stack.empty()) {
+      const Thread t = stack.back();
+      stack.pop_back();
+      if (seen[t.pc] == generation) continue;
+      seen[t.pc] = generation;
+      const Instruction& in = program_[t.pc];
+      const std::uint32_t after = t.pc + 1;
+      switch (in.op) {
+        case Op::kClass: list.push_back(t); break;
+        case Op::kMatch:
+          if (t.start < bestStart || (t.start == bestStart && pos > bestEnd)) bestStart = t.start, bestEnd = pos;
+          break;
+        case Op::kJump: stack.push_back({in.x, t.start}); break;
+        case Op::kSplit:
+          stack.push_back({in.y, t.start});
+          stack.push_back({in.x, t.start});
+          break;
+        case Op::kTextStart:
+          if (pos == 0) stack.push_back({after, t.start});
+          break;
+        case Op::kTextEnd:
+          if (pos == text.size()) stack.push_back({after, t.start});
+          break;
+        case Op::kWordEdge:
+        case Op::kNotWordEdge: {
+          const bool before = pos > 0 && IsWordByte(static_cast<unsigned char>(text[pos - 1]));
+          const bool ahead = pos < text.size() && IsWordByte(static_cast<unsigned char>(text[pos]));
+          if ((before != ahead) == (in.op == Op::kWordEdge)) stack.push_back({after, t.start});
+          break;
+        }
+      }
+    }
+  };
+  for (std::size_t pos = 0;; ++pos) {
+    const bool found = bestStart != std::string_view::npos;
+    if (now.empty()) {
+      if (found || (anchored_ && pos > 0)) break;
+      while (pos < text.size() && !first_[static_cast<unsigned char>(text[pos])]) ++pos;
+    }
+    if (!found && (!anchored_ || pos == 0)) add({0, pos}, pos, now);
+    if (pos == text.size()) break;
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    ++generation;
+    next.clear();
+    for (const Thread& t : now)
+      if (t.start <= bestStart && classes_[program_[t.pc].x][byte]) add({t.pc + 1, t.start}, pos + 1, next);
+    now.swap(next);
+  }
+  if (bestStart == std::string_view::npos) return false;
+  begin = bestStart;
+  end = bestEnd;
+  return true;
+}
+
 }  // namespace tarnwick::fleet

@@ -31,6 +31,8 @@ class LinearPattern {
 
   // Whether the pattern matches somewhere in `text`.
   bool Search(std::string_view text) const;
+  // The leftmost-longest match's offsets; false when there is none.
+  bool Find(std::string_view text, std::size_t& begin, std::size_t& end) const;
 
   enum class Op : std::uint8_t { kClass, kSplit, kJump, kMatch, kTextStart, kTextEnd, kWordEdge, kNotWordEdge };
   struct Instruction {

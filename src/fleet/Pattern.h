@@ -30,6 +30,10 @@ class Pattern {
   // `$` anchors at the end of `text`). A default Pattern matches nothing.
   bool Search(std::string_view text) const;
 
+  // The leftmost match, and of those starting there the longest: its
+  // offsets in `text`. False when there is none.
+  bool Find(std::string_view text, std::size_t& begin, std::size_t& end) const;
+
   const std::string& Source() const { return source_; }
 
   class Engine;  // per build: Pattern_posix.cpp, Pattern_win.cpp

@@ -20,4 +20,8 @@ bool Pattern::Compile(std::string_view source, Pattern& out, std::string& error)
 
 bool Pattern::Search(std::string_view text) const { return engine_ && engine_->linear.Search(text); }
 
+bool Pattern::Find(std::string_view text, std::size_t& begin, std::size_t& end) const {
+  return engine_ && engine_->linear.Find(text, begin, end);
+}
+
 }  // namespace tarnwick::fleet

@@ -24,6 +24,7 @@
 #include "FleetSimProcess.h"
 #include "SimContent.h"
 #include "fleet/Backup.h"
+#include "fleet/BackupReport.h"
 #include "fleet/FetchStage.h"
 #include "fleet/GitLibrary.h"
 #include "fleet/RunState.h"
@@ -816,14 +817,23 @@ TEST(BackupRun, NightlyRunTable) {
          EXPECT_FALSE(fs::exists(dest / "flaky.cfg"));
          EXPECT_TRUE(fs::exists(dest / "history" / "flaky"));
        }},
-      {"a rule that backtracks for ages on every changed line costs linear time",
+      {"a rule that backtracks for ages on every changed line costs linear time; --secret masks",
        [&] { fleet[0].version = 5; },
        57,
-       "--diff --ignore '^(\\S+\\s?)*@$' --ignore '(x+x+)+y'",
+       "--diff --ignore '^(\\S+\\s?)*@$' --ignore '(x+x+)+y' --secret '^\\S+' --report " + scratch.Str() +
+           "/masked.json",
        0,
-       {"steady", "changed", "--- a/steady"},
-       [&](const std::string&, std::map<std::string, SimStats>& stats) {
+       {"steady", "changed", "--- a/steady", "\n-<secret:", "\n+<secret:"},
+       [&](const std::string& output, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["steady"].done, 1u);
+         const std::string stored = ReadAll(dest / "steady.cfg"), json = ReadAll(scratch.Path() / "masked.json");
+         EXPECT_TRUE(stored == Content("steady", 5, 1000));  // the stored copy is never masked
+         for (std::size_t line = 0; line < 1000; line += 64) {
+           const std::string head = stored.substr(line, std::min<std::size_t>(stored.find(' ', line) - line, 20));
+           if (head.size() < 8) continue;  // a short first word may well appear elsewhere
+           EXPECT_EQ(output.find(head), std::string::npos) << head;
+           EXPECT_EQ(json.find(fleet::JsonString(head).substr(1, 18)), std::string::npos) << head;
+         }
        }},
   };
   for (Row& row : rows) {

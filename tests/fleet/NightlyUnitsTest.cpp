@@ -17,6 +17,7 @@
 #include "fleet/LinearPattern.h"
 #include "fleet/NightlyRun.h"
 #include "fleet/RunState.h"
+#include "fleet/SecretMask.h"
 #include "fleet/UnifiedDiff.h"
 
 #ifndef _WIN32
@@ -199,6 +200,69 @@ TEST(IgnoreRules, OurEngineAnswersAsRe2OnOneTable) {
     EXPECT_EQ(ours.Search(row.text), row.match == 1);
     EXPECT_EQ(linear.Search(row.text), row.match == 1);
   }
+  // Where the match is (what a --secret rule masks): leftmost, then longest.
+  struct Span {
+    const char* pattern;
+    const char* text;
+    std::size_t begin, end;
+  } spans[] = {{"a+", "xaaay", 1, 4},    {"a|ab", "xab", 1, 3},         {"b*", "abc", 0, 0},
+               {"\\d+$", "a12b345", 4, 7}, {"(?i)key \\S+", "x KEY abc d", 2, 9}, {"^x", "yx", 9, 9}};
+  for (const Span& span : spans) {
+    SCOPED_TRACE(span.pattern);
+    Pattern ours;
+    LinearPattern linear;
+    std::string error;
+    ASSERT_TRUE(Pattern::Compile(span.pattern, ours, error) && LinearPattern::Compile(span.pattern, linear, error));
+    std::size_t b1 = 9, e1 = 9, b2 = 9, e2 = 9;  // 9: no match, left as it was
+    ours.Find(span.text, b1, e1);
+    linear.Find(span.text, b2, e2);
+    EXPECT_EQ(std::make_pair(b1, e1), std::make_pair(span.begin, span.end));
+    EXPECT_EQ(std::make_pair(b2, e2), std::make_pair(span.begin, span.end));
+  }
+}
+
+// Secrets leave no output: every common syntax, a rule's own, in a line or
+// a diff, and the keyed digest is SipHash-2-4's (its published vectors).
+TEST(IgnoreRules, SecretsMaskedInLinesAndDiffs) {
+  Pattern rule;
+  std::string error;
+  ASSERT_TRUE(Pattern::Compile("wpa-psk ascii \\d \\S+", rule, error)) << error;
+  const SecretMask mask({0x0706050403020100ull, 0x0f0e0d0c0b0a0908ull}, {rule});
+  EXPECT_EQ(mask.Tag(""), "<secret:0e0e31>");
+  EXPECT_EQ(mask.Tag(std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e", 15)),
+            "<secret:be45e5>");
+  struct Row {
+    std::string line, shown;  // in shown, %(v) stands for v's tag
+  } rows[] = {
+      {"snmp-server community S3cr3t RO", "snmp-server community %(S3cr3t) RO"},
+      {"enable secret 5 $1$mERr$hx5rVt7rPNo", "enable secret 5 %($1$mERr$hx5rVt7rPNo)"},
+      {"username bob privilege 15 password 7 0822455D0A16", "username bob privilege 15 password 7 %(0822455D0A16)"},
+      {" pre-shared-key address 10.0.0.1 key Sh4red", " pre-shared-key address 10.0.0.1 key %(Sh4red)"},
+      {"  key-string 7 104D000A0618\r", "  key-string 7 %(104D000A0618)\r"},
+      {"crypto isakmp key 0 MyK3y address 10.1.1.1", "crypto isakmp key 0 %(MyK3y) address 10.1.1.1"},
+      {"\tencrypted-password \"$6$abc$def\";", "\tencrypted-password %(\"$6$abc$def\";)"},
+      {"set x $9$aBcD$eFgH", "set x %($9$aBcD$eFgH)"},
+      {"  wpa-psk ascii 0 Passw0rdX extra", "  wpa-psk ascii 0 %(Passw0rdX) extra"},
+      {"service password-encryption", "service password-encryption"},
+      {"no enable secret", "no enable secret"},
+      {"snmp-server location community hall", "snmp-server location community hall"},
+      {"", ""},
+  };
+  auto expand = [&](std::string text) {
+    for (std::size_t at; (at = text.find("%(")) != std::string::npos;) {
+      const std::size_t close = text.find(')', at);
+      text.replace(at, close - at + 1, mask.Tag(text.substr(at + 2, close - at - 2)));
+    }
+    return text;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    EXPECT_EQ(mask.Text(row.line), expand(row.shown));
+  }
+  EXPECT_EQ(mask.Diff("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community Old RO\n+snmp-server community "
+                      "New RO\n\\ No newline at end of file\n"),
+            expand("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community %(Old) RO\n+snmp-server community "
+                   "%(New) RO\n\\ No newline at end of file\n"));
 }
 
 TEST(IgnoreRules, FileSetsAndFaultsNamed) {
@@ -477,7 +541,11 @@ HtmlRunPage SamplePage() {
        "ERROR 2: <img src=x onerror=alert(1)> \xff\x1b[31m"},
       {"lab-5", "[::1]:69", "disabled", 0, "", false, ""},
   };
-  page.diffs = {{"core-1", "--- a/c\n+++ b/c\n@@ -1 +1 @@\n-hostname <old>\n+hostname new&\n"}};
+  // Through the run's masking layer: the page shows that the community
+  // changed, never what it is (check-page.sh looks for both).
+  const SecretMask mask(SecretMask::RandomKey());
+  page.diffs = {{"core-1", mask.Diff("--- a/c\n+++ b/c\n@@ -1,2 +1,2 @@\n-hostname <old>\n-snmp-server community "
+                                     "0ldC0mm RO\n+hostname new&\n+snmp-server community N3wC0mm RO\n")}};
   return page;
 }
 
