@@ -182,7 +182,7 @@ class BackupRun {
       row.network = fetched.network;
       row.errorCode = fetched.errorCode;
       // A device's own error text may quote anything.
-      row.error = mask_.Text(ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0));
+      row.error = mask_.Message(ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0));
       return Counted(true);
     }
     std::string error;

@@ -109,13 +109,14 @@ std::string SecretMask::Tag(std::string_view value) const {
   return text;
 }
 
-std::string SecretMask::Line(std::string_view line) const {
+std::string SecretMask::Line(std::string_view line, bool keywords) const {
   const std::vector<Word> words = Words(line);
   std::vector<bool> masked(words.size(), false);
   auto word = [&](std::size_t i) { return line.substr(words[i].begin, words[i].end - words[i].begin); };
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string lower = Lower(word(i));
     if (IsHash(word(i))) masked[i] = true;
+    if (!keywords) continue;
     std::size_t value = i + 1;
     if (lower == "community") {
       if (i == 0 || Lower(word(i - 1)) != "snmp-server") continue;
@@ -161,13 +162,15 @@ std::string SecretMask::Text(std::string_view text) const {
     std::string_view line = text.substr(at, end - at);
     const bool cr = !line.empty() && line.back() == '\r';
     if (cr) line.remove_suffix(1);
-    out += Line(line);
+    out += Line(line, true);
     if (cr) out += '\r';
     if (end < text.size()) out += '\n';
     at = end + 1;
   }
   return out;
 }
+
+std::string SecretMask::Message(std::string_view text) const { return Line(text, false); }
 
 std::string SecretMask::Diff(std::string_view diff) const {
   std::string out;

@@ -37,13 +37,17 @@ class SecretMask {
 
   // Every line of text with its secrets masked.
   std::string Text(std::string_view text) const;
+  // A message (a device's error text): hashes and the rules given only.
+  // The keyword rules read configuration syntax; in prose they would mask
+  // the "in" of "wrong password in startup.cfg".
+  std::string Message(std::string_view text) const;
   // A unified diff: each line masked after its first byte (' ', '-', '+').
   std::string Diff(std::string_view diff) const;
   // "<secret:1a2b3c>" for value.
   std::string Tag(std::string_view value) const;
 
  private:
-  std::string Line(std::string_view line) const;
+  std::string Line(std::string_view line, bool keywords) const;
   Key key_;
   std::vector<Pattern> rules_;
 };

@@ -259,6 +259,7 @@ TEST(IgnoreRules, SecretsMaskedInLinesAndDiffs) {
     SCOPED_TRACE(row.line);
     EXPECT_EQ(mask.Text(row.line), expand(row.shown));
   }
+  EXPECT_EQ(mask.Message("wrong password in $1$ab$cd"), "wrong password in " + mask.Tag("$1$ab$cd"));
   EXPECT_EQ(mask.Diff("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community Old RO\n+snmp-server community "
                       "New RO\n\\ No newline at end of file\n"),
             expand("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community %(Old) RO\n+snmp-server community "
