@@ -74,10 +74,11 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
       std::string error;
       if (!std::filesystem::exists(PathFromUtf8(o.dest) / ".git", ec)) {
         out << "git: no repository yet, the run will make one\n";
-      } else if (!GitArchive::Open(o.dest, error)) {
+      } else if (auto git = GitArchive::Open(o.dest, error); !git) {
         err << "tarnwick-cli backup: git: " << error << '\n';
         return kExitArchive;
       } else {
+        if (!git->OpenWarning().empty()) err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
         out << "git: repository opens\n";
       }
     }

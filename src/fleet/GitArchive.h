@@ -32,6 +32,10 @@ class GitArchive {
   // went wrong after the commit was made (the shared index left stale).
   bool CommitStore(const std::string& message, std::string& commit, std::string& error, std::string& warning);
 
+  // What Open found wrong without failing: a repository that other users
+  // can read, with the command that fixes it. Empty when all is well.
+  const std::string& OpenWarning() const;
+
  private:
   struct Impl;
   explicit GitArchive(std::unique_ptr<Impl> impl);

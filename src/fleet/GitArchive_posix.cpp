@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -29,6 +30,26 @@ using Index = GitPtr<git_index, &GitFunctions::git_index_free>;
 using Tree = GitPtr<git_tree, &GitFunctions::git_tree_free>;
 using CommitPtr = GitPtr<git_commit, &GitFunctions::git_commit_free>;
 using Signature = GitPtr<git_signature, &GitFunctions::git_signature_free>;
+using Config = GitPtr<git_config, &GitFunctions::git_config_free>;
+
+// libgit2 creates its objects 0444 and its folders 0777, less the umask:
+// while it writes, the umask is the store's (others never; the group only
+// in a team's folder), so the repository follows the configurations' rule.
+class UmaskScope {
+ public:
+  explicit UmaskScope(mode_t mask) : old_(::umask(mask)) {}
+  ~UmaskScope() { ::umask(old_); }
+  UmaskScope(const UmaskScope&) = delete;
+  UmaskScope& operator=(const UmaskScope&) = delete;
+
+ private:
+  mode_t old_;
+};
+
+bool ReachableByOthers(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IXOTH);
+}
 
 std::string LastGitError(const GitFunctions& git, const char* what) {
   const git_error* e = git.git_error_last();
@@ -56,9 +77,13 @@ struct GitArchive::Impl {
   LibraryScope library;
   Repository repo;
   std::string dir;
+  mode_t umask = 077;
+  std::string warning;
 };
 
 bool GitArchive::Available() { return true; }
+
+const std::string& GitArchive::OpenWarning() const { return impl_->warning; }
 
 bool GitArchive::Loadable(std::string& error) { return LoadGitLibrary(error) != nullptr; }
 
@@ -72,16 +97,40 @@ std::unique_ptr<GitArchive> GitArchive::Open(const std::string& dir, std::string
   impl->dir = dir;
   // A commit that a power cut can take back is no archive.
   git->git_libgit2_opts(GIT_OPT_ENABLE_FSYNC_GITDIR, 1);
+  // A team's folder (group-readable, as DestFolder decides) lets the group
+  // read the repository too; others never.
+  struct stat st {};
+  const bool team = ::stat(dir.c_str(), &st) == 0 && (st.st_mode & S_IRGRP);
+  impl->umask = team ? 027 : 077;
+  UmaskScope umask(impl->umask);
   git_repository* raw = nullptr;
   // Only dir itself counts: a backup folder inside some other checkout must
   // not commit into that one.
   int rc = git->git_repository_open_ext(&raw, dir.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr);
-  if (rc == GIT_ENOTFOUND) rc = git->git_repository_init(&raw, dir.c_str(), 0);
+  const bool created = rc == GIT_ENOTFOUND;
+  if (created) rc = git->git_repository_init(&raw, dir.c_str(), 0);
   if (rc != 0) {
     error = LastGitError(*git, ("cannot open or create a git repository in " + dir).c_str());
     return nullptr;
   }
   impl->repo.reset(raw);
+  const char* shared = team ? "0640" : "0600";
+  if (created) {
+    // So does git itself when a person commits, repacks or gcs there.
+    git_config* rawConfig = nullptr;
+    if (git->git_repository_config(&rawConfig, raw) != 0) {
+      error = LastGitError(*git, ("cannot read the configuration of the repository in " + dir).c_str());
+      return nullptr;
+    }
+    Config config(rawConfig, {git});
+    if (git->git_config_set_string(rawConfig, "core.sharedRepository", shared) != 0) {
+      error = LastGitError(*git, ("cannot configure the repository in " + dir).c_str());
+      return nullptr;
+    }
+  } else if (ReachableByOthers(dir + "/.git") && ReachableByOthers(dir + "/.git/objects")) {
+    impl->warning = dir + "/.git can be read by other users, and every configuration through it: chmod -R o-rwx " +
+                    dir + "/.git && git -C " + dir + " config core.sharedRepository " + shared;
+  }
   if (git->git_repository_is_bare(raw)) {
     error = dir + " is a bare git repository; --git needs a working folder";
     return nullptr;
@@ -138,6 +187,7 @@ bool GitArchive::CommitStore(const std::string& message, std::string& commit, st
   const GitFunctions& git = impl_->git;
   git_repository* repo = impl_->repo.get();
   commit.clear();
+  UmaskScope umask(impl_->umask);
   // Below 0 (an unborn or unreadable HEAD) is sorted out by resolving it.
   if (git.git_repository_head_detached(repo) == 1)
     return error = "HEAD is detached in " + impl_->dir + ": check out a branch for the backups to go on",

@@ -390,6 +390,8 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
        "commit "},
       {"a second run on a held DEST is refused", "true", 3,
        "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)"},
+      {"a team's DEST (0755): the repository is never others'; one opened to them is warned about",
+       "chmod -R o+rX .git", 0, "/.git can be read by other users, and every configuration through it: chmod -R o-rwx "},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -406,7 +408,17 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       return RunCommand(
           Cli(inventory + " --dest " + dest.string() + " --git --report " + scratch.Str() + "/report.json"));
     };
+    if (row.what.find("team") != std::string::npos) {
+      fs::create_directories(dest);
+      fs::permissions(dest, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    }
     ASSERT_EQ(run().status, 0);
+    // Nothing under .git is others' (git objects are made 0444 less the umask).
+    for (const auto& e : fs::recursive_directory_iterator(dest / ".git"))
+      ASSERT_EQ(e.symlink_status().permissions() & fs::perms::others_all, fs::perms::none) << e.path();
+    EXPECT_NE(RunCommand("git -C " + dest.string() + " config core.sharedRepository").output.find("06"),
+              std::string::npos);
     fleet[0].version = 2;  // a change for the run under test
     ASSERT_EQ(RunCommand("cd " + dest.string() + " && " + row.before).status, 0);
     if (row.what.find("held") != std::string::npos) {
