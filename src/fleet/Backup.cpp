@@ -527,6 +527,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (o.git) {
     facts.archive.attempted = true;
     git = GitArchive::Open(o.dest, facts.archive.error);
+    if (git) git->UseBranch(o.gitBranch);
     if (git && !git->OpenWarning().empty()) err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
   }
 

@@ -79,7 +79,14 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
         return kExitArchive;
       } else {
         if (!git->OpenWarning().empty()) err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
-        out << "git: repository opens\n";
+        // What the run's commit would fail on, asked now.
+        git->UseBranch(o.gitBranch);
+        if (std::string blocker = git->CommitBlocker(); !blocker.empty()) {
+          err << "tarnwick-cli backup: git: " << blocker << '\n';
+          return kExitArchive;
+        }
+        out << "git: repository opens, commits go onto "
+            << (o.gitBranch.empty() ? "the branch checked out" : "branch " + o.gitBranch) << '\n';
       }
     }
   }

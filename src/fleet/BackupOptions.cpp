@@ -1,5 +1,7 @@
 #include "fleet/BackupOptions.h"
 
+#include "fleet/GitArchive.h"
+
 namespace tarnwick::fleet {
 
 namespace {
@@ -78,7 +80,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
         "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
         "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
         "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
-        "--on-failure", "--on-done",     "--hook-timeout", "--keep",        "--secret"};
+        "--on-failure", "--on-done",     "--hook-timeout", "--keep",        "--secret",    "--git-branch"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -148,6 +150,9 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--keep") {
       if (!ParseCount(value, 1, 1000000, number)) return refuse("--keep takes 1 to 1000000");
       o.keep = static_cast<std::size_t>(number);
+    } else if (name == "--git-branch") {
+      if (!GitArchive::ValidBranchName(value)) return refuse("--git-branch \"" + value + "\" is no branch name");
+      o.gitBranch = value;
     } else if (name == "--delimiter") {
       if (value.empty()) return refuse("--delimiter needs at least one character");
       o.defaults.delimiter = value;
@@ -163,6 +168,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
   if (o.dest.empty()) return refuse("--dest DIR is required");
   if (!o.only.empty() && !o.retryFailed.empty())
     return refuse("--only and --retry-failed do not go together");
+  if (!o.gitBranch.empty() && !o.git) return refuse("--git-branch needs --git");
   result.ok = true;
   return result;
 }
@@ -201,6 +207,7 @@ std::string BackupUsageText() {
          "  DIR at a time; DIR/.tarnwick.state remembers each device between runs.\n"
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
+         "  --git-branch B  commit onto branch B (made when missing), not the one checked out\n"
          "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension)\n"
          "  --port N        port when the inventory leaves it empty (default 69)\n"
          "  --delimiter D   between file name and password when left empty (default /)\n"

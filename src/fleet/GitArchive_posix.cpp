@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
@@ -79,11 +80,31 @@ struct GitArchive::Impl {
   std::string dir;
   mode_t umask = 077;
   std::string warning;
+  std::string branch;  // --git-branch; empty: the branch checked out
+
+  // The branch HEAD names ("main"), empty when HEAD is detached or unreadable.
+  std::string CheckedOut() const {
+    std::ifstream head(dir + "/.git/HEAD");
+    std::string line;
+    std::getline(head, line);
+    const std::string prefix = "ref: refs/heads/";
+    return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : std::string();
+  }
 };
 
 bool GitArchive::Available() { return true; }
 
 const std::string& GitArchive::OpenWarning() const { return impl_->warning; }
+
+void GitArchive::UseBranch(const std::string& name) { impl_->branch = name; }
+
+std::string GitArchive::CommitBlocker() const {
+  // Below 0 (an unborn or unreadable HEAD) is sorted out by resolving it.
+  if (impl_->branch.empty() && impl_->git.git_repository_head_detached(impl_->repo.get()) == 1)
+    return "HEAD is detached in " + impl_->dir +
+           ": check out a branch for the backups to go on, or name one with --git-branch";
+  return {};
+}
 
 bool GitArchive::Loadable(std::string& error) { return LoadGitLibrary(error) != nullptr; }
 
@@ -188,14 +209,16 @@ bool GitArchive::CommitStore(const std::string& message, std::string& commit, st
   git_repository* repo = impl_->repo.get();
   commit.clear();
   UmaskScope umask(impl_->umask);
-  // Below 0 (an unborn or unreadable HEAD) is sorted out by resolving it.
-  if (git.git_repository_head_detached(repo) == 1)
-    return error = "HEAD is detached in " + impl_->dir + ": check out a branch for the backups to go on",
-           false;
+  if (std::string blocker = CommitBlocker(); !blocker.empty()) return error = blocker, false;
+  // The ref the commit moves: the branch named, or HEAD (the branch checked
+  // out). A branch named but missing starts at HEAD's commit.
+  const std::string target = impl_->branch.empty() ? "HEAD" : "refs/heads/" + impl_->branch;
+  const bool checkedOut = impl_->branch.empty() || impl_->branch == impl_->CheckedOut();
   CommitPtr parent(nullptr, {&git});
   Tree parentTree(nullptr, {&git});
   git_oid parentId{};
-  const int head = git.git_reference_name_to_id(&parentId, repo, "HEAD");
+  int head = git.git_reference_name_to_id(&parentId, repo, target.c_str());
+  if (head == GIT_ENOTFOUND && target != "HEAD") head = git.git_reference_name_to_id(&parentId, repo, "HEAD");
   if (head == 0) {
     git_commit* rawParent = nullptr;
     git_tree* rawTree = nullptr;
@@ -258,14 +281,15 @@ bool GitArchive::CommitStore(const std::string& message, std::string& commit, st
 
   git_oid commitId{};
   const git_commit* parents[1] = {parent.get()};
-  if (git.git_commit_create(&commitId, repo, "HEAD", signature.get(), signature.get(), nullptr,
+  if (git.git_commit_create(&commitId, repo, target.c_str(), signature.get(), signature.get(), nullptr,
                             message.c_str(), tree.get(), parent ? 1 : 0, parents) != 0)
     return error = LastGitError(git, "cannot commit"), false;
   commit = OidText(git, commitId);
 
   // The shared index learns the store's paths as committed, so `git status`
   // does not show the night's changes reverted; what a person staged on
-  // other paths stays staged.
+  // other paths stays staged. Another branch checked out keeps its index.
+  if (!checkedOut) return true;
   git_index* rawShared = nullptr;
   bool refreshed = git.git_repository_index(&rawShared, repo) == 0;
   Index shared(rawShared, {&git});

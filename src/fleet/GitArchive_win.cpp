@@ -27,5 +27,7 @@ bool GitArchive::CommitStore(const std::string&, std::string&, std::string& erro
 }
 
 const std::string& GitArchive::OpenWarning() const { return impl_->warning; }
+void GitArchive::UseBranch(const std::string&) {}
+std::string GitArchive::CommitBlocker() const { return "--git is not available in this build"; }
 
 }  // namespace tarnwick::fleet

@@ -378,20 +378,25 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     std::string before;  // shell commands in DEST before the run
     int status;
     std::string says;
+    std::string options;  // more options for the run under test
   } rows[] = {
       {"a locked branch fails the commit", "touch .git/refs/heads/$(git symbolic-ref --short HEAD).lock", 3,
-       "cannot commit"},
-      {"a detached HEAD is refused", "git checkout -q --detach", 3, "HEAD is detached"},
-      {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit "},
+       "cannot commit", ""},
+      {"a detached HEAD is refused", "git checkout -q --detach", 3, "HEAD is detached", ""},
+      {"--check sees a detached HEAD", "git checkout -q --detach", 3, "HEAD is detached", "--check"},
+      {"--git-branch commits onto its branch, made from HEAD, whatever is checked out", "git checkout -q --detach",
+       0, "commit ", "--git-branch nightly/archive"},
+      {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit ", ""},
       {"a broken repository fails the archive only", "rm -rf .git/objects && mkdir .git/objects", 3,
-       "the archive failed"},
+       "the archive failed", ""},
       {"odd entries under history/ are left out, never the end of the run",
        "mkdir -p history/odd && ln -s loop history/odd/loop && ln -s /etc/hostname history/odd/outside", 0,
-       "commit "},
+       "commit ", ""},
       {"a second run on a held DEST is refused", "true", 3,
-       "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)"},
+       "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)", ""},
       {"a team's DEST (0755): the repository is never others'; one opened to them is warned about",
-       "chmod -R o+rX .git", 0, "/.git can be read by other users, and every configuration through it: chmod -R o-rwx "},
+       "chmod -R o+rX .git", 0, "/.git can be read by other users, and every configuration through it: chmod -R o-rwx ",
+       ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -401,12 +406,13 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     fleet[1].name = "sw2";
     const fs::path dest = scratch.Path() / "out";
     const std::string inventory = scratch.Str() + "/inv.csv";
+    std::string options;
     auto run = [&] {
       FleetSim sim(fleet, scratch.Str());
       EXPECT_EQ(sim.Error(), "");
       WriteAll(inventory, InventoryFor(fleet));
-      return RunCommand(
-          Cli(inventory + " --dest " + dest.string() + " --git --report " + scratch.Str() + "/report.json"));
+      return RunCommand(Cli(inventory + " --dest " + dest.string() + " --git --report " + scratch.Str() +
+                            "/report.json " + options));
     };
     if (row.what.find("team") != std::string::npos) {
       fs::create_directories(dest);
@@ -434,9 +440,21 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));  // nothing fetched
       continue;
     }
+    options = row.options;
     ProcessResult r = run();
     EXPECT_EQ(r.status, row.status) << r.output;
     EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
+    if (!row.options.empty()) {
+      // --check fetched nothing; --git-branch left HEAD where it was.
+      const std::string log = RunCommand("git -C " + dest.string() + " log --format=%s nightly/archive").output;
+      if (row.options == "--check") {
+        EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));
+      } else {
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+        EXPECT_EQ(GitHistory(dest).size(), 1u);  // HEAD, still detached on the first commit
+      }
+      continue;
+    }
     EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 2, 1000));
     const std::string report = ReadAll(scratch.Path() / "report.json");
     EXPECT_NE(
