@@ -586,9 +586,11 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
 
   bool storeFailed = false;
+  std::string notCommitted;  // why the store is not fit to commit, in the archive's result
   if (!store->WriteAtomically(kStateName, SerializeRunState(state), error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     storeFailed = true;
+    notCommitted = "not committed: the state file could not be written";
   }
   if (o.keep)
     for (const DeviceReport& r : rows)
@@ -621,13 +623,14 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!store->SyncFolders(error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     storeFailed = true;
+    if (notCommitted.empty()) notCommitted = "not committed: the folder could not be flushed";
   }
   if (git) {
     std::string gitWarning;
     facts.archive.ok =
         !storeFailed && git->CommitStore(CommitMessage(rows, facts.started), facts.archive.commit,
                                          facts.archive.error, gitWarning);
-    if (storeFailed) facts.archive.error = "not committed: the folder could not be flushed";
+    if (storeFailed) facts.archive.error = notCommitted;
     if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
   }
   if (facts.archive.attempted) {

@@ -47,6 +47,22 @@ class UmaskScope {
   mode_t old_;
 };
 
+// `git status` is not to list the lock, the state and our temporary files:
+// the repository's own exclude file says so (nothing to commit, nothing
+// new in DEST). Best effort: a failure only leaves them listed.
+void IgnoreOurFiles(const std::string& dir) {
+  const std::string line = ".tarnwick*";
+  const fs::path exclude = fs::path(dir) / ".git" / "info" / "exclude";
+  std::ifstream in(exclude);
+  for (std::string text; std::getline(in, text);)
+    if (text == line) return;
+  in.close();
+  std::error_code ec;
+  fs::create_directories(exclude.parent_path(), ec);
+  std::ofstream(exclude, std::ios::app) << "\n# tarnwick-cli backup's own files (lock, state, temporary files)\n"
+                                        << line << '\n';
+}
+
 bool ReachableByOthers(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IXOTH);
@@ -148,7 +164,9 @@ std::unique_ptr<GitArchive> GitArchive::Open(const std::string& dir, std::string
       error = LastGitError(*git, ("cannot configure the repository in " + dir).c_str());
       return nullptr;
     }
-  } else if (ReachableByOthers(dir + "/.git") && ReachableByOthers(dir + "/.git/objects")) {
+  }
+  IgnoreOurFiles(dir);
+  if (!created && ReachableByOthers(dir + "/.git") && ReachableByOthers(dir + "/.git/objects")) {
     impl->warning = dir + "/.git can be read by other users, and every configuration through it: chmod -R o-rwx " +
                     dir + "/.git && git -C " + dir + " config core.sharedRepository " + shared;
   }
