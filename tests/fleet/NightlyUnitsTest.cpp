@@ -560,6 +560,7 @@ TEST(HtmlReport, EscapesEverythingAHostileDeviceSends) {
       {"\x1b[31mred", "\xEF\xBF\xBD[31mred"},
       {"a\r\nb\rc\td", "a\nb\uFFFDc\td"},
       {"日本 \xc2\x85", "日本 \xEF\xBF\xBD"},
+      {"a\xe2\x80\xae" "b\xe2\x81\xa6" "c\xe2\x80\x8f", "a\\u202eb\\u2066c\\u200f"},
   };
   for (const Row& row : rows) EXPECT_EQ(HtmlEscaped(row.text), row.html) << row.text;
 }
