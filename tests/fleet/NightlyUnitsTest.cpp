@@ -21,6 +21,7 @@
 #include "fleet/UnifiedDiff.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -429,6 +430,7 @@ TEST(Hooks, OutcomesOfRealProcesses) {
     const char* reason;
     int limitMs = 30000;
     bool (*stop)() = nullptr;
+    std::uint64_t dropped = 0;  // output past the cap
   } rows[] = {
       {Shell(kHang), HookOutcome::Interrupted, -1, "stopped with the run", 30000, [] { return true; }},
       {Shell("exit 0"), HookOutcome::Exited, 0, "exit status 0"},
@@ -438,6 +440,8 @@ TEST(Hooks, OutcomesOfRealProcesses) {
       {Shell(kHang), HookOutcome::TimedOut, -1, "timed out after 2 s", 2000},
 #else
       {Shell("kill -TERM $$"), HookOutcome::Signaled, SIGTERM, "killed by signal 15"},
+      {Shell("head -c 1000000 /dev/zero; head -c 1000 /dev/zero >&2"), HookOutcome::Exited, 0, "exit status 0",
+       30000, nullptr, 1001000 - kMaxHookOutputBytes},
 #endif
   };
   for (const Row& row : rows) {
@@ -446,7 +450,18 @@ TEST(Hooks, OutcomesOfRealProcesses) {
     request.argv = row.argv;
     request.timeLimit = std::chrono::milliseconds(row.limitMs);
     request.stopRequested = row.stop;
+#ifndef _WIN32
+    // What the hooks print (up to the cap) is not the test's output.
+    const int ours = ::dup(STDERR_FILENO), null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDERR_FILENO);
     HookResult result = RunHook(request);
+    ::dup2(ours, STDERR_FILENO);
+    ::close(ours);
+    ::close(null);
+    EXPECT_EQ(result.outputDropped, row.dropped);
+#else
+    HookResult result = RunHook(request);
+#endif
     EXPECT_EQ(result.outcome, row.outcome);
     EXPECT_EQ(result.code, row.code);
     EXPECT_EQ(result.reason.rfind(row.reason, 0), 0u) << result.reason;
