@@ -63,15 +63,10 @@ class ThreadList {
   std::vector<std::uint32_t>& stack_;
 };
 
-// Whether some byte of text is in c.
-bool Contains(std::string_view text, const LinearPattern::ByteClass& c) {
-  if (c.count() == 1) {
-    unsigned byte = 0;
-    while (!c[byte]) ++byte;
-    return std::memchr(text.data(), static_cast<int>(byte), text.size()) != nullptr;
-  }
-  for (char b : text)
-    if (c[static_cast<unsigned char>(b)]) return true;
+// Whether text holds one of the two bytes.
+bool Contains(std::string_view text, const std::array<int, 2>& bytes) {
+  for (int b : bytes)
+    if (b >= 0 && std::memchr(text.data(), b, text.size())) return true;
   return false;
 }
 
@@ -79,8 +74,8 @@ bool Contains(std::string_view text, const LinearPattern::ByteClass& c) {
 
 bool LinearPattern::Search(std::string_view text) const {
   if (program_.empty()) return false;
-  for (const ByteClass& c : needed_)
-    if (!Contains(text, c)) return false;
+  for (const std::array<int, 2>& bytes : needed_)
+    if (!Contains(text, bytes)) return false;
   std::vector<std::uint32_t> seen(program_.size(), 0), stack, now, next;
   ThreadList threads(program_, seen, stack);
   std::uint32_t generation = 1;
@@ -109,8 +104,8 @@ bool LinearPattern::Search(std::string_view text) const {
 // thread starts later than it.
 bool LinearPattern::Find(std::string_view text, std::size_t& begin, std::size_t& end) const {
   if (program_.empty()) return false;
-  for (const ByteClass& c : needed_)
-    if (!Contains(text, c)) return false;
+  for (const std::array<int, 2>& bytes : needed_)
+    if (!Contains(text, bytes)) return false;
   struct Thread {
     std::uint32_t pc;
     std::size_t start;

@@ -13,6 +13,7 @@
 // The syntax is Pattern.h's; the parse is LinearPatternParse.cpp.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <string>
@@ -48,7 +49,9 @@ class LinearPattern {
   std::vector<ByteClass> classes_;
   bool anchored_ = false;         // starts with ^: threads start at byte 0 only
   ByteClass first_;               // bytes a match can start with (all when it may be empty)
-  std::vector<ByteClass> needed_;  // each holds a byte every match contains
+  // Every match contains one of each pair's bytes (-1: none; a literal, or
+  // a letter in both cases).
+  std::vector<std::array<int, 2>> needed_;
 };
 
 }  // namespace tarnwick::fleet

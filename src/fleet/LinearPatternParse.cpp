@@ -497,7 +497,14 @@ bool LinearPattern::Compile(std::string_view source, LinearPattern& out, std::st
   compiled.program_.push_back({Op::kMatch});
   compiled.anchored_ = compiled.program_[0].op == Op::kTextStart;
   compiler.First();
-  LinearPatternCompiler::Needed(root, compiled.needed_);
+  std::vector<ByteClass> needed;
+  LinearPatternCompiler::Needed(root, needed);
+  for (const ByteClass& c : needed) {
+    std::array<int, 2> bytes{-1, -1};
+    for (int v = 0, found = 0; v < 256 && found < 2; ++v)
+      if (c[static_cast<std::size_t>(v)]) bytes[static_cast<std::size_t>(found++)] = v;
+    compiled.needed_.push_back(bytes);
+  }
   out = std::move(compiled);
   return true;
 }
