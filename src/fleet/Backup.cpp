@@ -411,18 +411,11 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return kExitUsage;
     }
   }
-  // Secret rules: --secret, then the ignore file's [secret] set (no ignore set).
   std::vector<Pattern> secretRules;
-  IgnoreRuleList secretList;
-  if (!CompileIgnoreRules(o.secret, secretList, error)) {
+  if (!SecretRules(o.secret, ignoreFile, secretRules, error)) {
     err << "tarnwick-cli backup: --secret: " << error << '\n';
     return kExitUsage;
   }
-  if (auto set = ignoreFile.sets.find("secret"); set != ignoreFile.sets.end()) {
-    secretList.insert(secretList.end(), set->second.begin(), set->second.end());
-    ignoreFile.sets.erase(set);
-  }
-  for (const IgnoreRule& rule : secretList) secretRules.push_back(rule.pattern);
   const SecretMask secretMask(SecretMask::RandomKey(), std::move(secretRules));
   HookCommands hooks;
   hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);

@@ -136,7 +136,10 @@ class Parser {
       return;
     }
     if (More() && Peek() == '?') ++pos_;  // lazy: the same set of matches
-    if (More() && (Peek() == '*' || Peek() == '+' || Peek() == '?')) {
+    int ignoredMin = 0, ignoredMax = 0;
+    const std::size_t at = pos_;
+    if (More() && (Peek() == '*' || Peek() == '+' || Peek() == '?' || (Peek() == '{' && Count(ignoredMin, ignoredMax)))) {
+      pos_ = at;
       Fail("bad repetition operator at offset " + std::to_string(pos_));
       return;
     }

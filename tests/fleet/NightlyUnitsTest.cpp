@@ -189,6 +189,8 @@ TEST(IgnoreRules, OurEngineAnswersAsRe2OnOneTable) {
       {"a{2,1}", "", -1}, {"a{1001}", "", -1}, {"(a)\\1", "", -1}, {"(?=a)", "", -1},
       {"\\", "", -1}, {"[z-a]", "", -1}, {"\\q", "", -1},
       {"((((((((((a{100}){100}){100}))))))))", "", -1},
+      {"", "x", 1}, {"()", "", 1}, {"x\\b", "ax", 1}, {"a*?b", "aab", 1}, {"(?i)[x-z]+$", "aXyZ", 1},
+      {"a{,}", "a{,}", 1}, {"a{2}{3}", "", -1}, {"a|*", "", -1}, {"[[:foo:]]", "", -1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.pattern);
@@ -247,6 +249,10 @@ TEST(IgnoreRules, SecretsMaskedInLinesAndDiffs) {
       {"service password-encryption", "service password-encryption"},
       {"no enable secret", "no enable secret"},
       {"snmp-server location community hall", "snmp-server location community hall"},
+      {"tacacs-server key 7 0802455D0A16", "tacacs-server key 7 %(0802455D0A16)"},
+      {" ip ospf message-digest-key 1 md5 7 0A1B", " ip ospf message-digest-key 1 md5 7 %(0A1B)"},
+      {" neighbor 10.0.0.1 password Pl4in", " neighbor 10.0.0.1 password %(Pl4in)"},
+      {"snmp-server community", "snmp-server community"},
       {"", ""},
   };
   auto expand = [&](std::string text) {
@@ -261,6 +267,16 @@ TEST(IgnoreRules, SecretsMaskedInLinesAndDiffs) {
     EXPECT_EQ(mask.Text(row.line), expand(row.shown));
   }
   EXPECT_EQ(mask.Message("wrong password in $1$ab$cd"), "wrong password in " + mask.Tag("$1$ab$cd"));
+  // The ignore file's [secret] set adds rules and is no ignore set.
+  IgnoreFile file;
+  std::vector<Pattern> rules;
+  ASSERT_TRUE(ParseIgnoreFile("[ios]\n^!\n[secret]\n^ *wpa-psk \\S+\n", file, error)) << error;
+  ASSERT_TRUE(SecretRules({"key-chain \\S+"}, file, rules, error)) << error;
+  ASSERT_EQ(rules.size(), 2u);
+  EXPECT_EQ(file.sets.count("secret"), 0u);
+  EXPECT_EQ(SecretMask({1, 2}, rules).Text(" wpa-psk Sesame key-chain K1"),
+            " wpa-psk " + SecretMask({1, 2}).Tag("Sesame") + " key-chain " + SecretMask({1, 2}).Tag("K1"));
+  EXPECT_FALSE(SecretRules({"(bad"}, file, rules, error));
   EXPECT_EQ(mask.Diff("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community Old RO\n+snmp-server community "
                       "New RO\n\\ No newline at end of file\n"),
             expand("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community %(Old) RO\n+snmp-server community "
