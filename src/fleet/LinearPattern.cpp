@@ -82,7 +82,10 @@ bool LinearPattern::Search(std::string_view text) const {
   for (std::size_t pos = 0;; ++pos) {
     if (now.empty()) {
       if (anchored_ && pos > 0) return false;
+      const std::size_t from = pos;
       while (pos < text.size() && !first_[static_cast<unsigned char>(text[pos])]) ++pos;
+      // Marks of the closure at `from` must not hide instructions at `pos`.
+      if (pos != from) ++generation;
     }
     // A match may start at any byte: a new thread from the start each time.
     if ((!anchored_ || pos == 0) && threads.Add(0, pos, text, generation, now)) return true;
@@ -154,7 +157,9 @@ bool LinearPattern::Find(std::string_view text, std::size_t& begin, std::size_t&
     const bool found = bestStart != std::string_view::npos;
     if (now.empty()) {
       if (found || (anchored_ && pos > 0)) break;
+      const std::size_t from = pos;
       while (pos < text.size() && !first_[static_cast<unsigned char>(text[pos])]) ++pos;
+      if (pos != from) ++generation;
     }
     if (!found && (!anchored_ || pos == 0)) add({0, pos}, pos, now);
     if (pos == text.size()) break;
