@@ -113,11 +113,7 @@ class OutputRelay {
         }
         return;
       }
-      const std::uint64_t room = kMaxHookOutputBytes - std::min<std::uint64_t>(shown_, kMaxHookOutputBytes);
-      const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(room, static_cast<std::uint64_t>(n)));
-      WriteAll(buffer, take);
-      shown_ += take;
-      dropped_ += static_cast<std::uint64_t>(n) - take;
+      WriteAll(buffer, cap_.Shown(static_cast<std::size_t>(n)));
       pollfd p{fds_[0], POLLIN, 0};
       if (::poll(&p, 1, 0) <= 0) return;
     }
@@ -127,13 +123,9 @@ class OutputRelay {
       ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
       Drain();
     }
-    if (dropped_) {
-      const std::string note = "\n[tarnwick-cli backup: hook output cut after " +
-                               std::to_string(kMaxHookOutputBytes) + " bytes, " + std::to_string(dropped_) +
-                               " more bytes dropped]\n";
-      WriteAll(note.data(), note.size());
-    }
-    return dropped_;
+    const std::string note = cap_.Note();
+    WriteAll(note.data(), note.size());
+    return cap_.Dropped();
   }
 
  private:
@@ -147,7 +139,7 @@ class OutputRelay {
     }
   }
   int fds_[2] = {-1, -1};
-  std::uint64_t shown_ = 0, dropped_ = 0;
+  HookOutputCap cap_;
 };
 
 pid_t WaitFor(pid_t pid, int& status, int flags) {

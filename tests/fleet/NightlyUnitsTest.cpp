@@ -490,6 +490,8 @@ TEST(Hooks, OutcomesOfRealProcesses) {
       {{"/nonexistent/hook"}, HookOutcome::NotStarted, -1, "could not start: /nonexistent/hook: "},
 #ifdef _WIN32
       {Shell(kHang), HookOutcome::TimedOut, -1, "timed out after 2 s", 2000},
+      {Shell("for /L %i in (1,1,6000) do @echo 0123456789"), HookOutcome::Exited, 0, "exit status 0", 60000,
+       nullptr, 6000 * 12 - kMaxHookOutputBytes},
 #else
       {Shell("kill -TERM $$"), HookOutcome::Signaled, SIGTERM, "killed by signal 15"},
       {Shell("head -c 1000000 /dev/zero; head -c 1000 /dev/zero >&2"), HookOutcome::Exited, 0, "exit status 0",
@@ -513,6 +515,7 @@ TEST(Hooks, OutcomesOfRealProcesses) {
     EXPECT_EQ(result.outputDropped, row.dropped);
 #else
     HookResult result = RunHook(request);
+    EXPECT_EQ(result.outputDropped, row.dropped);
 #endif
     EXPECT_EQ(result.outcome, row.outcome);
     EXPECT_EQ(result.code, row.code);
