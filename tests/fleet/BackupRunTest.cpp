@@ -389,6 +389,8 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       {"--git-branch commits onto its branch, made from HEAD, whatever is checked out", "git checkout -q --detach",
        0, "commit ", "--git-branch nightly/archive"},
       {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit ", ""},
+      {"a state file that cannot be written is what the archive's failure names",
+       "rm .tarnwick.state && mkdir -p .tarnwick.state/x", 3, "not committed: the state file could not be written", ""},
       {"a broken repository fails the archive only", "rm -rf .git/objects && mkdir .git/objects", 3,
        "the archive failed", ""},
       {"odd entries under history/ are left out, never the end of the run",
@@ -479,7 +481,7 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     // The cause goes away; the next run commits the store as it stands,
     // although no device changed since.
     RunCommand("cd " + dest.string() +
-               " && rm -f .git/refs/heads/*.lock && (git checkout -q - 2>/dev/null; true)");
+               " && rm -f .git/refs/heads/*.lock && (test -f .tarnwick.state || rm -rf .tarnwick.state) && (git checkout -q - 2>/dev/null; true)");
     if (row.what.find("broken") != std::string::npos) continue;
     const std::size_t before = GitHistory(dest).size();
     ProcessResult healed = run();
