@@ -5,9 +5,9 @@
 // the same text. Prints CPU milliseconds per case and engine; not a test.
 // Usage: tarnwick-pattern-bench [rounds]     (run under Wine for Windows)
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -19,9 +19,16 @@ namespace {
 using namespace tarnwick::fleet;
 
 const char* const kRules[] = {
-    "^ description (\\w+\\s?)*$", "^(a+)+$",           "(a|aa)*c$",       "(x+x+)+y",
-    "(.*a){20}z",                  ".*hostname",        "^(\\w|\\s)*@",    "(a*)*b$",
-    "[a-z]*[0-9]{10}x",            "(?i)(secret|password)\\s+\\S+\\s+\\S+z",
+    "^ description (\\w+\\s?)*$",
+    "^(a+)+$",
+    "(a|aa)*c$",
+    "(x+x+)+y",
+    "(.*a){20}z",
+    ".*hostname",
+    "^(\\w|\\s)*@",
+    "(a*)*b$",
+    "[a-z]*[0-9]{10}x",
+    "(?i)(secret|password)\\s+\\S+\\s+\\S+z",
 };
 
 struct Case {
@@ -71,7 +78,8 @@ int main(int argc, char** argv) {
   const Case cases[] = {
       {"16k description lines of 64 B", Repeated(" description " + std::string(49, 'x') + "!\n", mb)},
       // Every byte the rules need is there, so none is ruled out by a scan.
-      {"16k lines with the needed bytes", Repeated("z-@ hostnam e b c xy " + std::string(40, 'a') + "!\n", mb)},
+      {"16k lines with the needed bytes",
+       Repeated("z-@ hostnam e b c xy " + std::string(40, 'a') + "!\n", mb)},
       {"one 1 MB line", std::string(mb - 1, 'a') + "!"},
       {"10^5 lines of 10 B", Repeated("aaaaaaaaa\n", 1'000'000)},
   };

@@ -249,12 +249,13 @@ class BackupRun {
     // A stop request ends the search of a huge copy at once (the read
     // goes on at disk speed): the copy is then not stored.
     bool stopped = false;
-    std::string refusal = RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
-      const bool read = temp.ReadBack([&](std::string_view bytes) {
-        if (!stopped && !(stopped = cli::StopRequested())) piece(bytes);
-      });
-      return read && !stopped;
-    });
+    std::string refusal =
+        RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
+          const bool read = temp.ReadBack([&](std::string_view bytes) {
+            if (!stopped && !(stopped = cli::StopRequested())) piece(bytes);
+          });
+          return read && !stopped;
+        });
     if (stopped) return "stopped before the new copy was checked";
     if (!refusal.empty()) {
       row.refused = true;
@@ -521,7 +522,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     facts.archive.attempted = true;
     git = GitArchive::Open(o.dest, facts.archive.error);
     if (git) git->UseBranch(o.gitBranch);
-    if (git && !git->OpenWarning().empty()) err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
+    if (git && !git->OpenWarning().empty())
+      err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
   }
 
   std::string warning;

@@ -78,7 +78,8 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
         err << "tarnwick-cli backup: git: " << error << '\n';
         return kExitArchive;
       } else {
-        if (!git->OpenWarning().empty()) err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
+        if (!git->OpenWarning().empty())
+          err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
         // What the run's commit would fail on, asked now.
         git->UseBranch(o.gitBranch);
         if (std::string blocker = git->CommitBlocker(); !blocker.empty()) {

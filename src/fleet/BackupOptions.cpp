@@ -80,7 +80,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
         "--dest",       "--jobs",        "--report",       "--port",      "--timeout",      "--retries",
         "--delimiter",  "--min-ratio",   "--expect",       "--max-bytes", "--deadline",     "--stale",
         "--ignore",     "--ignore-file", "--rounds",       "--only",      "--retry-failed", "--on-change",
-        "--on-failure", "--on-done",     "--hook-timeout", "--keep",        "--secret",    "--git-branch"};
+        "--on-failure", "--on-done",     "--hook-timeout", "--keep",      "--secret",       "--git-branch"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -151,7 +151,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       if (!ParseCount(value, 1, 1000000, number)) return refuse("--keep takes 1 to 1000000");
       o.keep = static_cast<std::size_t>(number);
     } else if (name == "--git-branch") {
-      if (!GitArchive::ValidBranchName(value)) return refuse("--git-branch \"" + value + "\" is no branch name");
+      if (!GitArchive::ValidBranchName(value))
+        return refuse("--git-branch \"" + value + "\" is no branch name");
       o.gitBranch = value;
     } else if (name == "--delimiter") {
       if (value.empty()) return refuse("--delimiter needs at least one character");

@@ -17,7 +17,7 @@ struct BackupOptions {
   int jobs = kDefaultJobs;
   bool git = false;
   std::string gitBranch;  // --git-branch; empty: the branch checked out
-  std::string report;  // .json, .csv or .html, empty for none
+  std::string report;     // .json, .csv or .html, empty for none
   bool progress = true;
   bool help = false;
   DeviceDefaults defaults;

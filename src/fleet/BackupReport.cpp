@@ -97,7 +97,8 @@ std::string SummaryTable(const std::vector<DeviceReport>& rows) {
   for (const DeviceReport& r : rows) {
     std::string line = Pad(r.name, nameWidth) + "  " + Pad(r.host, hostWidth) + "  " +
                        Pad(ResultName(r.result), 11) + "  " + Pad(std::to_string(r.bytes), 10) + "  " +
-                       Pad(Seconds(r.seconds), 8) + "  " + BidiEscaped(Detail(r)) + (r.stale ? " (stale)" : "");
+                       Pad(Seconds(r.seconds), 8) + "  " + BidiEscaped(Detail(r)) +
+                       (r.stale ? " (stale)" : "");
     while (!line.empty() && line.back() == ' ') line.pop_back();
     text += line + "\n";
   }
@@ -176,7 +177,8 @@ std::string JsonString(const std::string& text) {
       out += text[i];
     } else if (byte < 32 || byte == 127 || BidiControlAt(text, i)) {
       char escape[16];
-      std::snprintf(escape, sizeof escape, "\\u%04x", n == 1 ? byte : static_cast<unsigned>(BidiControlAt(text, i)));
+      std::snprintf(escape, sizeof escape, "\\u%04x",
+                    n == 1 ? byte : static_cast<unsigned>(BidiControlAt(text, i)));
       out += escape;
     } else {
       out.append(text, i, n);

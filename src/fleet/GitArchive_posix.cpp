@@ -59,8 +59,9 @@ void IgnoreOurFiles(const std::string& dir) {
   in.close();
   std::error_code ec;
   fs::create_directories(exclude.parent_path(), ec);
-  std::ofstream(exclude, std::ios::app) << "\n# tarnwick-cli backup's own files (lock, state, temporary files)\n"
-                                        << line << '\n';
+  std::ofstream(exclude, std::ios::app)
+      << "\n# tarnwick-cli backup's own files (lock, state, temporary files)\n"
+      << line << '\n';
 }
 
 bool ReachableByOthers(const std::string& path) {
@@ -167,7 +168,8 @@ std::unique_ptr<GitArchive> GitArchive::Open(const std::string& dir, std::string
   }
   IgnoreOurFiles(dir);
   if (!created && ReachableByOthers(dir + "/.git") && ReachableByOthers(dir + "/.git/objects")) {
-    impl->warning = dir + "/.git can be read by other users, and every configuration through it: chmod -R o-rwx " +
+    impl->warning = dir +
+                    "/.git can be read by other users, and every configuration through it: chmod -R o-rwx " +
                     dir + "/.git && git -C " + dir + " config core.sharedRepository " + shared;
   }
   if (git->git_repository_is_bare(raw)) {

@@ -213,7 +213,8 @@ HookResult RunHook(const HookRequest& request) {
       WaitFor(pid, status, 0);
       return done(stop ? InterruptedHook() : TimedOutHook(request.timeLimit));
     }
-    output.Pump(std::chrono::duration_cast<std::chrono::microseconds>(std::min<Clock::duration>(pause, deadline - now)));
+    output.Pump(std::chrono::duration_cast<std::chrono::microseconds>(
+        std::min<Clock::duration>(pause, deadline - now)));
     pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(50));
   }
 }

@@ -73,7 +73,8 @@ class OutputRelay {
     for (;;) {
       DWORD available = 0, got = 0;
       if (!::PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
-      if (!::ReadFile(read_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0) return;
+      if (!::ReadFile(read_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0)
+        return;
       Show(buffer, cap_.Shown(got));
     }
   }

@@ -139,7 +139,8 @@ std::string HtmlEscaped(const std::string& text) {
       continue;
     }
     // A bidirectional control would reverse the rest of its row: shown as text.
-    if (unit == 0x200E || unit == 0x200F || (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069)) {
+    if (unit == 0x200E || unit == 0x200F || (unit >= 0x202A && unit <= 0x202E) ||
+        (unit >= 0x2066 && unit <= 0x2069)) {
       char escape[16];
       std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
       out += escape;

@@ -32,9 +32,14 @@ class ThreadList {
       seen_[at] = generation;
       const LinearPattern::Instruction& in = program_[at];
       switch (in.op) {
-        case Op::kClass: waiting.push_back(at); break;
-        case Op::kMatch: return true;
-        case Op::kJump: stack_.push_back(in.x); break;
+        case Op::kClass:
+          waiting.push_back(at);
+          break;
+        case Op::kMatch:
+          return true;
+        case Op::kJump:
+          stack_.push_back(in.x);
+          break;
         case Op::kSplit:
           stack_.push_back(in.y);
           stack_.push_back(in.x);
@@ -128,11 +133,16 @@ bool LinearPattern::Find(std::string_view text, std::size_t& begin, std::size_t&
       const Instruction& in = program_[t.pc];
       const std::uint32_t after = t.pc + 1;
       switch (in.op) {
-        case Op::kClass: list.push_back(t); break;
-        case Op::kMatch:
-          if (t.start < bestStart || (t.start == bestStart && pos > bestEnd)) bestStart = t.start, bestEnd = pos;
+        case Op::kClass:
+          list.push_back(t);
           break;
-        case Op::kJump: stack.push_back({in.x, t.start}); break;
+        case Op::kMatch:
+          if (t.start < bestStart || (t.start == bestStart && pos > bestEnd))
+            bestStart = t.start, bestEnd = pos;
+          break;
+        case Op::kJump:
+          stack.push_back({in.x, t.start});
+          break;
         case Op::kSplit:
           stack.push_back({in.y, t.start});
           stack.push_back({in.x, t.start});

@@ -35,7 +35,16 @@ class LinearPattern {
   // The leftmost-longest match's offsets; false when there is none.
   bool Find(std::string_view text, std::size_t& begin, std::size_t& end) const;
 
-  enum class Op : std::uint8_t { kClass, kSplit, kJump, kMatch, kTextStart, kTextEnd, kWordEdge, kNotWordEdge };
+  enum class Op : std::uint8_t {
+    kClass,
+    kSplit,
+    kJump,
+    kMatch,
+    kTextStart,
+    kTextEnd,
+    kWordEdge,
+    kNotWordEdge
+  };
   struct Instruction {
     Op op;
     std::uint32_t x = 0;  // kClass: index in classes; kSplit/kJump: target
@@ -47,8 +56,8 @@ class LinearPattern {
   friend class LinearPatternCompiler;
   std::vector<Instruction> program_;
   std::vector<ByteClass> classes_;
-  bool anchored_ = false;         // starts with ^: threads start at byte 0 only
-  ByteClass first_;               // bytes a match can start with (all when it may be empty)
+  bool anchored_ = false;  // starts with ^: threads start at byte 0 only
+  ByteClass first_;        // bytes a match can start with (all when it may be empty)
   // Every match contains one of each pair's bytes (-1: none; a literal, or
   // a letter in both cases).
   std::vector<std::array<int, 2>> needed_;

@@ -13,10 +13,10 @@ using ByteClass = LinearPattern::ByteClass;
 
 struct Node {
   enum Kind { kEmpty, kClass, kConcat, kAlternate, kRepeat, kAssert } kind = kEmpty;
-  ByteClass bytes;                  // kClass
-  LinearPattern::Op assertion{};    // kAssert
-  int min = 0, max = -1;            // kRepeat; -1: no upper bound
-  std::vector<Node> parts;          // kConcat, kAlternate; kRepeat: its one body
+  ByteClass bytes;                // kClass
+  LinearPattern::Op assertion{};  // kAssert
+  int min = 0, max = -1;          // kRepeat; -1: no upper bound
+  std::vector<Node> parts;        // kConcat, kAlternate; kRepeat: its one body
 };
 
 ByteClass Range(unsigned char first, unsigned char last) {
@@ -28,8 +28,12 @@ ByteClass Range(unsigned char first, unsigned char last) {
 ByteClass Named(char letter) {  // \d \w \s and their negations
   ByteClass c;
   switch (letter | 0x20) {
-    case 'd': c = Range('0', '9'); break;
-    case 'w': c = Range('0', '9') | Range('a', 'z') | Range('A', 'Z') | Range('_', '_'); break;
+    case 'd':
+      c = Range('0', '9');
+      break;
+    case 'w':
+      c = Range('0', '9') | Range('a', 'z') | Range('A', 'Z') | Range('_', '_');
+      break;
     default:  // 's': RE2's \s, without \v
       for (char s : {'\t', '\n', '\f', '\r', ' '}) c.set(static_cast<unsigned char>(s));
   }
@@ -131,14 +135,16 @@ class Parser {
       max = q == '?' ? 1 : -1;
     } else if (q != '{' || !Count(min, max)) {
       return;
-    } else if (min > LinearPattern::kMaxRepeat || max > LinearPattern::kMaxRepeat || (max >= 0 && max < min)) {
+    } else if (min > LinearPattern::kMaxRepeat || max > LinearPattern::kMaxRepeat ||
+               (max >= 0 && max < min)) {
       Fail("bad repetition count (at most " + std::to_string(LinearPattern::kMaxRepeat) + ", and m <= n)");
       return;
     }
     if (More() && Peek() == '?') ++pos_;  // lazy: the same set of matches
     int ignoredMin = 0, ignoredMax = 0;
     const std::size_t at = pos_;
-    if (More() && (Peek() == '*' || Peek() == '+' || Peek() == '?' || (Peek() == '{' && Count(ignoredMin, ignoredMax)))) {
+    if (More() && (Peek() == '*' || Peek() == '+' || Peek() == '?' ||
+                   (Peek() == '{' && Count(ignoredMin, ignoredMax)))) {
       pos_ = at;
       Fail("bad repetition operator at offset " + std::to_string(pos_));
       return;
@@ -205,12 +211,29 @@ class Parser {
     if (pos_ >= text_.size()) return Fail("trailing \\");
     const char c = text_[pos_++];
     switch (c) {
-      case 'd': case 'D': case 'w': case 'W': case 's': case 'S': out = Named(c); return true;
-      case 'n': out = Range('\n', '\n'); return true;
-      case 'r': out = Range('\r', '\r'); return true;
-      case 't': out = Range('\t', '\t'); return true;
-      case 'f': out = Range('\f', '\f'); return true;
-      case 'v': out = Range('\v', '\v'); return true;
+      case 'd':
+      case 'D':
+      case 'w':
+      case 'W':
+      case 's':
+      case 'S':
+        out = Named(c);
+        return true;
+      case 'n':
+        out = Range('\n', '\n');
+        return true;
+      case 'r':
+        out = Range('\r', '\r');
+        return true;
+      case 't':
+        out = Range('\t', '\t');
+        return true;
+      case 'f':
+        out = Range('\f', '\f');
+        return true;
+      case 'v':
+        out = Range('\v', '\v');
+        return true;
       case 'x': {
         const bool braced = pos_ < text_.size() && text_[pos_] == '{';
         const std::size_t start = pos_ + (braced ? 1 : 0);
@@ -220,7 +243,9 @@ class Parser {
         unsigned value = 0;
         for (std::size_t k = start; k < end; ++k) {
           const char h = text_[k];
-          const int digit = h >= '0' && h <= '9' ? h - '0' : (h | 0x20) >= 'a' && (h | 0x20) <= 'f' ? (h | 0x20) - 'a' + 10 : -1;
+          const int digit = h >= '0' && h <= '9'                     ? h - '0'
+                            : (h | 0x20) >= 'a' && (h | 0x20) <= 'f' ? (h | 0x20) - 'a' + 10
+                                                                     : -1;
           if (digit < 0) return Fail("bad \\x escape (one byte: \\x41 or \\x{41})");
           value = value * 16 + static_cast<unsigned>(digit);
         }
@@ -338,19 +363,33 @@ class Parser {
   Node Atom(int depth) {
     const char c = Peek();
     switch (c) {
-      case '(': return Group(depth);
-      case '[': return Class();
-      case '*': case '+': case '?':
+      case '(':
+        return Group(depth);
+      case '[':
+        return Class();
+      case '*':
+      case '+':
+      case '?':
         Fail(std::string("missing argument to repetition operator ") + c);
         return {};
-      case '.': ++pos_; return Leaf(~Range('\n', '\n'));
-      case '^': ++pos_; return Assert(LinearPattern::Op::kTextStart);
-      case '$': ++pos_; return Assert(LinearPattern::Op::kTextEnd);
+      case '.':
+        ++pos_;
+        return Leaf(~Range('\n', '\n'));
+      case '^':
+        ++pos_;
+        return Assert(LinearPattern::Op::kTextStart);
+      case '$':
+        ++pos_;
+        return Assert(LinearPattern::Op::kTextEnd);
       case '\\': {
         const char next = pos_ + 1 < text_.size() ? text_[pos_ + 1] : 0;
-        const struct { char letter; LinearPattern::Op op; } kAsserts[] = {
-            {'b', LinearPattern::Op::kWordEdge}, {'B', LinearPattern::Op::kNotWordEdge},
-            {'A', LinearPattern::Op::kTextStart}, {'z', LinearPattern::Op::kTextEnd}};
+        const struct {
+          char letter;
+          LinearPattern::Op op;
+        } kAsserts[] = {{'b', LinearPattern::Op::kWordEdge},
+                        {'B', LinearPattern::Op::kNotWordEdge},
+                        {'A', LinearPattern::Op::kTextStart},
+                        {'z', LinearPattern::Op::kTextEnd}};
         for (const auto& a : kAsserts) {
           if (next == a.letter) {
             pos_ += 2;
@@ -385,12 +424,15 @@ class LinearPatternCompiler {
     using Op = LinearPattern::Op;
     if (out_.program_.size() > LinearPattern::kMaxInstructions) return false;
     switch (n.kind) {
-      case Node::kEmpty: return true;
+      case Node::kEmpty:
+        return true;
       case Node::kClass:
         out_.program_.push_back({Op::kClass, static_cast<std::uint32_t>(out_.classes_.size())});
         out_.classes_.push_back(n.bytes);
         return true;
-      case Node::kAssert: out_.program_.push_back({n.assertion}); return true;
+      case Node::kAssert:
+        out_.program_.push_back({n.assertion});
+        return true;
       case Node::kConcat:
         for (const Node& part : n.parts)
           if (!Emit(part)) return false;
@@ -465,14 +507,21 @@ class LinearPatternCompiler {
       seen[at] = true;
       const LinearPattern::Instruction& in = out_.program_[at];
       switch (in.op) {
-        case Op::kClass: out_.first_ |= out_.classes_[in.x]; break;
-        case Op::kMatch: out_.first_.set(); return;
-        case Op::kJump: stack.push_back(in.x); break;
+        case Op::kClass:
+          out_.first_ |= out_.classes_[in.x];
+          break;
+        case Op::kMatch:
+          out_.first_.set();
+          return;
+        case Op::kJump:
+          stack.push_back(in.x);
+          break;
         case Op::kSplit:
           stack.push_back(in.x);
           stack.push_back(in.y);
           break;
-        default: stack.push_back(at + 1);
+        default:
+          stack.push_back(at + 1);
       }
     }
   }
@@ -493,8 +542,8 @@ bool LinearPattern::Compile(std::string_view source, LinearPattern& out, std::st
   LinearPattern compiled;
   LinearPatternCompiler compiler(compiled);
   if (!compiler.Emit(root) || compiled.program_.size() > kMaxInstructions) {
-    error = "pattern too large (its repeats unfold to more than " + std::to_string(kMaxInstructions) +
-            " steps)";
+    error =
+        "pattern too large (its repeats unfold to more than " + std::to_string(kMaxInstructions) + " steps)";
     return false;
   }
   compiled.program_.push_back({Op::kMatch});

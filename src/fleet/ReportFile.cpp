@@ -44,7 +44,8 @@ bool WriteReportFile(const std::string& path, const std::string& content, bool g
   }
   std::error_code ec;
   if (written && groupReadable)
-    fs::permissions(PathFromUtf8(temp), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, ec);
+    fs::permissions(PathFromUtf8(temp),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, ec);
   if (written && !ec) fs::rename(PathFromUtf8(temp), target, ec);
   if (!written || ec) {
     fs::remove(PathFromUtf8(temp), ec);

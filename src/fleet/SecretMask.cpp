@@ -31,7 +31,8 @@ std::uint64_t SipHash(const SecretMask::Key& key, std::string_view data) {
     absorb(m);
   }
   std::uint64_t last = static_cast<std::uint64_t>(data.size()) << 56;
-  for (std::size_t b = 0; i + b < data.size(); ++b) last |= std::uint64_t{static_cast<unsigned char>(data[i + b])} << (8 * b);
+  for (std::size_t b = 0; i + b < data.size(); ++b)
+    last |= std::uint64_t{static_cast<unsigned char>(data[i + b])} << (8 * b);
   absorb(last);
   v2 ^= 0xff;
   for (int r = 0; r < 4; ++r) round();
@@ -66,9 +67,16 @@ std::string Lower(std::string_view text) {
 }
 
 bool IsKeyword(const std::string& word) {
-  static const char* const kWords[] = {"password", "secret",        "key",          "key-string",
-                                       "pre-shared-key", "passphrase", "encrypted-password",
-                                       "authentication-key", "md5",   "auth-password"};
+  static const char* const kWords[] = {"password",
+                                       "secret",
+                                       "key",
+                                       "key-string",
+                                       "pre-shared-key",
+                                       "passphrase",
+                                       "encrypted-password",
+                                       "authentication-key",
+                                       "md5",
+                                       "auth-password"};
   for (const char* k : kWords)
     if (word == k) return true;
   return false;
@@ -124,7 +132,8 @@ std::string SecretMask::Line(std::string_view line, bool keywords) const {
       continue;
     }
     if (value + 1 < words.size() && IsTypeNumber(word(value))) ++value;
-    if (value < words.size() && !(lower == "pre-shared-key" && IsSelector(Lower(word(value))))) masked[value] = true;
+    if (value < words.size() && !(lower == "pre-shared-key" && IsSelector(Lower(word(value)))))
+      masked[value] = true;
   }
   // The rules given: the last word each match touches (a rule ends in the
   // value: "tacacs-server key (7 )?\S+").

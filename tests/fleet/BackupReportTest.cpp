@@ -39,15 +39,28 @@ std::vector<DeviceReport> SampleRows() {
              false,
              ""};
   // U+202E shown raw would reverse the rest of the line.
-  rows[3] = {"far\xe2\x80\xae" "evil", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", "", "", false, 0, false, ""};
+  rows[3] = {
+      "far\xe2\x80\xae"
+      "evil",
+      "10.0.0.4:69",
+      DeviceResult::NotReached,
+      0,
+      0,
+      -1,
+      "",
+      "",
+      "",
+      false,
+      0,
+      false,
+      ""};
   return rows;
 }
 
 TEST(BackupReport, SummaryHasOneLinePerDeviceAndTotals) {
   std::string text = SummaryText(SampleRows());
-  EXPECT_NE(
-      text.find("10.0.0.1:69  changed      2048        0.500     previous kept as history/core/"),
-      std::string::npos)
+  EXPECT_NE(text.find("10.0.0.1:69  changed      2048        0.500     previous kept as history/core/"),
+            std::string::npos)
       << text;
   EXPECT_NE(text.find("ERROR 2: アクセス \"拒否\"  x"), std::string::npos) << text;  // one line
   EXPECT_NE(text.find("far\\u202eevil  10.0.0.4:69  not reached"), std::string::npos) << text;
@@ -67,8 +80,9 @@ TEST(BackupReport, JsonEscapesAndCounts) {
   EXPECT_NE(json.find("\"error_code\": 2, \"error\": \"アクセス \\\"拒否\\\"\\u000d\\u000ax\""),
             std::string::npos)
       << json;
-  EXPECT_NE(json.find("\"device\": \"far\\u202eevil\", \"host\": \"10.0.0.4:69\", \"result\": \"not reached\""),
-            std::string::npos)
+  EXPECT_NE(
+      json.find("\"device\": \"far\\u202eevil\", \"host\": \"10.0.0.4:69\", \"result\": \"not reached\""),
+      std::string::npos)
       << json;
   EXPECT_NE(json.find("\"error\": \"bad \\ufffd\\ufffd byte \\ufffd\\ufffd\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"finished\": \"2026-12-08T01:31:00Z\""), std::string::npos);

@@ -386,11 +386,13 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       {"--check sees a detached HEAD", "git checkout -q --detach", 3, "HEAD is detached", "--check"},
       {"--check takes a detached HEAD with --git-branch", "git checkout -q --detach", 0,
        "commits go onto branch nightly/archive", "--check --git-branch nightly/archive"},
-      {"--git-branch commits onto its branch, made from HEAD, whatever is checked out", "git checkout -q --detach",
-       0, "commit ", "--git-branch nightly/archive"},
-      {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit ", ""},
+      {"--git-branch commits onto its branch, made from HEAD, whatever is checked out",
+       "git checkout -q --detach", 0, "commit ", "--git-branch nightly/archive"},
+      {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit ",
+       ""},
       {"a state file that cannot be written is what the archive's failure names",
-       "rm .tarnwick.state && mkdir -p .tarnwick.state/x", 3, "not committed: the state file could not be written", ""},
+       "rm .tarnwick.state && mkdir -p .tarnwick.state/x", 3,
+       "not committed: the state file could not be written", ""},
       {"a broken repository fails the archive only", "rm -rf .git/objects && mkdir .git/objects", 3,
        "the archive failed", ""},
       {"odd entries under history/ are left out, never the end of the run",
@@ -399,8 +401,8 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       {"a second run on a held DEST is refused", "true", 3,
        "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)", ""},
       {"a team's DEST (0755): the repository is never others'; one opened to them is warned about",
-       "chmod -R o+rX .git", 0, "/.git can be read by other users, and every configuration through it: chmod -R o-rwx ",
-       ""},
+       "chmod -R o+rX .git", 0,
+       "/.git can be read by other users, and every configuration through it: chmod -R o-rwx ", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -450,7 +452,8 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
     if (!row.options.empty()) {
       // --check fetched nothing; --git-branch left HEAD where it was.
-      const std::string log = RunCommand("git -C " + dest.string() + " log --format=%s nightly/archive").output;
+      const std::string log =
+          RunCommand("git -C " + dest.string() + " log --format=%s nightly/archive").output;
       if (row.options.rfind("--check", 0) == 0) {
         EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));
       } else {
@@ -481,7 +484,8 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     // The cause goes away; the next run commits the store as it stands,
     // although no device changed since.
     RunCommand("cd " + dest.string() +
-               " && rm -f .git/refs/heads/*.lock && (test -f .tarnwick.state || rm -rf .tarnwick.state) && (git checkout -q - 2>/dev/null; true)");
+               " && rm -f .git/refs/heads/*.lock && (test -f .tarnwick.state || rm -rf .tarnwick.state) && "
+               "(git checkout -q - 2>/dev/null; true)");
     if (row.what.find("broken") != std::string::npos) continue;
     const std::size_t before = GitHistory(dest).size();
     ProcessResult healed = run();
@@ -860,10 +864,12 @@ TEST(BackupRun, NightlyRunTable) {
        {"steady", "changed", "--- a/steady", "\n-<secret:", "\n+<secret:"},
        [&](const std::string& output, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["steady"].done, 1u);
-         const std::string stored = ReadAll(dest / "steady.cfg"), json = ReadAll(scratch.Path() / "masked.json");
+         const std::string stored = ReadAll(dest / "steady.cfg"),
+                           json = ReadAll(scratch.Path() / "masked.json");
          EXPECT_TRUE(stored == Content("steady", 5, 1000));  // the stored copy is never masked
          for (std::size_t line = 0; line < 1000; line += 64) {
-           const std::string head = stored.substr(line, std::min<std::size_t>(stored.find(' ', line) - line, 20));
+           const std::string head =
+               stored.substr(line, std::min<std::size_t>(stored.find(' ', line) - line, 20));
            if (head.size() < 8) continue;  // a short first word may well appear elsewhere
            EXPECT_EQ(output.find(head), std::string::npos) << head;
            EXPECT_EQ(json.find(fleet::JsonString(head).substr(1, 18)), std::string::npos) << head;
@@ -880,9 +886,10 @@ TEST(BackupRun, NightlyRunTable) {
     WriteAll(inventory, rowsText);
     ::chmod(inventory.c_str(), 0600);
     // Bounded: a run that hangs fails its row instead of the whole suite.
-    ProcessResult r = RunCommand("TARNWICK_TEST_NOW=" + std::to_string(t0 + row.hours * 3600) + " timeout 120 " +
-                                 Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +
-                                     " --no-progress --timeout 200 --retries 1 " + row.options));
+    ProcessResult r =
+        RunCommand("TARNWICK_TEST_NOW=" + std::to_string(t0 + row.hours * 3600) + " timeout 120 " +
+                   Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +
+                       " --no-progress --timeout 200 --retries 1 " + row.options));
     auto stats = sim.Stop();
     EXPECT_EQ(r.status, row.status) << r.output;
     std::size_t at = 0;

@@ -170,28 +170,78 @@ TEST(IgnoreRules, OurEngineAnswersAsRe2OnOneTable) {
     std::string text;
     int match;  // 1 matches, 0 does not, -1 the pattern does not compile
   } rows[] = {
-      {"abc", "xxabcxx", 1}, {"abc", "abx", 0}, {"^abc$", "abc", 1}, {"^abc$", "abcd", 0},
-      {"a.c", "a\x01" "c", 1}, {"a.c", "a\nc", 0}, {"[a-c]+x", "zzbcax", 1}, {"[^a-c]", "abc", 0},
-      {"[]a]", "]", 1}, {"[a-]", "-", 1}, {"[\\d.]+$", "1.2.3", 1}, {"\\d\\s\\w", "1 _", 1},
-      {"\\D\\S\\W", "a-!", 1}, {"\\D", "123", 0}, {"\\bword\\b", "a word.", 1},
-      {"\\bword\\b", "swords", 0}, {"\\Bor\\B", "word", 1}, {"(?:ab|cd)+e$", "abcdabe", 1},
-      {"(ab|cd){2}$", "xabab", 1}, {"^(ab|cd){3}$", "abab", 0}, {"^a{2,}$", "a", 0},
-      {"^a{2,}$", "aaaa", 1}, {"^a{1,3}b", "aaab", 1}, {"^a{1,3}b", "aaaab", 0}, {"^a{0}b", "b", 1},
-      {"a{,2}", "a{,2}", 1}, {"x*", "", 1}, {"(a*)*b", "aaab", 1}, {"(a|)+$", "aa", 1},
-      {"^$", "", 1}, {"a|b|c", "zzc", 1}, {"colou?r", "color", 1}, {"a+?b", "aab", 1},
-      {"(?i)secret", "SeCrEt 5", 1}, {"(?i:ab)c", "ABc", 1}, {"(?i:ab)c", "ABC", 0},
-      {"(?P<n>\\d+)x", "12x", 1}, {"\\x41\\x{42}", "AB", 1}, {"[[:digit:]]+x", "9x", 1},
-      {"[[:^alpha:]]", "abc", 0}, {"\\.\\*\\(", ".*(", 1}, {"\\Aab\\z", "ab", 1},
-      {"caf\xc3\xa9", "un caf\xc3\xa9", 1}, {"^\\xff", "\xff", 1},
+      {"abc", "xxabcxx", 1},
+      {"abc", "abx", 0},
+      {"^abc$", "abc", 1},
+      {"^abc$", "abcd", 0},
+      {"a.c",
+       "a\x01"
+       "c",
+       1},
+      {"a.c", "a\nc", 0},
+      {"[a-c]+x", "zzbcax", 1},
+      {"[^a-c]", "abc", 0},
+      {"[]a]", "]", 1},
+      {"[a-]", "-", 1},
+      {"[\\d.]+$", "1.2.3", 1},
+      {"\\d\\s\\w", "1 _", 1},
+      {"\\D\\S\\W", "a-!", 1},
+      {"\\D", "123", 0},
+      {"\\bword\\b", "a word.", 1},
+      {"\\bword\\b", "swords", 0},
+      {"\\Bor\\B", "word", 1},
+      {"(?:ab|cd)+e$", "abcdabe", 1},
+      {"(ab|cd){2}$", "xabab", 1},
+      {"^(ab|cd){3}$", "abab", 0},
+      {"^a{2,}$", "a", 0},
+      {"^a{2,}$", "aaaa", 1},
+      {"^a{1,3}b", "aaab", 1},
+      {"^a{1,3}b", "aaaab", 0},
+      {"^a{0}b", "b", 1},
+      {"a{,2}", "a{,2}", 1},
+      {"x*", "", 1},
+      {"(a*)*b", "aaab", 1},
+      {"(a|)+$", "aa", 1},
+      {"^$", "", 1},
+      {"a|b|c", "zzc", 1},
+      {"colou?r", "color", 1},
+      {"a+?b", "aab", 1},
+      {"(?i)secret", "SeCrEt 5", 1},
+      {"(?i:ab)c", "ABc", 1},
+      {"(?i:ab)c", "ABC", 0},
+      {"(?P<n>\\d+)x", "12x", 1},
+      {"\\x41\\x{42}", "AB", 1},
+      {"[[:digit:]]+x", "9x", 1},
+      {"[[:^alpha:]]", "abc", 0},
+      {"\\.\\*\\(", ".*(", 1},
+      {"\\Aab\\z", "ab", 1},
+      {"caf\xc3\xa9", "un caf\xc3\xa9", 1},
+      {"^\\xff", "\xff", 1},
       {"^ description (\\w+\\s?)*$", " description " + std::string(48, 'x') + "!", 0},
       {".*hostname", std::string(40'000, 'a') + "hostname", 1},
       {"(x+x+)+y", std::string(5000, 'x'), 0},
-      {"(", "", -1}, {")", "", -1}, {"a**", "", -1}, {"*a", "", -1}, {"[a", "", -1},
-      {"a{2,1}", "", -1}, {"a{1001}", "", -1}, {"(a)\\1", "", -1}, {"(?=a)", "", -1},
-      {"\\", "", -1}, {"[z-a]", "", -1}, {"\\q", "", -1},
+      {"(", "", -1},
+      {")", "", -1},
+      {"a**", "", -1},
+      {"*a", "", -1},
+      {"[a", "", -1},
+      {"a{2,1}", "", -1},
+      {"a{1001}", "", -1},
+      {"(a)\\1", "", -1},
+      {"(?=a)", "", -1},
+      {"\\", "", -1},
+      {"[z-a]", "", -1},
+      {"\\q", "", -1},
       {"((((((((((a{100}){100}){100}))))))))", "", -1},
-      {"", "x", 1}, {"()", "", 1}, {"x\\b", "ax", 1}, {"a*?b", "aab", 1}, {"(?i)[x-z]+$", "aXyZ", 1},
-      {"a{,}", "a{,}", 1}, {"a{2}{3}", "", -1}, {"a|*", "", -1}, {"[[:foo:]]", "", -1},
+      {"", "x", 1},
+      {"()", "", 1},
+      {"x\\b", "ax", 1},
+      {"a*?b", "aab", 1},
+      {"(?i)[x-z]+$", "aXyZ", 1},
+      {"a{,}", "a{,}", 1},
+      {"a{2}{3}", "", -1},
+      {"a|*", "", -1},
+      {"[[:foo:]]", "", -1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.pattern);
@@ -209,14 +259,19 @@ TEST(IgnoreRules, OurEngineAnswersAsRe2OnOneTable) {
     const char* pattern;
     const char* text;
     std::size_t begin, end;
-  } spans[] = {{"a+", "xaaay", 1, 4},    {"a|ab", "xab", 1, 3},         {"b*", "abc", 0, 0},
-               {"\\d+$", "a12b345", 4, 7}, {"(?i)key \\S+", "x KEY abc d", 2, 9}, {"^x", "yx", 9, 9}};
+  } spans[] = {{"a+", "xaaay", 1, 4},
+               {"a|ab", "xab", 1, 3},
+               {"b*", "abc", 0, 0},
+               {"\\d+$", "a12b345", 4, 7},
+               {"(?i)key \\S+", "x KEY abc d", 2, 9},
+               {"^x", "yx", 9, 9}};
   for (const Span& span : spans) {
     SCOPED_TRACE(span.pattern);
     Pattern ours;
     LinearPattern linear;
     std::string error;
-    ASSERT_TRUE(Pattern::Compile(span.pattern, ours, error) && LinearPattern::Compile(span.pattern, linear, error));
+    ASSERT_TRUE(Pattern::Compile(span.pattern, ours, error) &&
+                LinearPattern::Compile(span.pattern, linear, error));
     std::size_t b1 = 9, e1 = 9, b2 = 9, e2 = 9;  // 9: no match, left as it was
     ours.Find(span.text, b1, e1);
     linear.Find(span.text, b2, e2);
@@ -229,8 +284,8 @@ TEST(IgnoreRules, OurEngineAnswersAsRe2OnOneTable) {
 // the same yes or no and the same leftmost-longest match.
 TEST(IgnoreRules, OurEngineAnswersAsRe2OnRandomPatterns) {
   std::mt19937 random(22);
-  const char* const atoms[] = {"a", "b", ".", "[ab]", "[^a]", "\\w", "\\s", "^", "$", "\\b", " ", "\\B", "\\d",
-                               "[a-c1]", "(?i:a)", "[[:upper:]]", "\\x41", "()"};
+  const char* const atoms[] = {"a",   "b", ".",   "[ab]", "[^a]",   "\\w",    "\\s",         "^",     "$",
+                               "\\b", " ", "\\B", "\\d",  "[a-c1]", "(?i:a)", "[[:upper:]]", "\\x41", "()"};
   const char* const quantifiers[] = {"", "", "*", "+", "?", "{2}", "{1,3}", "*?"};
   auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
   std::function<std::string(int)> make = [&](int depth) {
@@ -275,7 +330,8 @@ TEST(IgnoreRules, SecretsMaskedInLinesAndDiffs) {
   } rows[] = {
       {"snmp-server community S3cr3t RO", "snmp-server community %(S3cr3t) RO"},
       {"enable secret 5 $1$mERr$hx5rVt7rPNo", "enable secret 5 %($1$mERr$hx5rVt7rPNo)"},
-      {"username bob privilege 15 password 7 0822455D0A16", "username bob privilege 15 password 7 %(0822455D0A16)"},
+      {"username bob privilege 15 password 7 0822455D0A16",
+       "username bob privilege 15 password 7 %(0822455D0A16)"},
       {" pre-shared-key address 10.0.0.1 key Sh4red", " pre-shared-key address 10.0.0.1 key %(Sh4red)"},
       {"  key-string 7 104D000A0618\r", "  key-string 7 %(104D000A0618)\r"},
       {"crypto isakmp key 0 MyK3y address 10.1.1.1", "crypto isakmp key 0 %(MyK3y) address 10.1.1.1"},
@@ -313,10 +369,13 @@ TEST(IgnoreRules, SecretsMaskedInLinesAndDiffs) {
   EXPECT_EQ(SecretMask({1, 2}, rules).Text(" wpa-psk Sesame key-chain K1"),
             " wpa-psk " + SecretMask({1, 2}).Tag("Sesame") + " key-chain " + SecretMask({1, 2}).Tag("K1"));
   EXPECT_FALSE(SecretRules({"(bad"}, file, rules, error));
-  EXPECT_EQ(mask.Diff("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community Old RO\n+snmp-server community "
-                      "New RO\n\\ No newline at end of file\n"),
-            expand("--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community %(Old) RO\n+snmp-server community "
-                   "%(New) RO\n\\ No newline at end of file\n"));
+  EXPECT_EQ(
+      mask.Diff(
+          "--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community Old RO\n+snmp-server community "
+          "New RO\n\\ No newline at end of file\n"),
+      expand(
+          "--- a/key x\n+++ b/key x\n@@ -1 +1 @@\n-snmp-server community %(Old) RO\n+snmp-server community "
+          "%(New) RO\n\\ No newline at end of file\n"));
 }
 
 TEST(IgnoreRules, FileSetsAndFaultsNamed) {
@@ -494,8 +553,8 @@ TEST(Hooks, OutcomesOfRealProcesses) {
        nullptr, 6000 * 12 - kMaxHookOutputBytes},
 #else
       {Shell("kill -TERM $$"), HookOutcome::Signaled, SIGTERM, "killed by signal 15"},
-      {Shell("head -c 1000000 /dev/zero; head -c 1000 /dev/zero >&2"), HookOutcome::Exited, 0, "exit status 0",
-       30000, nullptr, 1001000 - kMaxHookOutputBytes},
+      {Shell("head -c 1000000 /dev/zero; head -c 1000 /dev/zero >&2"), HookOutcome::Exited, 0,
+       "exit status 0", 30000, nullptr, 1001000 - kMaxHookOutputBytes},
 #endif
   };
   for (const Row& row : rows) {
@@ -615,8 +674,9 @@ HtmlRunPage SamplePage() {
   // Through the run's masking layer: the page shows that the community
   // changed, never what it is (check-page.sh looks for both).
   const SecretMask mask(SecretMask::RandomKey());
-  page.diffs = {{"core-1", mask.Diff("--- a/c\n+++ b/c\n@@ -1,2 +1,2 @@\n-hostname <old>\n-snmp-server community "
-                                     "0ldC0mm RO\n+hostname new&\n+snmp-server community N3wC0mm RO\n")}};
+  page.diffs = {
+      {"core-1", mask.Diff("--- a/c\n+++ b/c\n@@ -1,2 +1,2 @@\n-hostname <old>\n-snmp-server community "
+                           "0ldC0mm RO\n+hostname new&\n+snmp-server community N3wC0mm RO\n")}};
   return page;
 }
 
@@ -630,7 +690,10 @@ TEST(HtmlReport, EscapesEverythingAHostileDeviceSends) {
       {"\x1b[31mred", "\xEF\xBF\xBD[31mred"},
       {"a\r\nb\rc\td", "a\nb\uFFFDc\td"},
       {"日本 \xc2\x85", "日本 \xEF\xBF\xBD"},
-      {"a\xe2\x80\xae" "b\xe2\x81\xa6" "c\xe2\x80\x8f", "a\\u202eb\\u2066c\\u200f"},
+      {"a\xe2\x80\xae"
+       "b\xe2\x81\xa6"
+       "c\xe2\x80\x8f",
+       "a\\u202eb\\u2066c\\u200f"},
   };
   for (const Row& row : rows) EXPECT_EQ(HtmlEscaped(row.text), row.html) << row.text;
 }
