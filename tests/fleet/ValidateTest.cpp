@@ -35,6 +35,8 @@ TEST(Validate, SizesRatiosAndPatterns) {
       // A match across a line break is no match: lines are searched one by one.
       {config.size(), std::nullopt, std::nullopt, 0.5, "core-sw01\\s+interface", config,
        "refused: does not match the expected pattern"},
+      // A long line through a pattern that recursed once per byte (stack overflow).
+      {40009, std::nullopt, std::nullopt, 0.5, ".*hostname", std::string(40000, 'a') + "hostname\n", ""},
       // Past 64 KiB of one line the rest is not searched.
       {70001, std::nullopt, std::nullopt, 0.5, "tail$", std::string(70000, 'a') + "tail",
        "refused: does not match the expected pattern"},
