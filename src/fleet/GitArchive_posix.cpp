@@ -53,15 +53,18 @@ class UmaskScope {
 void IgnoreOurFiles(const std::string& dir) {
   const std::string line = ".tarnwick*";
   const fs::path exclude = fs::path(dir) / ".git" / "info" / "exclude";
-  std::ifstream in(exclude);
-  for (std::string text; std::getline(in, text);)
-    if (text == line) return;
-  in.close();
   std::error_code ec;
   fs::create_directories(exclude.parent_path(), ec);
-  std::ofstream(exclude, std::ios::app)
-      << "\n# tarnwick-cli backup's own files (lock, state, temporary files)\n"
-      << line << '\n';
+  // Never through a link: DEST's tree is ours, whatever was planted in it.
+  const int fd = ::open(exclude.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  cli::FileHandle file = cli::FileHandle::Adopt(fd);
+  std::string text(64 * 1024, '\0');
+  const long long n = file.ReadAt(0, text.data(), text.size());
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (("\n" + text).find("\n" + line + "\n") != std::string::npos) return;
+  const std::string add = "\n# tarnwick-cli backup's own files (lock, state, temporary files)\n" + line + "\n";
+  file.WriteAll(add.data(), add.size());
 }
 
 bool ReachableByOthers(const std::string& path) {
