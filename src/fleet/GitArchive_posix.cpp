@@ -63,7 +63,8 @@ void IgnoreOurFiles(const std::string& dir) {
   const long long n = file.ReadAt(0, text.data(), text.size());
   text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   if (("\n" + text).find("\n" + line + "\n") != std::string::npos) return;
-  const std::string add = "\n# tarnwick-cli backup's own files (lock, state, temporary files)\n" + line + "\n";
+  const std::string add =
+      "\n# tarnwick-cli backup's own files (lock, state, temporary files)\n" + line + "\n";
   file.WriteAll(add.data(), add.size());
 }
 
