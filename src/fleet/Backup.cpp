@@ -228,7 +228,7 @@ class BackupRun {
     const std::string& name = devices_[index].name;
     if (!store_.ReadFile(name + ".cfg", limits.maxBytes, before, missing, error) || missing) return false;
     if (!ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
-    if (!rules.empty() && Equivalent(before, after, rules)) return true;
+    if (!rules.empty() && Equivalent(before, after, rules, [] { return cli::StopRequested(); })) return true;
     if (wantDiff_) {
       const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
       row.diff = mask_.Diff(WithoutPasswords(UnifiedDiff(before, after, name, limits, hidden), devices_));

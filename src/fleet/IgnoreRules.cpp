@@ -125,7 +125,8 @@ std::string WithoutIgnoredLines(std::string_view text, const IgnoreRuleList& rul
   return out;
 }
 
-bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules) {
+bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules,
+                const std::function<bool()>& stop) {
   if (a == b) return true;
   if (rules.empty()) return false;
   // Equal lines are dropped from both copies or kept in both, so only lines
@@ -134,7 +135,8 @@ bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& ru
   std::size_t posA = 0, posB = 0;
   std::string_view lineA = NextLine(a, posA), lineB = NextLine(b, posB);
   bool keptA = false;  // lineA already matched and kept
-  while (!lineA.empty() || !lineB.empty()) {
+  for (std::size_t step = 1; !lineA.empty() || !lineB.empty(); ++step) {
+    if (step % 4096 == 0 && stop && stop()) return false;
     if (lineA == lineB) {
       lineA = NextLine(a, posA);
       lineB = NextLine(b, posB);

@@ -18,6 +18,7 @@
 // header, "[abc]", is written "(?:[abc])").
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -57,7 +58,10 @@ bool IsIgnoredLine(std::string_view line, const IgnoreRuleList& rules);
 std::string WithoutIgnoredLines(std::string_view text, const IgnoreRuleList& rules);
 
 // The two copies are the same once the rules have dropped their lines (line
-// breaks included: CRLF against LF is a change).
-bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules);
+// breaks included: CRLF against LF is a change). `stop` is asked every few
+// thousand lines; when it says yes the answer is "not the same" (the copy
+// is then kept as changed, never lost).
+bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules,
+                const std::function<bool()>& stop = {});
 
 }  // namespace tarnwick::fleet

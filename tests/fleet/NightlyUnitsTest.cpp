@@ -160,6 +160,12 @@ TEST(IgnoreRules, HostileRulesAndLinesCostLinearTime) {
   EXPECT_TRUE(IsIgnoredLine(line + "hostname", rules));
   EXPECT_FALSE(IsIgnoredLine(line + "!", rules));
   EXPECT_TRUE(Equivalent(line + "\n", "x\n" + line + "c\n", Rules({"^a", "^x$"})));
+  // A stop request ends a long comparison: "changed", so the copy is kept.
+  std::string stamps;
+  for (int i = 0; i < 10000; ++i) stamps += "uptime " + std::to_string(i) + "\n";
+  int asked = 0;
+  EXPECT_TRUE(Equivalent(stamps, "x\n" + stamps, Rules({"^uptime", "^x$"}), [&] { return ++asked > 100; }));
+  EXPECT_FALSE(Equivalent(stamps, "x\n" + stamps, Rules({"^uptime", "^x$"}), [] { return true; }));
 }
 
 // One table for both engines: what RE2 answers (Pattern, native build) our
