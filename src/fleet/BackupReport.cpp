@@ -189,7 +189,7 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string CsvField(const std::string& text) {
-  std::string cell = text;
+  std::string cell = BidiEscaped(text);
   if (!cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos)
     cell.insert(cell.begin(), '\'');
   if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;

@@ -88,7 +88,7 @@ std::string BidiEscaped(std::string_view text);
 
 // text as JSON string content; invalid UTF-8 replaced, bidi controls escaped.
 std::string JsonString(const std::string& text);
-// text as one CSV cell, inert for spreadsheets.
+// text as one CSV cell, inert for spreadsheets (bidi controls escaped).
 std::string CsvField(const std::string& text);
 
 // "12/300 devices done, 1 failed"

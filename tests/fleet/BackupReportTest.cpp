@@ -108,6 +108,7 @@ TEST(BackupReport, CsvQuotesWhatNeedsIt) {
   // A spreadsheet must not take a device's text for a formula.
   EXPECT_NE(csv.find("\r\nedge,10.0.0.2:69,unchanged,100,0.250,,'@SUM(A1),\r\n"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\",\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\nfar\\u202eevil,"), std::string::npos) << csv;
   EXPECT_NE(csv.find("\r\n,finished 2026-12-08T01:31:00Z,run,,,,archive commit 0123abcd,\r\n"),
             std::string::npos);
 }
