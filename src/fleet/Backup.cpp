@@ -31,6 +31,7 @@
 #include "fleet/ReportFile.h"
 #include "fleet/Resolver.h"
 #include "fleet/RunState.h"
+#include "fleet/SecretMask.h"
 #include "fleet/UnifiedDiff.h"
 #include "fleet/Validate.h"
 
@@ -111,12 +112,13 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 class BackupRun {
  public:
   BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
+            const SecretMask& mask, ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
             std::map<std::string, std::string> unannounced)
       : devices_(devices),
         rules_(rules),
         unannounced_(std::move(unannounced)),
         wantDiff_(wantDiff),
+        mask_(mask),
         store_(store),
         stamp_(std::move(stamp)),
         err_(err) {
@@ -194,7 +196,8 @@ class BackupRun {
       row.result = fetched.interrupted ? DeviceResult::Interrupted : DeviceResult::Failed;
       row.network = fetched.network;
       row.errorCode = fetched.errorCode;
-      row.error = ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0);
+      // A device's own error text may quote anything.
+      row.error = mask_.Message(ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0));
       return Counted(true);
     }
     std::string error;
@@ -241,7 +244,7 @@ class BackupRun {
     const std::string& name = devices_[index].name;
     if (!store_.ReadFile(name + ".cfg", limits.maxBytes, before, missing, error) || missing) return false;
     if (!ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
-    if (!rules.empty() && Equivalent(before, after, rules)) return true;
+    if (!rules.empty() && Equivalent(before, after, rules, [] { return cli::StopRequested(); })) return true;
     if (wantDiff_) row.diff = Diff(index, before, after);
     return false;
   }
@@ -249,7 +252,7 @@ class BackupRun {
   std::string Diff(std::size_t index, const std::string& before, const std::string& after) const {
     const IgnoreRuleList& rules = rules_[index];
     const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
-    return WithoutPasswords(UnifiedDiff(before, after, devices_[index].name, DiffLimits(), hidden), devices_);
+    return mask_.Diff(WithoutPasswords(UnifiedDiff(before, after, devices_[index].name, DiffLimits(), hidden), devices_));
   }
 
   // A copy the same as the saved one, which a run that never finished put
@@ -279,9 +282,17 @@ class BackupRun {
     rules.minRatio = d.minRatio;
     rules.expect = d.expect;
     facts.announced = d.tsize ? announced : std::nullopt;
-    std::string refusal = RefusalReason(
-        facts, rules,
-        [&](const std::function<void(std::string_view)>& piece) { return temp.ReadBack(piece); });
+    // A stop request ends the search of a huge copy at once (the read
+    // goes on at disk speed): the copy is then not stored.
+    bool stopped = false;
+    std::string refusal =
+        RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
+          const bool read = temp.ReadBack([&](std::string_view bytes) {
+            if (!stopped && !(stopped = cli::StopRequested())) piece(bytes);
+          });
+          return read && !stopped;
+        });
+    if (stopped) return "stopped before the new copy was checked";
     if (!refusal.empty()) {
       row.refused = true;
       if (facts.previous) row.file = d.name + ".cfg";
@@ -349,6 +360,7 @@ class BackupRun {
   const std::vector<IgnoreRuleList>& rules_;
   const std::map<std::string, std::string> unannounced_;  // name -> the copy it replaced ("" for none)
   bool wantDiff_;
+  const SecretMask& mask_;  // every text shown passes through it
   ConfigStore& store_;
   std::string stamp_;
   std::ostream& err_;
@@ -478,7 +490,7 @@ void StartMetrics(const std::string& path, std::int64_t now, RunMetrics& metrics
   if (ReadWholeFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
   metrics.running = true;
   metrics.started = now;
-  if (!WriteReportFile(path, MetricsText(metrics), error)) err << "tarnwick-cli backup: " << error << '\n';
+  if (!WriteReportFile(path, MetricsText(metrics), ReportReaders::All, error)) err << "tarnwick-cli backup: " << error << '\n';
 }
 
 bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t finished,
@@ -490,7 +502,7 @@ bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t fi
   metrics.totals = CountResults(rows);
   metrics.stale = stale;
   std::string error;
-  if (WriteReportFile(path, MetricsText(metrics), error)) return true;
+  if (WriteReportFile(path, MetricsText(metrics), ReportReaders::All, error)) return true;
   err << "tarnwick-cli backup: " << error << '\n';
   return false;
 }
@@ -528,6 +540,12 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return kExitUsage;
     }
   }
+  std::vector<Pattern> secretRules;
+  if (!SecretRules(o.secret, ignoreFile, secretRules, error)) {
+    err << "tarnwick-cli backup: --secret: " << error << '\n';
+    return kExitUsage;
+  }
+  const SecretMask secretMask(SecretMask::RandomKey(), std::move(secretRules));
   HookCommands hooks;
   hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
   if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
@@ -637,6 +655,9 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (o.git) {
     facts.archive.attempted = true;
     git = GitArchive::Open(o.dest, facts.archive.error);
+    if (git) git->UseBranch(o.gitBranch);
+    if (git && !git->OpenWarning().empty())
+      err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
   }
 
   std::string warning;
@@ -651,7 +672,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   bool wantDiff = o.diff;
   for (const std::string& report : o.reports)
     wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
-  BackupRun run(devices, rules, wantDiff, *store, HistoryStamp(startedAt), o.progress, err,
+  BackupRun run(devices, rules, wantDiff, secretMask, *store, HistoryStamp(startedAt), o.progress, err,
                 stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
   run.Run(limits, o.rounds);
   std::vector<DeviceReport> rows = run.Rows();
@@ -688,9 +709,11 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
 
   bool storeFailed = false;
+  std::string notCommitted;  // why the store is not fit to commit, in the archive's result
   if (!store->WriteAtomically(kStateName, SerializeRunState(state), error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     storeFailed = true;
+    notCommitted = "not committed: the state file could not be written";
   }
   if (o.keep)
     for (const DeviceReport& r : rows)
@@ -722,13 +745,14 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!store->SyncFolders(error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     storeFailed = true;
+    if (notCommitted.empty()) notCommitted = "not committed: the folder could not be flushed";
   }
   if (git) {
     std::string gitWarning;
     facts.archive.ok =
         !storeFailed && git->CommitStore(CommitMessage(rows, facts.started), facts.archive.commit,
                                          facts.archive.error, gitWarning);
-    if (storeFailed) facts.archive.error = "not committed: the folder could not be flushed";
+    if (storeFailed) facts.archive.error = notCommitted;
     if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
   }
   if (facts.archive.attempted) {
@@ -749,7 +773,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(rows, facts))
                                 : ReportIsJson(report) ? JsonReport(rows, facts)
                                                        : CsvReport(rows, facts);
-    if (!WriteReportFile(report, content, error)) {
+    if (!WriteReportFile(report, content, opening.groupReadable ? ReportReaders::Group : ReportReaders::Owner,
+                         error)) {
       err << "tarnwick-cli backup: " << error << '\n';
       storeFailed = true;
     }

@@ -74,11 +74,20 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
       std::string error;
       if (!std::filesystem::exists(PathFromUtf8(o.dest) / ".git", ec)) {
         out << "git: no repository yet, the run will make one\n";
-      } else if (!GitArchive::Open(o.dest, error)) {
+      } else if (auto git = GitArchive::Open(o.dest, error); !git) {
         err << "tarnwick-cli backup: git: " << error << '\n';
         return kExitArchive;
       } else {
-        out << "git: repository opens\n";
+        if (!git->OpenWarning().empty())
+          err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
+        // What the run's commit would fail on, asked now.
+        git->UseBranch(o.gitBranch);
+        if (std::string blocker = git->CommitBlocker(); !blocker.empty()) {
+          err << "tarnwick-cli backup: git: " << blocker << '\n';
+          return kExitArchive;
+        }
+        out << "git: repository opens, commits go onto "
+            << (o.gitBranch.empty() ? "the branch checked out" : "branch " + o.gitBranch) << '\n';
       }
     }
   }

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "fleet/GitArchive.h"
+
 namespace tarnwick::fleet {
 
 namespace {
@@ -87,7 +89,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
         "--retries",      "--delimiter",    "--min-ratio", "--expect",         "--max-bytes",
         "--deadline",     "--stale",        "--ignore",    "--ignore-file",    "--rounds",
         "--only",         "--retry-failed", "--on-change", "--on-failure",     "--on-done",
-        "--hook-timeout", "--keep",         "--metrics",   "--on-change-batch"};
+        "--hook-timeout", "--keep",         "--metrics",   "--on-change-batch", "--secret",
+        "--git-branch"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -140,6 +143,8 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       o.staleHours = static_cast<int>(number);
     } else if (name == "--ignore") {
       o.ignore.push_back(value);
+    } else if (name == "--secret") {
+      o.secret.push_back(value);
     } else if (name == "--ignore-file") {
       if (value.empty()) return refuse("--ignore-file needs a file");
       o.ignoreFile = value;
@@ -165,6 +170,10 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--keep") {
       if (!ParseCount(value, 1, 1000000, number)) return refuse("--keep takes 1 to 1000000");
       o.keep = static_cast<std::size_t>(number);
+    } else if (name == "--git-branch") {
+      if (!GitArchive::ValidBranchName(value))
+        return refuse("--git-branch \"" + value + "\" is no branch name");
+      o.gitBranch = value;
     } else if (name == "--delimiter") {
       if (value.empty()) return refuse("--delimiter needs at least one character");
       o.defaults.delimiter = value;
@@ -186,6 +195,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     if (!o.retryFailed.empty() && SamePath(report, o.retryFailed))
       return refuse("--report " + report +
                     " is the report --retry-failed reads: give the retry's report another name");
+  if (!o.gitBranch.empty() && !o.git) return refuse("--git-branch needs --git");
   result.ok = true;
   return result;
 }
@@ -224,6 +234,7 @@ std::string BackupUsageText() {
          "  DIR at a time; DIR/.tarnwick.state remembers each device between runs.\n"
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
+         "  --git-branch B  commit onto branch B (made when missing), not the one checked out\n"
          "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension;\n"
          "                  repeatable, never the file --retry-failed reads)\n"
          "  --metrics F.prom  the run's heartbeat for node_exporter's textfile collector,\n"
@@ -240,7 +251,10 @@ std::string BackupUsageText() {
          "  --stale HOURS   flag devices with no success for HOURS (default 48; exit 1)\n"
          "  --ignore REGEX  drop lines REGEX finds before comparing (repeatable)\n"
          "  --ignore-file F named sets of ignore rules ([set] then one rule a line),\n"
-         "                  chosen per device by the inventory's `ignore` column\n"
+         "                  chosen per device by the inventory's `ignore` column;\n"
+         "                  its [secret] set holds more --secret rules\n"
+         "  --secret REGEX  also mask the last word of what REGEX finds in diffs and\n"
+         "                  reports (repeatable; common secrets are masked anyway)\n"
          "  --rounds N      retry devices that failed for a network reason N more\n"
          "                  times, after everyone else (default 2)\n"
          "  --only NAME     only the devices NAME or GLOB matches (repeatable)\n"

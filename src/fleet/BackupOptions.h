@@ -16,6 +16,7 @@ struct BackupOptions {
   std::string dest;
   int jobs = kDefaultJobs;
   bool git = false;
+  std::string gitBranch;             // --git-branch; empty: the branch checked out
   std::vector<std::string> reports;  // each .json, .csv or .html
   std::string metrics;               // FILE.prom, empty for none
   bool progress = true;
@@ -25,6 +26,7 @@ struct BackupOptions {
   std::uint32_t deadlineSeconds = 600;   // one device, name lookup to last block
   int staleHours = 48;
   std::vector<std::string> ignore;  // --ignore REGEX, compiled by the command
+  std::vector<std::string> secret;  // --secret REGEX, compiled by the command
   std::string ignoreFile;
   int rounds = 2;                 // later rounds for devices that failed for a network reason
   std::vector<std::string> only;  // NAME or GLOB

@@ -71,7 +71,8 @@ std::string Detail(const DeviceReport& r) {
   return OneLineText(r.error);
 }
 
-std::string Pad(const std::string& text, std::size_t width) {
+std::string Pad(std::string text, std::size_t width) {
+  text = BidiEscaped(text);
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
@@ -95,15 +96,16 @@ std::string SummaryText(const std::vector<DeviceReport>& rows) {
 std::string SummaryTable(const std::vector<DeviceReport>& rows) {
   std::size_t nameWidth = 6, hostWidth = 4;
   for (const DeviceReport& r : rows) {
-    nameWidth = std::max(nameWidth, r.name.size());
-    hostWidth = std::max(hostWidth, r.host.size());
+    nameWidth = std::max(nameWidth, BidiEscaped(r.name).size());
+    hostWidth = std::max(hostWidth, BidiEscaped(r.host).size());
   }
   std::string text = Pad("device", nameWidth) + "  " + Pad("host", hostWidth) + "  " + Pad("result", 11) +
                      "  " + Pad("bytes", 10) + "  " + Pad("seconds", 8) + "  detail\n";
   for (const DeviceReport& r : rows) {
     std::string line = Pad(r.name, nameWidth) + "  " + Pad(r.host, hostWidth) + "  " +
                        Pad(ResultName(r.result), 11) + "  " + Pad(std::to_string(r.bytes), 10) + "  " +
-                       Pad(Seconds(r.seconds), 8) + "  " + Detail(r) + (r.stale ? " (stale)" : "");
+                       Pad(Seconds(r.seconds), 8) + "  " + BidiEscaped(Detail(r)) +
+                       (r.stale ? " (stale)" : "");
     while (!line.empty() && line.back() == ' ') line.pop_back();
     text += line + "\n";
   }
@@ -142,6 +144,31 @@ std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
 
 }  // namespace
 
+char32_t BidiControlAt(std::string_view text, std::size_t i) {
+  if (i + 2 >= text.size() || static_cast<unsigned char>(text[i]) != 0xE2) return 0;
+  const auto b1 = static_cast<unsigned char>(text[i + 1]), b2 = static_cast<unsigned char>(text[i + 2]);
+  const char32_t point = 0x2000 + ((b1 & 0x3F) << 6) + (b2 & 0x3F);
+  if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) return 0;
+  const bool bidi = point == 0x200E || point == 0x200F || (point >= 0x202A && point <= 0x202E) ||
+                    (point >= 0x2066 && point <= 0x2069);
+  return bidi ? point : 0;
+}
+
+std::string BidiEscaped(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (const char32_t point = BidiControlAt(text, i)) {
+      char escape[16];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(point));
+      out += escape;
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (std::size_t i = 0; i < text.size();) {
@@ -155,9 +182,10 @@ std::string JsonString(const std::string& text) {
     if (byte == '"' || byte == '\\') {
       out += '\\';
       out += text[i];
-    } else if (byte < 32 || byte == 127) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+    } else if (byte < 32 || byte == 127 || BidiControlAt(text, i)) {
+      char escape[16];
+      std::snprintf(escape, sizeof escape, "\\u%04x",
+                    n == 1 ? byte : static_cast<unsigned>(BidiControlAt(text, i)));
       out += escape;
     } else {
       out.append(text, i, n);
@@ -168,7 +196,7 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string CsvField(const std::string& text) {
-  std::string cell = text;
+  std::string cell = BidiEscaped(text);
   if (!cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos)
     cell.insert(cell.begin(), '\'');
   if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/TransferNames.h"
@@ -86,9 +87,16 @@ std::string CsvReport(const std::vector<DeviceReport>& rows, const RunFacts& run
 // replaced (devices like to echo the requested name back), as UTF-8.
 std::string ScrubbedText(const std::string& text, const NameFields& fields, bool textIsCp932);
 
-// text as JSON string content; invalid UTF-8 replaced.
+// The code point of the bidirectional control at text[i] (U+200E/F,
+// U+202A-202E, U+2066-2069), 0 when there is none: shown raw, one reverses
+// the rest of a summary line or a page row, so every output escapes them.
+char32_t BidiControlAt(std::string_view text, std::size_t i);
+// text with each bidirectional control as "\u202e" (the terminal summary).
+std::string BidiEscaped(std::string_view text);
+
+// text as JSON string content; invalid UTF-8 replaced, bidi controls escaped.
 std::string JsonString(const std::string& text);
-// text as one CSV cell, inert for spreadsheets.
+// text as one CSV cell, inert for spreadsheets (bidi controls escaped).
 std::string CsvField(const std::string& text);
 
 // "12/300 devices done, 1 failed"

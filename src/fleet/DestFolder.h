@@ -16,8 +16,9 @@
 namespace tarnwick::fleet {
 
 struct DestOpening {
-  bool created = false;  // DEST did not exist: 0700 folder, 0600 files
-  bool busy = false;     // another run holds the lock; error names it
+  bool created = false;        // DEST did not exist: 0700 folder, 0600 files
+  bool busy = false;           // another run holds the lock; error names it
+  bool groupReadable = false;  // a team's folder: files 0640, folders 0750
   std::string error;
   std::vector<std::string> warnings;
 };

@@ -146,6 +146,7 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
   if (!opening.created && (st.st_mode & S_IRGRP)) {
     impl->fileMode = 0640;
     impl->folderMode = 0750;
+    opening.groupReadable = true;
   }
   if (st.st_mode & S_IROTH)
     opening.warnings.push_back(

@@ -32,6 +32,21 @@ class GitArchive {
   // went wrong after the commit was made (the shared index left stale).
   bool CommitStore(const std::string& message, std::string& commit, std::string& error, std::string& warning);
 
+  // --git-branch: commits go onto refs/heads/NAME (made from HEAD's commit
+  // when missing), whatever is checked out; by default onto the branch
+  // checked out. ValidBranchName: a conservative subset of git's rules
+  // (letters, digits, - _ . /; no "..", "//", leading '-' or '/', trailing
+  // '/', '.' or ".lock").
+  static bool ValidBranchName(const std::string& name);
+  void UseBranch(const std::string& name);
+  // Empty when CommitStore can commit, else what it would fail on (a
+  // detached HEAD and no branch named): --check asks before any transfer.
+  std::string CommitBlocker() const;
+
+  // What Open found wrong without failing: a repository that other users
+  // can read, with the command that fixes it. Empty when all is well.
+  const std::string& OpenWarning() const;
+
  private:
   struct Impl;
   explicit GitArchive(std::unique_ptr<Impl> impl);

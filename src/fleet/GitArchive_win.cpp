@@ -2,7 +2,9 @@
 
 namespace tarnwick::fleet {
 
-struct GitArchive::Impl {};
+struct GitArchive::Impl {
+  std::string warning;
+};
 
 bool GitArchive::Available() { return false; }
 
@@ -23,5 +25,9 @@ bool GitArchive::CommitStore(const std::string&, std::string&, std::string& erro
   error = "--git is not available in this build";
   return false;
 }
+
+const std::string& GitArchive::OpenWarning() const { return impl_->warning; }
+void GitArchive::UseBranch(const std::string&) {}
+std::string GitArchive::CommitBlocker() const { return "--git is not available in this build"; }
 
 }  // namespace tarnwick::fleet

@@ -50,6 +50,9 @@ struct GitFunctions {
   decltype(&::git_tree_id) git_tree_id;
   decltype(&::git_oid_cmp) git_oid_cmp;
   decltype(&::git_oid_tostr) git_oid_tostr;
+  decltype(&::git_repository_config) git_repository_config;
+  decltype(&::git_config_set_string) git_config_set_string;
+  decltype(&::git_config_free) git_config_free;
 };
 
 // Tried in order. Every function above keeps its signature through the

@@ -62,6 +62,9 @@ bool FillTable(void* l, GitFunctions& t, std::string& missing) {
   ok &= Bind(l, "git_tree_id", t.git_tree_id, missing);
   ok &= Bind(l, "git_oid_cmp", t.git_oid_cmp, missing);
   ok &= Bind(l, "git_oid_tostr", t.git_oid_tostr, missing);
+  ok &= Bind(l, "git_repository_config", t.git_repository_config, missing);
+  ok &= Bind(l, "git_config_set_string", t.git_config_set_string, missing);
+  ok &= Bind(l, "git_config_free", t.git_config_free, missing);
   return ok;
 }
 

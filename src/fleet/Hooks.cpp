@@ -1,5 +1,6 @@
 #include "fleet/Hooks.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "cliutil/PasswordScrub.h"
@@ -135,6 +136,20 @@ HookResult HookNotStarted(const std::string& what) {
   result.outcome = HookOutcome::NotStarted;
   result.reason = "could not start: " + what;
   return result;
+}
+
+std::size_t HookOutputCap::Shown(std::size_t n) {
+  const std::uint64_t room = kMaxHookOutputBytes - std::min(shown_, kMaxHookOutputBytes);
+  const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(room, n));
+  shown_ += take;
+  dropped_ += n - take;
+  return take;
+}
+
+std::string HookOutputCap::Note() const {
+  if (!dropped_) return {};
+  return "\n[tarnwick-cli backup: hook output cut after " + std::to_string(kMaxHookOutputBytes) + " bytes, " +
+         std::to_string(dropped_) + " more bytes dropped]\n";
 }
 
 }  // namespace tarnwick::fleet

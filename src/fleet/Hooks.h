@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,33 @@ struct HookResult {
   // "exit status 3", "killed by signal 9 (Killed)", "timed out after 30 s
   // (...)", "stopped with the run (...)", "could not start: ..."
   std::string reason;
+  // Bytes of output past kMaxHookOutputBytes, dropped (a note says so).
+  std::uint64_t outputDropped = 0;
   bool Succeeded() const { return outcome == HookOutcome::Exited && code == 0; }
+};
+
+// A hook's output (standard output and error together) shown on our
+// standard error, at most: a hook that prints without end must not fill a
+// cron mail or a log. The rest is read and dropped, and a note says how much.
+constexpr std::uint64_t kMaxHookOutputBytes = 64 * 1024;
+
+// The cap's count, for both back ends' relays.
+class HookOutputCap {
+ public:
+  // Of n bytes just read, how many to show.
+  std::size_t Shown(std::size_t n);
+  std::uint64_t Dropped() const { return dropped_; }
+  // "[... cut after 65536 bytes, N more bytes dropped]", empty when none was.
+  std::string Note() const;
+
+ private:
+  std::uint64_t shown_ = 0, dropped_ = 0;
 };
 
 // Runs the hook and waits for it. The hook gets no standard input (but
 // request.input when given), writes
-// its output to our standard error (standard output stays the report's), and
+// its output to our standard error (standard output stays the report's)
+// through a pipe of ours, cut at kMaxHookOutputBytes, and
 // runs in a process group of its own (a job object on Windows) that is
 // killed whole when the time limit passes or a stop is requested.
 HookResult RunHook(const HookRequest& request);

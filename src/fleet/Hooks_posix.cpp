@@ -2,6 +2,7 @@
 // waitpid so no SIGCHLD handler of ours is needed and the program's own
 // signal handling stays as it is.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -43,12 +44,13 @@ std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
   return pointers;
 }
 
-void Prepare(SpawnSetup& setup, const std::string& input) {
+void Prepare(SpawnSetup& setup, const std::string& input, int outputPipe) {
   // No standard input but the one we give (a hook must not eat a cron job's
-  // input or wait on a terminal); its output goes where our messages go.
+  // input or wait on a terminal); its output goes into our pipe (OutputRelay).
   ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO,
                                      input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
-  ::posix_spawn_file_actions_adddup2(&setup.actions, STDERR_FILENO, STDOUT_FILENO);
+  ::posix_spawn_file_actions_adddup2(&setup.actions, outputPipe, STDOUT_FILENO);
+  ::posix_spawn_file_actions_adddup2(&setup.actions, outputPipe, STDERR_FILENO);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // Nothing else of ours: a hook that leaves a process behind must not keep
   // DEST's lock, a socket or a half-written file open for ever.
@@ -67,6 +69,79 @@ void Prepare(SpawnSetup& setup, const std::string& input) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD}) sigaddset(&defaults, signal);
   ::posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
 }
+
+// Copies the hook's output to our standard error up to the limit and
+// drops the rest, so the hook never blocks on a full pipe.
+class OutputRelay {
+ public:
+  OutputRelay() {
+    if (::pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~OutputRelay() {
+    for (int fd : fds_)
+      if (fd >= 0) ::close(fd);
+  }
+  OutputRelay(const OutputRelay&) = delete;
+  OutputRelay& operator=(const OutputRelay&) = delete;
+
+  bool Valid() const { return fds_[0] >= 0; }
+  int WriteEnd() const { return fds_[1]; }
+  void Started() {  // the hook holds the write end now
+    ::close(fds_[1]);
+    fds_[1] = -1;
+  }
+  // Waits up to `wait` for output and relays what came.
+  void Pump(std::chrono::microseconds wait) {
+    if (fds_[0] < 0) {  // the output has ended; the hook may still run
+      std::this_thread::sleep_for(wait);
+      return;
+    }
+    pollfd p{fds_[0], POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>((wait.count() + 999) / 1000)) <= 0) return;
+    Drain();
+  }
+  // Reads what is there without waiting (a process the hook left behind
+  // may keep the pipe open for ever).
+  void Drain() {
+    char buffer[16384];
+    for (;;) {
+      const ssize_t n = ::read(fds_[0], buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n == 0) {
+          ::close(fds_[0]);
+          fds_[0] = -1;
+        }
+        return;
+      }
+      WriteAll(buffer, cap_.Shown(static_cast<std::size_t>(n)));
+      pollfd p{fds_[0], POLLIN, 0};
+      if (::poll(&p, 1, 0) <= 0) return;
+    }
+  }
+  std::uint64_t Finish() {
+    if (fds_[0] >= 0) {
+      ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+      Drain();
+    }
+    const std::string note = cap_.Note();
+    WriteAll(note.data(), note.size());
+    return cap_.Dropped();
+  }
+
+ private:
+  static void WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(STDERR_FILENO, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // our standard error is gone: nothing to show it on
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+  int fds_[2] = {-1, -1};
+  HookOutputCap cap_;
+};
 
 pid_t WaitFor(pid_t pid, int& status, int flags) {
   pid_t got;
@@ -98,12 +173,19 @@ HookResult RunHook(const HookRequest& request) {
   std::vector<std::string> argv = request.argv;
   std::vector<char*> argvPointers = NullTerminated(argv), environmentPointers = NullTerminated(environment);
 
+  OutputRelay output;
+  if (!output.Valid()) return HookNotStarted(std::string("no pipe for its output: ") + std::strerror(errno));
   SpawnSetup setup;
-  Prepare(setup, request.input);
+  Prepare(setup, request.input, output.WriteEnd());
   pid_t pid = 0;
   const int error = ::posix_spawnp(&pid, argvPointers[0], &setup.actions, &setup.attributes,
                                    argvPointers.data(), environmentPointers.data());
   if (error != 0) return HookNotStarted(argv[0] + ": " + std::strerror(error));
+  output.Started();
+  auto done = [&output](HookResult result) {
+    result.outputDropped = output.Finish();
+    return result;
+  };
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + request.timeLimit;
@@ -113,7 +195,7 @@ HookResult RunHook(const HookRequest& request) {
   for (;;) {
     int status = 0;
     const pid_t got = WaitFor(pid, status, WNOHANG);
-    if (got == pid) return Finished(status);
+    if (got == pid) return done(Finished(status));
     if (got < 0) {
       // Someone else reaped it (SIGCHLD ignored): what it did is unknown,
       // and its group id may already be another's, so nothing is killed.
@@ -121,7 +203,7 @@ HookResult RunHook(const HookRequest& request) {
       HookResult lost;
       lost.outcome = HookOutcome::Exited;
       lost.reason = std::string("its exit status was lost: ") + std::strerror(why);
-      return lost;
+      return done(lost);
     }
     const Clock::time_point now = Clock::now();
     const bool stop = request.stopRequested && request.stopRequested();
@@ -130,9 +212,10 @@ HookResult RunHook(const HookRequest& request) {
       // reused: the signal reaches only what the hook started.
       ::kill(-pid, SIGKILL);
       WaitFor(pid, status, 0);
-      return stop ? InterruptedHook() : TimedOutHook(request.timeLimit);
+      return done(stop ? InterruptedHook() : TimedOutHook(request.timeLimit));
     }
-    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+    output.Pump(std::chrono::duration_cast<std::chrono::microseconds>(
+        std::min<Clock::duration>(pause, deadline - now)));
     pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(50));
   }
 }

@@ -3,6 +3,7 @@
 // suspended), so the time limit ends it and everything it started.
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "base/TextCodec.h"
@@ -61,15 +62,42 @@ std::wstring EnvironmentBlock(const std::vector<std::string>& entries) {
   return block + L'\0';
 }
 
-// A handle the child may inherit; ours stays as it was.
-KernelObject InheritableCopy(HANDLE handle) {
-  HANDLE copy = nullptr;
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return KernelObject();
-  if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS))
-    return KernelObject();
-  return KernelObject(copy);
-}
+// Copies what the hook wrote into its pipe to our standard error, up to
+// the cap; never waits for more than is there (PeekNamedPipe first), so a
+// process the hook left behind holding the pipe cannot hold us.
+class OutputRelay {
+ public:
+  explicit OutputRelay(HANDLE read) : read_(read) {}
+  void Drain() {
+    char buffer[16384];
+    for (;;) {
+      DWORD available = 0, got = 0;
+      if (!::PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+      if (!::ReadFile(read_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0)
+        return;
+      Show(buffer, cap_.Shown(got));
+    }
+  }
+  std::uint64_t Finish() {
+    Drain();
+    const std::string note = cap_.Note();
+    Show(note.data(), note.size());
+    return cap_.Dropped();
+  }
+
+ private:
+  static void Show(const char* data, std::size_t size) {
+    const HANDLE out = ::GetStdHandle(STD_ERROR_HANDLE);
+    while (size > 0 && out && out != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      if (!::WriteFile(out, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return;
+      data += written;
+      size -= written;
+    }
+  }
+  HANDLE read_;
+  HookOutputCap cap_;
+};
 
 }  // namespace
 
@@ -88,7 +116,13 @@ HookResult RunHook(const HookRequest& request) {
   KernelObject input(::CreateFileW(inputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    &inheritable, OPEN_EXISTING, 0, nullptr));
   if (input.get() == INVALID_HANDLE_VALUE) input.release();
-  KernelObject output = InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
+  // The hook's output goes into a pipe of ours (OutputRelay); only the
+  // write end is inherited.
+  HANDLE rawRead = nullptr, rawWrite = nullptr;
+  if (!::CreatePipe(&rawRead, &rawWrite, &inheritable, 0))
+    return HookNotStarted("no pipe for its output: " + cli::FileError::Last().text);
+  KernelObject pipeRead(rawRead), output(rawWrite);
+  ::SetHandleInformation(pipeRead.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -103,13 +137,21 @@ HookResult RunHook(const HookRequest& request) {
                         nullptr, &startup, &process))
     return HookNotStarted(request.argv[0] + ": " + cli::FileError::Last().text);
   KernelObject processHandle(process.hProcess), thread(process.hThread);
+  output.reset();  // the hook holds the write end now
+  OutputRelay relay(pipeRead.get());
+  auto done = [&relay](HookResult result) {
+    result.outputDropped = relay.Finish();
+    return result;
+  };
   const bool inJob = job && ::AssignProcessToJobObject(job.get(), processHandle.get());
   ::ResumeThread(thread.get());
 
-  // Waits in slices so a stop request is seen within a tenth of a second.
+  // Waits in slices so a stop request is seen within a tenth of a second,
+  // relaying the output between them.
   const auto deadline = std::chrono::steady_clock::now() + request.timeLimit;
   bool stop = false, late = false;
-  while (::WaitForSingleObject(processHandle.get(), 100) == WAIT_TIMEOUT) {
+  while (::WaitForSingleObject(processHandle.get(), 20) == WAIT_TIMEOUT) {
+    relay.Drain();
     stop = request.stopRequested && request.stopRequested();
     late = std::chrono::steady_clock::now() >= deadline;
     if (stop || late) break;
@@ -121,16 +163,16 @@ HookResult RunHook(const HookRequest& request) {
       ::TerminateProcess(processHandle.get(), 1);
     }
     ::WaitForSingleObject(processHandle.get(), INFINITE);
-    return stop ? InterruptedHook() : TimedOutHook(request.timeLimit);
+    return done(stop ? InterruptedHook() : TimedOutHook(request.timeLimit));
   }
   DWORD code = 0;
   if (!::GetExitCodeProcess(processHandle.get(), &code)) {
     HookResult lost;
     lost.outcome = HookOutcome::Exited;
     lost.reason = "its exit status was lost: " + cli::FileError::Last().text;
-    return lost;
+    return done(lost);
   }
-  return ExitedHook(static_cast<int>(code));
+  return done(ExitedHook(static_cast<int>(code)));
 }
 
 }  // namespace tarnwick::fleet

@@ -1,5 +1,7 @@
 #include "fleet/HtmlReport.h"
 
+#include <cstdio>
+
 #include "base/TextCodec.h"
 
 namespace tarnwick::fleet {
@@ -134,6 +136,14 @@ std::string HtmlEscaped(const std::string& text) {
     }
     if (unit < 0x20 || (unit >= 0x7f && unit <= 0x9f)) {
       AppendUtf8Replacement(out);
+      continue;
+    }
+    // A bidirectional control would reverse the rest of its row: shown as text.
+    if (unit == 0x200E || unit == 0x200F || (unit >= 0x202A && unit <= 0x202E) ||
+        (unit >= 0x2066 && unit <= 0x2069)) {
+      char escape[16];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
+      out += escape;
       continue;
     }
     // Copy the character (one unit, or a surrogate pair) back as UTF-8.

@@ -53,10 +53,9 @@ bool CompileIgnoreRule(const std::string& source, IgnoreRule& rule, std::string&
     error = "ignore rule \"\" is empty: it would ignore every line";
     return false;
   }
-  try {
-    rule.pattern = std::regex(source, std::regex::ECMAScript);
-  } catch (const std::regex_error& e) {
-    error = "ignore rule \"" + source + "\" does not compile: " + e.what();
+  std::string why;
+  if (!Pattern::Compile(source, rule.pattern, why)) {
+    error = "ignore rule \"" + source + "\" does not compile: " + why;
     return false;
   }
   rule.source = source;
@@ -110,15 +109,8 @@ bool ParseIgnoreFile(std::string_view text, IgnoreFile& file, std::string& error
 }
 
 bool IsIgnoredLine(std::string_view line, const IgnoreRuleList& rules) {
-  if (line.size() > kMaxIgnoredLineBytes) return false;
-  for (const IgnoreRule& rule : rules) {
-    // A match the library gives up on (too complex) drops nothing: the
-    // line is compared, at worst the device shows as changed.
-    try {
-      if (std::regex_search(line.begin(), line.end(), rule.pattern)) return true;
-    } catch (const std::regex_error&) {
-    }
-  }
+  for (const IgnoreRule& rule : rules)
+    if (rule.pattern.Search(line)) return true;
   return false;
 }
 
@@ -133,7 +125,8 @@ std::string WithoutIgnoredLines(std::string_view text, const IgnoreRuleList& rul
   return out;
 }
 
-bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules) {
+bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules,
+                const std::function<bool()>& stop) {
   if (a == b) return true;
   if (rules.empty()) return false;
   // Equal lines are dropped from both copies or kept in both, so only lines
@@ -142,7 +135,8 @@ bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& ru
   std::size_t posA = 0, posB = 0;
   std::string_view lineA = NextLine(a, posA), lineB = NextLine(b, posB);
   bool keptA = false;  // lineA already matched and kept
-  while (!lineA.empty() || !lineB.empty()) {
+  for (std::size_t step = 1; !lineA.empty() || !lineB.empty(); ++step) {
+    if (step % 4096 == 0 && stop && stop()) return false;
     if (lineA == lineB) {
       lineA = NextLine(a, posA);
       lineB = NextLine(b, posB);

@@ -1,7 +1,7 @@
 // Lines that change every night without meaning anything (a "last
 // configuration change" stamp, an NTP clock period, uptime) and must not make
-// a device "changed". Rules are regular expressions in std::regex's
-// ECMAScript grammar, searched anywhere in a line (like grep): a line any
+// a device "changed". Rules are regular expressions (Pattern.h: linear
+// time, RE2's syntax), searched anywhere in a line (like grep): a line any
 // rule finds is dropped from both copies before they are compared.
 //
 // They come from --ignore REGEX (repeatable) and from named sets of an
@@ -18,17 +18,19 @@
 // header, "[abc]", is written "(?:[abc])").
 #pragma once
 
+#include <functional>
 #include <map>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "fleet/Pattern.h"
 
 namespace tarnwick::fleet {
 
 struct IgnoreRule {
   std::string source;  // as the user wrote it, for messages
-  std::regex pattern;
+  Pattern pattern;
 };
 
 using IgnoreRuleList = std::vector<IgnoreRule>;
@@ -49,13 +51,6 @@ struct IgnoreFile {
 // compile).
 bool ParseIgnoreFile(std::string_view text, IgnoreFile& file, std::string& error);
 
-// Lines longer than this are never dropped: std::regex matching recurses
-// per character (about 700 bytes of stack each for "(a|b)*"), and a hostile
-// device's one long line would overflow the stack of a 1 MB thread from
-// 1,500 characters on. Such a line is compared as it is. Volatile lines
-// (time stamps, counters) are far shorter.
-constexpr std::size_t kMaxIgnoredLineBytes = 512;
-
 // True when `line` (without its line break) is dropped by one of the rules.
 bool IsIgnoredLine(std::string_view line, const IgnoreRuleList& rules);
 
@@ -63,7 +58,10 @@ bool IsIgnoredLine(std::string_view line, const IgnoreRuleList& rules);
 std::string WithoutIgnoredLines(std::string_view text, const IgnoreRuleList& rules);
 
 // The two copies are the same once the rules have dropped their lines (line
-// breaks included: CRLF against LF is a change).
-bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules);
+// breaks included: CRLF against LF is a change). `stop` is asked every few
+// thousand lines; when it says yes the answer is "not the same" (the copy
+// is then kept as changed, never lost).
+bool Equivalent(std::string_view a, std::string_view b, const IgnoreRuleList& rules,
+                const std::function<bool()>& stop = {});
 
 }  // namespace tarnwick::fleet

@@ -17,7 +17,6 @@ namespace {
 // on one path component.
 constexpr std::size_t kMaxNameBytes = 100;
 constexpr std::size_t kMaxPatternBytes = 200;
-constexpr std::uint64_t kMaxRepeatCopies = 10000;
 
 enum Column {
   kName,
@@ -84,36 +83,14 @@ bool ParseRatio(const std::string& text, double& out) {
   return true;
 }
 
-std::string PatternFault(const std::string& pattern) {
-  // The regular expression engine builds its automaton by copying each
-  // counted repeat and recurses on nesting: an inventory cell must not be
-  // able to exhaust memory or the stack with a short pattern.
+std::string PatternFault(const std::string& pattern, Pattern* compiled) {
+  // Every engine bounds what a pattern may unfold to; the length limit
+  // keeps an inventory cell's messages short.
   if (pattern.size() > kMaxPatternBytes) return "longer than " + std::to_string(kMaxPatternBytes) + " bytes";
-  std::uint64_t copies = 1;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '\\') {
-      ++i;
-      continue;
-    }
-    if (pattern[i] != '{') continue;
-    std::uint64_t largest = 0, number = 0;
-    for (std::size_t k = i + 1; k < pattern.size() && pattern[k] != '}'; ++k) {
-      if (pattern[k] >= '0' && pattern[k] <= '9')
-        number =
-            std::min<std::uint64_t>(number * 10 + static_cast<std::uint64_t>(pattern[k] - '0'), 1u << 20);
-      else
-        number = 0;
-      largest = std::max(largest, number);
-    }
-    copies *= largest + 1;
-    if (copies > kMaxRepeatCopies)
-      return "its counted repeats ask for too many copies (at most 10000 in all)";
-  }
-  try {
-    std::regex check(pattern, std::regex::ECMAScript);
-  } catch (const std::regex_error& e) {
-    return std::string("not a regular expression (") + e.what() + ")";
-  }
+  Pattern checked;
+  std::string why;
+  if (!Pattern::Compile(pattern, checked, why)) return "not a regular expression (" + why + ")";
+  if (compiled) *compiled = std::move(checked);
   return {};
 }
 
@@ -233,9 +210,10 @@ Device ReadRow(const CsvRecord& record, std::size_t columns, const std::array<in
   std::string expect = row.Cell(kExpect);
   if (expect.empty()) expect = defaults.expect;
   if (!expect.empty()) {
-    std::string why = PatternFault(expect);
+    Pattern compiled;
+    std::string why = PatternFault(expect, &compiled);
     if (why.empty())
-      d.expect.emplace(expect, std::regex::ECMAScript | std::regex::optimize);
+      d.expect = std::move(compiled);
     else
       AddFault(d, "expect \"" + Printable(expect) + "\": " + why);
   }

@@ -8,10 +8,11 @@
 
 #include <cstdint>
 #include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "fleet/Pattern.h"
 
 namespace tarnwick::fleet {
 
@@ -43,7 +44,7 @@ struct Device {
   int retries = 5;
   bool tsize = true;  // ask for the size, so a cut-off file is caught
   double minRatio = 0.5;
-  std::optional<std::regex> expect;
+  std::optional<Pattern> expect;
   // The named set of the ignore file whose rules apply to this device
   // (empty for none); checked against the file by the command.
   std::string ignoreSet;
@@ -71,9 +72,9 @@ Inventory ParseInventory(std::string_view text, const DeviceDefaults& defaults);
 // "0", "0.5", "1": a fraction from 0 to 1 (min_ratio, --min-ratio).
 bool ParseRatio(const std::string& text, double& out);
 
-// Empty when pattern compiles as an ECMAScript regular expression, else why
-// not.
-std::string PatternFault(const std::string& pattern);
+// Empty when pattern compiles (Pattern.h), else why not; the compiled
+// pattern goes to `compiled` when one is given.
+std::string PatternFault(const std::string& pattern, Pattern* compiled = nullptr);
 
 // Empty when name can be a file name on every system the program runs on,
 // else why not.

@@ -118,6 +118,18 @@ std::string QuietSummary(const std::vector<DeviceReport>& rows, const std::strin
          staleLine + "\n";
 }
 
+bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file, std::vector<Pattern>& rules,
+                 std::string& error) {
+  IgnoreRuleList compiled;
+  if (!CompileIgnoreRules(options, compiled, error)) return false;
+  if (auto set = file.sets.find("secret"); set != file.sets.end()) {
+    compiled.insert(compiled.end(), set->second.begin(), set->second.end());
+    file.sets.erase(set);
+  }
+  for (const IgnoreRule& rule : compiled) rules.push_back(rule.pattern);
+  return true;
+}
+
 std::string TerminalDiff(const std::string& diff) {
   std::string out;
   for (std::size_t at = 0; at < diff.size();) {

@@ -27,6 +27,12 @@ bool FailedInReport(const std::string& json, std::set<std::string>& names, std::
 std::vector<IgnoreRuleList> RulesPerDevice(std::vector<Device>& devices, const IgnoreRuleList& common,
                                            const IgnoreFile& file);
 
+// The secret rules (SecretMask.h): each --secret, then the rules of the
+// ignore file's [secret] set, which is taken out of its ignore sets. False
+// with the reason when a --secret rule does not compile.
+bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file, std::vector<Pattern>& rules,
+                 std::string& error);
+
 // What --quiet prints: the failed and stale devices, the totals, the stale
 // line; nothing at all when every device is fine and none is stale.
 std::string QuietSummary(const std::vector<DeviceReport>& rows, const std::string& staleLine, bool anyStale);

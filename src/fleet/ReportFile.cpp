@@ -13,7 +13,8 @@ namespace tarnwick::fleet {
 
 namespace fs = std::filesystem;
 
-bool WriteReportFile(const std::string& path, const std::string& content, std::string& error) {
+bool WriteReportFile(const std::string& path, const std::string& content, ReportReaders readers,
+                     std::string& error) {
   const fs::path target = PathFromUtf8(path);
   std::random_device random;
   cli::FileHandle file;
@@ -27,7 +28,10 @@ bool WriteReportFile(const std::string& path, const std::string& content, std::s
     // half-written is swept by the next run like the configurations.
     temp = PathToUtf8(target.parent_path() / PathFromUtf8(std::string(kTempPrefix) + tag + "-" +
                                                           PathToUtf8(target.filename()) + ".tmp"));
-    file = cli::FileHandle::CreateExclusive(temp);
+    // The owner's alone while written (the group's once whole), or, for
+    // everyone's file, what the umask gives any new file.
+    file = readers == ReportReaders::All ? cli::FileHandle::CreateExclusive(temp)
+                                         : cli::FileHandle::CreatePrivate(temp);
     if (!file.Valid() && !fs::exists(fs::symlink_status(PathFromUtf8(temp)))) break;
   }
   if (!file.Valid())
@@ -40,7 +44,10 @@ bool WriteReportFile(const std::string& path, const std::string& content, std::s
     failure = cli::FileError::Last();
   }
   std::error_code ec;
-  if (written) fs::rename(PathFromUtf8(temp), target, ec);
+  if (written && readers == ReportReaders::Group)
+    fs::permissions(PathFromUtf8(temp),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, ec);
+  if (written && !ec) fs::rename(PathFromUtf8(temp), target, ec);
   if (!written || ec) {
     fs::remove(PathFromUtf8(temp), ec);
     if (written) failure.text = ec.message();

@@ -8,6 +8,14 @@
 
 namespace tarnwick::fleet {
 
-bool WriteReportFile(const std::string& path, const std::string& content, std::string& error);
+// Who may read the file besides its owner. A report quotes the
+// configurations' diffs, wherever it is written: 0600, or 0640 when DEST is
+// a team's folder, as the configurations. The metrics file holds counts and
+// times only, and the collector that reads it runs as a user of its own: it
+// is created as any new file is (0666 less the umask).
+enum class ReportReaders { Owner, Group, All };
+
+bool WriteReportFile(const std::string& path, const std::string& content, ReportReaders readers,
+                     std::string& error);
 
 }  // namespace tarnwick::fleet

@@ -38,7 +38,7 @@ using HiddenChange = std::function<bool(std::string_view line)>;
 // A hunk whose every changed line is hidden is left out; the others keep
 // the files' own line numbers and all their lines, so the diff still
 // applies as a patch. Empty when every change is hidden. (Only the
-// changed lines are matched: a whole config through std::regex costs a
+// changed lines are matched: a whole config through the rules costs a
 // thousand times more.)
 std::string UnifiedDiff(std::string_view before, std::string_view after, const std::string& name,
                         const DiffLimits& limits = {}, const HiddenChange& hidden = {});

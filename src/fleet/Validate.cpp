@@ -12,7 +12,7 @@ void LineMatcher::TryLine() {
   if (!matched_) {
     std::string_view line(line_);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    matched_ = std::regex_search(line.begin(), line.end(), pattern_);
+    matched_ = pattern_.Search(line);
   }
   line_.clear();
   overlong_ = false;

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
+
+#include "fleet/Pattern.h"
 
 namespace tarnwick::fleet {
 
@@ -19,9 +20,8 @@ struct ValidationRules {
   // A new copy smaller than this fraction of the saved one is refused; 0
   // accepts any size.
   double minRatio = kDefaultMinRatio;
-  // Some line of the file must match (searched line by line, so a huge
-  // one-line answer cannot exhaust the regex engine's stack).
-  std::optional<std::regex> expect;
+  // Some line of the file must match (searched line by line).
+  std::optional<Pattern> expect;
 };
 
 struct FetchedFacts {
@@ -43,13 +43,13 @@ std::string RefusalReason(const FetchedFacts& facts, const ValidationRules& rule
 // matches; lines longer than 64 KiB are searched in their first 64 KiB.
 class LineMatcher {
  public:
-  explicit LineMatcher(const std::regex& pattern) : pattern_(pattern) {}
+  explicit LineMatcher(const Pattern& pattern) : pattern_(pattern) {}
   void Feed(std::string_view bytes);
   bool Matched();  // call once, after the last piece
 
  private:
   void TryLine();
-  const std::regex& pattern_;
+  const Pattern& pattern_;
   std::string line_;
   bool matched_ = false, overlong_ = false;
 };

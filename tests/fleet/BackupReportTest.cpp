@@ -38,18 +38,32 @@ std::vector<DeviceReport> SampleRows() {
              0,
              false,
              ""};
-  rows[3] = {"far", "10.0.0.4:69", DeviceResult::NotReached, 0, 0, -1, "", "", "", false, 0, false, ""};
+  // U+202E shown raw would reverse the rest of the line.
+  rows[3] = {
+      "far\xe2\x80\xae"
+      "evil",
+      "10.0.0.4:69",
+      DeviceResult::NotReached,
+      0,
+      0,
+      -1,
+      "",
+      "",
+      "",
+      false,
+      0,
+      false,
+      ""};
   return rows;
 }
 
 TEST(BackupReport, SummaryHasOneLinePerDeviceAndTotals) {
   std::string text = SummaryText(SampleRows());
-  EXPECT_NE(
-      text.find("core    10.0.0.1:69  changed      2048        0.500     previous kept as history/core/"),
-      std::string::npos)
+  EXPECT_NE(text.find("10.0.0.1:69  changed      2048        0.500     previous kept as history/core/"),
+            std::string::npos)
       << text;
   EXPECT_NE(text.find("ERROR 2: アクセス \"拒否\"  x"), std::string::npos) << text;  // one line
-  EXPECT_NE(text.find("not reached"), std::string::npos);
+  EXPECT_NE(text.find("far\\u202eevil  10.0.0.4:69  not reached"), std::string::npos) << text;
   EXPECT_NE(text.find("4 devices: 1 changed, 1 unchanged, 1 failed, 1 not reached\n"), std::string::npos)
       << text;
 }
@@ -66,7 +80,10 @@ TEST(BackupReport, JsonEscapesAndCounts) {
   EXPECT_NE(json.find("\"error_code\": 2, \"error\": \"アクセス \\\"拒否\\\"\\u000d\\u000ax\""),
             std::string::npos)
       << json;
-  EXPECT_NE(json.find("\"result\": \"not reached\""), std::string::npos);
+  EXPECT_NE(
+      json.find("\"device\": \"far\\u202eevil\", \"host\": \"10.0.0.4:69\", \"result\": \"not reached\""),
+      std::string::npos)
+      << json;
   EXPECT_NE(json.find("\"error\": \"bad \\ufffd\\ufffd byte \\ufffd\\ufffd\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"finished\": \"2026-12-08T01:31:00Z\""), std::string::npos);
   EXPECT_NE(json.find("\"archive\": {\"result\": \"committed\", \"commit\": \"0123abcd\"}"),
@@ -91,6 +108,7 @@ TEST(BackupReport, CsvQuotesWhatNeedsIt) {
   // A spreadsheet must not take a device's text for a formula.
   EXPECT_NE(csv.find("\r\nedge,10.0.0.2:69,unchanged,100,0.250,,'@SUM(A1),\r\n"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\",\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\nfar\\u202eevil,"), std::string::npos) << csv;
   EXPECT_NE(csv.find("\r\n,finished 2026-12-08T01:31:00Z,run,,,,archive commit 0123abcd,\r\n"),
             std::string::npos);
 }

@@ -24,6 +24,7 @@
 #include "FleetSimProcess.h"
 #include "SimContent.h"
 #include "fleet/Backup.h"
+#include "fleet/BackupReport.h"
 #include "fleet/FetchStage.h"
 #include "fleet/GitLibrary.h"
 #include "fleet/RunState.h"
@@ -379,18 +380,31 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     std::string before;  // shell commands in DEST before the run
     int status;
     std::string says;
+    std::string options;  // more options for the run under test
   } rows[] = {
       {"a locked branch fails the commit", "touch .git/refs/heads/$(git symbolic-ref --short HEAD).lock", 3,
-       "cannot commit"},
-      {"a detached HEAD is refused", "git checkout -q --detach", 3, "HEAD is detached"},
-      {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit "},
+       "cannot commit", ""},
+      {"a detached HEAD is refused", "git checkout -q --detach", 3, "HEAD is detached", ""},
+      {"--check sees a detached HEAD", "git checkout -q --detach", 3, "HEAD is detached", "--check"},
+      {"--check takes a detached HEAD with --git-branch", "git checkout -q --detach", 0,
+       "commits go onto branch nightly/archive", "--check --git-branch nightly/archive"},
+      {"--git-branch commits onto its branch, made from HEAD, whatever is checked out",
+       "git checkout -q --detach", 0, "commit ", "--git-branch nightly/archive"},
+      {"a person's staged work is left alone", "echo notes > notes.txt && git add notes.txt", 0, "commit ",
+       ""},
+      {"a state file that cannot be written is what the archive's failure names",
+       "rm .tarnwick.state && mkdir -p .tarnwick.state/x", 3,
+       "not committed: the state file could not be written", ""},
       {"a broken repository fails the archive only", "rm -rf .git/objects && mkdir .git/objects", 3,
-       "the archive failed"},
+       "the archive failed", ""},
       {"odd entries under history/ are left out, never the end of the run",
        "mkdir -p history/odd && ln -s loop history/odd/loop && ln -s /etc/hostname history/odd/outside", 0,
-       "commit "},
+       "commit ", ""},
       {"a second run on a held DEST is refused", "true", 3,
-       "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)"},
+       "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)", ""},
+      {"a team's DEST (0755): the repository is never others'; one opened to them is warned about",
+       "chmod -R o+rX .git", 0,
+       "/.git can be read by other users, and every configuration through it: chmod -R o-rwx ", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -400,14 +414,25 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     fleet[1].name = "sw2";
     const fs::path dest = scratch.Path() / "out";
     const std::string inventory = scratch.Str() + "/inv.csv";
+    std::string options;
     auto run = [&] {
       FleetSim sim(fleet, scratch.Str());
       EXPECT_EQ(sim.Error(), "");
       WriteAll(inventory, InventoryFor(fleet));
-      return RunCommand(
-          Cli(inventory + " --dest " + dest.string() + " --git --report " + scratch.Str() + "/report.json"));
+      return RunCommand(Cli(inventory + " --dest " + dest.string() + " --git --report " + scratch.Str() +
+                            "/report.json " + options));
     };
+    if (row.what.find("team") != std::string::npos) {
+      fs::create_directories(dest);
+      fs::permissions(dest, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    }
     ASSERT_EQ(run().status, 0);
+    // Nothing under .git is others' (git objects are made 0444 less the umask).
+    for (const auto& e : fs::recursive_directory_iterator(dest / ".git"))
+      ASSERT_EQ(e.symlink_status().permissions() & fs::perms::others_all, fs::perms::none) << e.path();
+    EXPECT_NE(RunCommand("git -C " + dest.string() + " config core.sharedRepository").output.find("06"),
+              std::string::npos);
     fleet[0].version = 2;  // a change for the run under test
     ASSERT_EQ(RunCommand("cd " + dest.string() + " && " + row.before).status, 0);
     if (row.what.find("held") != std::string::npos) {
@@ -423,9 +448,22 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));  // nothing fetched
       continue;
     }
+    options = row.options;
     ProcessResult r = run();
     EXPECT_EQ(r.status, row.status) << r.output;
     EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
+    if (!row.options.empty()) {
+      // --check fetched nothing; --git-branch left HEAD where it was.
+      const std::string log =
+          RunCommand("git -C " + dest.string() + " log --format=%s nightly/archive").output;
+      if (row.options.rfind("--check", 0) == 0) {
+        EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));
+      } else {
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+        EXPECT_EQ(GitHistory(dest).size(), 1u);  // HEAD, still detached on the first commit
+      }
+      continue;
+    }
     EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 2, 1000));
     const std::string report = ReadAll(scratch.Path() / "report.json");
     EXPECT_NE(
@@ -441,14 +479,15 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       EXPECT_EQ(commits[0].paths.count("sw1.cfg"), 1u);
       if (row.what.find("staged") != std::string::npos) {
         ProcessResult status = RunCommand("cd " + dest.string() + " && git status --porcelain");
-        EXPECT_EQ(status.output, "A  notes.txt\n?? .tarnwick.lock\n?? .tarnwick.state\n");
+        EXPECT_EQ(status.output, "A  notes.txt\n");  // our own files are excluded
       }
       continue;
     }
     // The cause goes away; the next run commits the store as it stands,
     // although no device changed since.
     RunCommand("cd " + dest.string() +
-               " && rm -f .git/refs/heads/*.lock && (git checkout -q - 2>/dev/null; true)");
+               " && rm -f .git/refs/heads/*.lock && (test -f .tarnwick.state || rm -rf .tarnwick.state) && "
+               "(git checkout -q - 2>/dev/null; true)");
     if (row.what.find("broken") != std::string::npos) continue;
     const std::size_t before = GitHistory(dest).size();
     ProcessResult healed = run();
@@ -883,6 +922,12 @@ TEST(BackupRun, NightlyRunTable) {
          EXPECT_TRUE(fs::exists(scratch.Path() / "unlocked"));  // hooks run with the lock released
          const std::string metrics = ReadAll(scratch.Path() / "backup.prom");
          EXPECT_NE(metrics.find("\ntarnwick_backup_running 0\n"), std::string::npos) << metrics;
+         // Counts only, for the collector's own user: the mode any new file gets.
+         const mode_t umask = ::umask(022);
+         ::umask(umask);
+         struct stat prom {};
+         ASSERT_EQ(::stat((scratch.Str() + "/backup.prom").c_str(), &prom), 0);
+         EXPECT_EQ(prom.st_mode & 0777, 0666 & ~umask);
          EXPECT_NE(metrics.find("\ntarnwick_backup_devices{result=\"changed\"} 1\n"), std::string::npos)
              << metrics;
        }},
@@ -919,6 +964,26 @@ TEST(BackupRun, NightlyRunTable) {
        0,
        {"\nsteady ", "unchanged", "\nstamped "},
        [](const std::string&, std::map<std::string, SimStats>&) {}},
+      {"a rule that backtracks for ages on every changed line costs linear time; --secret masks",
+       [&] { fleet[0].version = 5; },
+       60,
+       "--diff --ignore '^(\\S+\\s?)*@$' --ignore '(x+x+)+y' --secret '^\\S+' --report " + scratch.Str() +
+           "/masked.json",
+       0,
+       {"steady", "changed", "--- a/steady", "\n-<secret:", "\n+<secret:"},
+       [&](const std::string& output, std::map<std::string, SimStats>& stats) {
+         EXPECT_EQ(stats["steady"].done, 1u);
+         const std::string stored = ReadAll(dest / "steady.cfg"),
+                           json = ReadAll(scratch.Path() / "masked.json");
+         EXPECT_TRUE(stored == Content("steady", 5, 1000));  // the stored copy is never masked
+         for (std::size_t line = 0; line < 1000; line += 64) {
+           const std::string head =
+               stored.substr(line, std::min<std::size_t>(stored.find(' ', line) - line, 20));
+           if (head.size() < 8) continue;  // a short first word may well appear elsewhere
+           EXPECT_EQ(output.find(head), std::string::npos) << head;
+           EXPECT_EQ(json.find(fleet::JsonString(head).substr(1, 18)), std::string::npos) << head;
+         }
+       }},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -929,9 +994,11 @@ TEST(BackupRun, NightlyRunTable) {
     rowsText.replace(rowsText.find("expect\n"), 7, "expect,ignore,enabled\n");
     WriteAll(inventory, rowsText);
     ::chmod(inventory.c_str(), 0600);
-    ProcessResult r = RunCommand("TARNWICK_TEST_NOW=" + std::to_string(t0 + row.hours * 3600) + " " +
-                                 Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +
-                                     " --no-progress --timeout 200 --retries 1 " + row.options));
+    // Bounded: a run that hangs fails its row instead of the whole suite.
+    ProcessResult r =
+        RunCommand("TARNWICK_TEST_NOW=" + std::to_string(t0 + row.hours * 3600) + " timeout 120 " +
+                   Cli(inventory + " --dest " + dest.string() + " --ignore-file " + ignoreFile +
+                       " --no-progress --timeout 200 --retries 1 " + row.options));
     auto stats = sim.Stop();
     if (row.status == kKilled) {
       EXPECT_TRUE(r.status == 128 + SIGKILL || r.status == -1) << r.status << r.output;

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "fleet/ConfigStore.h"
+#include "fleet/ReportFile.h"
 
 namespace tarnwick::fleet {
 namespace {
@@ -240,6 +241,12 @@ TEST_F(ConfigStoreTest, ModesAndTheLock) {
     }
     EXPECT_TRUE(Save("m", "config", "20261208T013000Z").ok);
     ::stat((dir_ / "m.cfg").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, row.file);
+    // A report quotes diffs: it takes the configurations' mode, wherever it goes.
+    const fs::path report = dir_.parent_path() / "report.json";
+    std::string error;
+    ASSERT_TRUE(WriteReportFile(report.string(), "{}", opening.groupReadable ? ReportReaders::Group : ReportReaders::Owner, error)) << error;
+    ::stat(report.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, row.file);
 
     DestOpening second;

@@ -128,6 +128,7 @@ TEST(Inventory, OptionColumnsOutOfRange) {
       {",65536,,", "windowsize"}, {",,0,", "timeout"},      {",,600001,", "timeout"},
       {",,,0", "retries"},        {",,,x", "retries"},      {",,,,maybe,,", "tsize"},
       {",,,,,1.5,", "min_ratio"}, {",,,,,x,", "min_ratio"}, {",,,,,,(", "expect"},
+      {",,,,,,(a)\\1", "expect"},  // a backreference cannot be matched in linear time
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.cells);

@@ -42,6 +42,10 @@ for name in 'core-1' 'edge-2' '&lt;script&gt;console.error' 'wan"3' 'lab-5'; do
   grep -qF "$name" "$dom" || fail "device $name has no row"
 done
 grep -q '<script' "$dom" && fail "a device text became a script element"
+# The diff's SNMP community changed: the page says so, by two different digests, and shows neither value.
+grep -qE '0ldC0mm|N3wC0mm' "$dom" && fail "a secret of the diff is on the page"
+tags=$(grep -oE 'community &lt;secret:[0-9a-f]{6}&gt; RO' "$dom" | sort -u | wc -l)
+[ "$tags" -eq 2 ] || fail "$tags masked communities instead of 2 different ones"
 
 shot=$work/page.png
 browse --screenshot="$shot" --window-size=390,1400 >"$work/screenshot.log" 2>&1 ||
