@@ -82,8 +82,12 @@ class FileHandle {
   // A pipe, FIFO or terminal may wait without end for a writer or a reader.
   // With a stop check, Read and WritePrefix wait for it in short slices and
   // give up (FileError interrupted) once the check says so, so a stop request
-  // is honoured at once whatever the other end does.
-  void StopWaitingWhen(bool (*stop)()) { stop_ = stop; }
+  // is honoured at once whatever the other end does. A regular file never
+  // keeps us waiting: it keeps its plain, whole writes.
+  void StopWaitingWhen(bool (*stop)()) {
+    const std::optional<FileFacts> facts = Facts();
+    stop_ = facts && facts->regular ? nullptr : stop;
+  }
   std::optional<std::uint64_t> Size() const;
   std::optional<FileFacts> Facts() const;
   // Flushes the file's data to the disk (fsync / FlushFileBuffers).
