@@ -57,6 +57,6 @@ scripts/wine-prefix.sh
 configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/win32 -j"$jobs"
 step "windows tests under Wine"
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" scripts/test-windows.sh build/win32 -j"$jobs"
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" scripts/test-windows.sh build/win32
 
 step "all tests passed"
