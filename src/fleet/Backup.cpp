@@ -19,21 +19,22 @@
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
-#include "fleet/ConfigStore.h"
+#include "archive/ProcessId.h"
+#include "archive/ConfigStore.h"
 #include "fleet/FetchStage.h"
-#include "fleet/Flusher.h"
-#include "fleet/GitArchive.h"
+#include "archive/Flusher.h"
+#include "archive/GitArchive.h"
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/Inventory.h"
 #include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
-#include "fleet/ReportFile.h"
+#include "archive/ReportFile.h"
 #include "fleet/Resolver.h"
-#include "fleet/RunState.h"
-#include "fleet/SecretMask.h"
-#include "fleet/UnifiedDiff.h"
-#include "fleet/Validate.h"
+#include "archive/RunState.h"
+#include "archive/SecretMask.h"
+#include "archive/UnifiedDiff.h"
+#include "archive/Validate.h"
 
 namespace tarnwick::fleet {
 
@@ -47,7 +48,7 @@ constexpr std::size_t kMaxInventoryBytes = 16u << 20;
 constexpr std::size_t kFlushThreads = 8;
 
 std::string IsoTime(std::time_t t) {
-  std::string s = HistoryStamp(t);  // 20261208T013000Z
+  std::string s = archive::HistoryStamp(t);  // 20261208T013000Z
   return s.substr(0, 4) + "-" + s.substr(4, 2) + "-" + s.substr(6, 5) + ":" + s.substr(11, 2) + ":" +
          s.substr(13);
 }
@@ -80,10 +81,10 @@ bool ReadInventory(const std::string& path, std::string& text, std::string& erro
   }
   cli::FileHandle file = cli::FileHandle::OpenForReading(path);
   if (!file.Valid())
-    return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+    return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
   for (;;) {
     const long long n = file.Read(buffer, sizeof buffer);
-    if (n < 0) return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+    if (n < 0) return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
     if (n == 0) return true;
     text.append(buffer, static_cast<std::size_t>(n));
     if (text.size() > kMaxInventoryBytes)
@@ -112,7 +113,7 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 class BackupRun {
  public:
   BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            const SecretMask& mask, ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
+            const archive::SecretMask& mask, archive::ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
             std::map<std::string, std::string> unannounced)
       : devices_(devices),
         rules_(rules),
@@ -218,7 +219,7 @@ class BackupRun {
       AnnounceLeftOver(index, row);
       return Counted(false);
     }
-    TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
+    archive::TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
     flusher_.Submit(index, temp);
     StoreFlushed();
     // Complete files waiting for the disk hold a descriptor each: a round of
@@ -235,15 +236,15 @@ class BackupRun {
   // A copy that differs from the saved one: the same once the device's
   // ignore rules drop their lines? On the way, the diff when one is wanted.
   // Only changed copies get here, most nights a few.
-  bool OnlyIgnoredChanged(std::size_t index, TempConfig& temp, DeviceReport& row) {
+  bool OnlyIgnoredChanged(std::size_t index, archive::TempConfig& temp, DeviceReport& row) {
     const IgnoreRuleList& rules = rules_[index];
     if (rules.empty() && !wantDiff_) return false;
-    const DiffLimits limits;
+    const archive::DiffLimits limits;
     std::string before, after, error;
     bool missing = false;
     const std::string& name = devices_[index].name;
     if (!store_.ReadFile(name + ".cfg", limits.maxBytes, before, missing, error) || missing) return false;
-    if (!ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
+    if (!archive::ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
     if (!rules.empty() && Equivalent(before, after, rules, [] { return cli::StopRequested(); })) return true;
     if (wantDiff_) row.diff = Diff(index, before, after);
     return false;
@@ -251,8 +252,8 @@ class BackupRun {
 
   std::string Diff(std::size_t index, const std::string& before, const std::string& after) const {
     const IgnoreRuleList& rules = rules_[index];
-    const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
-    return mask_.Diff(WithoutPasswords(UnifiedDiff(before, after, devices_[index].name, DiffLimits(), hidden), devices_));
+    const archive::HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
+    return mask_.Diff(WithoutPasswords(archive::UnifiedDiff(before, after, devices_[index].name, archive::DiffLimits(), hidden), devices_));
   }
 
   // A copy the same as the saved one, which a run that never finished put
@@ -264,7 +265,7 @@ class BackupRun {
     row.history = found->second;
     row.result = row.history.empty() ? DeviceResult::New : DeviceResult::Changed;
     if (!wantDiff_ || row.history.empty()) return;
-    const DiffLimits limits;
+    const archive::DiffLimits limits;
     std::string before, after, error;
     bool missing = false;
     if (store_.ReadFile(row.history, limits.maxBytes, before, missing, error) && !missing &&
@@ -272,13 +273,13 @@ class BackupRun {
       row.diff = Diff(index, before, after);
   }
 
-  std::string Validate(const Device& d, DeviceReport& row, TempConfig& temp,
+  std::string Validate(const Device& d, DeviceReport& row, archive::TempConfig& temp,
                        std::optional<std::uint64_t> announced) {
-    FetchedFacts facts;
+    archive::FetchedFacts facts;
     facts.bytes = temp.Bytes();
     std::string error;
     if (!store_.PreviousSize(d.name, facts.previous, error)) return error;
-    ValidationRules rules;
+    archive::ValidationRules rules;
     rules.minRatio = d.minRatio;
     rules.expect = d.expect;
     facts.announced = d.tsize ? announced : std::nullopt;
@@ -286,7 +287,7 @@ class BackupRun {
     // goes on at disk speed): the copy is then not stored.
     bool stopped = false;
     std::string refusal =
-        RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
+        archive::RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
           const bool read = temp.ReadBack([&](std::string_view bytes) {
             if (!stopped && !(stopped = cli::StopRequested())) piece(bytes);
           });
@@ -302,16 +303,16 @@ class BackupRun {
 
   // Files whose flush came back go into place now.
   void StoreFlushed() {
-    for (Flusher::Done& done : flusher_.Take()) {
+    for (archive::Flusher::Done& done : flusher_.Take()) {
       const std::size_t index = done.ticket;
-      std::unique_ptr<TempConfig> temp = std::move(flushing_[index]);
+      std::unique_ptr<archive::TempConfig> temp = std::move(flushing_[index]);
       flushing_.erase(index);
       const Device& d = devices_[index];
       DeviceReport& row = rows_[index];
       std::string error = done.error;
       try {
         if (error.empty()) {
-          SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
+          archive::SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
           error = saved.error;
           if (saved.ok) {
             row.result = !saved.changed              ? DeviceResult::Unchanged
@@ -360,15 +361,15 @@ class BackupRun {
   const std::vector<IgnoreRuleList>& rules_;
   const std::map<std::string, std::string> unannounced_;  // name -> the copy it replaced ("" for none)
   bool wantDiff_;
-  const SecretMask& mask_;  // every text shown passes through it
-  ConfigStore& store_;
+  const archive::SecretMask& mask_;  // every text shown passes through it
+  archive::ConfigStore& store_;
   std::string stamp_;
   std::ostream& err_;
   std::vector<DeviceReport> rows_;
   std::vector<std::size_t> order_;
-  std::map<std::size_t, std::unique_ptr<TempConfig>> flushing_;
+  std::map<std::size_t, std::unique_ptr<archive::TempConfig>> flushing_;
   std::size_t jobs_ = 1;
-  Flusher flusher_{kFlushThreads};  // after flushing_: stops before those files go
+  archive::Flusher flusher_{kFlushThreads};  // after flushing_: stops before those files go
   std::size_t done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
   bool showProgress_ = false;
   Clock::time_point lastProgress_{};
@@ -396,13 +397,13 @@ bool ReadWholeFile(const std::string& path, const char* what, std::string& text,
   text.clear();
   cli::FileHandle file = cli::FileHandle::OpenForReading(path);
   if (!file.Valid())
-    return error = FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+    return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
            false;
   char buffer[65536];
   for (;;) {
     const long long n = file.Read(buffer, sizeof buffer);
     if (n < 0)
-      return error = FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+      return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
              false;
     if (n == 0) return true;
     text.append(buffer, static_cast<std::size_t>(n));
@@ -424,7 +425,7 @@ bool SplitHook(const std::string& option, const std::string& line, std::vector<s
 // with --prune, their saved copy moved into their history -- unless the
 // inventory may have lost them by accident (PruneRefusal), when they are
 // kept as they are and nothing is said to be gone.
-void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store, RunState& state,
+void SettleGone(const BackupOptions& o, bool faultyInventory, archive::ConfigStore& store, archive::RunState& state,
                 RunFacts& facts, const std::string& stamp, std::ostream& err) {
   if (facts.gone.empty()) return;
   const std::string refusal =
@@ -445,7 +446,7 @@ void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store
       }
     }
     state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
-                                       [&](const DeviceState& s) { return s.name == name; }),
+                                       [&](const archive::DeviceState& s) { return s.name == name; }),
                         state.devices.end());
   }
 }
@@ -457,13 +458,13 @@ void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store
 // Name -> the copy it replaced ("" for a first copy). Only from a state
 // read whole (or none at all: a first night killed): from a damaged one,
 // devices that lost their record would look unannounced.
-std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const RunState& state,
+std::map<std::string, std::string> LeftUnannounced(archive::ConfigStore& store, const archive::RunState& state,
                                                    const std::vector<Device>& devices) {
   // The later of the last success and the last change: a clock set back
   // since a change leaves that change's history copy newer than the
   // successes after it.
   std::map<std::string, std::int64_t> lastSuccess;
-  for (const DeviceState& known : state.devices)
+  for (const archive::DeviceState& known : state.devices)
     lastSuccess[known.name] = std::max(known.lastSuccess, known.lastChange);
   std::map<std::string, std::string> left;
   for (const Device& d : devices) {
@@ -474,7 +475,7 @@ std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const Run
       continue;
     }
     const std::string newest = store.NewestHistory(d.name);
-    const std::string since = HistoryStamp(static_cast<std::time_t>(known->second));
+    const std::string since = archive::HistoryStamp(static_cast<std::time_t>(known->second));
     const std::size_t base = newest.rfind('/') + 1;
     if (!newest.empty() && newest.compare(base, since.size(), since) > 0) left[d.name] = newest;
   }
@@ -490,7 +491,7 @@ void StartMetrics(const std::string& path, std::int64_t now, RunMetrics& metrics
   if (ReadWholeFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
   metrics.running = true;
   metrics.started = now;
-  if (!WriteReportFile(path, MetricsText(metrics), ReportReaders::All, error)) err << "tarnwick-cli backup: " << error << '\n';
+  if (!archive::WriteReportFile(path, MetricsText(metrics), archive::ReportReaders::All, error)) err << "tarnwick-cli backup: " << error << '\n';
 }
 
 bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t finished,
@@ -502,7 +503,7 @@ bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t fi
   metrics.totals = CountResults(rows);
   metrics.stale = stale;
   std::string error;
-  if (WriteReportFile(path, MetricsText(metrics), ReportReaders::All, error)) return true;
+  if (archive::WriteReportFile(path, MetricsText(metrics), archive::ReportReaders::All, error)) return true;
   err << "tarnwick-cli backup: " << error << '\n';
   return false;
 }
@@ -510,7 +511,7 @@ bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t fi
 }  // namespace
 
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  BackupParse parsed = ParseBackupArguments(args, GitArchive::Available());
+  BackupParse parsed = ParseBackupArguments(args, archive::GitArchive::Available());
   if (!parsed.ok) {
     err << "tarnwick-cli backup: " << parsed.error << '\n' << BackupUsageText();
     return kExitUsage;
@@ -540,12 +541,12 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return kExitUsage;
     }
   }
-  std::vector<Pattern> secretRules;
+  std::vector<archive::Pattern> secretRules;
   if (!SecretRules(o.secret, ignoreFile, secretRules, error)) {
     err << "tarnwick-cli backup: --secret: " << error << '\n';
     return kExitUsage;
   }
-  const SecretMask secretMask(SecretMask::RandomKey(), std::move(secretRules));
+  const archive::SecretMask secretMask(archive::SecretMask::RandomKey(), std::move(secretRules));
   HookCommands hooks;
   hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
   if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
@@ -583,7 +584,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::string warning = ExposedSecretsWarning(o.inventory);
     if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
   }
-  if (o.git && !GitArchive::Loadable(error)) {
+  if (o.git && !archive::GitArchive::Loadable(error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     return kExitUsage;
   }
@@ -612,9 +613,9 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   const std::time_t startedAt = static_cast<std::time_t>(now);
   RunFacts facts;
   facts.started = IsoTime(startedAt);
-  DestOpening opening;
-  std::unique_ptr<ConfigStore> store = ConfigStore::Open(
-      o.dest, "pid " + std::to_string(CurrentProcessId()) + ", started " + facts.started + "\n", opening);
+  archive::DestOpening opening;
+  std::unique_ptr<archive::ConfigStore> store = archive::ConfigStore::Open(
+      o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", started " + facts.started + "\n", opening);
   for (const std::string& warning : opening.warnings)
     err << "tarnwick-cli backup: warning: " << warning << '\n';
   if (!store) {
@@ -631,30 +632,30 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   // never the night's backup.
   bool stateMissing = true, stateWhole = false;
   std::string stateBytes;
-  RunState state;
+  archive::RunState state;
   if (!store->ReadFile(kStateName, kMaxStateBytes, stateBytes, stateMissing, error)) {
     err << "tarnwick-cli backup: warning: " << error << "; the devices' history starts again\n";
     stateMissing = true;
   } else if (stateMissing) {
     stateWhole = true;  // no run finished here yet: every saved copy is unannounced
   } else {
-    ParsedRunState parsedState = ParseRunState(stateBytes);
+    archive::ParsedRunState parsedState = archive::ParseRunState(stateBytes);
     for (const std::string& warning : parsedState.warnings)
       err << "tarnwick-cli backup: warning: " << kStateName << ": " << warning << '\n';
     state = std::move(parsedState.state);
     stateWhole = parsedState.warnings.empty();
   }
   if (!stateMissing) {
-    InventoryChange change = CompareInventory(state, inventoryNames);
+    archive::InventoryChange change = archive::CompareInventory(state, inventoryNames);
     facts.added = std::move(change.added);
     facts.gone = std::move(change.gone);
   }
 
   int exitCode = kExitDone;
-  std::unique_ptr<GitArchive> git;
+  std::unique_ptr<archive::GitArchive> git;
   if (o.git) {
     facts.archive.attempted = true;
-    git = GitArchive::Open(o.dest, facts.archive.error);
+    git = archive::GitArchive::Open(o.dest, facts.archive.error);
     if (git) git->UseBranch(o.gitBranch);
     if (git && !git->OpenWarning().empty())
       err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
@@ -672,7 +673,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   bool wantDiff = o.diff;
   for (const std::string& report : o.reports)
     wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
-  BackupRun run(devices, rules, wantDiff, secretMask, *store, HistoryStamp(startedAt), o.progress, err,
+  BackupRun run(devices, rules, wantDiff, secretMask, *store, archive::HistoryStamp(startedAt), o.progress, err,
                 stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
   run.Run(limits, o.rounds);
   std::vector<DeviceReport> rows = run.Rows();
@@ -683,26 +684,26 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const DeviceReport& r = rows[i];
     const bool ok = Saved(r.result) || r.result == DeviceResult::Unchanged;
     if (!r.name.empty() && devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
-      RecordAttempt(state, r.name, now, ok, Saved(r.result), r.error);
+      archive::RecordAttempt(state, r.name, now, ok, Saved(r.result), r.error);
   }
-  SettleGone(o, !inventory.errors.empty(), *store, state, facts, HistoryStamp(startedAt), err);
+  SettleGone(o, !inventory.errors.empty(), *store, state, facts, archive::HistoryStamp(startedAt), err);
   // Stale among the devices the inventory still fetches: a disabled one is
   // left alone on purpose.
   std::set<std::string> enabled;
   for (const Device& d : inventory.devices)
     if (d.enabled) enabled.insert(d.name);
-  RunState listed;
-  for (const DeviceState& known : state.devices)
+  archive::RunState listed;
+  for (const archive::DeviceState& known : state.devices)
     if (enabled.count(known.name)) listed.devices.push_back(known);
-  const std::vector<StaleDevice> stale = StaleDevices(listed, now, o.staleHours);
-  for (const std::string& name : SuccessesInTheFuture(listed, now))
+  const std::vector<archive::StaleDevice> stale = archive::StaleDevices(listed, now, o.staleHours);
+  for (const std::string& name : archive::SuccessesInTheFuture(listed, now))
     err << "tarnwick-cli backup: warning: " << Printable(name)
         << ": its last success is later than now (a clock that was wrong then): counted as unknown\n";
-  facts.staleLine = StaleLine(stale);
+  facts.staleLine = archive::StaleLine(stale);
   std::map<std::string, std::int64_t> lastSuccess;
-  for (const DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
+  for (const archive::DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
   std::set<std::string> staleNames;
-  for (const StaleDevice& d : stale) staleNames.insert(d.name);
+  for (const archive::StaleDevice& d : stale) staleNames.insert(d.name);
   for (DeviceReport& r : rows) {
     if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
     r.stale = staleNames.count(r.name) > 0;
@@ -710,7 +711,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   bool storeFailed = false;
   std::string notCommitted;  // why the store is not fit to commit, in the archive's result
-  if (!store->WriteAtomically(kStateName, SerializeRunState(state), error)) {
+  if (!store->WriteAtomically(kStateName, archive::SerializeRunState(state), error)) {
     err << "tarnwick-cli backup: " << error << '\n';
     storeFailed = true;
     notCommitted = "not committed: the state file could not be written";
@@ -773,7 +774,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(rows, facts))
                                 : ReportIsJson(report) ? JsonReport(rows, facts)
                                                        : CsvReport(rows, facts);
-    if (!WriteReportFile(report, content, opening.groupReadable ? ReportReaders::Group : ReportReaders::Owner,
+    if (!archive::WriteReportFile(report, content, opening.groupReadable ? archive::ReportReaders::Group : archive::ReportReaders::Owner,
                          error)) {
       err << "tarnwick-cli backup: " << error << '\n';
       storeFailed = true;
@@ -786,8 +787,8 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
   // leaves it for the next one's sweep.
   std::string changeList;
   if (!hooks.onChangeBatch.empty()) {
-    const std::string list = ChangeList(rows, o.dest), rel = std::string(kTempPrefix) + "changes-" +
-                                                             std::to_string(CurrentProcessId()) + ".tmp";
+    const std::string list = ChangeList(rows, o.dest), rel = std::string(archive::kTempPrefix) + "changes-" +
+                                                             std::to_string(archive::CurrentProcessId()) + ".tmp";
     if (!list.empty() && store->WriteAtomically(rel, list, error)) changeList = o.dest + "/" + rel;
     if (!list.empty() && changeList.empty())
       err << "tarnwick-cli backup: --on-change-batch: " << error << '\n';
@@ -802,7 +803,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "tarnwick-cli backup: hook failed: " << failure << '\n';
   if (!changeList.empty()) {
     std::error_code ignored;
-    std::filesystem::remove(PathFromUtf8(changeList), ignored);
+    std::filesystem::remove(archive::PathFromUtf8(changeList), ignored);
   }
   if (storeFailed || (facts.archive.attempted && !facts.archive.ok)) exitCode = kExitArchive;
   return exitCode;

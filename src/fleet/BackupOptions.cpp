@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "fleet/GitArchive.h"
+#include "archive/GitArchive.h"
 
 namespace tarnwick::fleet {
 
@@ -171,7 +171,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       if (!ParseCount(value, 1, 1000000, number)) return refuse("--keep takes 1 to 1000000");
       o.keep = static_cast<std::size_t>(number);
     } else if (name == "--git-branch") {
-      if (!GitArchive::ValidBranchName(value))
+      if (!archive::GitArchive::ValidBranchName(value))
         return refuse("--git-branch \"" + value + "\" is no branch name");
       o.gitBranch = value;
     } else if (name == "--delimiter") {

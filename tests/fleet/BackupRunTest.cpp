@@ -26,8 +26,8 @@
 #include "fleet/Backup.h"
 #include "fleet/BackupReport.h"
 #include "fleet/FetchStage.h"
-#include "fleet/GitLibrary.h"
-#include "fleet/RunState.h"
+#include "archive/GitLibrary.h"
+#include "archive/RunState.h"
 
 namespace tarnwick::fleet_sim {
 namespace {
@@ -532,8 +532,8 @@ TEST(FetchStage, ADeadNameDelaysNobody) {
     error = "released";
     return std::nullopt;
   };
-  fleet::DestOpening opening;
-  auto store = fleet::ConfigStore::Open(scratch.Str() + "/out", "pid 1\n", opening);
+  archive::DestOpening opening;
+  auto store = archive::ConfigStore::Open(scratch.Str() + "/out", "pid 1\n", opening);
   ASSERT_TRUE(store) << opening.error;
   fleet::FetchLimits limits;
   limits.jobs = 2;
@@ -604,12 +604,12 @@ TEST(BackupRun, GitWithoutLibgit2IsAUsageErrorBeforeAnyTransfer) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
-    fleet::SetGitLibraryNames(row.names);
+    archive::SetGitLibraryNames(row.names);
     std::ostringstream out, err;
     EXPECT_EQ(fleet::RunBackup(args, out, err), 2);
     EXPECT_NE(err.str().find("tarnwick-cli backup: " + row.message + "\n"), std::string::npos) << err.str();
   }
-  fleet::SetGitLibraryNames({});
+  archive::SetGitLibraryNames({});
   EXPECT_FALSE(fs::exists(scratch.Path() / "out" / "one.cfg"));
   EXPECT_EQ(sim.Stop()["one"].requests, 0u);
 }
@@ -837,7 +837,7 @@ TEST(BackupRun, NightlyRunTable) {
        3 + 49,
        "--only 'fla*'",
        1,
-       {"flaky", "2 devices stale, the oldest since " + fleet::UtcMinuteText(t0 + 3 * 3600)},
+       {"flaky", "2 devices stale, the oldest since " + archive::UtcMinuteText(t0 + 3 * 3600)},
        [&](const std::string& output, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["steady"].requests, 0u);
          EXPECT_EQ(output.find("\nsteady "), std::string::npos);
