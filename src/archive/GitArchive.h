@@ -39,6 +39,17 @@ class GitArchive {
   // '/', '.' or ".lock").
   static bool ValidBranchName(const std::string& name);
   void UseBranch(const std::string& name);
+  // --git-push: sends the branch the commits go onto to remote (a path or
+  // any URL libgit2 takes) under the same name, fast-forward only: a remote
+  // branch that moved elsewhere is refused, never overwritten. Every commit
+  // not on the remote yet goes, so a push after one that failed sends what
+  // that one left. False with the reason; nothing local changes either way.
+  bool PushBranch(const std::string& remote, std::string& error);
+  // The remote as shown, a URL's password replaced by "***"; text with
+  // every mention of remote shown so.
+  static std::string ShownRemote(const std::string& remote);
+  static std::string WithShownRemote(std::string text, const std::string& remote);
+
   // Empty when CommitStore can commit, else what it would fail on (a
   // detached HEAD and no branch named): --check asks before any transfer.
   std::string CommitBlocker() const;

@@ -32,6 +32,7 @@ using Tree = GitPtr<git_tree, &GitFunctions::git_tree_free>;
 using CommitPtr = GitPtr<git_commit, &GitFunctions::git_commit_free>;
 using Signature = GitPtr<git_signature, &GitFunctions::git_signature_free>;
 using Config = GitPtr<git_config, &GitFunctions::git_config_free>;
+using Remote = GitPtr<git_remote, &GitFunctions::git_remote_free>;
 
 // libgit2 creates its objects 0444 and its folders 0777, less the umask:
 // while it writes, the umask is the store's (others never; the group only
@@ -330,6 +331,48 @@ bool GitArchive::CommitStore(const std::string& message, std::string& commit, st
     refreshed = refreshed && git.git_index_write(shared.get()) == 0;
   }
   if (!refreshed) warning = LastGitError(git, "committed, but the repository's index was not updated");
+  return true;
+}
+
+namespace {
+
+// The remote's verdict on each reference (a hook or a receive.denyCurrentBranch
+// refuses there, after the transfer): git_remote_push succeeds regardless.
+int NoteRefusal(const char* refname, const char* status, void* data) {
+  auto* refused = static_cast<std::string*>(data);
+  if (status && refused->empty()) *refused = std::string(refname) + " refused by the remote: " + status;
+  return 0;
+}
+
+}  // namespace
+
+bool GitArchive::PushBranch(const std::string& remote, std::string& error) {
+  const GitFunctions& git = impl_->git;
+  const std::string branch = impl_->branch.empty() ? impl_->CheckedOut() : impl_->branch;
+  if (branch.empty()) return error = "nothing to push to " + remote + ": HEAD is detached", false;
+  // A path that is not there: libgit2 takes it for a URL it cannot parse.
+  const std::size_t colon = remote.find(':'), slash = remote.find('/');
+  const bool path = remote.find("://") == std::string::npos && (colon == std::string::npos || slash < colon);
+  std::error_code ec;
+  if (path && !fs::exists(remote, ec))
+    return error = "push of " + branch + " to " + remote + " failed: no repository there", false;
+  UmaskScope umask(impl_->umask);
+  git_remote* rawRemote = nullptr;
+  if (git.git_remote_create_anonymous(&rawRemote, impl_->repo.get(), remote.c_str()) != 0)
+    return error = LastGitError(git, ("cannot push to " + remote).c_str()), false;
+  Remote handle(rawRemote, {&git});
+  // No '+': a remote branch that is not an ancestor of ours stays as it is.
+  std::string refspec = "refs/heads/" + branch + ":refs/heads/" + branch;
+  char* specs[1] = {refspec.data()};
+  const git_strarray refspecs{specs, 1};
+  git_push_options options{};
+  git.git_push_options_init(&options, GIT_PUSH_OPTIONS_VERSION);
+  std::string refused;
+  options.callbacks.push_update_reference = NoteRefusal;
+  options.callbacks.payload = &refused;
+  if (git.git_remote_push(rawRemote, &refspecs, &options) != 0)
+    return error = LastGitError(git, ("push of " + branch + " to " + remote + " failed").c_str()), false;
+  if (!refused.empty()) return error = "push to " + remote + " failed: " + refused, false;
   return true;
 }
 

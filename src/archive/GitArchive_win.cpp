@@ -26,6 +26,11 @@ bool GitArchive::CommitStore(const std::string&, std::string&, std::string& erro
   return false;
 }
 
+bool GitArchive::PushBranch(const std::string&, std::string& error) {
+  error = "--git is not available in this build";
+  return false;
+}
+
 const std::string& GitArchive::OpenWarning() const { return impl_->warning; }
 void GitArchive::UseBranch(const std::string&) {}
 std::string GitArchive::CommitBlocker() const { return "--git is not available in this build"; }

@@ -53,6 +53,10 @@ struct GitFunctions {
   decltype(&::git_repository_config) git_repository_config;
   decltype(&::git_config_set_string) git_config_set_string;
   decltype(&::git_config_free) git_config_free;
+  decltype(&::git_remote_create_anonymous) git_remote_create_anonymous;
+  decltype(&::git_remote_push) git_remote_push;
+  decltype(&::git_remote_free) git_remote_free;
+  decltype(&::git_push_options_init) git_push_options_init;
 };
 
 // Tried in order. Every function above keeps its signature through the

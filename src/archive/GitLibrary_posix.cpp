@@ -65,6 +65,10 @@ bool FillTable(void* l, GitFunctions& t, std::string& missing) {
   ok &= Bind(l, "git_repository_config", t.git_repository_config, missing);
   ok &= Bind(l, "git_config_set_string", t.git_config_set_string, missing);
   ok &= Bind(l, "git_config_free", t.git_config_free, missing);
+  ok &= Bind(l, "git_remote_create_anonymous", t.git_remote_create_anonymous, missing);
+  ok &= Bind(l, "git_remote_push", t.git_remote_push, missing);
+  ok &= Bind(l, "git_remote_free", t.git_remote_free, missing);
+  ok &= Bind(l, "git_push_options_init", t.git_push_options_init, missing);
   return ok;
 }
 

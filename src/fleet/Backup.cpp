@@ -754,6 +754,11 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
         !storeFailed && git->CommitStore(CommitMessage(rows, facts.started), facts.archive.commit,
                                          facts.archive.error, gitWarning);
     if (storeFailed) facts.archive.error = notCommitted;
+    if (facts.archive.ok && !o.gitPush.empty()) {
+      facts.archive.ok = git->PushBranch(o.gitPush, facts.archive.error);
+      if (!facts.archive.ok) facts.archive.error = "kept here, but " + facts.archive.error;
+      facts.archive.error = archive::GitArchive::WithShownRemote(facts.archive.error, o.gitPush);
+    }
     if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
   }
   if (facts.archive.attempted) {
@@ -761,6 +766,7 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
       if (!o.quiet)
         err << "archive: "
             << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
+            << (o.gitPush.empty() ? "" : ", pushed to " + archive::GitArchive::ShownRemote(o.gitPush))
             << '\n';
     } else {
       err << "tarnwick-cli backup: the archive failed: " << facts.archive.error << '\n';
