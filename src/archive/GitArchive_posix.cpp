@@ -356,7 +356,8 @@ bool GitArchive::PushBranch(const std::string& remote, std::string& error) {
   std::error_code ec;
   if (path && !fs::exists(remote, ec))
     return error = "push of " + branch + " to " + remote + " failed: no repository there", false;
-  UmaskScope umask(impl_->umask);
+  // The remote's modes are its own (core.sharedRepository there), not DEST's:
+  // no umask of ours while it is written.
   git_remote* rawRemote = nullptr;
   if (git.git_remote_create_anonymous(&rawRemote, impl_->repo.get(), remote.c_str()) != 0)
     return error = LastGitError(git, ("cannot push to " + remote).c_str()), false;
