@@ -1,7 +1,8 @@
-// `tarnwick-cli backup` from end to end: the inventory, then the stages --
-// fetch (FetchStage), validate (Validate), store (ConfigStore), archive
-// (GitArchive) -- then the summary and the report. Each stage owns what it
-// works on and hands a device's result on in its DeviceReport.
+// `tarnwick-cli backup` from end to end: the inventory, then for each device
+// fetch (FetchStage) and the archive's validate and store (archive/Archive.h),
+// then the state, the summary, one commit for the run, the reports and the
+// hooks -- RunBackup reads as those steps. Each step owns what it works on and
+// hands a device's result on in its DeviceReport.
 #include "fleet/Backup.h"
 
 #include <algorithm>
@@ -11,15 +12,17 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
+#include "archive/Archive.h"
+#include "archive/ProcessId.h"
 #include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 #include "fleet/BackupCheck.h"
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
-#include "archive/ProcessId.h"
 #include "archive/ConfigStore.h"
 #include "fleet/FetchStage.h"
 #include "archive/Flusher.h"
@@ -113,7 +116,8 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 class BackupRun {
  public:
   BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            const archive::SecretMask& mask, archive::ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
+            const archive::SecretMask& mask, archive::ConfigStore& store, archive::Archive& archive, bool progress,
+            std::ostream& err,
             std::map<std::string, std::string> unannounced)
       : devices_(devices),
         rules_(rules),
@@ -121,7 +125,7 @@ class BackupRun {
         wantDiff_(wantDiff),
         mask_(mask),
         store_(store),
-        stamp_(std::move(stamp)),
+        archive_(archive),
         err_(err) {
     rows_.resize(devices_.size());
     for (std::size_t i = 0; i < devices_.size(); ++i) {
@@ -273,32 +277,22 @@ class BackupRun {
       row.diff = Diff(index, before, after);
   }
 
+  // The validate step; a refused copy leaves the saved one as it was.
   std::string Validate(const Device& d, DeviceReport& row, archive::TempConfig& temp,
                        std::optional<std::uint64_t> announced) {
-    archive::FetchedFacts facts;
-    facts.bytes = temp.Bytes();
-    std::string error;
-    if (!store_.PreviousSize(d.name, facts.previous, error)) return error;
-    archive::ValidationRules rules;
-    rules.minRatio = d.minRatio;
-    rules.expect = d.expect;
-    facts.announced = d.tsize ? announced : std::nullopt;
-    // A stop request ends the search of a huge copy at once (the read
-    // goes on at disk speed): the copy is then not stored.
-    bool stopped = false;
-    std::string refusal =
-        archive::RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
-          const bool read = temp.ReadBack([&](std::string_view bytes) {
-            if (!stopped && !(stopped = cli::StopRequested())) piece(bytes);
-          });
-          return read && !stopped;
-        });
-    if (stopped) return "stopped before the new copy was checked";
-    if (!refusal.empty()) {
+    archive::Candidate pulled;
+    pulled.device = d.name;
+    pulled.from = d.host;
+    pulled.rules.minRatio = d.minRatio;
+    pulled.rules.expect = d.expect;
+    pulled.announced = d.tsize ? announced : std::nullopt;
+    archive::Outcome outcome;
+    const std::string error = archive_.Check(pulled, temp, [] { return cli::StopRequested(); }, outcome);
+    if (outcome.fate == archive::Fate::Refused) {
       row.refused = true;
-      if (facts.previous) row.file = d.name + ".cfg";
+      if (outcome.previousKept) row.file = d.name + ".cfg";
     }
-    return refusal;
+    return error;
   }
 
   // Files whose flush came back go into place now.
@@ -310,20 +304,16 @@ class BackupRun {
       const Device& d = devices_[index];
       DeviceReport& row = rows_[index];
       std::string error = done.error;
-      try {
-        if (error.empty()) {
-          archive::SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
-          error = saved.error;
-          if (saved.ok) {
-            row.result = !saved.changed              ? DeviceResult::Unchanged
-                         : saved.historyFile.empty() ? DeviceResult::New
-                                                     : DeviceResult::Changed;
-            row.history = saved.historyFile;
-            row.file = d.name + ".cfg";
-          }
+      if (error.empty()) {
+        const archive::Outcome placed = archive_.Place(d.name, *temp);
+        error = placed.reason;
+        if (placed.fate != archive::Fate::Failed) {
+          row.result = placed.fate == archive::Fate::Unchanged ? DeviceResult::Unchanged
+                       : placed.fate == archive::Fate::New     ? DeviceResult::New
+                                                               : DeviceResult::Changed;
+          row.history = placed.history;
+          row.file = d.name + ".cfg";
         }
-      } catch (const std::exception& e) {
-        error = std::string("unexpected failure: ") + e.what();
       }
       temp.reset();  // removes the file unless the store put it in place
       if (!error.empty()) {
@@ -363,7 +353,7 @@ class BackupRun {
   bool wantDiff_;
   const archive::SecretMask& mask_;  // every text shown passes through it
   archive::ConfigStore& store_;
-  std::string stamp_;
+  archive::Archive& archive_;
   std::ostream& err_;
   std::vector<DeviceReport> rows_;
   std::vector<std::size_t> order_;
@@ -508,6 +498,317 @@ bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t fi
   return false;
 }
 
+// One night, step by step: what RunBackup reads before it touches DEST, what
+// it holds while it runs, and what it hands on to the reports and hooks.
+struct Night {
+  Night(const BackupOptions& options, std::ostream& o, std::ostream& e) : opts(options), out(o), err(e) {}
+  const BackupOptions& opts;
+  std::ostream& out;
+  std::ostream& err;
+  // Read and checked before anything is fetched.
+  IgnoreRuleList commonRules;
+  IgnoreFile ignoreFile;
+  std::optional<archive::SecretMask> secretMask;
+  HookCommands hooks;
+  std::set<std::string> retryNames;
+  Inventory inventory;
+  std::vector<std::string> inventoryNames;  // the whole inventory's, for what was added and what is gone
+  std::vector<Device> devices;              // the devices this run takes
+  std::vector<IgnoreRuleList> rules;        // per device
+  std::vector<std::string> secrets;         // the devices' passwords, kept out of every text
+  // The run.
+  std::int64_t now = 0;
+  std::time_t realStart = 0, startedAt = 0;
+  RunFacts facts;
+  archive::DestOpening opening;
+  std::unique_ptr<archive::ConfigStore> store;
+  std::unique_ptr<archive::GitArchive> git;
+  std::unique_ptr<archive::Archive> archive;
+  RunMetrics metrics;
+  archive::RunState state;
+  bool stateWhole = false;  // every saved copy of a device the state does not know is unannounced
+  std::vector<DeviceReport> rows;
+  std::vector<archive::StaleDevice> stale;
+  bool storeFailed = false;
+  std::string notCommitted;  // why the store is not fit to commit, in the archive's result
+  std::string changeList;    // --on-change-batch's file in DEST
+
+  void Say(const std::string& text) { err << "tarnwick-cli backup: " << text << '\n'; }
+  void Warn(const std::string& text) { Say("warning: " + text); }
+};
+
+// Every rule, file and hook is checked before anything is fetched: a typo
+// in one is a usage error naming it, not a night without backups.
+bool ReadRulesAndHooks(Night& n) {
+  const BackupOptions& o = n.opts;
+  std::string text, error;
+  if (!CompileIgnoreRules(o.ignore, n.commonRules, error)) return n.Say("--ignore: " + error), false;
+  if (!o.ignoreFile.empty()) {
+    if (!ReadWholeFile(o.ignoreFile, "ignore file", text, error)) return n.Say(error), false;
+    if (!ParseIgnoreFile(text, n.ignoreFile, error)) return n.Say(o.ignoreFile + ": " + error), false;
+  }
+  std::vector<archive::Pattern> secretRules;
+  if (!SecretRules(o.secret, n.ignoreFile, secretRules, error)) return n.Say("--secret: " + error), false;
+  n.secretMask.emplace(archive::SecretMask::RandomKey(), std::move(secretRules));
+  n.hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
+  if (!SplitHook("--on-change", o.onChange, n.hooks.onChange, error) ||
+      !SplitHook("--on-failure", o.onFailure, n.hooks.onFailure, error) ||
+      !SplitHook("--on-done", o.onDone, n.hooks.onDone, error) ||
+      !SplitHook("--on-change-batch", o.onChangeBatch, n.hooks.onChangeBatch, error))
+    return n.Say(error), false;
+  if (!o.retryFailed.empty() &&
+      (!ReadWholeFile(o.retryFailed, "report", text, error) || !FailedInReport(text, n.retryNames, error)))
+    return n.Say("--retry-failed " + o.retryFailed + ": " + error), false;
+  return true;
+}
+
+// The inventory, and the devices this run takes from it.
+bool ReadDevices(Night& n) {
+  const BackupOptions& o = n.opts;
+  std::string text, error;
+  if (!ReadInventory(o.inventory, text, error)) return n.Say(error), false;
+  n.inventory = ParseInventory(text, o.defaults);
+  for (const InventoryError& e : n.inventory.errors)
+    n.err << o.inventory << ":" << e.line << ": " << e.message << '\n';
+  if (!n.inventory.usable) return n.Say("the inventory cannot be used, nothing fetched"), false;
+  // Columns we do not read are a fact of the export, not a bad night:
+  // --quiet keeps them out of cron's mail.
+  if (!o.quiet)
+    for (const std::string& warning : n.inventory.warnings) n.Warn(o.inventory + ": " + warning);
+  if (n.inventory.holdsPasswords && o.inventory != "-") {
+    std::string warning = ExposedSecretsWarning(o.inventory);
+    if (!warning.empty()) n.Warn(warning);
+  }
+  if (o.git && !archive::GitArchive::Loadable(error)) return n.Say(error), false;
+  for (const Device& d : n.inventory.devices)
+    if (!d.name.empty() && d.fault.empty()) n.inventoryNames.push_back(d.name);
+  for (const Device& d : n.inventory.devices) {
+    bool taken = o.only.empty() && o.retryFailed.empty();
+    for (const std::string& glob : o.only) taken = taken || GlobMatches(glob, d.name);
+    if (!o.retryFailed.empty()) taken = n.retryNames.count(d.name) > 0;
+    if (taken) n.devices.push_back(d);
+  }
+  n.rules = RulesPerDevice(n.devices, n.commonRules, n.ignoreFile);
+  for (const Device& d : n.devices)
+    if (!d.password.empty()) n.secrets.push_back(d.password);
+  return true;
+}
+
+// DEST held for this run (a second run is refused, naming the holder), and
+// what it remembers of earlier runs; a damaged state costs history, never
+// the night's backup.
+bool OpenDest(Night& n) {
+  const BackupOptions& o = n.opts;
+  n.now = Now();
+  n.realStart = std::time(nullptr);
+  n.startedAt = static_cast<std::time_t>(n.now);
+  n.facts.started = IsoTime(n.startedAt);
+  n.store = archive::ConfigStore::Open(
+      o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", started " + n.facts.started + "\n",
+      n.opening);
+  for (const std::string& warning : n.opening.warnings) n.Warn(warning);
+  if (!n.store) return n.Say(n.opening.error), false;
+  if (n.store->Swept() && !o.quiet)
+    n.Say("removed " + std::to_string(n.store->Swept()) + " temporary files of an earlier run that stopped");
+  StartMetrics(o.metrics, n.now, n.metrics, n.err);
+  n.archive = std::make_unique<archive::Archive>(*n.store, archive::HistoryStamp(n.startedAt));
+  return true;
+}
+
+void LoadState(Night& n) {
+  bool missing = true;
+  std::string bytes, error;
+  if (!n.store->ReadFile(kStateName, kMaxStateBytes, bytes, missing, error)) {
+    n.Warn(error + "; the devices' history starts again");
+    return;
+  }
+  if (missing) {
+    n.stateWhole = true;  // no run finished here yet: every saved copy is unannounced
+    return;
+  }
+  archive::ParsedRunState parsed = archive::ParseRunState(bytes);
+  for (const std::string& warning : parsed.warnings) n.Warn(std::string(kStateName) + ": " + warning);
+  n.state = std::move(parsed.state);
+  n.stateWhole = parsed.warnings.empty();
+  archive::InventoryChange change = archive::CompareInventory(n.state, n.inventoryNames);
+  n.facts.added = std::move(change.added);
+  n.facts.gone = std::move(change.gone);
+}
+
+void OpenGit(Night& n) {
+  const BackupOptions& o = n.opts;
+  if (!o.git) return;
+  n.facts.archive.attempted = true;
+  n.git = archive::GitArchive::Open(o.dest, n.facts.archive.error);
+  if (!n.git) return;
+  n.git->UseBranch(o.gitBranch);
+  if (!n.git->OpenWarning().empty()) n.Warn(n.git->OpenWarning());
+  n.archive->UseGit(n.git.get(), o.gitPush);
+}
+
+// Fetch, validate and store, device by device, in rounds.
+void FetchDevices(Night& n) {
+  const BackupOptions& o = n.opts;
+  std::string warning;
+  FetchLimits limits;
+  limits.jobs = FitJobsToDescriptors(o.jobs, warning);
+  limits.maxBytes = o.maxBytes;
+  limits.deadline = std::chrono::seconds(o.deadlineSeconds);
+  if (!warning.empty()) n.Warn(warning);
+  StopPollingScope stopPolling;
+  // The JSON report and the page carry the diffs; CSV has no room for them.
+  bool wantDiff = o.diff;
+  for (const std::string& report : o.reports)
+    wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
+  BackupRun run(n.devices, n.rules, wantDiff, *n.secretMask, *n.store, *n.archive, o.progress, n.err,
+                n.stateWhole ? LeftUnannounced(*n.store, n.state, n.devices) : std::map<std::string, std::string>{});
+  run.Run(limits, o.rounds);
+  n.rows = run.Rows();
+}
+
+// The state: this run's attempts, the devices gone, then who is stale.
+void RecordState(Night& n) {
+  const BackupOptions& o = n.opts;
+  // A faulty row is no device: it was never tried, and its name may be a
+  // placeholder.
+  for (std::size_t i = 0; i < n.rows.size(); ++i) {
+    const DeviceReport& r = n.rows[i];
+    const bool ok = Saved(r.result) || r.result == DeviceResult::Unchanged;
+    if (!r.name.empty() && n.devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
+      archive::RecordAttempt(n.state, r.name, n.now, ok, Saved(r.result), r.error);
+  }
+  SettleGone(o, !n.inventory.errors.empty(), *n.store, n.state, n.facts, archive::HistoryStamp(n.startedAt),
+             n.err);
+  // Stale among the devices the inventory still fetches: a disabled one is
+  // left alone on purpose.
+  std::set<std::string> enabled;
+  for (const Device& d : n.inventory.devices)
+    if (d.enabled) enabled.insert(d.name);
+  archive::RunState listed;
+  for (const archive::DeviceState& known : n.state.devices)
+    if (enabled.count(known.name)) listed.devices.push_back(known);
+  n.stale = archive::StaleDevices(listed, n.now, o.staleHours);
+  for (const std::string& name : archive::SuccessesInTheFuture(listed, n.now))
+    n.Warn(Printable(name) + ": its last success is later than now (a clock that was wrong then): counted as unknown");
+  n.facts.staleLine = archive::StaleLine(n.stale);
+  std::map<std::string, std::int64_t> lastSuccess;
+  for (const archive::DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
+  std::set<std::string> staleNames;
+  for (const archive::StaleDevice& d : n.stale) staleNames.insert(d.name);
+  for (DeviceReport& r : n.rows) {
+    if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
+    r.stale = staleNames.count(r.name) > 0;
+  }
+  std::string error;
+  if (!n.store->WriteAtomically(kStateName, archive::SerializeRunState(n.state), error)) {
+    n.Say(error);
+    n.storeFailed = true;
+    n.notCommitted = "not committed: the state file could not be written";
+  }
+  if (o.keep)
+    for (const DeviceReport& r : n.rows)
+      if (Saved(r.result) || r.result == DeviceResult::Unchanged) n.store->TrimHistory(r.name, o.keep);
+}
+
+// The summary on the terminal (cron's mail); the exit status of the devices.
+int Summarize(Night& n) {
+  const BackupOptions& o = n.opts;
+  const RunFacts& facts = n.facts;
+  const RunTotals totals = CountResults(n.rows);
+  if (o.quiet) {
+    n.err << QuietSummary(n.rows, facts.staleLine, !n.stale.empty());
+  } else {
+    n.err << n.rows.size() << " devices, started " << facts.started << '\n' << SummaryText(n.rows);
+    for (const std::string& name : facts.added) n.err << "added to the inventory: " << name << '\n';
+    for (const std::string& name : facts.gone)
+      n.err << "gone from the inventory: " << name
+            << (std::find(facts.pruned.begin(), facts.pruned.end(), name) != facts.pruned.end()
+                    ? " (its copy moved into its history)"
+                    : "")
+            << '\n';
+    n.err << facts.staleLine << '\n';
+  }
+  if (cli::StopRequested()) n.Say("interrupted; devices not reached are listed above");
+  if (o.diff) {
+    n.err << std::flush;
+    for (const DeviceReport& r : n.rows)
+      if (r.result == DeviceResult::Changed && !r.diff.empty()) n.out << TerminalDiff(r.diff);
+    n.out << std::flush;
+  }
+  return totals.failed || totals.interrupted || totals.notReached || !n.stale.empty() ? kExitFailed : kExitDone;
+}
+
+// The store made durable, then one commit (and its push) for the run.
+void CommitArchive(Night& n) {
+  const BackupOptions& o = n.opts;
+  ArchiveReport& result = n.facts.archive;
+  std::string error;
+  if (!n.store->SyncFolders(error)) {
+    n.Say(error);
+    n.storeFailed = true;
+    if (n.notCommitted.empty()) n.notCommitted = "not committed: the folder could not be flushed";
+  }
+  if (n.git) {
+    std::string warning;
+    result.ok = !n.storeFailed &&
+                n.archive->Commit(CommitMessage(n.rows, n.facts.started), result.commit, result.error, warning);
+    if (n.storeFailed) result.error = n.notCommitted;
+    if (!warning.empty()) n.Warn(warning);
+  }
+  if (!result.attempted) return;
+  if (!result.ok) return n.Say("the archive failed: " + result.error);
+  if (!o.quiet)
+    n.err << "archive: " << (result.commit.empty() ? "nothing new to commit" : "commit " + result.commit)
+          << (o.gitPush.empty() ? "" : ", pushed to " + archive::GitArchive::ShownRemote(o.gitPush)) << '\n';
+}
+
+// The reports, the metrics and --on-change-batch's list, still under the lock.
+void WriteReports(Night& n) {
+  const BackupOptions& o = n.opts;
+  for (DeviceReport& r : n.rows)
+    if (r.result != DeviceResult::Changed) r.diff.clear();
+  // On the run's own clock, so an injected start keeps its finish after it.
+  n.facts.finished = IsoTime(n.startedAt + (std::time(nullptr) - n.realStart));
+  std::string error;
+  for (const std::string& report : o.reports) {
+    const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(n.rows, n.facts))
+                                : ReportIsJson(report) ? JsonReport(n.rows, n.facts)
+                                                       : CsvReport(n.rows, n.facts);
+    const archive::ReportReaders readers =
+        n.opening.groupReadable ? archive::ReportReaders::Group : archive::ReportReaders::Owner;
+    if (!archive::WriteReportFile(report, content, readers, error)) {
+      n.Say(error);
+      n.storeFailed = true;
+    }
+  }
+  if (!FinishMetrics(o.metrics, n.metrics, n.now + (std::time(nullptr) - n.realStart), n.rows, n.stale.size(), n.err)) n.storeFailed = true;
+  // --on-change-batch reads its list from a file in DEST (modes as the
+  // configurations'), written while the lock is held; a run that dies
+  // leaves it for the next one's sweep.
+  if (n.hooks.onChangeBatch.empty()) return;
+  const std::string list = ChangeList(n.rows, o.dest), rel = std::string(archive::kTempPrefix) + "changes-" +
+                                                             std::to_string(archive::CurrentProcessId()) + ".tmp";
+  if (!list.empty() && n.store->WriteAtomically(rel, list, error)) n.changeList = o.dest + "/" + rel;
+  if (!list.empty() && n.changeList.empty()) n.Say("--on-change-batch: " + error);
+}
+
+// Hooks run once the store, the archive and the report are complete, and
+// with the lock released: a slow mailer holds no other run back. A failing
+// hook is told, never the backup's failure.
+void RunHooksAfterTheLock(Night& n) {
+  const BackupOptions& o = n.opts;
+  n.archive.reset();
+  n.git.reset();
+  n.store.reset();
+  for (const std::string& failure : RunEventHooks(n.hooks, n.rows, n.facts, n.secrets, o.dest,
+                                                  o.reports.empty() ? "" : o.reports.front(), n.changeList))
+    n.Say("hook failed: " + failure);
+  if (!n.changeList.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(archive::PathFromUtf8(n.changeList), ignored);
+  }
+}
+
 }  // namespace
 
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -521,298 +822,20 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out << BackupUsageText();
     return kExitDone;
   }
-
-  std::string text, error;
-  // Every rule, file and hook is checked before anything is fetched: a
-  // typo in one is a usage error naming it, not a night without backups.
-  IgnoreRuleList commonRules;
-  if (!CompileIgnoreRules(o.ignore, commonRules, error)) {
-    err << "tarnwick-cli backup: --ignore: " << error << '\n';
-    return kExitUsage;
-  }
-  IgnoreFile ignoreFile;
-  if (!o.ignoreFile.empty()) {
-    if (!ReadWholeFile(o.ignoreFile, "ignore file", text, error)) {
-      err << "tarnwick-cli backup: " << error << '\n';
-      return kExitUsage;
-    }
-    if (!ParseIgnoreFile(text, ignoreFile, error)) {
-      err << "tarnwick-cli backup: " << o.ignoreFile << ": " << error << '\n';
-      return kExitUsage;
-    }
-  }
-  std::vector<archive::Pattern> secretRules;
-  if (!SecretRules(o.secret, ignoreFile, secretRules, error)) {
-    err << "tarnwick-cli backup: --secret: " << error << '\n';
-    return kExitUsage;
-  }
-  const archive::SecretMask secretMask(archive::SecretMask::RandomKey(), std::move(secretRules));
-  HookCommands hooks;
-  hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
-  if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
-      !SplitHook("--on-failure", o.onFailure, hooks.onFailure, error) ||
-      !SplitHook("--on-done", o.onDone, hooks.onDone, error) ||
-      !SplitHook("--on-change-batch", o.onChangeBatch, hooks.onChangeBatch, error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    return kExitUsage;
-  }
-  std::set<std::string> retryNames;
-  if (!o.retryFailed.empty()) {
-    if (!ReadWholeFile(o.retryFailed, "report", text, error) || !FailedInReport(text, retryNames, error)) {
-      err << "tarnwick-cli backup: --retry-failed " << o.retryFailed << ": " << error << '\n';
-      return kExitUsage;
-    }
-  }
-
-  if (!ReadInventory(o.inventory, text, error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    return kExitUsage;
-  }
-  Inventory inventory = ParseInventory(text, o.defaults);
-  for (const InventoryError& e : inventory.errors)
-    err << o.inventory << ":" << e.line << ": " << e.message << '\n';
-  if (!inventory.usable) {
-    err << "tarnwick-cli backup: the inventory cannot be used, nothing fetched\n";
-    return kExitUsage;
-  }
-  // Columns we do not read are a fact of the export, not a bad night:
-  // --quiet keeps them out of cron's mail.
-  if (!o.quiet)
-    for (const std::string& warning : inventory.warnings)
-      err << "tarnwick-cli backup: warning: " << o.inventory << ": " << warning << '\n';
-  if (inventory.holdsPasswords && o.inventory != "-") {
-    std::string warning = ExposedSecretsWarning(o.inventory);
-    if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
-  }
-  if (o.git && !archive::GitArchive::Loadable(error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    return kExitUsage;
-  }
-
-  // The whole inventory's names, for what was added and what is gone; the
-  // devices this run takes, for everything else.
-  std::vector<std::string> inventoryNames;
-  for (const Device& d : inventory.devices)
-    if (!d.name.empty() && d.fault.empty()) inventoryNames.push_back(d.name);
-  std::vector<Device> devices;
-  for (const Device& d : inventory.devices) {
-    bool taken = o.only.empty() && o.retryFailed.empty();
-    for (const std::string& glob : o.only) taken = taken || GlobMatches(glob, d.name);
-    if (!o.retryFailed.empty()) taken = retryNames.count(d.name) > 0;
-    if (taken) devices.push_back(d);
-  }
-  const std::vector<IgnoreRuleList> rules = RulesPerDevice(devices, commonRules, ignoreFile);
-  std::vector<std::string> secrets;
-  for (const Device& d : devices)
-    if (!d.password.empty()) secrets.push_back(d.password);
-
-  if (o.check) return RunBackupCheck(o, devices, out, err);
-
-  const std::int64_t now = Now();
-  const std::time_t realStart = std::time(nullptr);
-  const std::time_t startedAt = static_cast<std::time_t>(now);
-  RunFacts facts;
-  facts.started = IsoTime(startedAt);
-  archive::DestOpening opening;
-  std::unique_ptr<archive::ConfigStore> store = archive::ConfigStore::Open(
-      o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", started " + facts.started + "\n", opening);
-  for (const std::string& warning : opening.warnings)
-    err << "tarnwick-cli backup: warning: " << warning << '\n';
-  if (!store) {
-    err << "tarnwick-cli backup: " << opening.error << '\n';
-    return kExitArchive;
-  }
-  if (store->Swept() && !o.quiet)
-    err << "tarnwick-cli backup: removed " << store->Swept()
-        << " temporary files of an earlier run that stopped\n";
-  RunMetrics metrics;
-  StartMetrics(o.metrics, now, metrics, err);
-
-  // What DEST remembers of earlier runs; a damaged state costs history,
-  // never the night's backup.
-  bool stateMissing = true, stateWhole = false;
-  std::string stateBytes;
-  archive::RunState state;
-  if (!store->ReadFile(kStateName, kMaxStateBytes, stateBytes, stateMissing, error)) {
-    err << "tarnwick-cli backup: warning: " << error << "; the devices' history starts again\n";
-    stateMissing = true;
-  } else if (stateMissing) {
-    stateWhole = true;  // no run finished here yet: every saved copy is unannounced
-  } else {
-    archive::ParsedRunState parsedState = archive::ParseRunState(stateBytes);
-    for (const std::string& warning : parsedState.warnings)
-      err << "tarnwick-cli backup: warning: " << kStateName << ": " << warning << '\n';
-    state = std::move(parsedState.state);
-    stateWhole = parsedState.warnings.empty();
-  }
-  if (!stateMissing) {
-    archive::InventoryChange change = archive::CompareInventory(state, inventoryNames);
-    facts.added = std::move(change.added);
-    facts.gone = std::move(change.gone);
-  }
-
-  int exitCode = kExitDone;
-  std::unique_ptr<archive::GitArchive> git;
-  if (o.git) {
-    facts.archive.attempted = true;
-    git = archive::GitArchive::Open(o.dest, facts.archive.error);
-    if (git) git->UseBranch(o.gitBranch);
-    if (git && !git->OpenWarning().empty())
-      err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
-  }
-
-  std::string warning;
-  FetchLimits limits;
-  limits.jobs = FitJobsToDescriptors(o.jobs, warning);
-  limits.maxBytes = o.maxBytes;
-  limits.deadline = std::chrono::seconds(o.deadlineSeconds);
-  if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
-
-  StopPollingScope stopPolling;
-  // The JSON report and the page carry the diffs; CSV has no room for them.
-  bool wantDiff = o.diff;
-  for (const std::string& report : o.reports)
-    wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
-  BackupRun run(devices, rules, wantDiff, secretMask, *store, archive::HistoryStamp(startedAt), o.progress, err,
-                stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
-  run.Run(limits, o.rounds);
-  std::vector<DeviceReport> rows = run.Rows();
-
-  // The state: this run's attempts, then who is stale. A faulty row is no
-  // device: it was never tried, and its name may be a placeholder.
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const DeviceReport& r = rows[i];
-    const bool ok = Saved(r.result) || r.result == DeviceResult::Unchanged;
-    if (!r.name.empty() && devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
-      archive::RecordAttempt(state, r.name, now, ok, Saved(r.result), r.error);
-  }
-  SettleGone(o, !inventory.errors.empty(), *store, state, facts, archive::HistoryStamp(startedAt), err);
-  // Stale among the devices the inventory still fetches: a disabled one is
-  // left alone on purpose.
-  std::set<std::string> enabled;
-  for (const Device& d : inventory.devices)
-    if (d.enabled) enabled.insert(d.name);
-  archive::RunState listed;
-  for (const archive::DeviceState& known : state.devices)
-    if (enabled.count(known.name)) listed.devices.push_back(known);
-  const std::vector<archive::StaleDevice> stale = archive::StaleDevices(listed, now, o.staleHours);
-  for (const std::string& name : archive::SuccessesInTheFuture(listed, now))
-    err << "tarnwick-cli backup: warning: " << Printable(name)
-        << ": its last success is later than now (a clock that was wrong then): counted as unknown\n";
-  facts.staleLine = archive::StaleLine(stale);
-  std::map<std::string, std::int64_t> lastSuccess;
-  for (const archive::DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
-  std::set<std::string> staleNames;
-  for (const archive::StaleDevice& d : stale) staleNames.insert(d.name);
-  for (DeviceReport& r : rows) {
-    if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
-    r.stale = staleNames.count(r.name) > 0;
-  }
-
-  bool storeFailed = false;
-  std::string notCommitted;  // why the store is not fit to commit, in the archive's result
-  if (!store->WriteAtomically(kStateName, archive::SerializeRunState(state), error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    storeFailed = true;
-    notCommitted = "not committed: the state file could not be written";
-  }
-  if (o.keep)
-    for (const DeviceReport& r : rows)
-      if (Saved(r.result) || r.result == DeviceResult::Unchanged) store->TrimHistory(r.name, o.keep);
-
-  const RunTotals totals = CountResults(rows);
-  if (totals.failed || totals.interrupted || totals.notReached || !stale.empty()) exitCode = kExitFailed;
-  if (o.quiet) {
-    err << QuietSummary(rows, facts.staleLine, !stale.empty());
-  } else {
-    err << rows.size() << " devices, started " << facts.started << '\n' << SummaryText(rows);
-    for (const std::string& name : facts.added) err << "added to the inventory: " << name << '\n';
-    for (const std::string& name : facts.gone)
-      err << "gone from the inventory: " << name
-          << (std::find(facts.pruned.begin(), facts.pruned.end(), name) != facts.pruned.end()
-                  ? " (its copy moved into its history)"
-                  : "")
-          << '\n';
-    err << facts.staleLine << '\n';
-  }
-  if (cli::StopRequested()) err << "tarnwick-cli backup: interrupted; devices not reached are listed above\n";
-  if (o.diff) {
-    err << std::flush;
-    for (const DeviceReport& r : rows)
-      if (r.result == DeviceResult::Changed && !r.diff.empty()) out << TerminalDiff(r.diff);
-    out << std::flush;
-  }
-
-  if (!store->SyncFolders(error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    storeFailed = true;
-    if (notCommitted.empty()) notCommitted = "not committed: the folder could not be flushed";
-  }
-  if (git) {
-    std::string gitWarning;
-    facts.archive.ok =
-        !storeFailed && git->CommitStore(CommitMessage(rows, facts.started), facts.archive.commit,
-                                         facts.archive.error, gitWarning);
-    if (storeFailed) facts.archive.error = notCommitted;
-    if (facts.archive.ok && !o.gitPush.empty()) {
-      facts.archive.ok = git->PushBranch(o.gitPush, facts.archive.error);
-      if (!facts.archive.ok) facts.archive.error = "kept here, but " + facts.archive.error;
-      facts.archive.error = archive::GitArchive::WithShownRemote(facts.archive.error, o.gitPush);
-    }
-    if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
-  }
-  if (facts.archive.attempted) {
-    if (facts.archive.ok) {
-      if (!o.quiet)
-        err << "archive: "
-            << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
-            << (o.gitPush.empty() ? "" : ", pushed to " + archive::GitArchive::ShownRemote(o.gitPush))
-            << '\n';
-    } else {
-      err << "tarnwick-cli backup: the archive failed: " << facts.archive.error << '\n';
-    }
-  }
-  for (DeviceReport& r : rows)
-    if (r.result != DeviceResult::Changed) r.diff.clear();
-  // On the run's own clock, so an injected start keeps its finish after it.
-  facts.finished = IsoTime(startedAt + (std::time(nullptr) - realStart));
-  for (const std::string& report : o.reports) {
-    const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(rows, facts))
-                                : ReportIsJson(report) ? JsonReport(rows, facts)
-                                                       : CsvReport(rows, facts);
-    if (!archive::WriteReportFile(report, content, opening.groupReadable ? archive::ReportReaders::Group : archive::ReportReaders::Owner,
-                         error)) {
-      err << "tarnwick-cli backup: " << error << '\n';
-      storeFailed = true;
-    }
-  }
-  if (!FinishMetrics(o.metrics, metrics, now + (std::time(nullptr) - realStart), rows, stale.size(), err))
-    storeFailed = true;
-  // --on-change-batch reads its list from a file in DEST (modes as the
-  // configurations'), written while the lock is held; a run that dies
-  // leaves it for the next one's sweep.
-  std::string changeList;
-  if (!hooks.onChangeBatch.empty()) {
-    const std::string list = ChangeList(rows, o.dest), rel = std::string(archive::kTempPrefix) + "changes-" +
-                                                             std::to_string(archive::CurrentProcessId()) + ".tmp";
-    if (!list.empty() && store->WriteAtomically(rel, list, error)) changeList = o.dest + "/" + rel;
-    if (!list.empty() && changeList.empty())
-      err << "tarnwick-cli backup: --on-change-batch: " << error << '\n';
-  }
-  // Hooks run once the store, the archive and the report are complete, and
-  // with the lock released: a slow mailer holds no other run back. A failing
-  // hook is told, never the backup's failure.
-  git.reset();
-  store.reset();
-  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest,
-                                                  o.reports.empty() ? "" : o.reports.front(), changeList))
-    err << "tarnwick-cli backup: hook failed: " << failure << '\n';
-  if (!changeList.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove(archive::PathFromUtf8(changeList), ignored);
-  }
-  if (storeFailed || (facts.archive.attempted && !facts.archive.ok)) exitCode = kExitArchive;
-  return exitCode;
+  Night night(o, out, err);
+  if (!ReadRulesAndHooks(night) || !ReadDevices(night)) return kExitUsage;
+  if (o.check) return RunBackupCheck(o, night.devices, out, err);
+  if (!OpenDest(night)) return kExitArchive;
+  LoadState(night);
+  OpenGit(night);
+  FetchDevices(night);
+  RecordState(night);
+  const int devicesStatus = Summarize(night);
+  CommitArchive(night);
+  WriteReports(night);
+  RunHooksAfterTheLock(night);
+  const ArchiveReport& archived = night.facts.archive;
+  return night.storeFailed || (archived.attempted && !archived.ok) ? kExitArchive : devicesStatus;
 }
 
 }  // namespace tarnwick::fleet

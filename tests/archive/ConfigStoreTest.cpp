@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 
+#include "archive/Archive.h"
 #include "archive/ConfigStore.h"
 #include "archive/ReportFile.h"
 
@@ -96,6 +97,31 @@ TEST_F(ConfigStoreTest, FirstChangedUnchangedAndSameSecond) {
   EXPECT_EQ(Store().TrimHistory("sw1", 2), 9u);
   EXPECT_EQ(Files(), (std::vector<std::string>{"history/sw1/20261208T013200Z-10.cfg",
                                                "history/sw1/20261208T013200Z-11.cfg", "sw1.cfg"}));
+
+  // The same through the archive's one call, as an upload arrives: an empty
+  // file is refused and the saved copy stays, the copy saved changes
+  // nothing, another goes in with the saved one in the history.
+  Archive archive(Store(), "20261208T020000Z");
+  auto offer = [&](const std::string& bytes) {
+    std::unique_ptr<TempConfig> temp = Store().NewTemp("sw1", error);
+    EXPECT_TRUE(temp && temp->Write(bytes)) << error;
+    Candidate pushed;
+    pushed.device = "sw1";
+    pushed.origin = Origin::Pushed;
+    pushed.from = "192.0.2.10";
+    return archive.Offer(pushed, std::move(temp), [] { return false; });
+  };
+  const std::string saved = Read(dir_ / "sw1.cfg");
+  const Outcome empty = offer("");
+  EXPECT_EQ(empty.fate, Fate::Refused);
+  EXPECT_TRUE(empty.previousKept);
+  EXPECT_EQ(offer(saved).fate, Fate::Unchanged);
+  const Outcome changed = offer(v2);
+  EXPECT_EQ(changed.fate, Fate::Changed) << changed.reason;
+  EXPECT_EQ(changed.history, "history/sw1/20261208T020000Z.cfg");
+  EXPECT_EQ(Read(dir_ / "sw1.cfg"), v2);
+  EXPECT_EQ(Read(dir_ / changed.history), saved);
+  EXPECT_EQ(Files().size(), 4u);  // no candidate left behind
 }
 
 TEST_F(ConfigStoreTest, SameSizeDifferentBytesIsAChange) {
