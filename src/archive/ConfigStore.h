@@ -7,6 +7,7 @@
 // DEST no symbolic link is followed, and one run holds DEST at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -76,8 +77,10 @@ class ConfigStore {
  public:
   // Opens (or creates) DEST, takes its lock and removes what dead runs left
   // behind. Empty with opening.error (opening.busy when locked) on failure.
+  // waitForLock: as DestFolder::Open.
   static std::unique_ptr<ConfigStore> Open(const std::string& dest, const std::string& runInfo,
-                                           DestOpening& opening);
+                                           DestOpening& opening,
+                                           std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;
 

@@ -6,6 +6,7 @@
 // released by the system when the process ends however it ends.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,9 +28,13 @@ class DestFolder {
  public:
   // Creates DEST when missing, takes the lock (writing runInfo into the lock
   // file for the next one to quote) and works out the modes of what it
-  // writes. Empty with opening.error (and busy) on failure.
+  // writes. Empty with opening.error (and busy) on failure. waitForLock:
+  // how long a held lock is waited for before it counts as busy (a store
+  // shared between a long-running process and the nightly run waits its
+  // turn; a run started by hand is told at once).
   static std::unique_ptr<DestFolder> Open(const std::string& dest, const std::string& runInfo,
-                                          DestOpening& opening);
+                                          DestOpening& opening,
+                                          std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
   ~DestFolder();
   DestFolder(const DestFolder&) = delete;
   DestFolder& operator=(const DestFolder&) = delete;
@@ -68,6 +73,8 @@ class DestFolder {
 // names cannot (they never start with a dot).
 constexpr const char* kTempPrefix = ".tarnwick-";
 constexpr const char* kLockName = ".tarnwick.lock";
+// How often a held lock is tried again while it is waited for.
+constexpr std::chrono::milliseconds kLockRetry{20};
 
 // "what" of an error about rel: "history/sw1 is a symbolic link" etc.
 std::string FileErrorText(const std::string& what, const cli::FileError& error);

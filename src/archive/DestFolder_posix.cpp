@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "archive/DestFolder.h"
@@ -119,7 +120,7 @@ DestFolder::DestFolder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 DestFolder::~DestFolder() = default;
 
 std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std::string& runInfo,
-                                             DestOpening& opening) {
+                                             DestOpening& opening, std::chrono::milliseconds waitForLock) {
   auto impl = std::make_unique<Impl>();
   auto fail = [&](const std::string& what) {
     opening.error = FileErrorText(what, FileError::Last());
@@ -160,8 +161,14 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
     return nullptr;
   }
   impl->lock = FileHandle::Adopt(lockFd);
-  if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+  const auto giveUp = std::chrono::steady_clock::now() + waitForLock;
+  while (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return fail("cannot lock " + dest + "/" + kLockName);
+    if (std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(kLockRetry);
+      continue;
+    }
     char holder[256] = {};
     long long n = impl->lock.ReadAt(0, holder, sizeof holder - 1);
     std::string who = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "";

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "base/TextCodec.h"
 #include "archive/DestFolder.h"
@@ -81,7 +82,7 @@ DestFolder::DestFolder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 DestFolder::~DestFolder() = default;
 
 std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std::string& runInfo,
-                                             DestOpening& opening) {
+                                             DestOpening& opening, std::chrono::milliseconds waitForLock) {
   auto impl = std::make_unique<Impl>();
   impl->root = Utf8ToWide(dest);
   // Missing parents are made as mkdir -p makes them.
@@ -104,7 +105,12 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
   impl->lock = FileHandle::Adopt(reinterpret_cast<std::intptr_t>(h));
   OVERLAPPED at{};
   at.OffsetHigh = kLockOffsetHigh;
-  if (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+  const auto giveUp = std::chrono::steady_clock::now() + waitForLock;
+  while (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    if (std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(kLockRetry);
+      continue;
+    }
     char holder[256] = {};
     const long long n = impl->lock.ReadAt(0, holder, sizeof holder - 1);
     std::string who = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "";

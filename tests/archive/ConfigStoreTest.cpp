@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "archive/Archive.h"
 #include "archive/ConfigStore.h"
@@ -279,6 +280,20 @@ TEST_F(ConfigStoreTest, ModesAndTheLock) {
     EXPECT_FALSE(ConfigStore::Open(dir_.string(), "pid 1\n", second));
     EXPECT_TRUE(second.busy);
     EXPECT_NE(second.error.find("pid 4242, started 2026-12-08T01:30:00Z"), std::string::npos) << second.error;
+    // One that waits its turn is still told when the wait runs out, and gets
+    // the store once the holder lets go.
+    DestOpening bounded;
+    EXPECT_FALSE(ConfigStore::Open(dir_.string(), "pid 1\n", bounded, std::chrono::milliseconds(60)));
+    EXPECT_TRUE(bounded.busy);
+    std::thread holder([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // while the next one waits
+      store_.reset();
+    });
+    DestOpening waited;
+    std::unique_ptr<ConfigStore> next =
+        ConfigStore::Open(dir_.string(), "pid 1\n", waited, std::chrono::minutes(5));
+    holder.join();
+    EXPECT_TRUE(next) << waited.error;
   }
   ::umask(oldMask);
 }
