@@ -17,12 +17,13 @@ std::string Archive::Check(const Candidate& c, TempConfig& temp, const std::func
   // A stop request ends the search of a huge copy at once (the read goes on
   // at disk speed): the copy is then not stored.
   bool stopped = false;
-  std::string refusal = RefusalReason(facts, c.rules, [&](const std::function<void(std::string_view)>& piece) {
-    const bool read = temp.ReadBack([&](std::string_view bytes) {
-      if (!stopped && !(stopped = stop())) piece(bytes);
-    });
-    return read && !stopped;
-  });
+  std::string refusal =
+      RefusalReason(facts, c.rules, [&](const std::function<void(std::string_view)>& piece) {
+        const bool read = temp.ReadBack([&](std::string_view bytes) {
+          if (!stopped && !(stopped = stop())) piece(bytes);
+        });
+        return read && !stopped;
+      });
   if (stopped) {
     outcome.fate = Fate::Failed;
     return outcome.reason = "stopped before the new copy was checked";
@@ -52,7 +53,8 @@ Outcome Archive::Place(const std::string& device, TempConfig& temp) {
   return outcome;
 }
 
-Outcome Archive::Offer(const Candidate& c, std::unique_ptr<TempConfig> temp, const std::function<bool()>& stop) {
+Outcome Archive::Offer(const Candidate& c, std::unique_ptr<TempConfig> temp,
+                       const std::function<bool()>& stop) {
   Outcome outcome;
   if (!Check(c, *temp, stop, outcome).empty()) return outcome;
   if (store_.SameAsSaved(*temp, c.device)) {
@@ -62,7 +64,8 @@ Outcome Archive::Offer(const Candidate& c, std::unique_ptr<TempConfig> temp, con
   return Place(c.device, *temp);  // temp's destructor removes it unless it was put in place
 }
 
-bool Archive::Commit(const std::string& message, std::string& commit, std::string& error, std::string& warning) {
+bool Archive::Commit(const std::string& message, std::string& commit, std::string& error,
+                     std::string& warning) {
   if (!git_) return true;
   if (!git_->CommitStore(message, commit, error, warning)) return false;
   if (pushRemote_.empty()) return true;

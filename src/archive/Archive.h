@@ -33,8 +33,8 @@ enum class Fate { New, Changed, Unchanged, Refused, Failed };
 
 struct Outcome {
   Fate fate = Fate::Failed;
-  std::string reason;   // Refused, Failed: why
-  std::string history;  // Changed: the copy it replaced, relative to DEST
+  std::string reason;         // Refused, Failed: why
+  std::string history;        // Changed: the copy it replaced, relative to DEST
   bool previousKept = false;  // Refused: a saved copy stands and stays
 };
 
@@ -48,7 +48,8 @@ class Archive {
   // The validate step: empty when the candidate may be stored, else why not
   // (outcome.fate Refused, or Failed when DEST itself is at fault). stop is
   // asked while a large file is searched.
-  std::string Check(const Candidate& c, TempConfig& temp, const std::function<bool()>& stop, Outcome& outcome);
+  std::string Check(const Candidate& c, TempConfig& temp, const std::function<bool()>& stop,
+                    Outcome& outcome);
   // The store step: the candidate (flushed or not) becomes <device>.cfg,
   // the saved copy going to the history first. temp is gone afterwards.
   Outcome Place(const std::string& device, TempConfig& temp);

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cliutil/FileHandle.h"
 #include "archive/DestFolder.h"
+#include "cliutil/FileHandle.h"
 #include "tftp/ClientTransfer.h"
 
 namespace tarnwick::archive {
@@ -78,9 +78,9 @@ class ConfigStore {
   // Opens (or creates) DEST, takes its lock and removes what dead runs left
   // behind. Empty with opening.error (opening.busy when locked) on failure.
   // waitForLock: as DestFolder::Open.
-  static std::unique_ptr<ConfigStore> Open(const std::string& dest, const std::string& runInfo,
-                                           DestOpening& opening,
-                                           std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
+  static std::unique_ptr<ConfigStore> Open(
+      const std::string& dest, const std::string& runInfo, DestOpening& opening,
+      std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;
 

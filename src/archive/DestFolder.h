@@ -32,9 +32,9 @@ class DestFolder {
   // how long a held lock is waited for before it counts as busy (a store
   // shared between a long-running process and the nightly run waits its
   // turn; a run started by hand is told at once).
-  static std::unique_ptr<DestFolder> Open(const std::string& dest, const std::string& runInfo,
-                                          DestOpening& opening,
-                                          std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
+  static std::unique_ptr<DestFolder> Open(
+      const std::string& dest, const std::string& runInfo, DestOpening& opening,
+      std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
   ~DestFolder();
   DestFolder(const DestFolder&) = delete;
   DestFolder& operator=(const DestFolder&) = delete;

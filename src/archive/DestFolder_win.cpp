@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "base/TextCodec.h"
 #include "archive/DestFolder.h"
+#include "base/TextCodec.h"
 
 namespace tarnwick::archive {
 

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cliutil/Console.h"
-#include "cliutil/FileHandle.h"
 #include "archive/GitArchive.h"
 #include "archive/GitLibrary.h"
+#include "cliutil/Console.h"
+#include "cliutil/FileHandle.h"
 
 namespace tarnwick::archive {
 

@@ -5,9 +5,9 @@
 #include <random>
 #include <system_error>
 
-#include "cliutil/FileHandle.h"
 #include "archive/ConfigStore.h"
 #include "archive/DestFolder.h"
+#include "cliutil/FileHandle.h"
 
 namespace tarnwick::archive {
 

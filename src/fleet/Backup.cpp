@@ -16,28 +16,28 @@
 #include <set>
 
 #include "archive/Archive.h"
+#include "archive/ConfigStore.h"
+#include "archive/Flusher.h"
+#include "archive/GitArchive.h"
 #include "archive/ProcessId.h"
+#include "archive/ReportFile.h"
+#include "archive/RunState.h"
+#include "archive/SecretMask.h"
+#include "archive/UnifiedDiff.h"
+#include "archive/Validate.h"
 #include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 #include "fleet/BackupCheck.h"
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
-#include "archive/ConfigStore.h"
 #include "fleet/FetchStage.h"
-#include "archive/Flusher.h"
-#include "archive/GitArchive.h"
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/Inventory.h"
 #include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
-#include "archive/ReportFile.h"
 #include "fleet/Resolver.h"
-#include "archive/RunState.h"
-#include "archive/SecretMask.h"
-#include "archive/UnifiedDiff.h"
-#include "archive/Validate.h"
 
 namespace tarnwick::fleet {
 
@@ -87,7 +87,8 @@ bool ReadInventory(const std::string& path, std::string& text, std::string& erro
     return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
   for (;;) {
     const long long n = file.Read(buffer, sizeof buffer);
-    if (n < 0) return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+    if (n < 0)
+      return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
     if (n == 0) return true;
     text.append(buffer, static_cast<std::size_t>(n));
     if (text.size() > kMaxInventoryBytes)
@@ -116,9 +117,8 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 class BackupRun {
  public:
   BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            const archive::SecretMask& mask, archive::ConfigStore& store, archive::Archive& archive, bool progress,
-            std::ostream& err,
-            std::map<std::string, std::string> unannounced)
+            const archive::SecretMask& mask, archive::ConfigStore& store, archive::Archive& archive,
+            bool progress, std::ostream& err, std::map<std::string, std::string> unannounced)
       : devices_(devices),
         rules_(rules),
         unannounced_(std::move(unannounced)),
@@ -256,8 +256,11 @@ class BackupRun {
 
   std::string Diff(std::size_t index, const std::string& before, const std::string& after) const {
     const IgnoreRuleList& rules = rules_[index];
-    const archive::HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
-    return mask_.Diff(WithoutPasswords(archive::UnifiedDiff(before, after, devices_[index].name, archive::DiffLimits(), hidden), devices_));
+    const archive::HiddenChange hidden = [&rules](std::string_view line) {
+      return IsIgnoredLine(line, rules);
+    };
+    return mask_.Diff(WithoutPasswords(
+        archive::UnifiedDiff(before, after, devices_[index].name, archive::DiffLimits(), hidden), devices_));
   }
 
   // A copy the same as the saved one, which a run that never finished put
@@ -287,7 +290,8 @@ class BackupRun {
     pulled.rules.expect = d.expect;
     pulled.announced = d.tsize ? announced : std::nullopt;
     archive::Outcome outcome;
-    const std::string error = archive_.Check(pulled, temp, [] { return cli::StopRequested(); }, outcome);
+    const std::string error = archive_.Check(
+        pulled, temp, [] { return cli::StopRequested(); }, outcome);
     if (outcome.fate == archive::Fate::Refused) {
       row.refused = true;
       if (outcome.previousKept) row.file = d.name + ".cfg";
@@ -387,13 +391,15 @@ bool ReadWholeFile(const std::string& path, const char* what, std::string& text,
   text.clear();
   cli::FileHandle file = cli::FileHandle::OpenForReading(path);
   if (!file.Valid())
-    return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+    return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path,
+                                          cli::FileError::Last()),
            false;
   char buffer[65536];
   for (;;) {
     const long long n = file.Read(buffer, sizeof buffer);
     if (n < 0)
-      return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+      return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path,
+                                            cli::FileError::Last()),
              false;
     if (n == 0) return true;
     text.append(buffer, static_cast<std::size_t>(n));
@@ -415,8 +421,8 @@ bool SplitHook(const std::string& option, const std::string& line, std::vector<s
 // with --prune, their saved copy moved into their history -- unless the
 // inventory may have lost them by accident (PruneRefusal), when they are
 // kept as they are and nothing is said to be gone.
-void SettleGone(const BackupOptions& o, bool faultyInventory, archive::ConfigStore& store, archive::RunState& state,
-                RunFacts& facts, const std::string& stamp, std::ostream& err) {
+void SettleGone(const BackupOptions& o, bool faultyInventory, archive::ConfigStore& store,
+                archive::RunState& state, RunFacts& facts, const std::string& stamp, std::ostream& err) {
   if (facts.gone.empty()) return;
   const std::string refusal =
       PruneRefusal(facts.gone.size(), state.devices.size(), faultyInventory, o.pruneForce || !o.prune);
@@ -448,7 +454,8 @@ void SettleGone(const BackupOptions& o, bool faultyInventory, archive::ConfigSto
 // Name -> the copy it replaced ("" for a first copy). Only from a state
 // read whole (or none at all: a first night killed): from a damaged one,
 // devices that lost their record would look unannounced.
-std::map<std::string, std::string> LeftUnannounced(archive::ConfigStore& store, const archive::RunState& state,
+std::map<std::string, std::string> LeftUnannounced(archive::ConfigStore& store,
+                                                   const archive::RunState& state,
                                                    const std::vector<Device>& devices) {
   // The later of the last success and the last change: a clock set back
   // since a change leaves that change's history copy newer than the
@@ -481,7 +488,8 @@ void StartMetrics(const std::string& path, std::int64_t now, RunMetrics& metrics
   if (ReadWholeFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
   metrics.running = true;
   metrics.started = now;
-  if (!archive::WriteReportFile(path, MetricsText(metrics), archive::ReportReaders::All, error)) err << "tarnwick-cli backup: " << error << '\n';
+  if (!archive::WriteReportFile(path, MetricsText(metrics), archive::ReportReaders::All, error))
+    err << "tarnwick-cli backup: " << error << '\n';
 }
 
 bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t finished,
@@ -660,8 +668,9 @@ void FetchDevices(Night& n) {
   bool wantDiff = o.diff;
   for (const std::string& report : o.reports)
     wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
-  BackupRun run(n.devices, n.rules, wantDiff, *n.secretMask, *n.store, *n.archive, o.progress, n.err,
-                n.stateWhole ? LeftUnannounced(*n.store, n.state, n.devices) : std::map<std::string, std::string>{});
+  BackupRun run(
+      n.devices, n.rules, wantDiff, *n.secretMask, *n.store, *n.archive, o.progress, n.err,
+      n.stateWhole ? LeftUnannounced(*n.store, n.state, n.devices) : std::map<std::string, std::string>{});
   run.Run(limits, o.rounds);
   n.rows = run.Rows();
 }
@@ -689,7 +698,8 @@ void RecordState(Night& n) {
     if (enabled.count(known.name)) listed.devices.push_back(known);
   n.stale = archive::StaleDevices(listed, n.now, o.staleHours);
   for (const std::string& name : archive::SuccessesInTheFuture(listed, n.now))
-    n.Warn(Printable(name) + ": its last success is later than now (a clock that was wrong then): counted as unknown");
+    n.Warn(Printable(name) +
+           ": its last success is later than now (a clock that was wrong then): counted as unknown");
   n.facts.staleLine = archive::StaleLine(n.stale);
   std::map<std::string, std::int64_t> lastSuccess;
   for (const archive::DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
@@ -735,7 +745,8 @@ int Summarize(Night& n) {
       if (r.result == DeviceResult::Changed && !r.diff.empty()) n.out << TerminalDiff(r.diff);
     n.out << std::flush;
   }
-  return totals.failed || totals.interrupted || totals.notReached || !n.stale.empty() ? kExitFailed : kExitDone;
+  return totals.failed || totals.interrupted || totals.notReached || !n.stale.empty() ? kExitFailed
+                                                                                      : kExitDone;
 }
 
 // The store made durable, then one commit (and its push) for the run.
@@ -750,8 +761,8 @@ void CommitArchive(Night& n) {
   }
   if (n.git) {
     std::string warning;
-    result.ok = !n.storeFailed &&
-                n.archive->Commit(CommitMessage(n.rows, n.facts.started), result.commit, result.error, warning);
+    result.ok = !n.storeFailed && n.archive->Commit(CommitMessage(n.rows, n.facts.started), result.commit,
+                                                    result.error, warning);
     if (n.storeFailed) result.error = n.notCommitted;
     if (!warning.empty()) n.Warn(warning);
   }
@@ -781,13 +792,16 @@ void WriteReports(Night& n) {
       n.storeFailed = true;
     }
   }
-  if (!FinishMetrics(o.metrics, n.metrics, n.now + (std::time(nullptr) - n.realStart), n.rows, n.stale.size(), n.err)) n.storeFailed = true;
+  if (!FinishMetrics(o.metrics, n.metrics, n.now + (std::time(nullptr) - n.realStart), n.rows, n.stale.size(),
+                     n.err))
+    n.storeFailed = true;
   // --on-change-batch reads its list from a file in DEST (modes as the
   // configurations'), written while the lock is held; a run that dies
   // leaves it for the next one's sweep.
   if (n.hooks.onChangeBatch.empty()) return;
   const std::string list = ChangeList(n.rows, o.dest), rel = std::string(archive::kTempPrefix) + "changes-" +
-                                                             std::to_string(archive::CurrentProcessId()) + ".tmp";
+                                                             std::to_string(archive::CurrentProcessId()) +
+                                                             ".tmp";
   if (!list.empty() && n.store->WriteAtomically(rel, list, error)) n.changeList = o.dest + "/" + rel;
   if (!list.empty() && n.changeList.empty()) n.Say("--on-change-batch: " + error);
 }

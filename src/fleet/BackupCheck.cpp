@@ -6,11 +6,11 @@
 #include <memory>
 #include <set>
 
-#include "cliutil/Console.h"
-#include "fleet/BackupPlatform.h"
-#include "archive/ProcessId.h"
 #include "archive/ConfigStore.h"
 #include "archive/GitArchive.h"
+#include "archive/ProcessId.h"
+#include "cliutil/Console.h"
+#include "fleet/BackupPlatform.h"
 #include "fleet/Resolver.h"
 
 namespace tarnwick::fleet {
@@ -62,8 +62,8 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
     out << "dest " << o.dest << ": does not exist yet, the run will make it\n";
   } else {
     archive::DestOpening opening;
-    std::unique_ptr<archive::ConfigStore> store =
-        archive::ConfigStore::Open(o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", --check\n", opening);
+    std::unique_ptr<archive::ConfigStore> store = archive::ConfigStore::Open(
+        o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", --check\n", opening);
     for (const std::string& warning : opening.warnings)
       err << "tarnwick-cli backup: warning: " << warning << '\n';
     if (!store) {

@@ -85,12 +85,13 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       continue;
     }
     static const char* const kWithValue[] = {
-        "--dest",         "--jobs",         "--report",    "--port",           "--timeout",
-        "--retries",      "--delimiter",    "--min-ratio", "--expect",         "--max-bytes",
-        "--deadline",     "--stale",        "--ignore",    "--ignore-file",    "--rounds",
-        "--only",         "--retry-failed", "--on-change", "--on-failure",     "--on-done",
-        "--hook-timeout", "--keep",         "--metrics",   "--on-change-batch", "--secret",
-        "--git-branch",   "--git-push"};
+        "--dest",         "--jobs",        "--report",     "--port",
+        "--timeout",      "--retries",     "--delimiter",  "--min-ratio",
+        "--expect",       "--max-bytes",   "--deadline",   "--stale",
+        "--ignore",       "--ignore-file", "--rounds",     "--only",
+        "--retry-failed", "--on-change",   "--on-failure", "--on-done",
+        "--hook-timeout", "--keep",        "--metrics",    "--on-change-batch",
+        "--secret",       "--git-branch",  "--git-push"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);

@@ -234,7 +234,8 @@ class FetchRun {
 
 }  // namespace
 
-FetchSink::FetchSink(archive::TempConfig& temp, std::uint64_t maxBytes, TimePoint deadline, std::string deadlineText)
+FetchSink::FetchSink(archive::TempConfig& temp, std::uint64_t maxBytes, TimePoint deadline,
+                     std::string deadlineText)
     : temp_(&temp), maxBytes_(maxBytes), deadline_(deadline), deadlineText_(std::move(deadlineText)) {}
 
 bool FetchSink::Write(std::string_view bytes) {

@@ -63,7 +63,8 @@ void RunFetchStage(const std::vector<Device>& devices, const std::vector<std::si
 // size cap or the deadline so an endless or trickling device stops there.
 class FetchSink : public tftp::FileSink {
  public:
-  FetchSink(archive::TempConfig& temp, std::uint64_t maxBytes, tftp::TimePoint deadline, std::string deadlineText);
+  FetchSink(archive::TempConfig& temp, std::uint64_t maxBytes, tftp::TimePoint deadline,
+            std::string deadlineText);
   bool Write(std::string_view bytes) override;
   std::string WriteFailure() const override;
   bool DiskFull() const override;

@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "app/TransferNames.h"
+#include "archive/RunState.h"
 #include "base/TextCodec.h"
 #include "cliutil/Console.h"
 #include "fleet/Hooks.h"
-#include "archive/RunState.h"
 
 namespace tarnwick::fleet {
 
@@ -118,8 +118,8 @@ std::string QuietSummary(const std::vector<DeviceReport>& rows, const std::strin
          staleLine + "\n";
 }
 
-bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file, std::vector<archive::Pattern>& rules,
-                 std::string& error) {
+bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file,
+                 std::vector<archive::Pattern>& rules, std::string& error) {
   IgnoreRuleList compiled;
   if (!CompileIgnoreRules(options, compiled, error)) return false;
   if (auto set = file.sets.find("secret"); set != file.sets.end()) {

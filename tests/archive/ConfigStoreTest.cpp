@@ -272,7 +272,9 @@ TEST_F(ConfigStoreTest, ModesAndTheLock) {
     // A report quotes diffs: it takes the configurations' mode, wherever it goes.
     const fs::path report = dir_.parent_path() / "report.json";
     std::string error;
-    ASSERT_TRUE(WriteReportFile(report.string(), "{}", opening.groupReadable ? ReportReaders::Group : ReportReaders::Owner, error)) << error;
+    ASSERT_TRUE(WriteReportFile(report.string(), "{}",
+                                opening.groupReadable ? ReportReaders::Group : ReportReaders::Owner, error))
+        << error;
     ::stat(report.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, row.file);
 

@@ -23,11 +23,11 @@
 #include "../tftp/TftpdServer.h"
 #include "FleetSimProcess.h"
 #include "SimContent.h"
+#include "archive/GitLibrary.h"
+#include "archive/RunState.h"
 #include "fleet/Backup.h"
 #include "fleet/BackupReport.h"
 #include "fleet/FetchStage.h"
-#include "archive/GitLibrary.h"
-#include "archive/RunState.h"
 
 namespace tarnwick::fleet_sim {
 namespace {
@@ -458,7 +458,8 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     }
     const std::string central = scratch.Str() + "/central.git";
     options = row.options;
-    if (const std::size_t at = options.find("@CENTRAL@"); at != std::string::npos) options.replace(at, 9, central);
+    if (const std::size_t at = options.find("@CENTRAL@"); at != std::string::npos)
+      options.replace(at, 9, central);
     ProcessResult r = run();
     EXPECT_EQ(r.status, row.status) << r.output;
     EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;

@@ -11,14 +11,14 @@
 #include <random>
 #include <sstream>
 
+#include "archive/RunState.h"
+#include "archive/SecretMask.h"
+#include "archive/UnifiedDiff.h"
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/IgnoreRules.h"
 #include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
-#include "archive/RunState.h"
-#include "archive/SecretMask.h"
-#include "archive/UnifiedDiff.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -117,7 +117,8 @@ TEST(RunState, StaleRuleAndItsLine) {
   EXPECT_TRUE(stale[2].neverSucceeded);
   EXPECT_EQ(stale[2].since, kNow - 2 * kHour);
   EXPECT_EQ(archive::SuccessesInTheFuture(state, kNow), (std::vector<std::string>{"future", "ahead"}));
-  EXPECT_EQ(archive::StaleLine({stale[1], stale[2]}), "2 devices stale, the oldest since 2026-12-08 00:30 UTC");
+  EXPECT_EQ(archive::StaleLine({stale[1], stale[2]}),
+            "2 devices stale, the oldest since 2026-12-08 00:30 UTC");
   EXPECT_EQ(archive::StaleLine({stale[2]}), "1 device stale, since 2026-12-09 23:30 UTC");
   EXPECT_EQ(archive::StaleLine({}), "no device stale");
   // A jump of the clock makes the rest stale too.
@@ -187,7 +188,8 @@ TEST(UnifiedDiff, HunksContextAndEnds) {
 TEST(UnifiedDiff, HiddenChangesAndLimits) {
   archive::DiffLimits limits;
   limits.maxChangedLines = 2;
-  EXPECT_EQ(archive::UnifiedDiff("a\nb\n", "c\nd\n", "x", limits), "files differ (more than 2 lines changed)\n");
+  EXPECT_EQ(archive::UnifiedDiff("a\nb\n", "c\nd\n", "x", limits),
+            "files differ (more than 2 lines changed)\n");
   EXPECT_NE(archive::UnifiedDiff("a\nb\n", "a\nc\n", "x", limits).find("@@"), std::string::npos);
   const IgnoreRuleList stamp = Rules({"^! Last"});
   const archive::HiddenChange hidden = [&stamp](std::string_view line) { return IsIgnoredLine(line, stamp); };
@@ -195,7 +197,8 @@ TEST(UnifiedDiff, HiddenChangesAndLimits) {
   EXPECT_EQ(archive::UnifiedDiff(ten, "! Last 2\r\n2\n3\n4\n5\n6\n7\n8\n9\n10\n", "x", {}, hidden), "");
   EXPECT_EQ(archive::UnifiedDiff(ten, "! Last 2\n2\n3\n4\n5\n6\n7\n8\nnine\n10\n", "x", {}, hidden),
             "--- a/x\n+++ b/x\n@@ -6,5 +6,5 @@\n 6\n 7\n 8\n-9\n+nine\n 10\n");
-  EXPECT_EQ(archive::UnifiedDiff("a\n", "b\n", "x\n+++ y"), "--- a/x?+++ y\n+++ b/x?+++ y\n@@ -1 +1 @@\n-a\n+b\n");
+  EXPECT_EQ(archive::UnifiedDiff("a\n", "b\n", "x\n+++ y"),
+            "--- a/x?+++ y\n+++ b/x?+++ y\n@@ -1 +1 @@\n-a\n+b\n");
   limits.maxSteps = 3;
   EXPECT_EQ(archive::UnifiedDiff("a\nb\nc\nd\n", "b\nc\nd\ne\n", "x", limits),
             "files differ (too many changes to list)\n");

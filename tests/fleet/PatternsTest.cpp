@@ -6,11 +6,11 @@
 #include <iterator>
 #include <random>
 
-#include "fleet/IgnoreRules.h"
 #include "archive/GitArchive.h"
 #include "archive/LinearPattern.h"
-#include "fleet/NightlyRun.h"
 #include "archive/SecretMask.h"
+#include "fleet/IgnoreRules.h"
+#include "fleet/NightlyRun.h"
 
 namespace tarnwick::fleet {
 namespace {
@@ -208,7 +208,8 @@ TEST(IgnoreRules, OurEngineAnswersAsRe2OnRandomPatterns) {
     archive::LinearPattern linear;
     std::string error, linearError;
     const bool compiles = archive::Pattern::Compile(pattern, ours, error);
-    ASSERT_EQ(archive::LinearPattern::Compile(pattern, linear, linearError), compiles) << error << linearError;
+    ASSERT_EQ(archive::LinearPattern::Compile(pattern, linear, linearError), compiles)
+        << error << linearError;
     if (!compiles) continue;
     std::size_t b1 = 99, e1 = 99, b2 = 99, e2 = 99;
     ASSERT_EQ(linear.Search(text), ours.Search(text));
@@ -274,7 +275,8 @@ TEST(IgnoreRules, SecretsMaskedInLinesAndDiffs) {
   ASSERT_EQ(rules.size(), 2u);
   EXPECT_EQ(file.sets.count("secret"), 0u);
   EXPECT_EQ(archive::SecretMask({1, 2}, rules).Text(" wpa-psk Sesame key-chain K1"),
-            " wpa-psk " + archive::SecretMask({1, 2}).Tag("Sesame") + " key-chain " + archive::SecretMask({1, 2}).Tag("K1"));
+            " wpa-psk " + archive::SecretMask({1, 2}).Tag("Sesame") + " key-chain " +
+                archive::SecretMask({1, 2}).Tag("K1"));
   EXPECT_FALSE(SecretRules({"(bad"}, file, rules, error));
   EXPECT_EQ(
       mask.Diff(
