@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "fleet/LinearPattern.h"
-#include "fleet/Pattern.h"
+#include "archive/LinearPattern.h"
+#include "archive/Pattern.h"
 
 namespace {
 
-using namespace tarnwick::fleet;
+using namespace tarnwick;
 
 const char* const kRules[] = {
     "^ description (\\w+\\s?)*$",
@@ -83,8 +83,8 @@ int main(int argc, char** argv) {
       {"one 1 MB line", std::string(mb - 1, 'a') + "!"},
       {"10^5 lines of 10 B", Repeated("aaaaaaaaa\n", 1'000'000)},
   };
-  std::vector<Pattern> patterns;
-  std::vector<LinearPattern> linear;
+  std::vector<archive::Pattern> patterns;
+  std::vector<archive::LinearPattern> linear;
   if (!CompileAll(patterns) || !CompileAll(linear)) return 2;
   std::printf("%-32s %14s %14s\n", "ten hostile rules over", "Pattern ms", "LinearPattern ms");
   for (const Case& c : cases) {

@@ -1,7 +1,8 @@
-// `tarnwick-cli backup` from end to end: the inventory, then the stages --
-// fetch (FetchStage), validate (Validate), store (ConfigStore), archive
-// (GitArchive) -- then the summary and the report. Each stage owns what it
-// works on and hands a device's result on in its DeviceReport.
+// `tarnwick-cli backup` from end to end: the inventory, then for each device
+// fetch (FetchStage, in rounds: DeviceRounds) and the archive's validate and store (archive/Archive.h),
+// then the state, the summary, one commit for the run, the reports and the
+// hooks -- RunBackup reads as those steps. Each step owns what it works on and
+// hands a device's result on in its DeviceReport.
 #include "fleet/Backup.h"
 
 #include <algorithm>
@@ -11,29 +12,33 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
+#include "archive/Archive.h"
+#include "archive/ConfigStore.h"
+#include "archive/Flusher.h"
+#include "archive/GitArchive.h"
+#include "archive/ProcessId.h"
+#include "archive/ReportFile.h"
+#include "archive/RunState.h"
+#include "archive/SecretMask.h"
+#include "archive/UnifiedDiff.h"
+#include "archive/Validate.h"
 #include "cliutil/Console.h"
 #include "cliutil/FileHandle.h"
 #include "fleet/BackupCheck.h"
 #include "fleet/BackupOptions.h"
 #include "fleet/BackupPlatform.h"
 #include "fleet/BackupReport.h"
-#include "fleet/ConfigStore.h"
+#include "fleet/DeviceRounds.h"
 #include "fleet/FetchStage.h"
-#include "fleet/Flusher.h"
-#include "fleet/GitArchive.h"
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/Inventory.h"
 #include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
-#include "fleet/ReportFile.h"
 #include "fleet/Resolver.h"
-#include "fleet/RunState.h"
-#include "fleet/SecretMask.h"
-#include "fleet/UnifiedDiff.h"
-#include "fleet/Validate.h"
 
 namespace tarnwick::fleet {
 
@@ -43,11 +48,9 @@ namespace {
 
 constexpr int kExitDone = 0, kExitFailed = 1, kExitUsage = 2, kExitArchive = 3;
 constexpr std::size_t kMaxInventoryBytes = 16u << 20;
-// Flushes under way at once; the file system commits them together.
-constexpr std::size_t kFlushThreads = 8;
 
 std::string IsoTime(std::time_t t) {
-  std::string s = HistoryStamp(t);  // 20261208T013000Z
+  std::string s = archive::HistoryStamp(t);  // 20261208T013000Z
   return s.substr(0, 4) + "-" + s.substr(4, 2) + "-" + s.substr(6, 5) + ":" + s.substr(11, 2) + ":" +
          s.substr(13);
 }
@@ -80,10 +83,11 @@ bool ReadInventory(const std::string& path, std::string& text, std::string& erro
   }
   cli::FileHandle file = cli::FileHandle::OpenForReading(path);
   if (!file.Valid())
-    return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+    return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
   for (;;) {
     const long long n = file.Read(buffer, sizeof buffer);
-    if (n < 0) return error = FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
+    if (n < 0)
+      return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
     if (n == 0) return true;
     text.append(buffer, static_cast<std::size_t>(n));
     if (text.size() > kMaxInventoryBytes)
@@ -109,272 +113,6 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
   return message;
 }
 
-class BackupRun {
- public:
-  BackupRun(const std::vector<Device>& devices, const std::vector<IgnoreRuleList>& rules, bool wantDiff,
-            const SecretMask& mask, ConfigStore& store, std::string stamp, bool progress, std::ostream& err,
-            std::map<std::string, std::string> unannounced)
-      : devices_(devices),
-        rules_(rules),
-        unannounced_(std::move(unannounced)),
-        wantDiff_(wantDiff),
-        mask_(mask),
-        store_(store),
-        stamp_(std::move(stamp)),
-        err_(err) {
-    rows_.resize(devices_.size());
-    for (std::size_t i = 0; i < devices_.size(); ++i) {
-      const Device& d = devices_[i];
-      DeviceReport& row = rows_[i];
-      row.line = d.line;
-      row.name = d.name;
-      if (!d.host.empty()) row.host = d.host + ":" + d.port;
-      if (!d.fault.empty()) {
-        row.result = DeviceResult::Failed;
-        row.faultyRow = true;
-        row.error = "inventory line " + std::to_string(d.line) + ": " + d.fault;
-        ++done_;
-        ++failedSoFar_;
-      } else if (!d.enabled) {
-        row.result = DeviceResult::Disabled;
-        ++done_;
-      } else {
-        order_.push_back(i);
-      }
-    }
-    showProgress_ = progress && cli::StandardErrorIsTerminal();
-  }
-
-  // The first round takes every device; each later one the devices that
-  // failed for a network reason, after everyone else had their turn (a
-  // switch rebooting at 01:00 is back by the end of the run).
-  void Run(const FetchLimits& limits, int laterRounds) {
-    jobs_ = static_cast<std::size_t>(std::max(limits.jobs, 1));
-    std::vector<std::size_t> order = order_;
-    for (int round = 0; !order.empty(); ++round) {
-      RunFetchStage(
-          devices_, order, limits, store_, SystemLookup(), [] { return cli::StopRequested(); },
-          [this](std::size_t index, Fetched& fetched) { Fetched_(index, fetched); },
-          // A file whose flush came back goes into place now, not when the
-          // next device ends: behind a row of dead names that is seconds in
-          // which a kill would lose it.
-          [this] { StoreFlushed(); });
-      // Complete files still being flushed are stored, stopped run or not.
-      while (!flushing_.empty()) {
-        flusher_.WaitForOne();
-        StoreFlushed();
-      }
-      order.clear();
-      if (round >= laterRounds || cli::StopRequested()) break;
-      for (std::size_t index : order_) {
-        DeviceReport& row = rows_[index];
-        if (row.result != DeviceResult::Failed || !row.network) continue;
-        order.push_back(index);
-        DeviceReport fresh;
-        fresh.name = row.name;
-        fresh.host = row.host;
-        fresh.line = row.line;
-        row = std::move(fresh);
-        --done_;
-        --failedSoFar_;
-      }
-    }
-    if (showProgress_) err_ << '\r' << std::string(lastProgressWidth_, ' ') << '\r' << std::flush;
-  }
-
-  const std::vector<DeviceReport>& Rows() const { return rows_; }
-
- private:
-  // A device's fetch ended: validate, then off to be flushed and stored.
-  // Whatever happens from here on is this device's result only.
-  void Fetched_(std::size_t index, Fetched& fetched) {
-    const Device& d = devices_[index];
-    DeviceReport& row = rows_[index];
-    row.bytes = fetched.bytes;
-    row.seconds = fetched.seconds;
-    if (!fetched.complete) {
-      row.result = fetched.interrupted ? DeviceResult::Interrupted : DeviceResult::Failed;
-      row.network = fetched.network;
-      row.errorCode = fetched.errorCode;
-      // A device's own error text may quote anything.
-      row.error = mask_.Message(ScrubbedText(fetched.error, Fields(d), fetched.errorCode >= 0));
-      return Counted(true);
-    }
-    std::string error;
-    try {
-      error = Validate(d, row, *fetched.temp, fetched.announced);
-    } catch (const std::exception& e) {
-      error = std::string("unexpected failure: ") + e.what();
-    }
-    if (!error.empty()) {
-      fetched.temp.reset();  // removes the file
-      return Failed(index, error);
-    }
-    if (store_.SameAsSaved(*fetched.temp, d.name) || OnlyIgnoredChanged(index, *fetched.temp, row)) {
-      row.result = DeviceResult::Unchanged;
-      row.file = d.name + ".cfg";
-      row.diff.clear();
-      fetched.temp.reset();
-      AnnounceLeftOver(index, row);
-      return Counted(false);
-    }
-    TempConfig& temp = *(flushing_[index] = std::move(fetched.temp));
-    flusher_.Submit(index, temp);
-    StoreFlushed();
-    // Complete files waiting for the disk hold a descriptor each: a round of
-    // jobs at most (BackupPlatform.h counts them; the reserve holds a few
-    // for small job counts), so the driver only waits when the disk is that
-    // far behind -- never after each file, which would make one job wait
-    // for every fsync in turn.
-    while (flusher_.Pending() >= std::max(jobs_, kFlushThreads)) {
-      flusher_.WaitForOne();
-      StoreFlushed();
-    }
-  }
-
-  // A copy that differs from the saved one: the same once the device's
-  // ignore rules drop their lines? On the way, the diff when one is wanted.
-  // Only changed copies get here, most nights a few.
-  bool OnlyIgnoredChanged(std::size_t index, TempConfig& temp, DeviceReport& row) {
-    const IgnoreRuleList& rules = rules_[index];
-    if (rules.empty() && !wantDiff_) return false;
-    const DiffLimits limits;
-    std::string before, after, error;
-    bool missing = false;
-    const std::string& name = devices_[index].name;
-    if (!store_.ReadFile(name + ".cfg", limits.maxBytes, before, missing, error) || missing) return false;
-    if (!ConfigStore::ReadTemp(temp, limits.maxBytes, after)) return false;
-    if (!rules.empty() && Equivalent(before, after, rules, [] { return cli::StopRequested(); })) return true;
-    if (wantDiff_) row.diff = Diff(index, before, after);
-    return false;
-  }
-
-  std::string Diff(std::size_t index, const std::string& before, const std::string& after) const {
-    const IgnoreRuleList& rules = rules_[index];
-    const HiddenChange hidden = [&rules](std::string_view line) { return IsIgnoredLine(line, rules); };
-    return mask_.Diff(WithoutPasswords(UnifiedDiff(before, after, devices_[index].name, DiffLimits(), hidden), devices_));
-  }
-
-  // A copy the same as the saved one, which a run that never finished put
-  // there: its change was never announced, so it is now -- as changed, with
-  // the diff against the copy it replaced.
-  void AnnounceLeftOver(std::size_t index, DeviceReport& row) {
-    auto found = unannounced_.find(devices_[index].name);
-    if (found == unannounced_.end()) return;
-    row.history = found->second;
-    row.result = row.history.empty() ? DeviceResult::New : DeviceResult::Changed;
-    if (!wantDiff_ || row.history.empty()) return;
-    const DiffLimits limits;
-    std::string before, after, error;
-    bool missing = false;
-    if (store_.ReadFile(row.history, limits.maxBytes, before, missing, error) && !missing &&
-        store_.ReadFile(row.file, limits.maxBytes, after, missing, error) && !missing)
-      row.diff = Diff(index, before, after);
-  }
-
-  std::string Validate(const Device& d, DeviceReport& row, TempConfig& temp,
-                       std::optional<std::uint64_t> announced) {
-    FetchedFacts facts;
-    facts.bytes = temp.Bytes();
-    std::string error;
-    if (!store_.PreviousSize(d.name, facts.previous, error)) return error;
-    ValidationRules rules;
-    rules.minRatio = d.minRatio;
-    rules.expect = d.expect;
-    facts.announced = d.tsize ? announced : std::nullopt;
-    // A stop request ends the search of a huge copy at once (the read
-    // goes on at disk speed): the copy is then not stored.
-    bool stopped = false;
-    std::string refusal =
-        RefusalReason(facts, rules, [&](const std::function<void(std::string_view)>& piece) {
-          const bool read = temp.ReadBack([&](std::string_view bytes) {
-            if (!stopped && !(stopped = cli::StopRequested())) piece(bytes);
-          });
-          return read && !stopped;
-        });
-    if (stopped) return "stopped before the new copy was checked";
-    if (!refusal.empty()) {
-      row.refused = true;
-      if (facts.previous) row.file = d.name + ".cfg";
-    }
-    return refusal;
-  }
-
-  // Files whose flush came back go into place now.
-  void StoreFlushed() {
-    for (Flusher::Done& done : flusher_.Take()) {
-      const std::size_t index = done.ticket;
-      std::unique_ptr<TempConfig> temp = std::move(flushing_[index]);
-      flushing_.erase(index);
-      const Device& d = devices_[index];
-      DeviceReport& row = rows_[index];
-      std::string error = done.error;
-      try {
-        if (error.empty()) {
-          SaveOutcome saved = store_.Save(*temp, d.name, stamp_);
-          error = saved.error;
-          if (saved.ok) {
-            row.result = !saved.changed              ? DeviceResult::Unchanged
-                         : saved.historyFile.empty() ? DeviceResult::New
-                                                     : DeviceResult::Changed;
-            row.history = saved.historyFile;
-            row.file = d.name + ".cfg";
-          }
-        }
-      } catch (const std::exception& e) {
-        error = std::string("unexpected failure: ") + e.what();
-      }
-      temp.reset();  // removes the file unless the store put it in place
-      if (!error.empty()) {
-        Failed(index, error);
-        continue;
-      }
-      Counted(false);
-    }
-  }
-
-  void Failed(std::size_t index, const std::string& error) {
-    rows_[index].result = DeviceResult::Failed;
-    rows_[index].error = ScrubbedText(error, Fields(devices_[index]), false);
-    Counted(true);
-  }
-
-  static NameFields Fields(const Device& d) { return {d.remote, d.password, d.delimiter, true}; }
-
-  void Counted(bool failed) {
-    ++done_;
-    if (failed) ++failedSoFar_;
-    if (failed && testKill_.AfterFailure()) EndProcessAtOnce();
-    if (!showProgress_) return;
-    auto now = Clock::now();
-    if (done_ != devices_.size() && now - lastProgress_ < std::chrono::milliseconds(100)) return;
-    lastProgress_ = now;
-    std::string line = ProgressLine(done_, devices_.size(), failedSoFar_);
-    std::size_t width = line.size();
-    if (width < lastProgressWidth_) line += std::string(lastProgressWidth_ - width, ' ');
-    lastProgressWidth_ = std::max(width, lastProgressWidth_);
-    err_ << '\r' << line << std::flush;
-  }
-
-  const std::vector<Device>& devices_;
-  const std::vector<IgnoreRuleList>& rules_;
-  const std::map<std::string, std::string> unannounced_;  // name -> the copy it replaced ("" for none)
-  bool wantDiff_;
-  const SecretMask& mask_;  // every text shown passes through it
-  ConfigStore& store_;
-  std::string stamp_;
-  std::ostream& err_;
-  std::vector<DeviceReport> rows_;
-  std::vector<std::size_t> order_;
-  std::map<std::size_t, std::unique_ptr<TempConfig>> flushing_;
-  std::size_t jobs_ = 1;
-  Flusher flusher_{kFlushThreads};  // after flushing_: stops before those files go
-  std::size_t done_ = 0, failedSoFar_ = 0, lastProgressWidth_ = 0;
-  bool showProgress_ = false;
-  Clock::time_point lastProgress_{};
-  TestKillPoint testKill_ = TestKillPoint::FromEnvironment();
-};
-
 }  // namespace
 
 namespace {
@@ -396,13 +134,15 @@ bool ReadWholeFile(const std::string& path, const char* what, std::string& text,
   text.clear();
   cli::FileHandle file = cli::FileHandle::OpenForReading(path);
   if (!file.Valid())
-    return error = FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+    return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path,
+                                          cli::FileError::Last()),
            false;
   char buffer[65536];
   for (;;) {
     const long long n = file.Read(buffer, sizeof buffer);
     if (n < 0)
-      return error = FileErrorText(std::string("cannot read ") + what + " " + path, cli::FileError::Last()),
+      return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path,
+                                            cli::FileError::Last()),
              false;
     if (n == 0) return true;
     text.append(buffer, static_cast<std::size_t>(n));
@@ -424,8 +164,8 @@ bool SplitHook(const std::string& option, const std::string& line, std::vector<s
 // with --prune, their saved copy moved into their history -- unless the
 // inventory may have lost them by accident (PruneRefusal), when they are
 // kept as they are and nothing is said to be gone.
-void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store, RunState& state,
-                RunFacts& facts, const std::string& stamp, std::ostream& err) {
+void SettleGone(const BackupOptions& o, bool faultyInventory, archive::ConfigStore& store,
+                archive::RunState& state, RunFacts& facts, const std::string& stamp, std::ostream& err) {
   if (facts.gone.empty()) return;
   const std::string refusal =
       PruneRefusal(facts.gone.size(), state.devices.size(), faultyInventory, o.pruneForce || !o.prune);
@@ -445,7 +185,7 @@ void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store
       }
     }
     state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
-                                       [&](const DeviceState& s) { return s.name == name; }),
+                                       [&](const archive::DeviceState& s) { return s.name == name; }),
                         state.devices.end());
   }
 }
@@ -457,13 +197,14 @@ void SettleGone(const BackupOptions& o, bool faultyInventory, ConfigStore& store
 // Name -> the copy it replaced ("" for a first copy). Only from a state
 // read whole (or none at all: a first night killed): from a damaged one,
 // devices that lost their record would look unannounced.
-std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const RunState& state,
+std::map<std::string, std::string> LeftUnannounced(archive::ConfigStore& store,
+                                                   const archive::RunState& state,
                                                    const std::vector<Device>& devices) {
   // The later of the last success and the last change: a clock set back
   // since a change leaves that change's history copy newer than the
   // successes after it.
   std::map<std::string, std::int64_t> lastSuccess;
-  for (const DeviceState& known : state.devices)
+  for (const archive::DeviceState& known : state.devices)
     lastSuccess[known.name] = std::max(known.lastSuccess, known.lastChange);
   std::map<std::string, std::string> left;
   for (const Device& d : devices) {
@@ -474,7 +215,7 @@ std::map<std::string, std::string> LeftUnannounced(ConfigStore& store, const Run
       continue;
     }
     const std::string newest = store.NewestHistory(d.name);
-    const std::string since = HistoryStamp(static_cast<std::time_t>(known->second));
+    const std::string since = archive::HistoryStamp(static_cast<std::time_t>(known->second));
     const std::size_t base = newest.rfind('/') + 1;
     if (!newest.empty() && newest.compare(base, since.size(), since) > 0) left[d.name] = newest;
   }
@@ -490,7 +231,8 @@ void StartMetrics(const std::string& path, std::int64_t now, RunMetrics& metrics
   if (ReadWholeFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
   metrics.running = true;
   metrics.started = now;
-  if (!WriteReportFile(path, MetricsText(metrics), ReportReaders::All, error)) err << "tarnwick-cli backup: " << error << '\n';
+  if (!archive::WriteReportFile(path, MetricsText(metrics), archive::ReportReaders::All, error))
+    err << "tarnwick-cli backup: " << error << '\n';
 }
 
 bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t finished,
@@ -502,15 +244,331 @@ bool FinishMetrics(const std::string& path, RunMetrics& metrics, std::int64_t fi
   metrics.totals = CountResults(rows);
   metrics.stale = stale;
   std::string error;
-  if (WriteReportFile(path, MetricsText(metrics), ReportReaders::All, error)) return true;
+  if (archive::WriteReportFile(path, MetricsText(metrics), archive::ReportReaders::All, error)) return true;
   err << "tarnwick-cli backup: " << error << '\n';
   return false;
+}
+
+// One night, step by step: what RunBackup reads before it touches DEST, what
+// it holds while it runs, and what it hands on to the reports and hooks.
+struct Night {
+  Night(const BackupOptions& options, std::ostream& o, std::ostream& e) : opts(options), out(o), err(e) {}
+  const BackupOptions& opts;
+  std::ostream& out;
+  std::ostream& err;
+  // Read and checked before anything is fetched.
+  IgnoreRuleList commonRules;
+  IgnoreFile ignoreFile;
+  std::optional<archive::SecretMask> secretMask;
+  HookCommands hooks;
+  std::set<std::string> retryNames;
+  Inventory inventory;
+  std::vector<std::string> inventoryNames;  // the whole inventory's, for what was added and what is gone
+  std::vector<Device> devices;              // the devices this run takes
+  std::vector<IgnoreRuleList> rules;        // per device
+  std::vector<std::string> secrets;         // the devices' passwords, kept out of every text
+  // The run.
+  std::int64_t now = 0;
+  std::time_t realStart = 0, startedAt = 0;
+  RunFacts facts;
+  archive::DestOpening opening;
+  std::unique_ptr<archive::ConfigStore> store;
+  std::unique_ptr<archive::GitArchive> git;
+  std::unique_ptr<archive::Archive> archive;
+  RunMetrics metrics;
+  archive::RunState state;
+  bool stateWhole = false;  // every saved copy of a device the state does not know is unannounced
+  std::vector<DeviceReport> rows;
+  std::vector<archive::StaleDevice> stale;
+  bool storeFailed = false;
+  std::string notCommitted;  // why the store is not fit to commit, in the archive's result
+  std::string changeList;    // --on-change-batch's file in DEST
+
+  void Say(const std::string& text) { err << "tarnwick-cli backup: " << text << '\n'; }
+  void Warn(const std::string& text) { Say("warning: " + text); }
+};
+
+// Every rule, file and hook is checked before anything is fetched: a typo
+// in one is a usage error naming it, not a night without backups.
+bool ReadRulesAndHooks(Night& n) {
+  const BackupOptions& o = n.opts;
+  std::string text, error;
+  if (!CompileIgnoreRules(o.ignore, n.commonRules, error)) return n.Say("--ignore: " + error), false;
+  if (!o.ignoreFile.empty()) {
+    if (!ReadWholeFile(o.ignoreFile, "ignore file", text, error)) return n.Say(error), false;
+    if (!ParseIgnoreFile(text, n.ignoreFile, error)) return n.Say(o.ignoreFile + ": " + error), false;
+  }
+  std::vector<archive::Pattern> secretRules;
+  if (!SecretRules(o.secret, n.ignoreFile, secretRules, error)) return n.Say("--secret: " + error), false;
+  n.secretMask.emplace(archive::SecretMask::RandomKey(), std::move(secretRules));
+  n.hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
+  if (!SplitHook("--on-change", o.onChange, n.hooks.onChange, error) ||
+      !SplitHook("--on-failure", o.onFailure, n.hooks.onFailure, error) ||
+      !SplitHook("--on-done", o.onDone, n.hooks.onDone, error) ||
+      !SplitHook("--on-change-batch", o.onChangeBatch, n.hooks.onChangeBatch, error))
+    return n.Say(error), false;
+  if (!o.retryFailed.empty() &&
+      (!ReadWholeFile(o.retryFailed, "report", text, error) || !FailedInReport(text, n.retryNames, error)))
+    return n.Say("--retry-failed " + o.retryFailed + ": " + error), false;
+  return true;
+}
+
+// The inventory, and the devices this run takes from it.
+bool ReadDevices(Night& n) {
+  const BackupOptions& o = n.opts;
+  std::string text, error;
+  if (!ReadInventory(o.inventory, text, error)) return n.Say(error), false;
+  n.inventory = ParseInventory(text, o.defaults);
+  for (const InventoryError& e : n.inventory.errors)
+    n.err << o.inventory << ":" << e.line << ": " << e.message << '\n';
+  if (!n.inventory.usable) return n.Say("the inventory cannot be used, nothing fetched"), false;
+  // Columns we do not read are a fact of the export, not a bad night:
+  // --quiet keeps them out of cron's mail.
+  if (!o.quiet)
+    for (const std::string& warning : n.inventory.warnings) n.Warn(o.inventory + ": " + warning);
+  if (n.inventory.holdsPasswords && o.inventory != "-") {
+    std::string warning = ExposedSecretsWarning(o.inventory);
+    if (!warning.empty()) n.Warn(warning);
+  }
+  if (o.git && !archive::GitArchive::Loadable(error)) return n.Say(error), false;
+  for (const Device& d : n.inventory.devices)
+    if (!d.name.empty() && d.fault.empty()) n.inventoryNames.push_back(d.name);
+  for (const Device& d : n.inventory.devices) {
+    bool taken = o.only.empty() && o.retryFailed.empty();
+    for (const std::string& glob : o.only) taken = taken || GlobMatches(glob, d.name);
+    if (!o.retryFailed.empty()) taken = n.retryNames.count(d.name) > 0;
+    if (taken) n.devices.push_back(d);
+  }
+  n.rules = RulesPerDevice(n.devices, n.commonRules, n.ignoreFile);
+  for (const Device& d : n.devices)
+    if (!d.password.empty()) n.secrets.push_back(d.password);
+  return true;
+}
+
+// DEST held for this run (a second run is refused, naming the holder), and
+// what it remembers of earlier runs; a damaged state costs history, never
+// the night's backup.
+bool OpenDest(Night& n) {
+  const BackupOptions& o = n.opts;
+  n.now = Now();
+  n.realStart = std::time(nullptr);
+  n.startedAt = static_cast<std::time_t>(n.now);
+  n.facts.started = IsoTime(n.startedAt);
+  n.store = archive::ConfigStore::Open(
+      o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", started " + n.facts.started + "\n",
+      n.opening);
+  for (const std::string& warning : n.opening.warnings) n.Warn(warning);
+  if (!n.store) return n.Say(n.opening.error), false;
+  if (n.store->Swept() && !o.quiet)
+    n.Say("removed " + std::to_string(n.store->Swept()) + " temporary files of an earlier run that stopped");
+  StartMetrics(o.metrics, n.now, n.metrics, n.err);
+  n.archive = std::make_unique<archive::Archive>(*n.store, archive::HistoryStamp(n.startedAt));
+  return true;
+}
+
+void LoadState(Night& n) {
+  bool missing = true;
+  std::string bytes, error;
+  if (!n.store->ReadFile(kStateName, kMaxStateBytes, bytes, missing, error)) {
+    n.Warn(error + "; the devices' history starts again");
+    return;
+  }
+  if (missing) {
+    n.stateWhole = true;  // no run finished here yet: every saved copy is unannounced
+    return;
+  }
+  archive::ParsedRunState parsed = archive::ParseRunState(bytes);
+  for (const std::string& warning : parsed.warnings) n.Warn(std::string(kStateName) + ": " + warning);
+  n.state = std::move(parsed.state);
+  n.stateWhole = parsed.warnings.empty();
+  archive::InventoryChange change = archive::CompareInventory(n.state, n.inventoryNames);
+  n.facts.added = std::move(change.added);
+  n.facts.gone = std::move(change.gone);
+}
+
+void OpenGit(Night& n) {
+  const BackupOptions& o = n.opts;
+  if (!o.git) return;
+  n.facts.archive.attempted = true;
+  n.git = archive::GitArchive::Open(o.dest, n.facts.archive.error);
+  if (!n.git) return;
+  n.git->UseBranch(o.gitBranch);
+  if (!n.git->OpenWarning().empty()) n.Warn(n.git->OpenWarning());
+  n.archive->UseGit(n.git.get(), o.gitPush);
+}
+
+// Fetch, validate and store, device by device, in rounds.
+void FetchDevices(Night& n) {
+  const BackupOptions& o = n.opts;
+  std::string warning;
+  FetchLimits limits;
+  limits.jobs = FitJobsToDescriptors(o.jobs, warning);
+  limits.maxBytes = o.maxBytes;
+  limits.deadline = std::chrono::seconds(o.deadlineSeconds);
+  if (!warning.empty()) n.Warn(warning);
+  StopPollingScope stopPolling;
+  // The JSON report and the page carry the diffs; CSV has no room for them.
+  bool wantDiff = o.diff;
+  for (const std::string& report : o.reports)
+    wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
+  n.rows = RunDeviceRounds(
+      n.devices, n.rules, wantDiff, *n.secretMask, *n.store, *n.archive, o.progress, n.err,
+      n.stateWhole ? LeftUnannounced(*n.store, n.state, n.devices) : std::map<std::string, std::string>{},
+      limits, o.rounds);
+}
+
+// The state: this run's attempts, the devices gone, then who is stale.
+void RecordState(Night& n) {
+  const BackupOptions& o = n.opts;
+  // A faulty row is no device: it was never tried, and its name may be a
+  // placeholder.
+  for (std::size_t i = 0; i < n.rows.size(); ++i) {
+    const DeviceReport& r = n.rows[i];
+    const bool ok = Saved(r.result) || r.result == DeviceResult::Unchanged;
+    if (!r.name.empty() && n.devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
+      archive::RecordAttempt(n.state, r.name, n.now, ok, Saved(r.result), r.error);
+  }
+  SettleGone(o, !n.inventory.errors.empty(), *n.store, n.state, n.facts, archive::HistoryStamp(n.startedAt),
+             n.err);
+  // Stale among the devices the inventory still fetches: a disabled one is
+  // left alone on purpose.
+  std::set<std::string> enabled;
+  for (const Device& d : n.inventory.devices)
+    if (d.enabled) enabled.insert(d.name);
+  archive::RunState listed;
+  for (const archive::DeviceState& known : n.state.devices)
+    if (enabled.count(known.name)) listed.devices.push_back(known);
+  n.stale = archive::StaleDevices(listed, n.now, o.staleHours);
+  for (const std::string& name : archive::SuccessesInTheFuture(listed, n.now))
+    n.Warn(Printable(name) +
+           ": its last success is later than now (a clock that was wrong then): counted as unknown");
+  n.facts.staleLine = archive::StaleLine(n.stale);
+  std::map<std::string, std::int64_t> lastSuccess;
+  for (const archive::DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
+  std::set<std::string> staleNames;
+  for (const archive::StaleDevice& d : n.stale) staleNames.insert(d.name);
+  for (DeviceReport& r : n.rows) {
+    if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
+    r.stale = staleNames.count(r.name) > 0;
+  }
+  std::string error;
+  if (!n.store->WriteAtomically(kStateName, archive::SerializeRunState(n.state), error)) {
+    n.Say(error);
+    n.storeFailed = true;
+    n.notCommitted = "not committed: the state file could not be written";
+  }
+  if (o.keep)
+    for (const DeviceReport& r : n.rows)
+      if (Saved(r.result) || r.result == DeviceResult::Unchanged) n.store->TrimHistory(r.name, o.keep);
+}
+
+// The summary on the terminal (cron's mail); the exit status of the devices.
+int Summarize(Night& n) {
+  const BackupOptions& o = n.opts;
+  const RunFacts& facts = n.facts;
+  const RunTotals totals = CountResults(n.rows);
+  if (o.quiet) {
+    n.err << QuietSummary(n.rows, facts.staleLine, !n.stale.empty());
+  } else {
+    n.err << n.rows.size() << " devices, started " << facts.started << '\n' << SummaryText(n.rows);
+    for (const std::string& name : facts.added) n.err << "added to the inventory: " << name << '\n';
+    for (const std::string& name : facts.gone)
+      n.err << "gone from the inventory: " << name
+            << (std::find(facts.pruned.begin(), facts.pruned.end(), name) != facts.pruned.end()
+                    ? " (its copy moved into its history)"
+                    : "")
+            << '\n';
+    n.err << facts.staleLine << '\n';
+  }
+  if (cli::StopRequested()) n.Say("interrupted; devices not reached are listed above");
+  if (o.diff) {
+    n.err << std::flush;
+    for (const DeviceReport& r : n.rows)
+      if (r.result == DeviceResult::Changed && !r.diff.empty()) n.out << TerminalDiff(r.diff);
+    n.out << std::flush;
+  }
+  return totals.failed || totals.interrupted || totals.notReached || !n.stale.empty() ? kExitFailed
+                                                                                      : kExitDone;
+}
+
+// The store made durable, then one commit (and its push) for the run.
+void CommitArchive(Night& n) {
+  const BackupOptions& o = n.opts;
+  ArchiveReport& result = n.facts.archive;
+  std::string error;
+  if (!n.store->SyncFolders(error)) {
+    n.Say(error);
+    n.storeFailed = true;
+    if (n.notCommitted.empty()) n.notCommitted = "not committed: the folder could not be flushed";
+  }
+  if (n.git) {
+    std::string warning;
+    result.ok = !n.storeFailed && n.archive->Commit(CommitMessage(n.rows, n.facts.started), result.commit,
+                                                    result.error, warning);
+    if (n.storeFailed) result.error = n.notCommitted;
+    if (!warning.empty()) n.Warn(warning);
+  }
+  if (!result.attempted) return;
+  if (!result.ok) return n.Say("the archive failed: " + result.error);
+  if (!o.quiet)
+    n.err << "archive: " << (result.commit.empty() ? "nothing new to commit" : "commit " + result.commit)
+          << (o.gitPush.empty() ? "" : ", pushed to " + archive::GitArchive::ShownRemote(o.gitPush)) << '\n';
+}
+
+// The reports, the metrics and --on-change-batch's list, still under the lock.
+void WriteReports(Night& n) {
+  const BackupOptions& o = n.opts;
+  for (DeviceReport& r : n.rows)
+    if (r.result != DeviceResult::Changed) r.diff.clear();
+  // On the run's own clock, so an injected start keeps its finish after it.
+  n.facts.finished = IsoTime(n.startedAt + (std::time(nullptr) - n.realStart));
+  std::string error;
+  for (const std::string& report : o.reports) {
+    const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(n.rows, n.facts))
+                                : ReportIsJson(report) ? JsonReport(n.rows, n.facts)
+                                                       : CsvReport(n.rows, n.facts);
+    const archive::ReportReaders readers =
+        n.opening.groupReadable ? archive::ReportReaders::Group : archive::ReportReaders::Owner;
+    if (!archive::WriteReportFile(report, content, readers, error)) {
+      n.Say(error);
+      n.storeFailed = true;
+    }
+  }
+  if (!FinishMetrics(o.metrics, n.metrics, n.now + (std::time(nullptr) - n.realStart), n.rows, n.stale.size(),
+                     n.err))
+    n.storeFailed = true;
+  // --on-change-batch reads its list from a file in DEST (modes as the
+  // configurations'), written while the lock is held; a run that dies
+  // leaves it for the next one's sweep.
+  if (n.hooks.onChangeBatch.empty()) return;
+  const std::string list = ChangeList(n.rows, o.dest), rel = std::string(archive::kTempPrefix) + "changes-" +
+                                                             std::to_string(archive::CurrentProcessId()) +
+                                                             ".tmp";
+  if (!list.empty() && n.store->WriteAtomically(rel, list, error)) n.changeList = o.dest + "/" + rel;
+  if (!list.empty() && n.changeList.empty()) n.Say("--on-change-batch: " + error);
+}
+
+// Hooks run once the store, the archive and the report are complete, and
+// with the lock released: a slow mailer holds no other run back. A failing
+// hook is told, never the backup's failure.
+void RunHooksAfterTheLock(Night& n) {
+  const BackupOptions& o = n.opts;
+  n.archive.reset();
+  n.git.reset();
+  n.store.reset();
+  for (const std::string& failure : RunEventHooks(n.hooks, n.rows, n.facts, n.secrets, o.dest,
+                                                  o.reports.empty() ? "" : o.reports.front(), n.changeList))
+    n.Say("hook failed: " + failure);
+  if (!n.changeList.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(archive::PathFromUtf8(n.changeList), ignored);
+  }
 }
 
 }  // namespace
 
 int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  BackupParse parsed = ParseBackupArguments(args, GitArchive::Available());
+  BackupParse parsed = ParseBackupArguments(args, archive::GitArchive::Available());
   if (!parsed.ok) {
     err << "tarnwick-cli backup: " << parsed.error << '\n' << BackupUsageText();
     return kExitUsage;
@@ -520,292 +578,20 @@ int RunBackup(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out << BackupUsageText();
     return kExitDone;
   }
-
-  std::string text, error;
-  // Every rule, file and hook is checked before anything is fetched: a
-  // typo in one is a usage error naming it, not a night without backups.
-  IgnoreRuleList commonRules;
-  if (!CompileIgnoreRules(o.ignore, commonRules, error)) {
-    err << "tarnwick-cli backup: --ignore: " << error << '\n';
-    return kExitUsage;
-  }
-  IgnoreFile ignoreFile;
-  if (!o.ignoreFile.empty()) {
-    if (!ReadWholeFile(o.ignoreFile, "ignore file", text, error)) {
-      err << "tarnwick-cli backup: " << error << '\n';
-      return kExitUsage;
-    }
-    if (!ParseIgnoreFile(text, ignoreFile, error)) {
-      err << "tarnwick-cli backup: " << o.ignoreFile << ": " << error << '\n';
-      return kExitUsage;
-    }
-  }
-  std::vector<Pattern> secretRules;
-  if (!SecretRules(o.secret, ignoreFile, secretRules, error)) {
-    err << "tarnwick-cli backup: --secret: " << error << '\n';
-    return kExitUsage;
-  }
-  const SecretMask secretMask(SecretMask::RandomKey(), std::move(secretRules));
-  HookCommands hooks;
-  hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
-  if (!SplitHook("--on-change", o.onChange, hooks.onChange, error) ||
-      !SplitHook("--on-failure", o.onFailure, hooks.onFailure, error) ||
-      !SplitHook("--on-done", o.onDone, hooks.onDone, error) ||
-      !SplitHook("--on-change-batch", o.onChangeBatch, hooks.onChangeBatch, error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    return kExitUsage;
-  }
-  std::set<std::string> retryNames;
-  if (!o.retryFailed.empty()) {
-    if (!ReadWholeFile(o.retryFailed, "report", text, error) || !FailedInReport(text, retryNames, error)) {
-      err << "tarnwick-cli backup: --retry-failed " << o.retryFailed << ": " << error << '\n';
-      return kExitUsage;
-    }
-  }
-
-  if (!ReadInventory(o.inventory, text, error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    return kExitUsage;
-  }
-  Inventory inventory = ParseInventory(text, o.defaults);
-  for (const InventoryError& e : inventory.errors)
-    err << o.inventory << ":" << e.line << ": " << e.message << '\n';
-  if (!inventory.usable) {
-    err << "tarnwick-cli backup: the inventory cannot be used, nothing fetched\n";
-    return kExitUsage;
-  }
-  // Columns we do not read are a fact of the export, not a bad night:
-  // --quiet keeps them out of cron's mail.
-  if (!o.quiet)
-    for (const std::string& warning : inventory.warnings)
-      err << "tarnwick-cli backup: warning: " << o.inventory << ": " << warning << '\n';
-  if (inventory.holdsPasswords && o.inventory != "-") {
-    std::string warning = ExposedSecretsWarning(o.inventory);
-    if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
-  }
-  if (o.git && !GitArchive::Loadable(error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    return kExitUsage;
-  }
-
-  // The whole inventory's names, for what was added and what is gone; the
-  // devices this run takes, for everything else.
-  std::vector<std::string> inventoryNames;
-  for (const Device& d : inventory.devices)
-    if (!d.name.empty() && d.fault.empty()) inventoryNames.push_back(d.name);
-  std::vector<Device> devices;
-  for (const Device& d : inventory.devices) {
-    bool taken = o.only.empty() && o.retryFailed.empty();
-    for (const std::string& glob : o.only) taken = taken || GlobMatches(glob, d.name);
-    if (!o.retryFailed.empty()) taken = retryNames.count(d.name) > 0;
-    if (taken) devices.push_back(d);
-  }
-  const std::vector<IgnoreRuleList> rules = RulesPerDevice(devices, commonRules, ignoreFile);
-  std::vector<std::string> secrets;
-  for (const Device& d : devices)
-    if (!d.password.empty()) secrets.push_back(d.password);
-
-  if (o.check) return RunBackupCheck(o, devices, out, err);
-
-  const std::int64_t now = Now();
-  const std::time_t realStart = std::time(nullptr);
-  const std::time_t startedAt = static_cast<std::time_t>(now);
-  RunFacts facts;
-  facts.started = IsoTime(startedAt);
-  DestOpening opening;
-  std::unique_ptr<ConfigStore> store = ConfigStore::Open(
-      o.dest, "pid " + std::to_string(CurrentProcessId()) + ", started " + facts.started + "\n", opening);
-  for (const std::string& warning : opening.warnings)
-    err << "tarnwick-cli backup: warning: " << warning << '\n';
-  if (!store) {
-    err << "tarnwick-cli backup: " << opening.error << '\n';
-    return kExitArchive;
-  }
-  if (store->Swept() && !o.quiet)
-    err << "tarnwick-cli backup: removed " << store->Swept()
-        << " temporary files of an earlier run that stopped\n";
-  RunMetrics metrics;
-  StartMetrics(o.metrics, now, metrics, err);
-
-  // What DEST remembers of earlier runs; a damaged state costs history,
-  // never the night's backup.
-  bool stateMissing = true, stateWhole = false;
-  std::string stateBytes;
-  RunState state;
-  if (!store->ReadFile(kStateName, kMaxStateBytes, stateBytes, stateMissing, error)) {
-    err << "tarnwick-cli backup: warning: " << error << "; the devices' history starts again\n";
-    stateMissing = true;
-  } else if (stateMissing) {
-    stateWhole = true;  // no run finished here yet: every saved copy is unannounced
-  } else {
-    ParsedRunState parsedState = ParseRunState(stateBytes);
-    for (const std::string& warning : parsedState.warnings)
-      err << "tarnwick-cli backup: warning: " << kStateName << ": " << warning << '\n';
-    state = std::move(parsedState.state);
-    stateWhole = parsedState.warnings.empty();
-  }
-  if (!stateMissing) {
-    InventoryChange change = CompareInventory(state, inventoryNames);
-    facts.added = std::move(change.added);
-    facts.gone = std::move(change.gone);
-  }
-
-  int exitCode = kExitDone;
-  std::unique_ptr<GitArchive> git;
-  if (o.git) {
-    facts.archive.attempted = true;
-    git = GitArchive::Open(o.dest, facts.archive.error);
-    if (git) git->UseBranch(o.gitBranch);
-    if (git && !git->OpenWarning().empty())
-      err << "tarnwick-cli backup: warning: " << git->OpenWarning() << '\n';
-  }
-
-  std::string warning;
-  FetchLimits limits;
-  limits.jobs = FitJobsToDescriptors(o.jobs, warning);
-  limits.maxBytes = o.maxBytes;
-  limits.deadline = std::chrono::seconds(o.deadlineSeconds);
-  if (!warning.empty()) err << "tarnwick-cli backup: warning: " << warning << '\n';
-
-  StopPollingScope stopPolling;
-  // The JSON report and the page carry the diffs; CSV has no room for them.
-  bool wantDiff = o.diff;
-  for (const std::string& report : o.reports)
-    wantDiff = wantDiff || ReportIsJson(report) || ReportIsHtml(report);
-  BackupRun run(devices, rules, wantDiff, secretMask, *store, HistoryStamp(startedAt), o.progress, err,
-                stateWhole ? LeftUnannounced(*store, state, devices) : std::map<std::string, std::string>{});
-  run.Run(limits, o.rounds);
-  std::vector<DeviceReport> rows = run.Rows();
-
-  // The state: this run's attempts, then who is stale. A faulty row is no
-  // device: it was never tried, and its name may be a placeholder.
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const DeviceReport& r = rows[i];
-    const bool ok = Saved(r.result) || r.result == DeviceResult::Unchanged;
-    if (!r.name.empty() && devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
-      RecordAttempt(state, r.name, now, ok, Saved(r.result), r.error);
-  }
-  SettleGone(o, !inventory.errors.empty(), *store, state, facts, HistoryStamp(startedAt), err);
-  // Stale among the devices the inventory still fetches: a disabled one is
-  // left alone on purpose.
-  std::set<std::string> enabled;
-  for (const Device& d : inventory.devices)
-    if (d.enabled) enabled.insert(d.name);
-  RunState listed;
-  for (const DeviceState& known : state.devices)
-    if (enabled.count(known.name)) listed.devices.push_back(known);
-  const std::vector<StaleDevice> stale = StaleDevices(listed, now, o.staleHours);
-  for (const std::string& name : SuccessesInTheFuture(listed, now))
-    err << "tarnwick-cli backup: warning: " << Printable(name)
-        << ": its last success is later than now (a clock that was wrong then): counted as unknown\n";
-  facts.staleLine = StaleLine(stale);
-  std::map<std::string, std::int64_t> lastSuccess;
-  for (const DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
-  std::set<std::string> staleNames;
-  for (const StaleDevice& d : stale) staleNames.insert(d.name);
-  for (DeviceReport& r : rows) {
-    if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
-    r.stale = staleNames.count(r.name) > 0;
-  }
-
-  bool storeFailed = false;
-  std::string notCommitted;  // why the store is not fit to commit, in the archive's result
-  if (!store->WriteAtomically(kStateName, SerializeRunState(state), error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    storeFailed = true;
-    notCommitted = "not committed: the state file could not be written";
-  }
-  if (o.keep)
-    for (const DeviceReport& r : rows)
-      if (Saved(r.result) || r.result == DeviceResult::Unchanged) store->TrimHistory(r.name, o.keep);
-
-  const RunTotals totals = CountResults(rows);
-  if (totals.failed || totals.interrupted || totals.notReached || !stale.empty()) exitCode = kExitFailed;
-  if (o.quiet) {
-    err << QuietSummary(rows, facts.staleLine, !stale.empty());
-  } else {
-    err << rows.size() << " devices, started " << facts.started << '\n' << SummaryText(rows);
-    for (const std::string& name : facts.added) err << "added to the inventory: " << name << '\n';
-    for (const std::string& name : facts.gone)
-      err << "gone from the inventory: " << name
-          << (std::find(facts.pruned.begin(), facts.pruned.end(), name) != facts.pruned.end()
-                  ? " (its copy moved into its history)"
-                  : "")
-          << '\n';
-    err << facts.staleLine << '\n';
-  }
-  if (cli::StopRequested()) err << "tarnwick-cli backup: interrupted; devices not reached are listed above\n";
-  if (o.diff) {
-    err << std::flush;
-    for (const DeviceReport& r : rows)
-      if (r.result == DeviceResult::Changed && !r.diff.empty()) out << TerminalDiff(r.diff);
-    out << std::flush;
-  }
-
-  if (!store->SyncFolders(error)) {
-    err << "tarnwick-cli backup: " << error << '\n';
-    storeFailed = true;
-    if (notCommitted.empty()) notCommitted = "not committed: the folder could not be flushed";
-  }
-  if (git) {
-    std::string gitWarning;
-    facts.archive.ok =
-        !storeFailed && git->CommitStore(CommitMessage(rows, facts.started), facts.archive.commit,
-                                         facts.archive.error, gitWarning);
-    if (storeFailed) facts.archive.error = notCommitted;
-    if (!gitWarning.empty()) err << "tarnwick-cli backup: warning: " << gitWarning << '\n';
-  }
-  if (facts.archive.attempted) {
-    if (facts.archive.ok) {
-      if (!o.quiet)
-        err << "archive: "
-            << (facts.archive.commit.empty() ? "nothing new to commit" : "commit " + facts.archive.commit)
-            << '\n';
-    } else {
-      err << "tarnwick-cli backup: the archive failed: " << facts.archive.error << '\n';
-    }
-  }
-  for (DeviceReport& r : rows)
-    if (r.result != DeviceResult::Changed) r.diff.clear();
-  // On the run's own clock, so an injected start keeps its finish after it.
-  facts.finished = IsoTime(startedAt + (std::time(nullptr) - realStart));
-  for (const std::string& report : o.reports) {
-    const std::string content = ReportIsHtml(report)   ? HtmlReportPage(MorningPage(rows, facts))
-                                : ReportIsJson(report) ? JsonReport(rows, facts)
-                                                       : CsvReport(rows, facts);
-    if (!WriteReportFile(report, content, opening.groupReadable ? ReportReaders::Group : ReportReaders::Owner,
-                         error)) {
-      err << "tarnwick-cli backup: " << error << '\n';
-      storeFailed = true;
-    }
-  }
-  if (!FinishMetrics(o.metrics, metrics, now + (std::time(nullptr) - realStart), rows, stale.size(), err))
-    storeFailed = true;
-  // --on-change-batch reads its list from a file in DEST (modes as the
-  // configurations'), written while the lock is held; a run that dies
-  // leaves it for the next one's sweep.
-  std::string changeList;
-  if (!hooks.onChangeBatch.empty()) {
-    const std::string list = ChangeList(rows, o.dest), rel = std::string(kTempPrefix) + "changes-" +
-                                                             std::to_string(CurrentProcessId()) + ".tmp";
-    if (!list.empty() && store->WriteAtomically(rel, list, error)) changeList = o.dest + "/" + rel;
-    if (!list.empty() && changeList.empty())
-      err << "tarnwick-cli backup: --on-change-batch: " << error << '\n';
-  }
-  // Hooks run once the store, the archive and the report are complete, and
-  // with the lock released: a slow mailer holds no other run back. A failing
-  // hook is told, never the backup's failure.
-  git.reset();
-  store.reset();
-  for (const std::string& failure : RunEventHooks(hooks, rows, facts, secrets, o.dest,
-                                                  o.reports.empty() ? "" : o.reports.front(), changeList))
-    err << "tarnwick-cli backup: hook failed: " << failure << '\n';
-  if (!changeList.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove(PathFromUtf8(changeList), ignored);
-  }
-  if (storeFailed || (facts.archive.attempted && !facts.archive.ok)) exitCode = kExitArchive;
-  return exitCode;
+  Night night(o, out, err);
+  if (!ReadRulesAndHooks(night) || !ReadDevices(night)) return kExitUsage;
+  if (o.check) return RunBackupCheck(o, night.devices, out, err);
+  if (!OpenDest(night)) return kExitArchive;
+  LoadState(night);
+  OpenGit(night);
+  FetchDevices(night);
+  RecordState(night);
+  const int devicesStatus = Summarize(night);
+  CommitArchive(night);
+  WriteReports(night);
+  RunHooksAfterTheLock(night);
+  const ArchiveReport& archived = night.facts.archive;
+  return night.storeFailed || (archived.attempted && !archived.ok) ? kExitArchive : devicesStatus;
 }
 
 }  // namespace tarnwick::fleet

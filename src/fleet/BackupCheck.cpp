@@ -6,10 +6,11 @@
 #include <memory>
 #include <set>
 
+#include "archive/ConfigStore.h"
+#include "archive/GitArchive.h"
+#include "archive/ProcessId.h"
 #include "cliutil/Console.h"
 #include "fleet/BackupPlatform.h"
-#include "fleet/ConfigStore.h"
-#include "fleet/GitArchive.h"
 #include "fleet/Resolver.h"
 
 namespace tarnwick::fleet {
@@ -57,12 +58,12 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
     if (!d.fault.empty() || problems.count(i)) exitCode = kExitFailed;
   }
   std::error_code ec;
-  if (!std::filesystem::exists(PathFromUtf8(o.dest), ec)) {
+  if (!std::filesystem::exists(archive::PathFromUtf8(o.dest), ec)) {
     out << "dest " << o.dest << ": does not exist yet, the run will make it\n";
   } else {
-    DestOpening opening;
-    std::unique_ptr<ConfigStore> store =
-        ConfigStore::Open(o.dest, "pid " + std::to_string(CurrentProcessId()) + ", --check\n", opening);
+    archive::DestOpening opening;
+    std::unique_ptr<archive::ConfigStore> store = archive::ConfigStore::Open(
+        o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", --check\n", opening);
     for (const std::string& warning : opening.warnings)
       err << "tarnwick-cli backup: warning: " << warning << '\n';
     if (!store) {
@@ -72,9 +73,9 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
     out << "dest " << o.dest << ": usable, not locked by another run\n";
     if (o.git) {
       std::string error;
-      if (!std::filesystem::exists(PathFromUtf8(o.dest) / ".git", ec)) {
+      if (!std::filesystem::exists(archive::PathFromUtf8(o.dest) / ".git", ec)) {
         out << "git: no repository yet, the run will make one\n";
-      } else if (auto git = GitArchive::Open(o.dest, error); !git) {
+      } else if (auto git = archive::GitArchive::Open(o.dest, error); !git) {
         err << "tarnwick-cli backup: git: " << error << '\n';
         return kExitArchive;
       } else {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "fleet/GitArchive.h"
+#include "archive/GitArchive.h"
 
 namespace tarnwick::fleet {
 
@@ -85,12 +85,13 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       continue;
     }
     static const char* const kWithValue[] = {
-        "--dest",         "--jobs",         "--report",    "--port",           "--timeout",
-        "--retries",      "--delimiter",    "--min-ratio", "--expect",         "--max-bytes",
-        "--deadline",     "--stale",        "--ignore",    "--ignore-file",    "--rounds",
-        "--only",         "--retry-failed", "--on-change", "--on-failure",     "--on-done",
-        "--hook-timeout", "--keep",         "--metrics",   "--on-change-batch", "--secret",
-        "--git-branch"};
+        "--dest",         "--jobs",        "--report",     "--port",
+        "--timeout",      "--retries",     "--delimiter",  "--min-ratio",
+        "--expect",       "--max-bytes",   "--deadline",   "--stale",
+        "--ignore",       "--ignore-file", "--rounds",     "--only",
+        "--retry-failed", "--on-change",   "--on-failure", "--on-done",
+        "--hook-timeout", "--keep",        "--metrics",    "--on-change-batch",
+        "--secret",       "--git-branch",  "--git-push"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return refuse("unknown option " + name);
@@ -171,9 +172,12 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       if (!ParseCount(value, 1, 1000000, number)) return refuse("--keep takes 1 to 1000000");
       o.keep = static_cast<std::size_t>(number);
     } else if (name == "--git-branch") {
-      if (!GitArchive::ValidBranchName(value))
+      if (!archive::GitArchive::ValidBranchName(value))
         return refuse("--git-branch \"" + value + "\" is no branch name");
       o.gitBranch = value;
+    } else if (name == "--git-push") {
+      if (value.empty()) return refuse("--git-push needs a remote (a bare repository's path or a URL)");
+      o.gitPush = value;
     } else if (name == "--delimiter") {
       if (value.empty()) return refuse("--delimiter needs at least one character");
       o.defaults.delimiter = value;
@@ -196,6 +200,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       return refuse("--report " + report +
                     " is the report --retry-failed reads: give the retry's report another name");
   if (!o.gitBranch.empty() && !o.git) return refuse("--git-branch needs --git");
+  if (!o.gitPush.empty() && !o.git) return refuse("--git-push needs --git");
   result.ok = true;
   return result;
 }
@@ -235,6 +240,7 @@ std::string BackupUsageText() {
          "  --jobs N        transfers at once (default 32)\n"
          "  --git           DIR is a git repository; one commit per run with changes\n"
          "  --git-branch B  commit onto branch B (made when missing), not the one checked out\n"
+         "  --git-push R    after the commit push the branch to R (path or URL), never forced\n"
          "  --report FILE   also write the summary as JSON, CSV or HTML (by the extension;\n"
          "                  repeatable, never the file --retry-failed reads)\n"
          "  --metrics F.prom  the run's heartbeat for node_exporter's textfile collector,\n"

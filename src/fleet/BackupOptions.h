@@ -17,6 +17,7 @@ struct BackupOptions {
   int jobs = kDefaultJobs;
   bool git = false;
   std::string gitBranch;             // --git-branch; empty: the branch checked out
+  std::string gitPush;               // --git-push REMOTE; empty: no push
   std::vector<std::string> reports;  // each .json, .csv or .html
   std::string metrics;               // FILE.prom, empty for none
   bool progress = true;

@@ -16,9 +16,7 @@ constexpr std::uint64_t kReservedDescriptors = 24;
 // complete files again, open while they are flushed to disk.
 constexpr std::uint64_t kDescriptorsPerJob = 3;
 
-// This process's id, for the lock file and the temporary names a later run
-// recognises as left over.
-std::uint64_t CurrentProcessId();
+// CurrentProcessId: archive/ProcessId.h.
 
 // Ends this process at once, as kill -9 would: no destructor, no flush.
 [[noreturn]] void EndProcessAtOnce();

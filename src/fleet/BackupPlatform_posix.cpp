@@ -7,8 +7,6 @@
 
 namespace tarnwick::fleet {
 
-std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
-
 void EndProcessAtOnce() {
   ::kill(::getpid(), SIGKILL);
   ::_exit(137);  // never reached

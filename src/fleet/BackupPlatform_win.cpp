@@ -4,8 +4,6 @@
 
 namespace tarnwick::fleet {
 
-std::uint64_t CurrentProcessId() { return ::GetCurrentProcessId(); }
-
 void EndProcessAtOnce() {
   ::TerminateProcess(::GetCurrentProcess(), 137);
   ::ExitProcess(137);  // never reached

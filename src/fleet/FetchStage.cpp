@@ -24,7 +24,7 @@ std::string SecondsText(std::chrono::seconds s) { return std::to_string(s.count(
 // One device's fetch: it owns the transfer (which the driver may look at
 // until its run ends) and the temporary file (until the file passes on).
 struct Job {
-  std::unique_ptr<TempConfig> temp;
+  std::unique_ptr<archive::TempConfig> temp;
   std::unique_ptr<FetchSink> sink;
   std::unique_ptr<tftp::ClientTransfer> transfer;
   TimePoint started{}, deadline{};
@@ -33,7 +33,7 @@ struct Job {
 class FetchRun {
  public:
   FetchRun(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
-           const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
+           const FetchLimits& limits, archive::ConfigStore& store, LookupFunction lookup,
            const std::function<bool()>& stop, const FetchedHandler& handler,
            const std::function<void()>& idle)
       : devices_(devices),
@@ -218,7 +218,7 @@ class FetchRun {
   const std::vector<Device>& devices_;
   const std::vector<std::size_t>& order_;
   const FetchLimits& limits_;
-  ConfigStore& store_;
+  archive::ConfigStore& store_;
   LookupFunction lookup_;
   const std::function<bool()>& stop_;
   const FetchedHandler& handler_;
@@ -234,7 +234,8 @@ class FetchRun {
 
 }  // namespace
 
-FetchSink::FetchSink(TempConfig& temp, std::uint64_t maxBytes, TimePoint deadline, std::string deadlineText)
+FetchSink::FetchSink(archive::TempConfig& temp, std::uint64_t maxBytes, TimePoint deadline,
+                     std::string deadlineText)
     : temp_(&temp), maxBytes_(maxBytes), deadline_(deadline), deadlineText_(std::move(deadlineText)) {}
 
 bool FetchSink::Write(std::string_view bytes) {
@@ -258,7 +259,7 @@ std::string FetchSink::WriteFailure() const {
 bool FetchSink::DiskFull() const { return refusal_.empty() && temp_ && temp_->DiskFull(); }
 
 void RunFetchStage(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
-                   const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
+                   const FetchLimits& limits, archive::ConfigStore& store, LookupFunction lookup,
                    const std::function<bool()>& stopRequested, const FetchedHandler& handler,
                    const std::function<void()>& idle) {
   FetchRun(devices, order, limits, store, std::move(lookup), stopRequested, handler, idle).Run();

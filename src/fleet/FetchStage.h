@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet/ConfigStore.h"
+#include "archive/ConfigStore.h"
 #include "fleet/Inventory.h"
 #include "fleet/Resolver.h"
 
@@ -33,7 +33,7 @@ struct FetchLimits {
 struct Fetched {
   bool complete = false;
   bool interrupted = false;
-  std::unique_ptr<TempConfig> temp;  // the whole file, when complete
+  std::unique_ptr<archive::TempConfig> temp;  // the whole file, when complete
   std::uint64_t bytes = 0;
   std::optional<std::uint64_t> announced;  // tsize, when the device sent one
   int errorCode = -1;                      // the device's ERROR code, -1 for none
@@ -55,7 +55,7 @@ using FetchedHandler = std::function<void(std::size_t device, Fetched& fetched)>
 // work handed off elsewhere (a flush) is finished without waiting for the
 // next device to end.
 void RunFetchStage(const std::vector<Device>& devices, const std::vector<std::size_t>& order,
-                   const FetchLimits& limits, ConfigStore& store, LookupFunction lookup,
+                   const FetchLimits& limits, archive::ConfigStore& store, LookupFunction lookup,
                    const std::function<bool()>& stopRequested, const FetchedHandler& handler,
                    const std::function<void()>& idle = {});
 
@@ -63,7 +63,8 @@ void RunFetchStage(const std::vector<Device>& devices, const std::vector<std::si
 // size cap or the deadline so an endless or trickling device stops there.
 class FetchSink : public tftp::FileSink {
  public:
-  FetchSink(TempConfig& temp, std::uint64_t maxBytes, tftp::TimePoint deadline, std::string deadlineText);
+  FetchSink(archive::TempConfig& temp, std::uint64_t maxBytes, tftp::TimePoint deadline,
+            std::string deadlineText);
   bool Write(std::string_view bytes) override;
   std::string WriteFailure() const override;
   bool DiskFull() const override;
@@ -73,7 +74,7 @@ class FetchSink : public tftp::FileSink {
   void Detach() { temp_ = nullptr; }
 
  private:
-  TempConfig* temp_;
+  archive::TempConfig* temp_;
   std::uint64_t maxBytes_;
   tftp::TimePoint deadline_;
   std::string deadlineText_, refusal_;

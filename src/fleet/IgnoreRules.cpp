@@ -54,7 +54,7 @@ bool CompileIgnoreRule(const std::string& source, IgnoreRule& rule, std::string&
     return false;
   }
   std::string why;
-  if (!Pattern::Compile(source, rule.pattern, why)) {
+  if (!archive::Pattern::Compile(source, rule.pattern, why)) {
     error = "ignore rule \"" + source + "\" does not compile: " + why;
     return false;
   }

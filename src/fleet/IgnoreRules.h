@@ -24,13 +24,13 @@
 #include <string_view>
 #include <vector>
 
-#include "fleet/Pattern.h"
+#include "archive/Pattern.h"
 
 namespace tarnwick::fleet {
 
 struct IgnoreRule {
   std::string source;  // as the user wrote it, for messages
-  Pattern pattern;
+  archive::Pattern pattern;
 };
 
 using IgnoreRuleList = std::vector<IgnoreRule>;

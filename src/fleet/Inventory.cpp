@@ -83,13 +83,13 @@ bool ParseRatio(const std::string& text, double& out) {
   return true;
 }
 
-std::string PatternFault(const std::string& pattern, Pattern* compiled) {
+std::string PatternFault(const std::string& pattern, archive::Pattern* compiled) {
   // Every engine bounds what a pattern may unfold to; the length limit
   // keeps an inventory cell's messages short.
   if (pattern.size() > kMaxPatternBytes) return "longer than " + std::to_string(kMaxPatternBytes) + " bytes";
-  Pattern checked;
+  archive::Pattern checked;
   std::string why;
-  if (!Pattern::Compile(pattern, checked, why)) return "not a regular expression (" + why + ")";
+  if (!archive::Pattern::Compile(pattern, checked, why)) return "not a regular expression (" + why + ")";
   if (compiled) *compiled = std::move(checked);
   return {};
 }
@@ -210,7 +210,7 @@ Device ReadRow(const CsvRecord& record, std::size_t columns, const std::array<in
   std::string expect = row.Cell(kExpect);
   if (expect.empty()) expect = defaults.expect;
   if (!expect.empty()) {
-    Pattern compiled;
+    archive::Pattern compiled;
     std::string why = PatternFault(expect, &compiled);
     if (why.empty())
       d.expect = std::move(compiled);

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fleet/Pattern.h"
+#include "archive/Pattern.h"
 
 namespace tarnwick::fleet {
 
@@ -44,7 +44,7 @@ struct Device {
   int retries = 5;
   bool tsize = true;  // ask for the size, so a cut-off file is caught
   double minRatio = 0.5;
-  std::optional<Pattern> expect;
+  std::optional<archive::Pattern> expect;
   // The named set of the ignore file whose rules apply to this device
   // (empty for none); checked against the file by the command.
   std::string ignoreSet;
@@ -74,7 +74,7 @@ bool ParseRatio(const std::string& text, double& out);
 
 // Empty when pattern compiles (Pattern.h), else why not; the compiled
 // pattern goes to `compiled` when one is given.
-std::string PatternFault(const std::string& pattern, Pattern* compiled = nullptr);
+std::string PatternFault(const std::string& pattern, archive::Pattern* compiled = nullptr);
 
 // Empty when name can be a file name on every system the program runs on,
 // else why not.

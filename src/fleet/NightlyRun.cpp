@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "app/TransferNames.h"
+#include "archive/RunState.h"
 #include "base/TextCodec.h"
 #include "cliutil/Console.h"
 #include "fleet/Hooks.h"
-#include "fleet/RunState.h"
 
 namespace tarnwick::fleet {
 
@@ -118,8 +118,8 @@ std::string QuietSummary(const std::vector<DeviceReport>& rows, const std::strin
          staleLine + "\n";
 }
 
-bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file, std::vector<Pattern>& rules,
-                 std::string& error) {
+bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file,
+                 std::vector<archive::Pattern>& rules, std::string& error) {
   IgnoreRuleList compiled;
   if (!CompileIgnoreRules(options, compiled, error)) return false;
   if (auto set = file.sets.find("secret"); set != file.sets.end()) {
@@ -179,7 +179,7 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
     row.host = r.host;
     row.result = ResultName(r.result);
     row.bytes = r.bytes;
-    if (r.lastSuccess) row.lastSuccess = UtcMinuteText(r.lastSuccess);
+    if (r.lastSuccess) row.lastSuccess = archive::UtcMinuteText(r.lastSuccess);
     row.stale = r.stale;
     row.error = r.error;
     page.devices.push_back(std::move(row));

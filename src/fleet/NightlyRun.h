@@ -30,8 +30,8 @@ std::vector<IgnoreRuleList> RulesPerDevice(std::vector<Device>& devices, const I
 // The secret rules (SecretMask.h): each --secret, then the rules of the
 // ignore file's [secret] set, which is taken out of its ignore sets. False
 // with the reason when a --secret rule does not compile.
-bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file, std::vector<Pattern>& rules,
-                 std::string& error);
+bool SecretRules(const std::vector<std::string>& options, IgnoreFile& file,
+                 std::vector<archive::Pattern>& rules, std::string& error);
 
 // What --quiet prints: the failed and stale devices, the totals, the stale
 // line; nothing at all when every device is fine and none is stale.

@@ -75,6 +75,7 @@ TEST(BackupOptions, RefusedLines) {
       {{"a", "--dest", "o", "--expect", "(a{1000}){1000}"}, true, "--expect: not a regular expression"},
       {{"a", "--dest", "o", "--max-bytes", "0"}, true, "--max-bytes"},
       {{"a", "--dest", "o", "--git-branch", "nightly"}, true, "--git-branch needs --git"},
+      {{"a", "--dest", "o", "--git-push", "/srv/central.git"}, true, "--git-push needs --git"},
       {{"a", "--dest", "o", "--git", "--git-branch", "../x"}, true, "is no branch name"},
       {{"a", "--dest", "o", "--git", "--git-branch", "a.lock"}, true, "is no branch name"},
       {{"a", "--dest", "o", "--deadline", "0"}, true, "--deadline"},

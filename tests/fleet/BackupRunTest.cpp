@@ -23,11 +23,11 @@
 #include "../tftp/TftpdServer.h"
 #include "FleetSimProcess.h"
 #include "SimContent.h"
+#include "archive/GitLibrary.h"
+#include "archive/RunState.h"
 #include "fleet/Backup.h"
 #include "fleet/BackupReport.h"
 #include "fleet/FetchStage.h"
-#include "fleet/GitLibrary.h"
-#include "fleet/RunState.h"
 
 namespace tarnwick::fleet_sim {
 namespace {
@@ -402,6 +402,14 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
        "commit ", ""},
       {"a second run on a held DEST is refused", "true", 3,
        "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)", ""},
+      {"--git-push sends a site's branch to a bare repository", "git init -q --bare ../central.git", 0,
+       "pushed to ", "--git-branch site/east --git-push @CENTRAL@"},
+      {"a rejected push (the remote branch moved) is reported, never forced, and heals",
+       "git init -q --bare ../central.git && cd ../central.git && git update-ref refs/heads/site/east "
+       "$(git -c user.name=x -c user.email=x@y commit-tree -m elsewhere $(git mktree </dev/null))",
+       3, "push of site/east to ", "--git-branch site/east --git-push @CENTRAL@"},
+      {"an unreachable remote is reported and heals", "true", 3, "push of site/east to ",
+       "--git-branch site/east --git-push @CENTRAL@"},
       {"a team's DEST (0755): the repository is never others'; one opened to them is warned about",
        "chmod -R o+rX .git", 0,
        "/.git can be read by other users, and every configuration through it: chmod -R o-rwx ", ""},
@@ -448,10 +456,38 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));  // nothing fetched
       continue;
     }
+    const std::string central = scratch.Str() + "/central.git";
     options = row.options;
+    if (const std::size_t at = options.find("@CENTRAL@"); at != std::string::npos)
+      options.replace(at, 9, central);
     ProcessResult r = run();
     EXPECT_EQ(r.status, row.status) << r.output;
     EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
+    if (row.options.find("--git-push") != std::string::npos) {
+      auto tip = [](const std::string& repo) {
+        return RunCommand("git -C " + repo + " rev-parse -q --verify refs/heads/site/east").output;
+      };
+      const std::string local = tip(dest.string()), before = tip(central);
+      // The commit stands whatever became of the push; a refused one left
+      // the remote as it was.
+      EXPECT_EQ(RunCommand("git -C " + dest.string() + " rev-list --count site/east").output, "2\n");
+      EXPECT_EQ(before == local, row.status == 0) << r.output;
+      if (row.what.find("rejected") != std::string::npos) {
+        EXPECT_EQ(RunCommand("git -C " + central + " log -1 --format=%s site/east").output, "elsewhere\n");
+      }
+      if (row.status == 0) continue;
+      // The cause goes away; the next run, with nothing new to commit,
+      // pushes what the failed push left.
+      ASSERT_EQ(RunCommand(row.what.find("rejected") != std::string::npos
+                               ? "git -C " + central + " update-ref -d refs/heads/site/east"
+                               : "git init -q --bare " + central)
+                    .status,
+                0);
+      ProcessResult healed = run();
+      EXPECT_EQ(healed.status, 0) << healed.output;
+      EXPECT_EQ(tip(central), local) << healed.output;
+      continue;
+    }
     if (!row.options.empty()) {
       // --check fetched nothing; --git-branch left HEAD where it was.
       const std::string log =
@@ -532,8 +568,8 @@ TEST(FetchStage, ADeadNameDelaysNobody) {
     error = "released";
     return std::nullopt;
   };
-  fleet::DestOpening opening;
-  auto store = fleet::ConfigStore::Open(scratch.Str() + "/out", "pid 1\n", opening);
+  archive::DestOpening opening;
+  auto store = archive::ConfigStore::Open(scratch.Str() + "/out", "pid 1\n", opening);
   ASSERT_TRUE(store) << opening.error;
   fleet::FetchLimits limits;
   limits.jobs = 2;
@@ -604,12 +640,12 @@ TEST(BackupRun, GitWithoutLibgit2IsAUsageErrorBeforeAnyTransfer) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
-    fleet::SetGitLibraryNames(row.names);
+    archive::SetGitLibraryNames(row.names);
     std::ostringstream out, err;
     EXPECT_EQ(fleet::RunBackup(args, out, err), 2);
     EXPECT_NE(err.str().find("tarnwick-cli backup: " + row.message + "\n"), std::string::npos) << err.str();
   }
-  fleet::SetGitLibraryNames({});
+  archive::SetGitLibraryNames({});
   EXPECT_FALSE(fs::exists(scratch.Path() / "out" / "one.cfg"));
   EXPECT_EQ(sim.Stop()["one"].requests, 0u);
 }
@@ -837,7 +873,7 @@ TEST(BackupRun, NightlyRunTable) {
        3 + 49,
        "--only 'fla*'",
        1,
-       {"flaky", "2 devices stale, the oldest since " + fleet::UtcMinuteText(t0 + 3 * 3600)},
+       {"flaky", "2 devices stale, the oldest since " + archive::UtcMinuteText(t0 + 3 * 3600)},
        [&](const std::string& output, std::map<std::string, SimStats>& stats) {
          EXPECT_EQ(stats["steady"].requests, 0u);
          EXPECT_EQ(output.find("\nsteady "), std::string::npos);

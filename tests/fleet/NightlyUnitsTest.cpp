@@ -11,14 +11,14 @@
 #include <random>
 #include <sstream>
 
+#include "archive/RunState.h"
+#include "archive/SecretMask.h"
+#include "archive/UnifiedDiff.h"
 #include "fleet/Hooks.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/IgnoreRules.h"
 #include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
-#include "fleet/RunState.h"
-#include "fleet/SecretMask.h"
-#include "fleet/UnifiedDiff.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -35,24 +35,24 @@ namespace {
 constexpr std::int64_t kNow = 1796866200;  // 2026-12-10 01:30 UTC
 constexpr std::int64_t kHour = 3600;
 
-std::vector<std::string> Names(const RunState& state) {
+std::vector<std::string> Names(const archive::RunState& state) {
   std::vector<std::string> names;
-  for (const DeviceState& d : state.devices) names.push_back(d.name);
+  for (const archive::DeviceState& d : state.devices) names.push_back(d.name);
   return names;
 }
 
 TEST(RunState, HostileTextSurvivesTheRoundTripAndInventoryChanges) {
-  RunState state;
-  RecordAttempt(state, "core\t1\nfake\t0", kNow - kHour, true, true, "");
-  RecordAttempt(state, "edge\\x", kNow, false, false, "no answer\r\n\x01\x7f\\t tab\there");
-  ParsedRunState parsed = ParseRunState(SerializeRunState(state));
+  archive::RunState state;
+  archive::RecordAttempt(state, "core\t1\nfake\t0", kNow - kHour, true, true, "");
+  archive::RecordAttempt(state, "edge\\x", kNow, false, false, "no answer\r\n\x01\x7f\\t tab\there");
+  archive::ParsedRunState parsed = archive::ParseRunState(archive::SerializeRunState(state));
   EXPECT_TRUE(parsed.warnings.empty());
   ASSERT_EQ(parsed.state.devices.size(), 2u);
   EXPECT_EQ(Names(parsed.state), Names(state));
   EXPECT_EQ(parsed.state.devices[0].lastChange, kNow - kHour);
   EXPECT_EQ(parsed.state.devices[1].lastError, state.devices[1].lastError);
   EXPECT_EQ(parsed.state.devices[1].failingSince, kNow);
-  InventoryChange change = CompareInventory(parsed.state, {"new", "edge\\x"});
+  archive::InventoryChange change = archive::CompareInventory(parsed.state, {"new", "edge\\x"});
   EXPECT_EQ(change.added, std::vector<std::string>{"new"});
   EXPECT_EQ(change.gone, std::vector<std::string>{"core\t1\nfake\t0"});
   // Prune limits: a few devices, or a small share, go freely.
@@ -85,7 +85,7 @@ TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.bytes);
-    ParsedRunState parsed = ParseRunState(row.bytes);
+    archive::ParsedRunState parsed = archive::ParseRunState(row.bytes);
     EXPECT_EQ(Names(parsed.state), row.kept);
     ASSERT_EQ(parsed.warnings.size(), 1u);
     EXPECT_NE(parsed.warnings[0].find(row.warning), std::string::npos) << parsed.warnings[0];
@@ -93,21 +93,21 @@ TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
 }
 
 TEST(RunState, StaleRuleAndItsLine) {
-  RunState state;
-  RecordAttempt(state, "fresh", kNow - 47 * kHour, true, false, "");
-  RecordAttempt(state, "edge48", kNow - 48 * kHour, true, false, "");  // exactly the limit: not yet
-  RecordAttempt(state, "old", kNow - 49 * kHour, true, false, "");
-  RecordAttempt(state, "old", kNow, false, false, "no answer");  // a failure keeps the old success
-  RecordAttempt(state, "new", kNow - 2 * kHour, false, false, "no answer");
-  RecordAttempt(state, "new", kNow - kHour, false, false, "no answer");  // failing since the first
-  RecordAttempt(state, "future", kNow + 100 * kHour, true, false, "");   // the clock was set back
-  RecordAttempt(state, "back", kNow - 100 * kHour, false, false, "down");
-  RecordAttempt(state, "back", kNow - kHour, true, false, "");  // a success ends the failures
+  archive::RunState state;
+  archive::RecordAttempt(state, "fresh", kNow - 47 * kHour, true, false, "");
+  archive::RecordAttempt(state, "edge48", kNow - 48 * kHour, true, false, "");  // exactly the limit: not yet
+  archive::RecordAttempt(state, "old", kNow - 49 * kHour, true, false, "");
+  archive::RecordAttempt(state, "old", kNow, false, false, "no answer");  // a failure keeps the old success
+  archive::RecordAttempt(state, "new", kNow - 2 * kHour, false, false, "no answer");
+  archive::RecordAttempt(state, "new", kNow - kHour, false, false, "no answer");  // failing since the first
+  archive::RecordAttempt(state, "future", kNow + 100 * kHour, true, false, "");   // the clock was set back
+  archive::RecordAttempt(state, "back", kNow - 100 * kHour, false, false, "down");
+  archive::RecordAttempt(state, "back", kNow - kHour, true, false, "");  // a success ends the failures
   // One night under a clock ten years ahead, then failing for 60 hours.
-  RecordAttempt(state, "ahead", kNow + 87600 * kHour, true, false, "");
-  RecordAttempt(state, "ahead", kNow - 60 * kHour, false, false, "down");
-  RecordAttempt(state, "ahead", kNow - kHour, false, false, "down");
-  std::vector<StaleDevice> stale = StaleDevices(state, kNow, kDefaultStaleHours);
+  archive::RecordAttempt(state, "ahead", kNow + 87600 * kHour, true, false, "");
+  archive::RecordAttempt(state, "ahead", kNow - 60 * kHour, false, false, "down");
+  archive::RecordAttempt(state, "ahead", kNow - kHour, false, false, "down");
+  std::vector<archive::StaleDevice> stale = archive::StaleDevices(state, kNow, archive::kDefaultStaleHours);
   ASSERT_EQ(stale.size(), 3u);
   EXPECT_EQ(stale[0].name, "ahead");
   EXPECT_EQ(stale[0].since, kNow - 60 * kHour);
@@ -116,12 +116,13 @@ TEST(RunState, StaleRuleAndItsLine) {
   EXPECT_EQ(stale[2].name, "new");
   EXPECT_TRUE(stale[2].neverSucceeded);
   EXPECT_EQ(stale[2].since, kNow - 2 * kHour);
-  EXPECT_EQ(SuccessesInTheFuture(state, kNow), (std::vector<std::string>{"future", "ahead"}));
-  EXPECT_EQ(StaleLine({stale[1], stale[2]}), "2 devices stale, the oldest since 2026-12-08 00:30 UTC");
-  EXPECT_EQ(StaleLine({stale[2]}), "1 device stale, since 2026-12-09 23:30 UTC");
-  EXPECT_EQ(StaleLine({}), "no device stale");
+  EXPECT_EQ(archive::SuccessesInTheFuture(state, kNow), (std::vector<std::string>{"future", "ahead"}));
+  EXPECT_EQ(archive::StaleLine({stale[1], stale[2]}),
+            "2 devices stale, the oldest since 2026-12-08 00:30 UTC");
+  EXPECT_EQ(archive::StaleLine({stale[2]}), "1 device stale, since 2026-12-09 23:30 UTC");
+  EXPECT_EQ(archive::StaleLine({}), "no device stale");
   // A jump of the clock makes the rest stale too.
-  EXPECT_EQ(StaleDevices(state, kNow + 200 * kHour, kDefaultStaleHours).size(), 7u);
+  EXPECT_EQ(archive::StaleDevices(state, kNow + 200 * kHour, archive::kDefaultStaleHours).size(), 7u);
 }
 
 // The heartbeat: a finished run's figures survive the next run's start.
@@ -152,7 +153,7 @@ TEST(RunState, UtcMinuteTextAtCalendarEdges) {
   } rows[] = {{0, "1970-01-01 00:00 UTC"},          {951782400, "2000-02-29 00:00 UTC"},
               {1709251199, "2024-02-29 23:59 UTC"}, {4102444800, "2100-01-01 00:00 UTC"},
               {-60, "1969-12-31 23:59 UTC"},        {kNow, "2026-12-10 01:30 UTC"}};
-  for (const Row& row : rows) EXPECT_EQ(UtcMinuteText(row.seconds), row.text) << row.seconds;
+  for (const Row& row : rows) EXPECT_EQ(archive::UtcMinuteText(row.seconds), row.text) << row.seconds;
 }
 
 IgnoreRuleList Rules(const std::vector<std::string>& sources) {
@@ -180,34 +181,36 @@ TEST(UnifiedDiff, HunksContextAndEnds) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.after);
     const std::string expected = row.expected.empty() ? "" : "--- a/sw1.cfg\n+++ b/sw1.cfg\n" + row.expected;
-    EXPECT_EQ(UnifiedDiff(row.before, row.after, "sw1.cfg"), expected);
+    EXPECT_EQ(archive::UnifiedDiff(row.before, row.after, "sw1.cfg"), expected);
   }
 }
 
 TEST(UnifiedDiff, HiddenChangesAndLimits) {
-  DiffLimits limits;
+  archive::DiffLimits limits;
   limits.maxChangedLines = 2;
-  EXPECT_EQ(UnifiedDiff("a\nb\n", "c\nd\n", "x", limits), "files differ (more than 2 lines changed)\n");
-  EXPECT_NE(UnifiedDiff("a\nb\n", "a\nc\n", "x", limits).find("@@"), std::string::npos);
+  EXPECT_EQ(archive::UnifiedDiff("a\nb\n", "c\nd\n", "x", limits),
+            "files differ (more than 2 lines changed)\n");
+  EXPECT_NE(archive::UnifiedDiff("a\nb\n", "a\nc\n", "x", limits).find("@@"), std::string::npos);
   const IgnoreRuleList stamp = Rules({"^! Last"});
-  const HiddenChange hidden = [&stamp](std::string_view line) { return IsIgnoredLine(line, stamp); };
+  const archive::HiddenChange hidden = [&stamp](std::string_view line) { return IsIgnoredLine(line, stamp); };
   const std::string ten = "! Last 1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
-  EXPECT_EQ(UnifiedDiff(ten, "! Last 2\r\n2\n3\n4\n5\n6\n7\n8\n9\n10\n", "x", {}, hidden), "");
-  EXPECT_EQ(UnifiedDiff(ten, "! Last 2\n2\n3\n4\n5\n6\n7\n8\nnine\n10\n", "x", {}, hidden),
+  EXPECT_EQ(archive::UnifiedDiff(ten, "! Last 2\r\n2\n3\n4\n5\n6\n7\n8\n9\n10\n", "x", {}, hidden), "");
+  EXPECT_EQ(archive::UnifiedDiff(ten, "! Last 2\n2\n3\n4\n5\n6\n7\n8\nnine\n10\n", "x", {}, hidden),
             "--- a/x\n+++ b/x\n@@ -6,5 +6,5 @@\n 6\n 7\n 8\n-9\n+nine\n 10\n");
-  EXPECT_EQ(UnifiedDiff("a\n", "b\n", "x\n+++ y"), "--- a/x?+++ y\n+++ b/x?+++ y\n@@ -1 +1 @@\n-a\n+b\n");
+  EXPECT_EQ(archive::UnifiedDiff("a\n", "b\n", "x\n+++ y"),
+            "--- a/x?+++ y\n+++ b/x?+++ y\n@@ -1 +1 @@\n-a\n+b\n");
   limits.maxSteps = 3;
-  EXPECT_EQ(UnifiedDiff("a\nb\nc\nd\n", "b\nc\nd\ne\n", "x", limits),
+  EXPECT_EQ(archive::UnifiedDiff("a\nb\nc\nd\n", "b\nc\nd\ne\n", "x", limits),
             "files differ (too many changes to list)\n");
   limits.maxBytes = 3;
-  EXPECT_EQ(UnifiedDiff("a\nb\n", "a\n", "x", limits),
+  EXPECT_EQ(archive::UnifiedDiff("a\nb\n", "a\n", "x", limits),
             "files differ (too large to compare: 4 and 2 bytes)\n");
 }
 
 // A device's configuration may hold escape sequences: on a terminal the
 // diff shows them, it does not run them.
 TEST(UnifiedDiff, TerminalDiffShowsControlBytes) {
-  const std::string diff = UnifiedDiff("a\n", "\x1b]0;owned\x07\x1b[2J\r\n", "x");
+  const std::string diff = archive::UnifiedDiff("a\n", "\x1b]0;owned\x07\x1b[2J\r\n", "x");
   EXPECT_EQ(TerminalDiff(diff), "--- a/x\n+++ b/x\n@@ -1 +1 @@\n-a\n+\\x1b]0;owned\\x07\\x1b[2J\\x0d\n");
 }
 
@@ -232,7 +235,7 @@ TEST(UnifiedDiff, RandomEditsAreMinimal) {
     std::string textA, textB;
     randomLines(a, textA);
     randomLines(b, textB);
-    std::istringstream diff(UnifiedDiff(textA, textB, "r"));
+    std::istringstream diff(archive::UnifiedDiff(textA, textB, "r"));
     std::size_t changed = 0;
     for (std::string line; std::getline(diff, line);) {
       if (line.rfind("---", 0) != 0 && line.rfind("+++", 0) != 0) changed += line[0] == '+' || line[0] == '-';
@@ -427,7 +430,7 @@ HtmlRunPage SamplePage() {
   };
   // Through the run's masking layer: the page shows that the community
   // changed, never what it is (check-page.sh looks for both).
-  const SecretMask mask(SecretMask::RandomKey());
+  const archive::SecretMask mask(archive::SecretMask::RandomKey());
   page.diffs = {
       {"core-1", mask.Diff("--- a/c\n+++ b/c\n@@ -1,2 +1,2 @@\n-hostname <old>\n-snmp-server community "
                            "0ldC0mm RO\n+hostname new&\n+snmp-server community N3wC0mm RO\n")}};
