@@ -13,8 +13,8 @@ tarnwick_add_fuzzer(tftp_packet_fuzzer
 tarnwick_add_fuzzer(tftp_client_transfer_fuzzer
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ClientTransferFuzz.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/ClientTransfer.cpp
-          ${PROJECT_SOURCE_DIR}/src/tftp/ClientReceive.cpp
-          ${PROJECT_SOURCE_DIR}/src/tftp/ClientSend.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/ReceiveRole.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/SendRole.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/RetransmitTimer.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/TftpOptions.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/TftpPacket.cpp
