@@ -54,7 +54,11 @@ void ServerTransfer::State::SendOpening(TimePoint now, Outbox& out) {
   } else if (IsGet()) {
     SendAck(0, now, out);
   } else {
+    // One block until the client has answered, whatever the window.
+    const std::uint32_t window = windowSize;
+    windowSize = 1;
     SendWindow(out);
+    windowSize = window;
   }
 }
 
@@ -68,7 +72,7 @@ void ServerTransfer::State::RepeatOpening(TimePoint now, Outbox& out) {
     SendRole& put = Put();
     put.next = put.base;
     put.askBeforeResend = true;
-    SendWindow(out);
+    SendOpening(now, out);
   }
 }
 
