@@ -45,17 +45,32 @@ std::int64_t UnixMs() {
 
 // An upload as the receiving role sees it: the file is published (flushed,
 // renamed into place) when the role flushes before its final ACK, so the
-// client hears "done" only once the file is there.
+// client hears "done" only once the file is there. An upload shorter or
+// longer than the tsize its client announced is never published.
 class PublishingSink : public tftp::FileSink {
  public:
-  explicit PublishingSink(std::unique_ptr<UploadSink> sink) : sink_(std::move(sink)) {}
-  bool Write(std::string_view bytes) override { return sink_->Write(bytes); }
-  std::string WriteFailure() const override { return sink_->WriteFailure(); }
-  bool DiskFull() const override { return sink_->DiskFull(); }
-  bool FlushToDisk() override { return sink_->Finish(); }
+  PublishingSink(std::unique_ptr<UploadSink> sink, std::optional<std::uint64_t> announced)
+      : sink_(std::move(sink)), announced_(announced) {}
+  bool Write(std::string_view bytes) override {
+    received_ += bytes.size();
+    return sink_->Write(bytes);
+  }
+  std::string WriteFailure() const override { return failure_.empty() ? sink_->WriteFailure() : failure_; }
+  bool DiskFull() const override { return failure_.empty() && sink_->DiskFull(); }
+  bool FlushToDisk() override {
+    if (announced_ && *announced_ != received_) {
+      failure_ = "received " + std::to_string(received_) + " bytes, the client announced " +
+                 std::to_string(*announced_);
+      return false;
+    }
+    return sink_->Finish();
+  }
 
  private:
   std::unique_ptr<UploadSink> sink_;
+  std::optional<std::uint64_t> announced_;
+  std::uint64_t received_ = 0;
+  std::string failure_;
 };
 
 SocketAddress ListenAddress(const ListenSocket& wanted, std::string& error) {
@@ -321,7 +336,8 @@ struct ServeLoop::Impl {
       // Netascii line ends become the local system's own.
       const std::string lineEnd = NativeNameRules() ? "\r\n" : "\n";
       s.sink = std::make_unique<PublishingSink>(
-          std::make_unique<UploadSink>(std::move(start.upload), request.mode, lineEnd));
+          std::make_unique<UploadSink>(std::move(start.upload), request.mode, lineEnd),
+          start.answer.agreed.transferSize);
       s.transfer = std::make_unique<tftp::ServerTransfer>(from, std::move(setup), s.sink.get());
     }
     byClient[KeyOf(from)] = id;

@@ -2,7 +2,7 @@
 // client beside them that floods duplicate requests, asks for a name outside
 // ROOT and sends junk. The honest transfers end intact, the hostile one is
 // one transfer that sends at most two datagrams, and nothing outside ROOT is
-// touched.
+// touched; an upload short of its announced size is never published.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -90,6 +90,16 @@ TEST(ServeLoop, TwoTransfersRunBesideAHostileClient) {
   const std::optional<std::string> refusal = prober.Receive(700);
   ASSERT_TRUE(refusal.has_value());
   EXPECT_EQ(refusal->substr(0, 4), std::string({0, 5, 0, 2}));
+  // An upload that ends short of the size it announced is never published.
+  prober.SendTo(port, Request(2, "short.bin") + "tsize" + '\0' + "10" + '\0');
+  const std::optional<std::string> oack = prober.Receive(3000);
+  ASSERT_TRUE(oack.has_value());
+  EXPECT_EQ((*oack)[1], 6);
+  prober.Reply(testing_support::Data(1, "abc"));
+  const std::optional<std::string> stopped = prober.Receive(3000);
+  ASSERT_TRUE(stopped.has_value());
+  EXPECT_EQ((*stopped)[1], 5);
+  EXPECT_FALSE(std::filesystem::exists(tree.Root() + "/short.bin"));
   stop = true;
   serving.join();
   EXPECT_EQ(loop.Running(), 0u);
@@ -103,6 +113,7 @@ TEST(ServeLoop, TwoTransfersRunBesideAHostileClient) {
   }
   EXPECT_EQ(done, 2);
   EXPECT_EQ(refused, 1);
+  EXPECT_EQ(records.size(), 5u);  // and the short upload, failed
   EXPECT_EQ(hostileReads, 1);  // the duplicates were never second transfers
 }
 
