@@ -26,7 +26,9 @@ std::string Request(std::uint16_t opcode, const std::string& name) {
   return std::string{0, static_cast<char>(opcode)} + name + '\0' + "octet" + '\0';
 }
 
-TEST(ServeLoop, TwoTransfersRunBesideAHostileClient) {
+class ServeLoopPorts : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ServeLoopPorts, TwoTransfersRunBesideAHostileClient) {
   ScratchTree tree;
   const std::string image = testing_support::Pattern(300000, 5);
   ScratchTree::Write(tree.Root() + "/a.bin", image);
@@ -42,6 +44,7 @@ TEST(ServeLoop, TwoTransfersRunBesideAHostileClient) {
   ASSERT_TRUE(root) << error;
   ServeLoopSettings settings;
   settings.upload.enabled = true;
+  settings.singlePort = GetParam();
   settings.wait = std::chrono::milliseconds(100);
   settings.drain = std::chrono::milliseconds(300);
   std::mutex lock;
@@ -116,6 +119,9 @@ TEST(ServeLoop, TwoTransfersRunBesideAHostileClient) {
   EXPECT_EQ(records.size(), 5u);  // and the short upload, failed
   EXPECT_EQ(hostileReads, 1);  // the duplicates were never second transfers
 }
+
+// A port per transfer, and every transfer on the listening port.
+INSTANTIATE_TEST_SUITE_P(ServeLoop, ServeLoopPorts, ::testing::Values(false, true));
 
 }  // namespace
 }  // namespace tarnwick::serve
