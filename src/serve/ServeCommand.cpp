@@ -56,7 +56,8 @@ int RunServe(const std::vector<std::string>& args, const ServeEnvironment& envir
       return kServeExitFailed;
     }
   }
-  for (const ServeListener& l : listeners) err << "serve: listening on " << tftp::EndpointText(l.local) << '\n';
+  for (const ServeListener& l : listeners)
+    err << "serve: listening on " << tftp::EndpointText(l.local) << '\n';
   err << std::flush;
 
   ServeLoopSettings settings;

@@ -252,8 +252,10 @@ struct ServeLoop::Impl {
       if (!s.used || s.generation != e.generation || s.scheduled != e.when) continue;  // stale
       s.scheduled = TimePoint::max();
       if (s.lingerUntil) {
-        if (*s.lingerUntil <= now) Free(e.id);
-        else Schedule(e.id, *s.lingerUntil);
+        if (*s.lingerUntil <= now)
+          Free(e.id);
+        else
+          Schedule(e.id, *s.lingerUntil);
         continue;
       }
       if (s.transfer->Deadline() <= now) {
@@ -269,13 +271,13 @@ struct ServeLoop::Impl {
     const ServerRequest request = ParseServerRequest(datagram);
     if (request.verdict == RequestVerdict::Drop) return;
     if (draining) {
-      tftp::BuildErrorPacket(Via(listeners[listener].socket.Get()).Add(from), kErrorNotDefined, kShuttingDown);
+      tftp::BuildErrorPacket(Via(listeners[listener].socket.Get()).Add(from), kErrorNotDefined,
+                             kShuttingDown);
       return Flush();
     }
-    const Admit verdict = admission.Consider(from, static_cast<std::uint64_t>(
-                                                       std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                           now.time_since_epoch())
-                                                           .count()));
+    const Admit verdict = admission.Consider(
+        from, static_cast<std::uint64_t>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count()));
     if (verdict != Admit::Start) {
       const AdmitAnswer answer = AnswerFor(verdict);
       if (!answer.answer) return;
@@ -379,7 +381,8 @@ struct ServeLoop::Impl {
     for (int i = 0; i < kReadsPerTurn; ++i) {
       SocketAddress from{};
       int fromLength = sizeof from;
-      const int n = api.recvfrom(socket, buffer.data(), static_cast<int>(buffer.size()), 0, &from, &fromLength);
+      const int n =
+          api.recvfrom(socket, buffer.data(), static_cast<int>(buffer.size()), 0, &from, &fromLength);
       if (n < 0) {
         const int code = SocketLastError();
         if (code == kErrorConnectionReset || code == 10040) continue;

@@ -3,8 +3,8 @@
 // block answered again, and a short linger after the final ACK.
 #include <algorithm>
 
-#include "tftp/TransferRoles.h"
 #include "tftp/TftpPacket.h"
+#include "tftp/TransferRoles.h"
 
 namespace tarnwick::tftp {
 
@@ -103,7 +103,8 @@ void RoleCore::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
 std::optional<Linger> RoleCore::Lingering() const {
   const ReceiveRole* get = std::get_if<ReceiveRole>(&side);
   if (get == nullptr || !get->lingerUntil) return std::nullopt;
-  return Linger{*peer, static_cast<std::uint16_t>(get->expected - 1), *get->lingerUntil, get->lingerShortUntil};
+  return Linger{*peer, static_cast<std::uint16_t>(get->expected - 1), *get->lingerUntil,
+                get->lingerShortUntil};
 }
 
 bool Linger::Repeats(const SocketAddress& from, std::string_view datagram) const {

@@ -7,8 +7,8 @@
 // before its last block first goes out.
 #include <algorithm>
 
-#include "tftp/TransferRoles.h"
 #include "tftp/TftpPacket.h"
+#include "tftp/TransferRoles.h"
 
 namespace tarnwick::tftp {
 

@@ -153,7 +153,8 @@ void ServerTransfer::OnTimer(TimePoint now, Outbox& out) {
   }
   if (!s.opening && s.IsGet() && s.AcknowledgeShortWindow(now, out)) return;
   if (s.timeouts >= s.setup.retries)
-    return s.Fail("no answer from " + EndpointText(*s.peer) + " after " + std::to_string(s.timeouts) + " retries");
+    return s.Fail("no answer from " + EndpointText(*s.peer) + " after " + std::to_string(s.timeouts) +
+                  " retries");
   ++s.timeouts;
   s.timer.BackOff();
   s.timedSend.reset();

@@ -78,15 +78,13 @@ void RoleCore::Fail(std::string reason) {
 }
 
 // Tells the peer why we stop (when we know who it is) and fails.
-void RoleCore::FailWithError(std::uint16_t code, std::string_view text, std::string reason,
-                                          Outbox& out) {
+void RoleCore::FailWithError(std::uint16_t code, std::string_view text, std::string reason, Outbox& out) {
   if (peer) BuildErrorPacket(out.Add(*peer), code, text);
   Fail(std::move(reason));
 }
 
 // The local file, not the network or the device, ended the transfer.
-void RoleCore::FailLocally(std::uint16_t code, std::string_view text, std::string reason,
-                                        Outbox& out) {
+void RoleCore::FailLocally(std::uint16_t code, std::string_view text, std::string reason, Outbox& out) {
   outcome.localFileFailed = true;
   FailWithError(code, text, std::move(reason), out);
 }
@@ -101,8 +99,7 @@ void RoleCore::FailFromPeer(std::string_view datagram) {
 
 // A datagram from anyone but the peer: the sender hears ERROR 5 (unless it
 // sent an ERROR itself or something that is no TFTP packet at all).
-void RoleCore::AnswerStranger(const SocketAddress& from, std::string_view datagram,
-                                           Outbox& out) {
+void RoleCore::AnswerStranger(const SocketAddress& from, std::string_view datagram, Outbox& out) {
   if (datagram.size() < kHeaderSize) return;
   const std::uint16_t opcode = ReadOpcode(datagram);
   if (opcode < kRrq || opcode > kOack || opcode == kError) return;
@@ -114,7 +111,8 @@ void RoleCore::OnPeerDatagram(std::string_view datagram, TimePoint now, Outbox& 
   if (datagram.size() < kHeaderSize) {
     if (opcode == kOack && datagram.size() >= 2) return;  // a late copy of the OACK
     return FailWithError(4, kIllegalOperation,
-                         std::string("malformed datagram from the ") + peerName + " (" + std::to_string(datagram.size()) + " bytes)",
+                         std::string("malformed datagram from the ") + peerName + " (" +
+                             std::to_string(datagram.size()) + " bytes)",
                          out);
   }
   if (opcode == kData && IsGet()) return OnData(datagram, now, out);
@@ -129,8 +127,8 @@ void RoleCore::OnPeerDatagram(std::string_view datagram, TimePoint now, Outbox& 
     }
     return;
   }
-  FailWithError(4, kIllegalOperation, std::string("unexpected ") + OpcodeName(opcode) + " from the " + peerName,
-                out);
+  FailWithError(4, kIllegalOperation,
+                std::string("unexpected ") + OpcodeName(opcode) + " from the " + peerName, out);
 }
 
 void RoleCore::DataTimedOut(TimePoint now, Outbox& out) {

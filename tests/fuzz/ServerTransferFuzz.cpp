@@ -52,7 +52,12 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
   tftp::ServerSetup setup;
   setup.agreed.blockSize = 16;
   setup.agreed.windowSize = 3;
-  if (oack) setup.oack = std::string("\0\6blksize\0" "16\0windowsize\0" "3\0", 25);
+  if (oack)
+    setup.oack = std::string(
+        "\0\6blksize\0"
+        "16\0windowsize\0"
+        "3\0",
+        25);
   CountingSink sink;
   ZeroSource source;
   tftp::ServerTransfer transfer = read ? tftp::ServerTransfer(Client(4000), setup, &source)

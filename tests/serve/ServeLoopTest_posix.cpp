@@ -57,8 +57,9 @@ TEST_P(ServeLoopPorts, TwoTransfersRunBesideAHostileClient) {
   std::thread serving([&] { loop.Run([&] { return stop.load(); }); });
 
   ScriptedPeer hostile, prober;
-  const std::uint16_t port = static_cast<std::uint16_t>(reinterpret_cast<const std::uint8_t*>(&server.port)[0] << 8 |
-                                                        reinterpret_cast<const std::uint8_t*>(&server.port)[1]);
+  const std::uint16_t port =
+      static_cast<std::uint16_t>(reinterpret_cast<const std::uint8_t*>(&server.port)[0] << 8 |
+                                 reinterpret_cast<const std::uint8_t*>(&server.port)[1]);
   for (int i = 0; i < 5; ++i) hostile.SendTo(port, Request(1, "a.bin"));
   prober.SendTo(port, Request(1, "../outside/secret"));
   hostile.SendTo(port, std::string(1, '\1'));
@@ -117,7 +118,7 @@ TEST_P(ServeLoopPorts, TwoTransfersRunBesideAHostileClient) {
   EXPECT_EQ(done, 2);
   EXPECT_EQ(refused, 1);
   EXPECT_EQ(records.size(), 5u);  // and the short upload, failed
-  EXPECT_EQ(hostileReads, 1);  // the duplicates were never second transfers
+  EXPECT_EQ(hostileReads, 1);     // the duplicates were never second transfers
 }
 
 // A port per transfer, and every transfer on the listening port.
