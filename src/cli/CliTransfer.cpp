@@ -17,7 +17,9 @@
 #include "cliutil/LocalFiles.h"
 #include "cliutil/PasswordScrub.h"
 #include "fleet/Backup.h"
+#include "fleet/BackupPlatform.h"
 #include "net/SocketApi.h"
+#include "serve/ServeCommand.h"
 #include "tftp/TFTPSend.h"
 
 namespace tarnwick::cli {
@@ -114,6 +116,20 @@ int RunPut(const Options& o, WorkLog& log) {
 
 // A run that ended before or outside the transfer: the message on standard
 // error and, with --json, its one object.
+// The server runs until a stop signal: the first one starts its drain, a
+// second ends the process at once.
+int RunServeCommand(const std::vector<std::string>& args, RunContext& context) {
+  const std::optional<std::string> listenPid = EnvironmentValue("LISTEN_PID");
+  const std::optional<std::string> listenFds = EnvironmentValue("LISTEN_FDS");
+  serve::ServeEnvironment environment;
+  environment.listenPid = listenPid ? listenPid->c_str() : nullptr;
+  environment.listenFds = listenFds ? listenFds->c_str() : nullptr;
+  environment.ownPid = static_cast<long>(fleet::CurrentProcessId());
+  environment.stopRequested = [] { return StopRequested(); };
+  SetStopPolling(StopPolling::FirstSignal);
+  return serve::RunServe(args, environment, context.out, context.err);
+}
+
 int Refused(RunContext& context, const Options& o, const char* result, const std::string& why, int exitCode) {
   const NameFields fields{o.remote, o.password, o.delimiter, true};
   const std::string message = WithoutPassword(why, fields);
@@ -138,6 +154,7 @@ int RunTransfer(const Options& options, std::ostream& logStream) {
 int RunMain(const std::vector<std::string>& args, RunContext& context) {
   if (!args.empty() && args[0] == "backup")
     return fleet::RunBackup({args.begin() + 1, args.end()}, context.out, context.err);
+  if (!args.empty() && args[0] == "serve") return RunServeCommand({args.begin() + 1, args.end()}, context);
   ParseResult parsed = ParseArguments(args, context.environment);
   if (!parsed.ok) {
     context.err << "tarnwick-cli: " << parsed.error << '\n' << UsageText();

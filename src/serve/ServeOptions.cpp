@@ -143,7 +143,11 @@ std::string ServeUsageText() {
          "  --allow CIDR           serve only these addresses (repeatable; default all)\n"
          "  --user NAME            started as root: run as NAME once bound (default nobody)\n"
          "  --log-json             one JSON object per transfer instead of the text line\n"
-         "  --quiet                no line per transfer\n";
+         "  --quiet                no line per transfer\n"
+         "  Writes 'serve: listening on ADDR:PORT' to standard error per socket once all are\n"
+         "  bound. SIGTERM or SIGINT: new requests are refused, running transfers get 10 s\n"
+         "  to finish. Exit status: 0 after a stop signal, 1 when privileges cannot be\n"
+         "  dropped or ROOT cannot be opened, 2 on a usage error or when no socket binds.\n";
 }
 
 }  // namespace tarnwick::serve

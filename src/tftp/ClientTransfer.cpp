@@ -1,6 +1,6 @@
-// The parts of ClientTransfer both directions share: the Outbox, the request
-// and its answer, time-outs, failures and the public calls. The get side is
-// in ClientReceive.cpp, the put side in ClientSend.cpp.
+// The requesting side of a transfer: the request and its answer, its
+// time-outs and retries, and the public calls. The data phase after it is
+// the roles' (TransferRoles.cpp, ReceiveRole.cpp, SendRole.cpp).
 #include "tftp/ClientTransfer.h"
 
 #include <algorithm>
@@ -13,34 +13,13 @@ namespace tarnwick::tftp {
 
 namespace {
 
-const char* OpcodeName(std::uint16_t opcode) {
-  switch (opcode) {
-    case kRrq:
-      return "RRQ";
-    case kWrq:
-      return "WRQ";
-    case kData:
-      return "DATA";
-    case kAck:
-      return "ACK";
-    case kError:
-      return "ERROR";
-    case kOack:
-      return "OACK";
-    default:
-      return "unknown";
-  }
-}
-
-constexpr char kUnknownTransferId[] = "Unknown transfer ID";
-
-std::variant<GetSide, PutSide> SideFor(TransferKind kind, FileSink* sink, FileSource* source) {
+std::variant<ReceiveRole, SendRole> SideFor(TransferKind kind, FileSink* sink, FileSource* source) {
   if (kind == TransferKind::Get) {
-    GetSide get;
+    ReceiveRole get;
     get.sink = sink;
     return get;
   }
-  PutSide put;
+  SendRole put;
   put.source = source;
   return put;
 }
@@ -53,36 +32,8 @@ std::uint32_t StreamWindow(const TransferRequest& request) {
   return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, std::min(window, fits)));
 }
 
-Outbox::Datagram& Outbox::NextSlot(const SocketAddress& to) {
-  if (sender_ && count_ >= capacity_) sender_(*this);
-  if (count_ == slots_.size()) slots_.emplace_back();
-  Datagram& slot = slots_[count_++];
-  slot.to = to;
-  return slot;
-}
-
-std::string& Outbox::Add(const SocketAddress& to) {
-  std::string& bytes = NextSlot(to).bytes;
-  bytes.clear();
-  return bytes;
-}
-
-std::string& Outbox::AddSized(const SocketAddress& to, std::size_t size) {
-  std::string& bytes = NextSlot(to).bytes;
-  if (bytes.size() != size) bytes.resize(size);
-  return bytes;
-}
-
-void Outbox::SendThrough(Sender sender, std::size_t capacity) {
-  sender_ = std::move(sender);
-  capacity_ = std::max<std::size_t>(capacity, 1);
-}
-
 ClientTransfer::State::State(TransferRequest r, const SocketAddress& s, FileSink* k, FileSource* f)
-    : request(std::move(r)),
-      server(s),
-      side(SideFor(request.kind, k, f)),
-      timer(request.wait, request.maxWait) {
+    : RoleCore(SideFor(r.kind, k, f), r.wait, r.maxWait, "server"), request(std::move(r)), server(s) {
   if (!IsGet()) timer.QuietAfterRepeats();
   Clock::duration wait = request.wait;
   const Clock::duration cap = std::max<Clock::duration>(request.maxWait, request.wait);
@@ -92,56 +43,6 @@ ClientTransfer::State::State(TransferRequest r, const SocketAddress& s, FileSink
   }
 }
 
-void ClientTransfer::State::Progress(TimePoint now) {
-  timeouts = 0;
-  lastProgress = now;
-  if (timedSend) timer.Sample(now - *timedSend);
-  timedSend.reset();
-  timer.Progress();
-}
-
-void ClientTransfer::State::Finish(TransferState state) {
-  outcome.state = state;
-  deadline = TimePoint::max();
-}
-
-void ClientTransfer::State::Fail(std::string reason) {
-  outcome.reason = std::move(reason);
-  Finish(TransferState::Failed);
-}
-
-// Tells the peer why we stop (when we know who it is) and fails.
-void ClientTransfer::State::FailWithError(std::uint16_t code, std::string_view text, std::string reason,
-                                          Outbox& out) {
-  if (peer) BuildErrorPacket(out.Add(*peer), code, text);
-  Fail(std::move(reason));
-}
-
-// The local file, not the network or the device, ended the transfer.
-void ClientTransfer::State::FailLocally(std::uint16_t code, std::string_view text, std::string reason,
-                                        Outbox& out) {
-  outcome.localFileFailed = true;
-  FailWithError(code, text, std::move(reason), out);
-}
-
-void ClientTransfer::State::FailFromPeer(std::string_view datagram) {
-  const PeerError error = ReadError(datagram);
-  outcome.peerErrorCode = error.code;
-  outcome.peerErrorText = error.text;
-  Fail("the server answered with ERROR " + std::to_string(error.code) +
-       (error.text.empty() ? std::string() : ": " + error.text));
-}
-
-// A datagram from anyone but the peer: the sender hears ERROR 5 (unless it
-// sent an ERROR itself or something that is no TFTP packet at all).
-void ClientTransfer::State::AnswerStranger(const SocketAddress& from, std::string_view datagram,
-                                           Outbox& out) {
-  if (datagram.size() < kHeaderSize) return;
-  const std::uint16_t opcode = ReadOpcode(datagram);
-  if (opcode < kRrq || opcode > kOack || opcode == kError) return;
-  BuildErrorPacket(out.Add(from), 5, kUnknownTransferId);
-}
-
 void ClientTransfer::State::Start(TimePoint now, Outbox& out) {
   if (phase != Phase::Idle || Finished()) return;
   std::uint64_t sourceSize = 0;
@@ -149,7 +50,7 @@ void ClientTransfer::State::Start(TimePoint now, Outbox& out) {
   if (IsGet()) {
     if (Get().sink == nullptr) return Fail("no local file to transfer");
   } else {
-    PutSide& put = Put();
+    SendRole& put = Put();
     if (put.source == nullptr) return Fail("no local file to transfer");
     put.sizeKnown = put.source->SizeKnown();
     if (put.sizeKnown) {
@@ -260,30 +161,6 @@ void ClientTransfer::State::OnRequestAnswer(const SocketAddress& from, std::stri
   BeginSending(now, out);
 }
 
-void ClientTransfer::State::OnPeerDatagram(std::string_view datagram, TimePoint now, Outbox& out) {
-  const std::uint16_t opcode = ReadOpcode(datagram);
-  if (datagram.size() < kHeaderSize) {
-    if (opcode == kOack && datagram.size() >= 2) return;  // a late copy of the OACK
-    return FailWithError(4, kIllegalOperation,
-                         "malformed datagram from the server (" + std::to_string(datagram.size()) + " bytes)",
-                         out);
-  }
-  if (opcode == kData && IsGet()) return OnData(datagram, now, out);
-  if (opcode == kAck && !IsGet()) return OnAck(HeaderNumber(datagram), now, out);
-  if (opcode == kError) return FailFromPeer(datagram);
-  if (opcode == kOack) {
-    // Our ACK 0 was lost: the server sends its OACK again. On a put a repeated
-    // OACK is a repeated ACK 0 and earns nothing.
-    if (IsGet() && Get().expected == 1) {
-      SendAck(0, now, out);
-      Arm(now);
-    }
-    return;
-  }
-  FailWithError(4, kIllegalOperation, std::string("unexpected ") + OpcodeName(opcode) + " from the server",
-                out);
-}
-
 void ClientTransfer::State::OnTimer(TimePoint now, Outbox& out) {
   if (now < deadline || Finished() || phase == Phase::Idle) return;
   if (phase == Phase::Running && IsGet() && AcknowledgeShortWindow(now, out)) return;
@@ -307,10 +184,8 @@ void ClientTransfer::State::OnTimer(TimePoint now, Outbox& out) {
   if (phase == Phase::Requesting) {
     out.Add(server) = requestPacket;
     ++outcome.retransmissions;
-  } else if (IsGet()) {
-    ReceiverTimedOut(now, out);
   } else {
-    SenderTimedOut(out);
+    DataTimedOut(now, out);
     if (Finished()) return;
   }
   Arm(now);
@@ -348,19 +223,14 @@ void ClientTransfer::Abandon(std::string_view reason, Outbox& out) {
 
 TimePoint ClientTransfer::Deadline() const { return s_->deadline; }
 bool ClientTransfer::Finished() const { return s_->Finished(); }
-std::optional<Linger> ClientTransfer::Lingering() const {
-  if (!s_->IsGet() || !s_->Get().lingerUntil) return std::nullopt;
-  const GetSide& get = s_->Get();
-  return Linger{*s_->peer, static_cast<std::uint16_t>(get.expected - 1), *get.lingerUntil,
-                get.lingerShortUntil};
-}
+std::optional<Linger> ClientTransfer::Lingering() const { return s_->Lingering(); }
 const TransferOutcome& ClientTransfer::Outcome() const { return s_->outcome; }
 const TransferRequest& ClientTransfer::Request() const { return s_->request; }
 const SocketAddress& ClientTransfer::Server() const { return s_->server; }
 
 std::optional<std::uint64_t> ClientTransfer::ExpectedSize() const {
   if (s_->IsGet()) return s_->outcome.agreed.transferSize;
-  const PutSide& put = std::get<PutSide>(s_->side);
+  const SendRole& put = std::get<SendRole>(s_->side);
   if (put.source == nullptr || !put.source->SizeKnown()) return std::nullopt;
   return put.source->Size();
 }

@@ -12,91 +12,23 @@
 #include "net/SocketError.h"
 #include "net/SocketPoll.h"
 #include "net/UdpBlockSocket.h"
+#include "tftp/DatagramSocket.h"
 #include "tftp/LingerProcess.h"
 
 namespace tarnwick::tftp {
 
 namespace {
 
-constexpr int kDatagram = 2;
-constexpr int kUdp = 17;
 constexpr std::chrono::milliseconds kStopCheck{100};
 // Room for the largest UDP payload, so no datagram is ever cut.
 constexpr std::size_t kReceiveBuffer = 65536;
 // Datagrams built before they are sent: a window of any size and block size
 // goes out through this many buffers.
 constexpr std::size_t kBatch = 8;
-// A full send buffer is waited on this long, this many times per datagram.
-constexpr std::chrono::milliseconds kSendWait{1000};
-constexpr int kSendWaits = 3;
 constexpr std::size_t kMaxLingering = kMaxHandedOff;
 // Socket option numbers as the socket layer takes them (Windows values).
 constexpr int kSocketLevel = 0xFFFF;
 constexpr int kReceiveTimeout = 0x1006;  // milliseconds
-
-// Owns one system socket.
-class OwnedSocket {
- public:
-  OwnedSocket() = default;
-  explicit OwnedSocket(SocketHandle handle) : handle_(handle) {}
-  OwnedSocket(OwnedSocket&& other) noexcept : handle_(other.Release()) {}
-  OwnedSocket& operator=(OwnedSocket&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  ~OwnedSocket() { Reset(kNoSocket); }
-  SocketHandle Get() const { return handle_; }
-  SocketHandle Release() {
-    const SocketHandle h = handle_;
-    handle_ = kNoSocket;
-    return h;
-  }
-  void Reset(SocketHandle handle) {
-    if (handle_ != kNoSocket) SocketApi().closesocket(handle_);
-    handle_ = handle;
-  }
-
- private:
-  SocketHandle handle_ = kNoSocket;
-};
-
-std::string SocketFailure(const char* what, int code) {
-  return std::string(what) + ": " + GetErrorDesc(code) + " (" + std::to_string(code) + ")";
-}
-
-// A UDP socket of the family, non-blocking, bound to any address and port
-// (so that waiting on it is valid before the first send). Empty reason on
-// success.
-OwnedSocket OpenSocket(std::uint16_t family, std::string& reason) {
-  SocketFunctionTable& api = SocketApi();
-  OwnedSocket socket(api.socket(family, kDatagram, kUdp));
-  if (socket.Get() == kNoSocket) {
-    reason = SocketFailure("cannot open a UDP socket", SocketLastError());
-    return socket;
-  }
-  std::uint32_t on = 1;
-  if (api.ioctlsocket(socket.Get(), static_cast<std::int32_t>(kIoctlNonBlocking), &on) != 0) {
-    reason = SocketFailure("cannot make the UDP socket non-blocking", SocketLastError());
-    return OwnedSocket();
-  }
-  SocketAddress any{};
-  any.family = family;
-  if (api.bind(socket.Get(), &any, SocketAddressLength(any)) != 0) {
-    reason = SocketFailure("cannot bind the UDP socket", SocketLastError());
-    return OwnedSocket();
-  }
-  return socket;
-}
-
-// Waits until the socket can take a datagram again; false after `limit`.
-bool WaitWritable(SocketHandle handle, std::chrono::milliseconds limit) {
-  DescriptorSet writable{};
-  writable.count = 1;
-  writable.handles[0] = handle;
-  const WaitLimit wait{static_cast<std::int32_t>(limit.count() / 1000),
-                       static_cast<std::int32_t>(limit.count() % 1000 * 1000)};
-  return SocketApi().select(0, nullptr, &writable, nullptr, &wait) > 0;
-}
 
 }  // namespace
 
@@ -138,25 +70,7 @@ struct TransferDriver::Impl {
     return out;
   }
 
-  void SendAll(Outbox& box) {
-    SocketFunctionTable& api = SocketApi();
-    for (std::size_t i = 0; i < box.Count(); ++i) {
-      const Outbox::Datagram& d = box[i];
-      ++datagramsSent;
-      if (sendingOn == kNoSocket) continue;
-      // A full send buffer is waited on: the datagram is not lost, only
-      // early. Any other failure is a lost datagram the time-out sends again.
-      for (int attempt = 0;; ++attempt) {
-        if (api.sendto(sendingOn, d.bytes.data(), static_cast<int>(d.bytes.size()), 0, &d.to,
-                       SocketAddressLength(d.to)) >= 0)
-          break;
-        if (SocketLastError() != kErrorWouldBlock || attempt == kSendWaits ||
-            !WaitWritable(sendingOn, kSendWait))
-          break;
-      }
-    }
-    box.Clear();
-  }
+  void SendAll(Outbox& box) { datagramsSent += SendOutbox(sendingOn, box); }
 
   // Datagrams queued on the slot's socket, each to the machine, until one
   // of them is answered: in lock step the peer then waits for us, so a

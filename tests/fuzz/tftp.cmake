@@ -13,8 +13,22 @@ tarnwick_add_fuzzer(tftp_packet_fuzzer
 tarnwick_add_fuzzer(tftp_client_transfer_fuzzer
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ClientTransferFuzz.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/ClientTransfer.cpp
-          ${PROJECT_SOURCE_DIR}/src/tftp/ClientReceive.cpp
-          ${PROJECT_SOURCE_DIR}/src/tftp/ClientSend.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/ReceiveRole.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/SendRole.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/TransferRoles.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/RetransmitTimer.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/TftpOptions.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/TftpPacket.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/EndpointText.cpp)
+
+# The server's side of a transfer, both directions, with and without an
+# OACK, fed datagrams, repeated requests and time-outs.
+tarnwick_add_fuzzer(tftp_server_transfer_fuzzer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServerTransferFuzz.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/ServerTransfer.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/TransferRoles.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/ReceiveRole.cpp
+          ${PROJECT_SOURCE_DIR}/src/tftp/SendRole.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/RetransmitTimer.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/TftpOptions.cpp
           ${PROJECT_SOURCE_DIR}/src/tftp/TftpPacket.cpp

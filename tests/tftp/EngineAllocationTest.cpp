@@ -9,6 +9,7 @@
 #include "../net/AllocationCounter.h"
 #include "ClientTransferHarness.h"
 #include "EngineTestSupport.h"
+#include "tftp/ServerTransfer.h"
 
 namespace tarnwick::testing_support {
 namespace {
@@ -136,6 +137,32 @@ TEST(ClientTransferAllocation, EndlessServerKeepsMemoryFlat) {
   }
   EXPECT_EQ(allocations, 0u);
   EXPECT_EQ(sink.size, 200000u * 512);
+}
+
+// The server sending a file in windows: once under way, an ACK and the
+// window it releases allocate nothing, across the block-number wrap.
+TEST(ClientTransferAllocation, ServerSendingAllocatesNothingPerWindow) {
+  PatternSource file(std::uint64_t{70000} * 512);
+  tftp::ServerSetup setup;
+  setup.agreed.windowSize = 4;
+  setup.oack = OackPacket({{"windowsize", "4"}});
+  tftp::ServerTransfer transfer(V4(7, 50000), setup, &file);
+  Outbox out;
+  const TimePoint now{};
+  transfer.Start(now, out);
+  out.Clear();
+  std::size_t allocations = 0;
+  std::string ack = AckPacket(0);
+  for (std::uint64_t acked = 0; acked < 69990; acked += 4) {
+    ack[2] = static_cast<char>((acked >> 8) & 0xFF);
+    ack[3] = static_cast<char>(acked & 0xFF);
+    test::AllocationWindow window;
+    transfer.OnDatagram(V4(7, 50000), ack, now, out);
+    if (acked > 8) allocations += window.Count();
+    ASSERT_EQ(out.Count(), 4u);
+    out.Clear();
+  }
+  EXPECT_EQ(allocations, 0u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The sending side of a put: a window of blocks built one at a time into the
+// The sending role (a put, or a file the server serves): a window of blocks built one at a time into the
 // Outbox (which hands them to the socket as it fills), slid on every ACK,
 // sent again from the first missing block at once when an ACK falls short
 // of the window's end, and from the window's start on a time-out. A stream
@@ -7,13 +7,13 @@
 // before its last block first goes out.
 #include <algorithm>
 
-#include "tftp/ClientTransferState.h"
 #include "tftp/TftpPacket.h"
+#include "tftp/TransferRoles.h"
 
 namespace tarnwick::tftp {
 
-void ClientTransfer::State::BeginSending(TimePoint now, Outbox& out) {
-  PutSide& put = Put();
+void RoleCore::BeginSending(TimePoint now, Outbox& out) {
+  SendRole& put = Put();
   put.base = put.next = 1;
   if (!SendWindow(out)) return;
   SentFresh(now);
@@ -22,7 +22,7 @@ void ClientTransfer::State::BeginSending(TimePoint now, Outbox& out) {
 
 // False (and the transfer abandoned with ERROR 0) when the source changed
 // since the transfer started.
-bool ClientTransfer::State::AskSourceUnchanged(Outbox& out) {
+bool RoleCore::AskSourceUnchanged(Outbox& out) {
   std::string changed = Put().source->Changed();
   if (changed.empty()) return true;
   FailWithError(0, changed, changed, out);
@@ -31,8 +31,8 @@ bool ClientTransfer::State::AskSourceUnchanged(Outbox& out) {
 
 // Sends the blocks from `next` up to the end of the window that starts at
 // `base`. False when the transfer failed on the way.
-bool ClientTransfer::State::SendWindow(Outbox& out) {
-  PutSide& put = Put();
+bool RoleCore::SendWindow(Outbox& out) {
+  SendRole& put = Put();
   const std::uint64_t windowEnd = put.base + windowSize - 1;
   for (; put.next <= windowEnd && (put.lastBlock == 0 || put.next <= put.lastBlock); ++put.next) {
     const std::uint64_t block = put.next;
@@ -82,8 +82,8 @@ bool ClientTransfer::State::SendWindow(Outbox& out) {
   return true;
 }
 
-void ClientTransfer::State::OnAck(std::uint16_t number, TimePoint now, Outbox& out) {
-  PutSide& put = Put();
+void RoleCore::OnAck(std::uint16_t number, TimePoint now, Outbox& out) {
+  SendRole& put = Put();
   const std::uint64_t lastAcked = put.base - 1;
   const auto delta = static_cast<std::uint16_t>(number - static_cast<std::uint16_t>(lastAcked));
   // A repeated ACK (delta 0) or one for a block never sent: no resend, ever.
@@ -112,8 +112,8 @@ void ClientTransfer::State::OnAck(std::uint16_t number, TimePoint now, Outbox& o
   Arm(now);
 }
 
-void ClientTransfer::State::SenderTimedOut(Outbox& out) {
-  PutSide& put = Put();
+void RoleCore::SenderTimedOut(Outbox& out) {
+  SendRole& put = Put();
   put.repairedUpTo = 0;
   outcome.retransmissions += put.next - put.base;
   put.next = put.base;

@@ -1,14 +1,14 @@
-// The receiving side of a get: blocks stored in order and each byte once,
+// The receiving role (a get, or an upload to the server): blocks stored in order and each byte once,
 // one ACK per window, a gap answered at once, a repeat of our last ACK's
 // block answered again, and a short linger after the final ACK.
 #include <algorithm>
 
-#include "tftp/ClientTransferState.h"
 #include "tftp/TftpPacket.h"
+#include "tftp/TransferRoles.h"
 
 namespace tarnwick::tftp {
 
-void ClientTransfer::State::SendAck(std::uint64_t block, TimePoint now, Outbox& out) {
+void RoleCore::SendAck(std::uint64_t block, TimePoint now, Outbox& out) {
   WriteHeader(out.AddSized(*peer, kHeaderSize), kAck, static_cast<std::uint16_t>(block));
   Get().acknowledged = block;
   Get().acknowledgedAt = now;
@@ -16,7 +16,7 @@ void ClientTransfer::State::SendAck(std::uint64_t block, TimePoint now, Outbox& 
 
 // The local file could not take the data: ERROR 3 when the disk is full,
 // else ERROR 0 with the system's words.
-void ClientTransfer::State::SinkFailed(Outbox& out) {
+void RoleCore::SinkFailed(Outbox& out) {
   FileSink& sink = *Get().sink;
   std::string reason = sink.WriteFailure();
   if (reason.empty()) reason = "writing the local file failed at byte " + std::to_string(outcome.bytes);
@@ -24,8 +24,8 @@ void ClientTransfer::State::SinkFailed(Outbox& out) {
   FailLocally(full ? 3 : 0, full ? std::string_view(kDiskFull) : std::string_view(reason), reason, out);
 }
 
-void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
-  GetSide& get = Get();
+void RoleCore::OnData(std::string_view datagram, TimePoint now, Outbox& out) {
+  ReceiveRole& get = Get();
   const std::uint16_t number = HeaderNumber(datagram);
   const std::string_view payload = datagram.substr(kHeaderSize);
   if (payload.size() > blockSize) {
@@ -55,7 +55,7 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
       const Clock::duration linger =
           outcome.agreed.timeoutSeconds
               ? Clock::duration(std::chrono::seconds(*outcome.agreed.timeoutSeconds))
-              : Clock::duration(request.wait);
+              : lingerWait;
       get.lingerUntil = now + linger;
       const Clock::duration roundTrips =
           std::max<Clock::duration>(RetransmitTimer::kFloor, 4 * timer.SmoothedRoundTrip());
@@ -100,6 +100,13 @@ void ClientTransfer::State::OnData(std::string_view datagram, TimePoint now, Out
   }
 }
 
+std::optional<Linger> RoleCore::Lingering() const {
+  const ReceiveRole* get = std::get_if<ReceiveRole>(&side);
+  if (get == nullptr || !get->lingerUntil) return std::nullopt;
+  return Linger{*peer, static_cast<std::uint16_t>(get->expected - 1), *get->lingerUntil,
+                get->lingerShortUntil};
+}
+
 bool Linger::Repeats(const SocketAddress& from, std::string_view datagram) const {
   return SameEndpoint(from, peer) && datagram.size() >= kHeaderSize && ReadOpcode(datagram) == kData &&
          HeaderNumber(datagram) == lastBlock;
@@ -118,8 +125,8 @@ bool Linger::Answer(const SocketAddress& from, std::string_view datagram, Outbox
 // one, its answer is progress and a round-trip sample, and the wait does not
 // double (doubling it on every window made a 200 KB get take minutes).
 // False when no block came since the last ACK (a real time-out).
-bool ClientTransfer::State::AcknowledgeShortWindow(TimePoint now, Outbox& out) {
-  GetSide& get = Get();
+bool RoleCore::AcknowledgeShortWindow(TimePoint now, Outbox& out) {
+  ReceiveRole& get = Get();
   const std::uint64_t count = get.expected - 1 - get.acknowledged;
   if (count == 0) return false;
   // The same short count twice in a row is the server's real window: from
@@ -133,7 +140,7 @@ bool ClientTransfer::State::AcknowledgeShortWindow(TimePoint now, Outbox& out) {
   return true;
 }
 
-void ClientTransfer::State::ReceiverTimedOut(TimePoint now, Outbox& out) {
+void RoleCore::ReceiverTimedOut(TimePoint now, Outbox& out) {
   // The server's window (or our ACK) went missing: acknowledge what we have.
   SendAck(Get().expected - 1, now, out);
   Get().gapAcknowledged = false;

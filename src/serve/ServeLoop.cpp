@@ -1,0 +1,478 @@
+#include "serve/ServeLoop.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <utility>
+
+#include "net/SocketError.h"
+#include "net/SocketPoll.h"
+#include "serve/RequestName.h"
+#include "serve/ServedSource.h"
+#include "serve/TransferStart.h"
+#include "serve/UploadSink.h"
+#include "tftp/DeadlineHeap.h"
+#include "tftp/EndpointText.h"
+#include "tftp/ServerTransfer.h"
+#include "tftp/TftpOptions.h"
+#include "tftp/TftpPacket.h"
+#include "tftp/TransferDriver.h"
+
+namespace tarnwick::serve {
+
+namespace {
+
+using tftp::Clock;
+using tftp::OwnedSocket;
+using tftp::TimePoint;
+
+constexpr std::chrono::milliseconds kStopCheck{100};
+constexpr std::size_t kReceiveBuffer = 65536;
+constexpr std::size_t kBatch = 8;
+// Datagrams read from one socket per turn: a flood on one port waits for
+// the next turn instead of holding up every other transfer.
+constexpr int kReadsPerTurn = 32;
+constexpr char kShuttingDown[] = "The server is shutting down";
+
+using Endpoint = std::pair<AddressBytes, std::uint16_t>;
+Endpoint KeyOf(const SocketAddress& a) { return {AddressKey(a), a.port}; }
+
+std::int64_t UnixMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// An upload as the receiving role sees it: the file is published (flushed,
+// renamed into place) when the role flushes before its final ACK, so the
+// client hears "done" only once the file is there. An upload shorter or
+// longer than the tsize its client announced is never published.
+class PublishingSink : public tftp::FileSink {
+ public:
+  PublishingSink(std::unique_ptr<UploadSink> sink, std::optional<std::uint64_t> announced)
+      : sink_(std::move(sink)), announced_(announced) {}
+  bool Write(std::string_view bytes) override {
+    received_ += bytes.size();
+    return sink_->Write(bytes);
+  }
+  std::string WriteFailure() const override { return failure_.empty() ? sink_->WriteFailure() : failure_; }
+  bool DiskFull() const override { return failure_.empty() && sink_->DiskFull(); }
+  bool FlushToDisk() override {
+    if (announced_ && *announced_ != received_) {
+      failure_ = "received " + std::to_string(received_) + " bytes, the client announced " +
+                 std::to_string(*announced_);
+      return false;
+    }
+    return sink_->Finish();
+  }
+
+ private:
+  std::unique_ptr<UploadSink> sink_;
+  std::optional<std::uint64_t> announced_;
+  std::uint64_t received_ = 0;
+  std::string failure_;
+};
+
+SocketAddress ListenAddress(const ListenSocket& wanted, std::string& error) {
+  SocketAddress address{};
+  const bool v6 = wanted.address.find(':') != std::string::npos;
+  if (wanted.address == "0.0.0.0" || wanted.address == "::") {
+    address.family = v6 ? kFamilyIPv6 : kFamilyIPv4;
+    const std::uint16_t port = wanted.port;
+    address.port = static_cast<std::uint16_t>((port >> 8) | (port << 8));
+    return address;
+  }
+  try {
+    return tftp::ResolveServer(wanted.address, std::to_string(wanted.port), v6 ? kFamilyIPv6 : kFamilyIPv4);
+  } catch (const Exception&) {
+    error = "--listen " + wanted.address + ": not an address of this host";
+    return SocketAddress{};
+  }
+}
+
+}  // namespace
+
+std::vector<ServeListener> BindListeners(const ListenPlan& plan, std::vector<std::string>& notes,
+                                         std::string& error) {
+  std::vector<ServeListener> bound;
+  std::uint16_t chosenPort = 0;  // the port the system chose for "--port 0", shared by the rest
+  for (ListenSocket wanted : plan.sockets) {
+    if (wanted.port == 0) wanted.port = chosenPort;
+    ServeListener listener;
+    if (wanted.inheritedFd >= 0) {
+      listener.socket = OwnedSocket(static_cast<SocketHandle>(wanted.inheritedFd));
+      std::uint32_t on = 1;
+      SocketApi().ioctlsocket(listener.socket.Get(), static_cast<std::int32_t>(kIoctlNonBlocking), &on);
+    } else {
+      std::string reason;
+      const SocketAddress address = ListenAddress(wanted, reason);
+      if (reason.empty()) listener.socket = tftp::OpenBoundSocket(address, wanted.ipv6Only, reason);
+      if (!reason.empty()) {
+        const std::string where = wanted.address + " port " + std::to_string(wanted.port) + ": " + reason;
+        if (wanted.required) {
+          error = "cannot listen on " + where;
+          return {};
+        }
+        notes.push_back("not listening on " + where);
+        continue;
+      }
+    }
+    listener.local = tftp::LocalAddress(listener.socket.Get());
+    const auto* port = reinterpret_cast<const std::uint8_t*>(&listener.local.port);
+    if (chosenPort == 0) chosenPort = static_cast<std::uint16_t>(port[0] << 8 | port[1]);
+    bound.push_back(std::move(listener));
+  }
+  if (bound.empty() && error.empty()) error = "no socket could be bound";
+  return bound;
+}
+
+struct ServeLoop::Impl {
+  struct Served {
+    std::unique_ptr<tftp::ServerTransfer> transfer;
+    std::unique_ptr<tftp::FileSource> source;
+    std::unique_ptr<tftp::FileSink> sink;
+    OwnedSocket socket;  // empty in single-port mode
+    std::size_t listener = 0;
+    SocketAddress client{};
+    std::string name;
+    RequestKind kind = RequestKind::Read;
+    TransferMode mode = TransferMode::Octet;
+    TimePoint started;
+    std::uint64_t generation = 0;
+    TimePoint scheduled = TimePoint::max();  // the earliest heap entry of this generation
+    std::optional<TimePoint> lingerUntil;    // finished, still answering a repeated last block
+    bool used = false;
+  };
+
+  ServeLoopSettings settings;
+  std::vector<ServeListener> listeners;
+  RootTree& tree;
+  const RootFolder& uploads;
+  RecordHandler onRecord;
+  Admission admission;
+  std::vector<Served> slots;
+  std::vector<std::size_t> freeSlots;
+  std::map<Endpoint, std::size_t> byClient;
+  std::size_t running = 0;
+  tftp::DeadlineHeap heap;
+  tftp::Outbox out;
+  SocketHandle sendingOn = kNoSocket;
+  std::string buffer = std::string(kReceiveBuffer, '\0');
+  std::vector<PollEntry> poll;
+  std::vector<std::size_t> pollSlot;  // per poll entry: listener index, or listeners.size() + slot
+  bool draining = false;
+  std::string errorPacket;
+
+  Impl(ServeLoopSettings s, std::vector<ServeListener> l, RootTree& t, const RootFolder& u, RecordHandler r)
+      : settings(std::move(s)),
+        listeners(std::move(l)),
+        tree(t),
+        uploads(u),
+        onRecord(std::move(r)),
+        admission(settings.admission) {
+    out.SendThrough([this](tftp::Outbox& box) { tftp::SendOutbox(sendingOn, box); }, kBatch);
+  }
+
+  tftp::Outbox& Via(SocketHandle socket) {
+    sendingOn = socket;
+    return out;
+  }
+  void Flush() { tftp::SendOutbox(sendingOn, out); }
+  SocketHandle SocketOf(const Served& s) const {
+    return s.socket.Get() != kNoSocket ? s.socket.Get() : listeners[s.listener].socket.Get();
+  }
+
+  void Record(const SocketAddress& client, std::string_view name, RequestKind kind, TransferMode mode,
+              const char* result, std::string reason, const tftp::TransferOutcome* outcome, double seconds) {
+    if (!onRecord) return;
+    TransferRecord r;
+    r.unixMs = UnixMs();
+    r.client = tftp::EndpointText(client);
+    r.file = std::string(name);
+    r.direction = kind;
+    r.mode = mode;
+    r.seconds = seconds;
+    if (outcome) {
+      r.bytes = outcome->bytes;
+      r.options = outcome->agreed;
+      r.retransmissions = outcome->retransmissions;
+    }
+    r.result = result;
+    r.reason = std::move(reason);
+    onRecord(r);
+  }
+
+  void SendError(std::size_t listener, const SocketAddress& to, std::uint16_t code) {
+    tftp::BuildErrorPacket(Via(listeners[listener].socket.Get()).Add(to), code, ClientText(code));
+    Flush();
+  }
+
+  void Schedule(std::size_t id, TimePoint when) {
+    Served& s = slots[id];
+    if (when >= s.scheduled) return;  // an earlier entry is in the heap: checked when it pops
+    s.scheduled = when;
+    heap.Push(when, id, s.generation);
+  }
+
+  void Free(std::size_t id) {
+    Served& s = slots[id];
+    byClient.erase(KeyOf(s.client));
+    const std::uint64_t generation = s.generation + 1;
+    s = Served();
+    s.generation = generation;
+    freeSlots.push_back(id);
+  }
+
+  // After anything happened to a transfer: its record once it has ended,
+  // its next deadline otherwise.
+  void Settle(std::size_t id, TimePoint now) {
+    Served& s = slots[id];
+    if (s.lingerUntil) return;
+    tftp::ServerTransfer& t = *s.transfer;
+    if (!t.Finished()) return Schedule(id, t.Deadline());
+    const tftp::TransferOutcome& o = t.Outcome();
+    const bool done = o.state == tftp::TransferState::Succeeded;
+    Record(s.client, s.name, s.kind, s.mode, done ? "done" : "failed", done ? std::string() : o.reason, &o,
+           std::chrono::duration<double>(now - s.started).count());
+    admission.Finished(s.client);
+    --running;
+    s.source.reset();
+    s.sink.reset();  // an unfinished upload's temporary file goes with it
+    const std::optional<tftp::Linger> linger = t.Lingering();
+    if (!linger || draining) return Free(id);
+    s.lingerUntil = linger->until;
+    Schedule(id, linger->until);
+  }
+
+  void FireTimers(TimePoint now) {
+    while (!heap.Empty() && heap.Top().when <= now) {
+      const tftp::DeadlineHeap::Entry e = heap.Top();
+      heap.Pop();
+      Served& s = slots[e.id];
+      if (!s.used || s.generation != e.generation || s.scheduled != e.when) continue;  // stale
+      s.scheduled = TimePoint::max();
+      if (s.lingerUntil) {
+        if (*s.lingerUntil <= now)
+          Free(e.id);
+        else
+          Schedule(e.id, *s.lingerUntil);
+        continue;
+      }
+      if (s.transfer->Deadline() <= now) {
+        s.transfer->OnTimer(now, Via(SocketOf(s)));
+        Flush();
+      }
+      Settle(e.id, now);
+    }
+  }
+
+  // A request at a listening socket from a client with no transfer here.
+  void OnRequest(std::size_t listener, const SocketAddress& from, std::string_view datagram, TimePoint now) {
+    const ServerRequest request = ParseServerRequest(datagram);
+    if (request.verdict == RequestVerdict::Drop) return;
+    if (draining) {
+      tftp::BuildErrorPacket(Via(listeners[listener].socket.Get()).Add(from), kErrorNotDefined,
+                             kShuttingDown);
+      return Flush();
+    }
+    const Admit verdict = admission.Consider(
+        from, static_cast<std::uint64_t>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count()));
+    if (verdict != Admit::Start) {
+      const AdmitAnswer answer = AnswerFor(verdict);
+      if (!answer.answer) return;
+      SendError(listener, from, answer.refusal.code);
+      return Record(from, request.name, request.kind, request.mode, "refused", answer.refusal.reason, nullptr,
+                    0.0);
+    }
+    TransferStart start;
+    if (request.verdict == RequestVerdict::Serve)
+      start = StartTransfer(request, tree, uploads, settings.upload, settings.caps);
+    else
+      start.refusal = request.refusal;
+    if (start.refusal.Refused()) {
+      admission.Finished(from);
+      SendError(listener, from, start.refusal.code);
+      return Record(from, request.name, request.kind, request.mode, "refused", start.refusal.reason, nullptr,
+                    0.0);
+    }
+    OwnedSocket socket;
+    if (!settings.singlePort) {
+      SocketAddress local = listeners[listener].local;
+      local.port = 0;
+      std::string reason;
+      socket = tftp::OpenBoundSocket(local, false, reason);
+      if (!reason.empty()) {
+        admission.Finished(from);
+        SendError(listener, from, kErrorNotDefined);
+        return Record(from, request.name, request.kind, request.mode, "failed", reason, nullptr, 0.0);
+      }
+    }
+    std::size_t id;
+    if (freeSlots.empty()) {
+      id = slots.size();
+      slots.emplace_back();
+    } else {
+      id = freeSlots.back();
+      freeSlots.pop_back();
+    }
+    Served& s = slots[id];
+    s.used = true;
+    s.socket = std::move(socket);
+    s.listener = listener;
+    s.client = from;
+    s.name = request.name;
+    s.kind = request.kind;
+    s.mode = request.mode;
+    s.started = now;
+    tftp::ServerSetup setup;
+    setup.agreed = start.answer.agreed;
+    setup.oack = std::move(start.answer.oack);
+    setup.wait = settings.wait;
+    setup.maxWait = settings.maxWait;
+    setup.retries = settings.retries;
+    if (request.kind == RequestKind::Read) {
+      s.source = MakeServedSource(std::move(start.source), request.mode);
+      s.transfer = std::make_unique<tftp::ServerTransfer>(from, std::move(setup), s.source.get());
+    } else {
+      // Netascii line ends become the local system's own.
+      const std::string lineEnd = NativeNameRules() ? "\r\n" : "\n";
+      s.sink = std::make_unique<PublishingSink>(
+          std::make_unique<UploadSink>(std::move(start.upload), request.mode, lineEnd),
+          start.answer.agreed.transferSize);
+      s.transfer = std::make_unique<tftp::ServerTransfer>(from, std::move(setup), s.sink.get());
+    }
+    byClient[KeyOf(from)] = id;
+    ++running;
+    s.transfer->Start(now, Via(SocketOf(s)));
+    Flush();
+    Settle(id, now);
+  }
+
+  void OnListenerDatagram(std::size_t listener, const SocketAddress& from, std::string_view datagram,
+                          TimePoint now) {
+    const auto known = byClient.find(KeyOf(from));
+    const bool request = datagram.size() >= 2 && (tftp::ReadOpcode(datagram) == tftp::kRrq ||
+                                                  tftp::ReadOpcode(datagram) == tftp::kWrq);
+    if (known == byClient.end()) {
+      // Without a transfer, only requests are answered here.
+      if (request) OnRequest(listener, from, datagram, now);
+      return;
+    }
+    const std::size_t id = known->second;
+    Served& s = slots[id];
+    if (request) {
+      // The same client port asking again while its transfer runs: a
+      // duplicate (a WRQ retry among them), never a second transfer.
+      s.transfer->OnRepeatedRequest(now, Via(SocketOf(s)));
+    } else if (settings.singlePort) {
+      s.transfer->OnDatagram(from, datagram, now, Via(SocketOf(s)));
+    } else {
+      return;  // its transfer has a port of its own
+    }
+    Flush();
+    Settle(id, now);
+  }
+
+  // Reads what waits on one socket, at most kReadsPerTurn datagrams.
+  template <typename Handler>
+  void ReadSocket(SocketHandle socket, Handler&& handle) {
+    SocketFunctionTable& api = SocketApi();
+    for (int i = 0; i < kReadsPerTurn; ++i) {
+      SocketAddress from{};
+      int fromLength = sizeof from;
+      const int n =
+          api.recvfrom(socket, buffer.data(), static_cast<int>(buffer.size()), 0, &from, &fromLength);
+      if (n < 0) {
+        const int code = SocketLastError();
+        if (code == kErrorConnectionReset || code == 10040) continue;
+        return;
+      }
+      if (!handle(from, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return;
+    }
+  }
+
+  void OnTransferReadable(std::size_t id) {
+    const std::uint64_t generation = slots[id].generation;
+    ReadSocket(slots[id].socket.Get(), [&](const SocketAddress& from, std::string_view datagram) {
+      Served& s = slots[id];
+      const TimePoint now = Clock::now();
+      s.transfer->OnDatagram(from, datagram, now, Via(s.socket.Get()));
+      Flush();
+      Settle(id, now);
+      return slots[id].used && slots[id].generation == generation;
+    });
+  }
+
+  void AbandonAll(TimePoint now) {
+    for (std::size_t id = 0; id < slots.size(); ++id) {
+      Served& s = slots[id];
+      if (!s.used) continue;
+      if (!s.lingerUntil) {
+        s.transfer->Abandon(kShuttingDown, Via(SocketOf(s)));
+        Flush();
+        Settle(id, now);
+      }
+      if (slots[id].used) Free(id);
+    }
+  }
+
+  TimePoint NextWake(TimePoint now) const {
+    TimePoint wake = now + kStopCheck;
+    if (!heap.Empty()) wake = std::min(wake, heap.Top().when);
+    return wake;
+  }
+
+  void Run(const std::function<bool()>& stopRequested) {
+    TimePoint drainUntil = TimePoint::max();
+    for (;;) {
+      TimePoint now = Clock::now();
+      if (!draining && stopRequested && stopRequested()) {
+        draining = true;
+        drainUntil = now + settings.drain;
+      }
+      if (draining && (running == 0 || now >= drainUntil)) return AbandonAll(now);
+      FireTimers(now);
+      poll.clear();
+      pollSlot.clear();
+      for (std::size_t i = 0; i < listeners.size(); ++i) {
+        poll.push_back(PollEntry{listeners[i].socket.Get(), false});
+        pollSlot.push_back(i);
+      }
+      for (std::size_t id = 0; id < slots.size(); ++id) {
+        if (!slots[id].used || slots[id].socket.Get() == kNoSocket) continue;
+        poll.push_back(PollEntry{slots[id].socket.Get(), false});
+        pollSlot.push_back(listeners.size() + id);
+      }
+      const auto wait = std::clamp<std::int64_t>(
+          std::chrono::ceil<std::chrono::milliseconds>(NextWake(now) - now).count(), 0, kStopCheck.count());
+      const int ready = PollReadable(poll.data(), poll.size(), static_cast<int>(wait));
+      if (ready <= 0) continue;
+      for (std::size_t i = 0; i < poll.size(); ++i) {
+        if (!poll[i].ready) continue;
+        if (pollSlot[i] < listeners.size()) {
+          const std::size_t listener = pollSlot[i];
+          ReadSocket(listeners[listener].socket.Get(),
+                     [&](const SocketAddress& from, std::string_view datagram) {
+                       OnListenerDatagram(listener, from, datagram, Clock::now());
+                       return true;
+                     });
+        } else {
+          const std::size_t id = pollSlot[i] - listeners.size();
+          if (slots[id].used) OnTransferReadable(id);
+        }
+      }
+    }
+  }
+};
+
+ServeLoop::ServeLoop(ServeLoopSettings settings, std::vector<ServeListener> listeners, RootTree& tree,
+                     const RootFolder& uploads, RecordHandler onRecord)
+    : impl_(std::make_unique<Impl>(std::move(settings), std::move(listeners), tree, uploads,
+                                   std::move(onRecord))) {}
+ServeLoop::~ServeLoop() = default;
+
+void ServeLoop::Run(const std::function<bool()>& stopRequested) { impl_->Run(stopRequested); }
+std::size_t ServeLoop::Running() const { return impl_->running; }
+
+}  // namespace tarnwick::serve
