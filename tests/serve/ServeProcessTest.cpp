@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -76,13 +77,13 @@ std::string CommandFor(const ClientRow& r, std::uint16_t port, const std::string
 
 // Bounded: the log line may follow the client's exit by a moment.
 bool LoggedDone(const ServeProcess& server, const std::string& remote) {
+  static const std::regex done(R"("result"\s*:\s*"done")");
   for (int wait = 0; wait < 100; ++wait) {
     const std::string log = server.Log();
     for (std::size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
       const std::string line = log.substr(at, end - at);
-      if (line.find("\"" + remote + "\"") != std::string::npos &&
-          line.find("\"result\":\"done\"") != std::string::npos)
-        return true;
+      // The name as requested, perhaps with a folder before it.
+      if (line.find(remote + "\"") != std::string::npos && std::regex_search(line, done)) return true;
     }
     ::poll(nullptr, 0, 50);
   }
