@@ -79,6 +79,7 @@ TEST(ServeHostile, RequestsStayInsideRootAndHarmNoOne) {
   ASSERT_EQ(server.Unavailable(), "");
   const std::string root = server.Root(), outside = server.Outside();
   WriteWhole(outside + "/secret", kSecret);
+  ::chmod((outside + "/secret").c_str(), 0644);  // readable by the server's user: only confinement keeps it in
   WriteWhole(root + "/ok.bin", Pattern(5000, 3));
   const std::string big = Pattern(512 * 40 + 11, 4);
   WriteWhole(root + "/big.bin", big);

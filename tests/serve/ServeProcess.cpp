@@ -35,9 +35,11 @@ ServeProcess::ServeProcess(const std::vector<std::string>& extra, bool ipv6) {
   outside_ = scratch_ + "/outside";
   ::mkdir(root_.c_str(), 0777);
   ::mkdir(outside_.c_str(), 0777);
-  // As root the server drops to nobody before opening files: let nobody in.
+  // As root the server drops to nobody before opening files: let nobody in,
+  // and let nobody write OUTSIDE too, so an escape would show there.
   ::chmod(scratch_.c_str(), 0755);
   ::chmod(root_.c_str(), 0777);
+  ::chmod(outside_.c_str(), 0777);
   std::vector<std::string> argv = {TARNWICK_CLI_PATH, "serve", root_, "--port", "0", "--listen", "127.0.0.1"};
   if (ipv6) argv.insert(argv.end(), {"--listen", "::1"});
   argv.insert(argv.end(), extra.begin(), extra.end());
