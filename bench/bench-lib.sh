@@ -37,17 +37,18 @@ bench_start() {
   [ -n "$server_pid" ] || { echo "in.tftpd did not start" >&2; exit 2; }
 }
 
-# bench_atftpd [atftpd binary]: atftpd over $work/srv on a loopback high port
-# ($atftpd_port), re-sending after 1 s as its shortest timer allows. Call after
-# bench_start.
+# bench_atftpd [atftpd binary] [its option]...: atftpd over $work/srv on a
+# loopback high port ($atftpd_port), re-sending after 1 s as its shortest timer
+# allows. Call after bench_start.
 bench_atftpd() {
   local binary=${1:-/opt/tarnwick-peers/usr/sbin/atftpd} attempt
+  shift $(( $# > 0 ? 1 : 0 ))
   [ -x "$binary" ] || { echo "missing: $binary (scripts/setup-debian.sh unpacks it)" >&2; exit 2; }
   for attempt in 1 2 3 4 5; do
     atftpd_port=$(( 40000 + RANDOM % 20000 ))
     [ "$atftpd_port" = "$port" ] && continue
     "$binary" --daemon --no-fork --bind-address 127.0.0.1 --port "$atftpd_port" --user "$(id -un)" \
-      --group "$(id -gn)" --logfile /dev/null -t 86400 --retry-timeout 1 "$work/srv" </dev/null >/dev/null 2>&1 &
+      --group "$(id -gn)" --logfile /dev/null -t 86400 --retry-timeout 1 "$@" "$work/srv" </dev/null >/dev/null 2>&1 &
     atftpd_pid=$!
     sleep 0.3
     kill -0 "$atftpd_pid" 2>/dev/null && return 0

@@ -22,6 +22,10 @@ if(TARNWICK_WINDOWS)
 else()
   install(TARGETS tarnwick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/docs/tarnwick-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The server's units name /usr/bin/tarnwick-cli: they are for the .deb,
+  # whose prefix is /usr; installed, not enabled.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/tarnwick-serve.service
+                ${PROJECT_SOURCE_DIR}/packaging/tarnwick-serve.socket DESTINATION lib/systemd/system)
   set(CPACK_GENERATOR DEB)
   set(CPACK_STRIP_FILES TRUE)
   set(CPACK_PACKAGE_NAME tarnwick-cli)

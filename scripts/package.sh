@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Packages: a .deb of tarnwick-cli (native build) and a .zip holding
+# Packages: a .deb of tarnwick-cli (native build, with the server's systemd
+# units) and a .zip holding
 # Tarnwick.exe and tarnwick-cli.exe (win32 build), both into build/packages.
 # Made from Release builds of their own (build/package-native,
 # build/package-win32); the programs are stripped on the way in, the
@@ -24,6 +25,7 @@ if [ "$which" = all ] || [ "$which" = native ]; then
     cpack -G DEB -B "$out" -D CPACK_DEBIAN_PACKAGE_SUGGESTS="libgit2-1.5 | libgit2-1.6 | libgit2-1.7 | libgit2-1.8 | libgit2-1.9")
   dpkg-deb -c "$out"/tarnwick-cli_*.deb
   dpkg-deb -f "$out"/tarnwick-cli_*.deb Suggests | grep -q libgit2
+  dpkg-deb -c "$out"/tarnwick-cli_*.deb | grep -q 'lib/systemd/system/tarnwick-serve.socket'
 fi
 if [ "$which" = all ] || [ "$which" = win32 ]; then
   cmake -S . -B build/package-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine
   xvfb xauth xdotool imagemagick x11-utils fonts-noto-cjk fonts-ipafont-gothic locales
-  tftpd-hpa tftp-hpa strace libgit2-dev libre2-dev pkg-config
+  tftpd-hpa tftp-hpa atftp busybox curl strace libgit2-dev libre2-dev pkg-config
   libwrap0 libpcre2-8-0 libnsl2 libtirpc3
   dante-server tinyproxy openssl libssl3 libssl-dev
   python3 iproute2 procps psmisc time

@@ -6,7 +6,8 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREF
 if(failed)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-foreach(path bin/tarnwick-cli share/man/man1/tarnwick-cli.1)
+foreach(path bin/tarnwick-cli share/man/man1/tarnwick-cli.1 lib/systemd/system/tarnwick-serve.service
+             lib/systemd/system/tarnwick-serve.socket)
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "${path} is not installed")
   endif()
