@@ -17,6 +17,7 @@
 #include "cliutil/LocalFiles.h"
 #include "cliutil/PasswordScrub.h"
 #include "fleet/Backup.h"
+#include "archive/ProcessId.h"
 #include "fleet/BackupPlatform.h"
 #include "net/SocketApi.h"
 #include "serve/ServeCommand.h"
@@ -124,7 +125,7 @@ int RunServeCommand(const std::vector<std::string>& args, RunContext& context) {
   serve::ServeEnvironment environment;
   environment.listenPid = listenPid ? listenPid->c_str() : nullptr;
   environment.listenFds = listenFds ? listenFds->c_str() : nullptr;
-  environment.ownPid = static_cast<long>(fleet::CurrentProcessId());
+  environment.ownPid = static_cast<long>(archive::CurrentProcessId());
   environment.stopRequested = [] { return StopRequested(); };
   SetStopPolling(StopPolling::FirstSignal);
   return serve::RunServe(args, environment, context.out, context.err);
