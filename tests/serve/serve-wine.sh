@@ -17,6 +17,7 @@ trap 'stop_pid "$pid"; rm -rf "$work"' EXIT
 mkdir -p "$work/root" "$work/here"
 head -c 300007 /dev/urandom >"$work/root/image.bin"
 head -c 70001 /dev/urandom >"$work/here/config.txt"
+: >"$work/serve.err"  # there before the poll below reads it, whenever the job starts
 wine "$exe" serve "$(winepath -w "$work/root")" --port 0 --listen 127.0.0.1 --upload \
   </dev/null >/dev/null 2>"$work/serve.err" &
 pid=$!
