@@ -11,42 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "TransferFuzzParts.h"
 #include "tftp/ServerTransfer.h"
 
 namespace {
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
 using namespace tarnwick;
-
-class CountingSink : public tftp::FileSink {
- public:
-  bool Write(std::string_view bytes) override {
-    size += bytes.size();
-    return true;
-  }
-  std::uint64_t size = 0;
-};
-class ZeroSource : public tftp::FileSource {
- public:
-  std::uint64_t Size() const override { return 3000; }
-  long long Read(std::uint64_t offset, char* out, std::size_t length) override {
-    if (offset >= 3000) return 0;
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, 3000 - offset));
-    std::memset(out, 0, n);
-    return static_cast<long long>(n);
-  }
-};
-
-SocketAddress Client(std::uint16_t port) {
-  SocketAddress a{};
-  a.family = kFamilyIPv4;
-  a.port = port;
-  a.rest[0] = 127;
-  a.rest[3] = 1;
-  return a;
-}
+using fuzz::CountingSink;
+using fuzz::Require;
+using fuzz::ZeroSource;
 
 void RunTransfer(bool read, bool oack, std::string_view input) {
   tftp::ServerSetup setup;
@@ -60,8 +32,8 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
         25);
   CountingSink sink;
   ZeroSource source;
-  tftp::ServerTransfer transfer = read ? tftp::ServerTransfer(Client(4000), setup, &source)
-                                       : tftp::ServerTransfer(Client(4000), setup, &sink);
+  tftp::ServerTransfer transfer = read ? tftp::ServerTransfer(fuzz::LoopbackPeer(4000), setup, &source)
+                                       : tftp::ServerTransfer(fuzz::LoopbackPeer(4000), setup, &sink);
   tftp::Outbox out;
   tftp::TimePoint now{};
   transfer.Start(now, out);
@@ -88,7 +60,7 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
     } else if (selector % 8 == 5) {
       transfer.OnRepeatedRequest(now, out);
     } else {
-      transfer.OnDatagram(Client(selector % 8 == 6 ? 1234 : 4000), datagram, now, out);
+      transfer.OnDatagram(fuzz::LoopbackPeer(selector % 8 == 6 ? 1234 : 4000), datagram, now, out);
       prompted = true;
       answered = answered || (selector % 8 != 6 && (out.Count() > 0 || transfer.Outcome().bytes != before));
     }
