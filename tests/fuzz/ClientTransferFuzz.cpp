@@ -2,11 +2,8 @@
 // and judge, and a running transfer in each direction that takes the input
 // as a sequence of datagrams. Checks the promises: no read past a datagram,
 // a finished transfer stays finished, a failure has a reason.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -34,17 +31,7 @@ void RunTransfer(tftp::TransferKind kind, std::string_view input) {
   tftp::Outbox out;
   tftp::TimePoint now{};
   transfer.Start(now, out);
-  // Datagrams separated by the byte sequence "|#"; the first byte of each
-  // picks the sender (the transfer's peer, a stranger) or a time-out.
-  std::size_t at = 0;
-  while (at <= input.size()) {
-    std::size_t end = input.find("|#", at);
-    if (end == std::string_view::npos) end = input.size();
-    std::string_view piece = input.substr(at, end - at);
-    at = end + 2;
-    if (piece.empty()) continue;
-    const unsigned char selector = static_cast<unsigned char>(piece[0]);
-    const std::string datagram(piece.substr(1));  // own copy: exact bounds for the sanitizer
+  fuzz::ForEachDatagram(input, [&](unsigned char selector, const std::string& datagram) {
     const bool wasFinished = transfer.Finished();
     if (selector % 8 == 7) {
       now = transfer.Deadline() == tftp::TimePoint::max() ? now : transfer.Deadline();
@@ -60,7 +47,7 @@ void RunTransfer(tftp::TransferKind kind, std::string_view input) {
       Require(out[i].bytes.size() >= 4 && out[i].bytes.size() <= 65468);
     out.Clear();
     if (transfer.Outcome().state == tftp::TransferState::Failed) Require(!transfer.Outcome().reason.empty());
-  }
+  });
   if (kind == tftp::TransferKind::Get) Require(sink.size == transfer.Outcome().bytes);
 }
 }  // namespace

@@ -3,11 +3,8 @@
 // promises: no read past a datagram, a finished transfer stays quiet (bar
 // the ACK a finished upload repeats), a failure has a reason, and until the
 // client has moved the transfer on, no more than two datagrams reach it.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -42,15 +39,7 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
   std::size_t unprompted = out.Count();
   bool answered = false;
   out.Clear();
-  std::size_t at = 0;
-  while (at <= input.size()) {
-    std::size_t end = input.find("|#", at);
-    if (end == std::string_view::npos) end = input.size();
-    std::string_view piece = input.substr(at, end - at);
-    at = end + 2;
-    if (piece.empty()) continue;
-    const unsigned char selector = static_cast<unsigned char>(piece[0]);
-    const std::string datagram(piece.substr(1));
+  fuzz::ForEachDatagram(input, [&](unsigned char selector, const std::string& datagram) {
     const bool wasFinished = transfer.Finished();
     const std::uint64_t before = transfer.Outcome().bytes;
     bool prompted = false;
@@ -75,7 +64,7 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
     out.Clear();
     Require(unprompted <= 2);
     if (transfer.Outcome().state == tftp::TransferState::Failed) Require(!transfer.Outcome().reason.empty());
-  }
+  });
   if (!read) Require(sink.size == transfer.Outcome().bytes);
 }
 }  // namespace
