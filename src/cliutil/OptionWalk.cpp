@@ -4,7 +4,8 @@ namespace tarnwick::cli {
 
 bool OptionWalk::Next() {
   while (next_ < args_.size()) {
-    const std::string& a = args_[next_++];
+    word_ = next_++;
+    const std::string& a = args_[word_];
     if (optionsEnded_ || a.empty() || a[0] != '-' || a == "-") {
       positional_.push_back(a);
       continue;

@@ -1,4 +1,4 @@
-// The walk over a subcommand's arguments that backup and serve share: a word
+// The walk over the arguments that get/put, backup and serve share: a word
 // not starting with '-' (and "-" itself, and every word after "--") is
 // positional; "--name=value" carries its value inline; an option that takes
 // a value and has none inline takes the next word.
@@ -16,9 +16,11 @@ class OptionWalk {
   explicit OptionWalk(const std::vector<std::string>& args) : args_(args) {}
 
   // Moves to the next option, collecting positional words on the way; false
-  // once the arguments are used up.
+  // once the arguments are used up. Word() and the rest below are only
+  // asked after Next() returned true.
   bool Next();
-  // The option as typed, without an inline "=value".
+  // The word as typed, and the option without an inline "=value".
+  const std::string& Word() const { return args_[word_]; }
   const std::string& Name() const { return name_; }
   bool HasInlineValue() const { return inlineValue_; }
   bool IsHelp() const { return name_ == "--help" || name_ == "-h"; }
@@ -31,7 +33,7 @@ class OptionWalk {
 
  private:
   const std::vector<std::string>& args_;
-  std::size_t next_ = 0;
+  std::size_t next_ = 0, word_ = 0;
   bool optionsEnded_ = false;
   std::string name_, inline_;
   bool inlineValue_ = false;
