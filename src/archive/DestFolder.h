@@ -76,6 +76,10 @@ constexpr const char* kLockName = ".tarnwick.lock";
 // How often a held lock is tried again while it is waited for.
 constexpr std::chrono::milliseconds kLockRetry{20};
 
+// The refusal when another run holds DEST's lock, quoting the holder's
+// line from the lock file ("holder unknown" when it is empty).
+std::string LockHeldText(const std::string& dest, const cli::FileHandle& lock);
+
 // "what" of an error about rel: "history/sw1 is a symbolic link" etc.
 std::string FileErrorText(const std::string& what, const cli::FileError& error);
 

@@ -169,13 +169,8 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
       std::this_thread::sleep_for(kLockRetry);
       continue;
     }
-    char holder[256] = {};
-    long long n = impl->lock.ReadAt(0, holder, sizeof holder - 1);
-    std::string who = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "";
-    while (!who.empty() && (who.back() == '\n' || who.back() == '\r')) who.pop_back();
     opening.busy = true;
-    opening.error =
-        dest + " is in use by another backup run (" + (who.empty() ? "holder unknown" : who) + ")";
+    opening.error = LockHeldText(dest, impl->lock);
     return nullptr;
   }
   if (::ftruncate(lockFd, 0) != 0 || !impl->lock.WriteAll(runInfo.data(), runInfo.size()))

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "cliutil/LocalFiles.h"
+#include "cliutil/OptionWalk.h"
 
 #ifndef TARNWICK_VERSION
 #define TARNWICK_VERSION "0.0.0"
@@ -182,38 +183,23 @@ namespace {
 ParseResult ParseLine(const std::vector<std::string>& args, const Environment& environment) {
   ParseResult result;
   Options& o = result.options;
-  std::vector<std::string> positional, seen;
-  bool optionsEnded = false, passwordOption = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool shortFamily = arg == "-4" || arg == "-6";
+  std::vector<std::string> seen;
+  bool passwordOption = false;
+  OptionWalk walk(args);
+  while (walk.Next()) {
     // "-" alone is a file (standard input or output); any other word that
     // starts with a dash is meant as an option, and an unknown one must not
     // quietly become a file name.
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
+    const std::string& arg = walk.Word();
+    const bool shortFamily = arg == "-4" || arg == "-6";
     if (!shortFamily && arg[1] != '-')
       return Refuse("unknown option " + arg + " (use -- before a file name that starts with -)");
-    if (arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    std::string name = arg, value;
-    bool hasValue = false;
-    if (std::size_t eq = arg.find('='); eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      hasValue = true;
-    }
+    const std::string& name = walk.Name();
+    std::string value;
     if (IsFlag(name)) {
-      if (hasValue) return Refuse(name + " takes no value");
+      if (walk.HasInlineValue()) return Refuse(name + " takes no value");
     } else if (TakesValue(name)) {
-      if (!hasValue) {
-        if (i + 1 >= args.size()) return Refuse(name + " needs a value");
-        value = args[++i];
-      }
+      if (!walk.TakeValue(value)) return Refuse(name + " needs a value");
     } else {
       return Refuse("unknown option " + name);
     }
@@ -235,6 +221,7 @@ ParseResult ParseLine(const std::vector<std::string>& args, const Environment& e
     result.ok = true;
     return result;
   }
+  const std::vector<std::string>& positional = walk.Positional();
   if (positional.empty()) return Refuse("missing command (get or put)");
   if (positional[0] == "get")
     o.command = Command::Get;

@@ -3,21 +3,19 @@
 #include <filesystem>
 
 #include "archive/GitArchive.h"
+#include "cliutil/BoundedDecimal.h"
+#include "cliutil/OptionWalk.h"
 
 namespace tarnwick::fleet {
 
 namespace {
 
-bool ParseCount(const std::string& text, long long low, long long high, long long& out) {
-  if (text.empty() || text.size() > 9) return false;
-  long long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return false;
-  out = value;
-  return true;
+// Longest count typed on the command line (the largest, --max-bytes, has 9
+// digits).
+constexpr std::size_t kCountDigits = 9;
+
+bool ParseCount(const std::string& text, std::uint64_t low, std::uint64_t high, std::uint64_t& out) {
+  return cli::ParseBoundedDecimal(text, kCountDigits, low, high, out);
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
@@ -43,35 +41,16 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     result.error = std::move(why);
     return result;
   };
-  std::vector<std::string> positional;
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      positional.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    std::string name = a, value;
-    bool inlineValue = false;
-    if (auto eq = a.find('='); eq != std::string::npos) {
-      name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-      inlineValue = true;
-    }
-    if (name == "--help" || name == "-h") {
+  cli::OptionWalk walk(args);
+  while (walk.Next()) {
+    const std::string& name = walk.Name();
+    if (walk.IsHelp()) {
       o.help = true;
       continue;
     }
-    static const char* const kFlags[] = {"--git",   "--no-progress", "--diff",       "--prune",
-                                         "--quiet", "--check",       "--prune-force"};
-    bool flag = false;
-    for (const char* k : kFlags) flag = flag || name == k;
-    if (flag) {
-      if (inlineValue) return refuse(name + " takes no value");
+    if (walk.IsOneOf(
+            {"--git", "--no-progress", "--diff", "--prune", "--quiet", "--check", "--prune-force"})) {
+      if (walk.HasInlineValue()) return refuse(name + " takes no value");
       if (name == "--git") {
         if (!gitAvailable) return refuse("--git is not available in this build");
         o.git = true;
@@ -84,22 +63,17 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
       if (name == "--check") o.check = true;
       continue;
     }
-    static const char* const kWithValue[] = {
-        "--dest",         "--jobs",        "--report",     "--port",
-        "--timeout",      "--retries",     "--delimiter",  "--min-ratio",
-        "--expect",       "--max-bytes",   "--deadline",   "--stale",
-        "--ignore",       "--ignore-file", "--rounds",     "--only",
-        "--retry-failed", "--on-change",   "--on-failure", "--on-done",
-        "--hook-timeout", "--keep",        "--metrics",    "--on-change-batch",
-        "--secret",       "--git-branch",  "--git-push"};
-    bool known = false;
-    for (const char* k : kWithValue) known = known || name == k;
-    if (!known) return refuse("unknown option " + name);
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) return refuse(name + " needs a value");
-      value = args[++i];
-    }
-    long long number = 0;
+    if (!walk.IsOneOf({"--dest",         "--jobs",        "--report",     "--port",
+                       "--timeout",      "--retries",     "--delimiter",  "--min-ratio",
+                       "--expect",       "--max-bytes",   "--deadline",   "--stale",
+                       "--ignore",       "--ignore-file", "--rounds",     "--only",
+                       "--retry-failed", "--on-change",   "--on-failure", "--on-done",
+                       "--hook-timeout", "--keep",        "--metrics",    "--on-change-batch",
+                       "--secret",       "--git-branch",  "--git-push"}))
+      return refuse("unknown option " + name);
+    std::string value;
+    if (!walk.TakeValue(value)) return refuse(name + " needs a value");
+    std::uint64_t number = 0;
     if (name == "--dest") {
       if (value.empty()) return refuse("--dest needs a folder");
       o.dest = value;
@@ -187,6 +161,7 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     result.ok = true;
     return result;
   }
+  const std::vector<std::string>& positional = walk.Positional();
   if (positional.size() != 1)
     return refuse(positional.empty() ? "no inventory file given" : "one inventory file only");
   o.inventory = positional[0];

@@ -7,6 +7,7 @@
 
 #include "app/TransferNames.h"
 #include "base/TextCodec.h"
+#include "cliutil/BoundedDecimal.h"
 #include "fleet/Csv.h"
 
 namespace tarnwick::fleet {
@@ -47,16 +48,12 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
+// Longest number cell read (the largest, a timeout, has 6 digits; a few
+// leading zeros pass).
+constexpr std::size_t kCellDigits = 10;
+
 bool ParseNumber(const std::string& text, std::uint64_t low, std::uint64_t high, std::uint64_t& out) {
-  if (text.empty() || text.size() > 10) return false;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (value < low || value > high) return false;
-  out = value;
-  return true;
+  return cli::ParseBoundedDecimal(text, kCellDigits, low, high, out);
 }
 
 }  // namespace

@@ -1,19 +1,18 @@
 #include "serve/ServeOptions.h"
 
+#include "cliutil/BoundedDecimal.h"
+#include "cliutil/OptionWalk.h"
+
 namespace tarnwick::serve {
 
 namespace {
 
+// Longest count typed on the command line (the largest, --max-upload-bytes,
+// has 13 digits).
+constexpr std::size_t kCountDigits = 15;
+
 bool ParseCount(const std::string& text, std::uint64_t low, std::uint64_t high, std::uint64_t& out) {
-  if (text.empty() || text.size() > 15) return false;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (value < low || value > high) return false;
-  out = value;
-  return true;
+  return cli::ParseBoundedDecimal(text, kCountDigits, low, high, out);
 }
 
 }  // namespace
@@ -25,34 +24,16 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
     result.error = std::move(why);
     return result;
   };
-  std::vector<std::string> positional;
-  bool optionsEnded = false, overwrite = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      positional.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    std::string name = a, value;
-    bool inlineValue = false;
-    if (auto eq = a.find('='); eq != std::string::npos) {
-      name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-      inlineValue = true;
-    }
-    if (name == "--help" || name == "-h") {
+  bool overwrite = false;
+  cli::OptionWalk walk(args);
+  while (walk.Next()) {
+    const std::string& name = walk.Name();
+    if (walk.IsHelp()) {
       o.help = true;
       continue;
     }
-    static const char* const kFlags[] = {"--single-port", "--upload", "--overwrite", "--log-json", "--quiet"};
-    bool flag = false;
-    for (const char* k : kFlags) flag = flag || name == k;
-    if (flag) {
-      if (inlineValue) return refuse(name + " takes no value");
+    if (walk.IsOneOf({"--single-port", "--upload", "--overwrite", "--log-json", "--quiet"})) {
+      if (walk.HasInlineValue()) return refuse(name + " takes no value");
       if (name == "--single-port") o.singlePort = true;
       if (name == "--upload") o.upload.enabled = true;
       if (name == "--overwrite") overwrite = true;
@@ -60,18 +41,11 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
       if (name == "--quiet") o.quiet = true;
       continue;
     }
-    static const char* const kWithValue[] = {"--port",          "--listen",
-                                             "--upload-dir",    "--max-upload-bytes",
-                                             "--max-blksize",   "--max-windowsize",
-                                             "--max-transfers", "--per-client",
-                                             "--allow",         "--user"};
-    bool known = false;
-    for (const char* k : kWithValue) known = known || name == k;
-    if (!known) return refuse("unknown option " + name);
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) return refuse(name + " needs a value");
-      value = args[++i];
-    }
+    if (!walk.IsOneOf({"--port", "--listen", "--upload-dir", "--max-upload-bytes", "--max-blksize",
+                       "--max-windowsize", "--max-transfers", "--per-client", "--allow", "--user"}))
+      return refuse("unknown option " + name);
+    std::string value;
+    if (!walk.TakeValue(value)) return refuse(name + " needs a value");
     std::uint64_t number = 0;
     if (name == "--port") {
       if (!ParseCount(value, 0, 65535, number)) return refuse("--port takes 0 to 65535");
@@ -113,6 +87,7 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
     result.ok = true;
     return result;
   }
+  const std::vector<std::string>& positional = walk.Positional();
   if (positional.size() != 1)
     return refuse(positional.empty() ? "no ROOT folder given" : "one ROOT folder only");
   o.root = positional[0];

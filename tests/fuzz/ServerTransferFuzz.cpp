@@ -3,50 +3,19 @@
 // promises: no read past a datagram, a finished transfer stays quiet (bar
 // the ACK a finished upload repeats), a failure has a reason, and until the
 // client has moved the transfer on, no more than two datagrams reach it.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "TransferFuzzParts.h"
 #include "tftp/ServerTransfer.h"
 
 namespace {
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
 using namespace tarnwick;
-
-class CountingSink : public tftp::FileSink {
- public:
-  bool Write(std::string_view bytes) override {
-    size += bytes.size();
-    return true;
-  }
-  std::uint64_t size = 0;
-};
-class ZeroSource : public tftp::FileSource {
- public:
-  std::uint64_t Size() const override { return 3000; }
-  long long Read(std::uint64_t offset, char* out, std::size_t length) override {
-    if (offset >= 3000) return 0;
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, 3000 - offset));
-    std::memset(out, 0, n);
-    return static_cast<long long>(n);
-  }
-};
-
-SocketAddress Client(std::uint16_t port) {
-  SocketAddress a{};
-  a.family = kFamilyIPv4;
-  a.port = port;
-  a.rest[0] = 127;
-  a.rest[3] = 1;
-  return a;
-}
+using fuzz::CountingSink;
+using fuzz::Require;
+using fuzz::ZeroSource;
 
 void RunTransfer(bool read, bool oack, std::string_view input) {
   tftp::ServerSetup setup;
@@ -60,8 +29,8 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
         25);
   CountingSink sink;
   ZeroSource source;
-  tftp::ServerTransfer transfer = read ? tftp::ServerTransfer(Client(4000), setup, &source)
-                                       : tftp::ServerTransfer(Client(4000), setup, &sink);
+  tftp::ServerTransfer transfer = read ? tftp::ServerTransfer(fuzz::LoopbackPeer(4000), setup, &source)
+                                       : tftp::ServerTransfer(fuzz::LoopbackPeer(4000), setup, &sink);
   tftp::Outbox out;
   tftp::TimePoint now{};
   transfer.Start(now, out);
@@ -70,15 +39,7 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
   std::size_t unprompted = out.Count();
   bool answered = false;
   out.Clear();
-  std::size_t at = 0;
-  while (at <= input.size()) {
-    std::size_t end = input.find("|#", at);
-    if (end == std::string_view::npos) end = input.size();
-    std::string_view piece = input.substr(at, end - at);
-    at = end + 2;
-    if (piece.empty()) continue;
-    const unsigned char selector = static_cast<unsigned char>(piece[0]);
-    const std::string datagram(piece.substr(1));
+  fuzz::ForEachDatagram(input, [&](unsigned char selector, const std::string& datagram) {
     const bool wasFinished = transfer.Finished();
     const std::uint64_t before = transfer.Outcome().bytes;
     bool prompted = false;
@@ -88,7 +49,7 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
     } else if (selector % 8 == 5) {
       transfer.OnRepeatedRequest(now, out);
     } else {
-      transfer.OnDatagram(Client(selector % 8 == 6 ? 1234 : 4000), datagram, now, out);
+      transfer.OnDatagram(fuzz::LoopbackPeer(selector % 8 == 6 ? 1234 : 4000), datagram, now, out);
       prompted = true;
       answered = answered || (selector % 8 != 6 && (out.Count() > 0 || transfer.Outcome().bytes != before));
     }
@@ -103,7 +64,7 @@ void RunTransfer(bool read, bool oack, std::string_view input) {
     out.Clear();
     Require(unprompted <= 2);
     if (transfer.Outcome().state == tftp::TransferState::Failed) Require(!transfer.Outcome().reason.empty());
-  }
+  });
   if (!read) Require(sink.size == transfer.Outcome().bytes);
 }
 }  // namespace
