@@ -43,6 +43,8 @@ source "$root/bench/bench-lib.sh"
 bench_start serve-bench "$build/src/cli/tarnwick-cli"
 # atftpd allows 100 threads unless told otherwise.
 bench_atftpd "${TARNWICK_ATFTPD:-/opt/tarnwick-peers/usr/sbin/atftpd}" --maxthread 2000
+# Started as root, serve runs as nobody once bound: nobody must reach srv.
+chmod 755 "$work"
 head -c $((8 * 1048576)) /dev/urandom >"$work/srv/image.bin"
 chmod 644 "$work/srv/image.bin"
 

@@ -36,6 +36,7 @@ configure build/asan -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON
 cmake --build build/asan -j"$jobs"
 step "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$root/tests/lsan.supp \
   ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 900 -LE long
 
 step "optimised build"
