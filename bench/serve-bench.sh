@@ -50,9 +50,9 @@ chmod 644 "$work/srv/image.bin"
 
 serve_pid= dnsmasq_pid= serve_port=
 trap 'stop_pid "$serve_pid"; stop_pid "$dnsmasq_pid"; bench_cleanup' EXIT
-# Ours: every client comes from 127.0.0.1, so the per-client limit is lifted.
+# Ours: every client comes from 127.0.0.1, so the per-address limits are lifted.
 start_serve() {
-"$cli" serve "$work/srv" --port 0 --listen 127.0.0.1 --per-client 100000 --max-transfers 100000 --quiet \
+"$cli" serve "$work/srv" --port 0 --listen 127.0.0.1 --per-client 100000 --request-rate 0 --max-transfers 100000 --quiet \
   </dev/null >/dev/null 2>"$work/serve.err" &
 serve_pid=$!
 for _ in $(seq 100); do grep -q 'listening on' "$work/serve.err" 2>/dev/null && break; sleep 0.1; done

@@ -42,7 +42,8 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
       continue;
     }
     if (!walk.IsOneOf({"--port", "--listen", "--upload-dir", "--max-upload-bytes", "--max-blksize",
-                       "--max-windowsize", "--max-transfers", "--per-client", "--allow", "--user"}))
+                       "--max-windowsize", "--max-transfers", "--per-client", "--request-rate", "--allow",
+                       "--user"}))
       return refuse("unknown option " + name);
     std::string value;
     if (!walk.TakeValue(value)) return refuse(name + " needs a value");
@@ -74,6 +75,12 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
     } else if (name == "--per-client") {
       if (!ParseCount(value, 1, 100000, number)) return refuse("--per-client takes 1 to 100000");
       o.admission.perClient = static_cast<std::size_t>(number);
+    } else if (name == "--request-rate") {
+      // Devices behind one NAT address, or a load test from one host, share
+      // one bucket: the limit must be the administrator's to raise.
+      if (!ParseCount(value, 0, 100000, number)) return refuse("--request-rate takes 0 to 100000");
+      o.admission.requestsPerSecond = static_cast<std::uint32_t>(number);
+      o.admission.burst = static_cast<std::uint32_t>(number == 0 ? 1 : 2 * number);
     } else if (name == "--allow") {
       auto range = ParseAddressRange(value);
       if (!range) return refuse("--allow takes an address or ADDRESS/LENGTH, not " + value);
@@ -115,6 +122,8 @@ std::string ServeUsageText() {
          "  --max-windowsize N     largest window granted (default 64)\n"
          "  --max-transfers N      transfers at once (default 1000)\n"
          "  --per-client N         transfers at once per client address (default 8)\n"
+         "  --request-rate N       requests a second per client address, twice that at once\n"
+         "                         (default 20; 0: no limit)\n"
          "  --allow CIDR           serve only these addresses (repeatable; default all)\n"
          "  --user NAME            started as root: run as NAME once bound (default nobody)\n"
          "  --log-json             one JSON object per transfer instead of the text line\n"

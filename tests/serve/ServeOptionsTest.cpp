@@ -12,7 +12,7 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
   EXPECT_TRUE(p.ok && p.options.port == 69 && !p.options.upload.enabled) << p.error;
   p = ParseServeArguments({"--port=0", "--listen", "::1", "--listen=127.0.0.1", "--upload-dir", "in",
                            "--overwrite", "--max-upload-bytes", "1000", "--max-blksize=1468", "--per-client",
-                           "2", "--allow", "10.0.0.0/8", "--", "-root"});
+                           "2", "--request-rate", "0", "--allow", "10.0.0.0/8", "--", "-root"});
   ASSERT_TRUE(p.ok) << p.error;
   const ServeOptions& o = p.options;
   EXPECT_EQ(o.root, "-root");
@@ -20,12 +20,14 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
   EXPECT_EQ(o.listen, (std::vector<std::string>{"::1", "127.0.0.1"}));
   EXPECT_TRUE(o.upload.enabled && o.upload.overwrite);
   EXPECT_EQ(o.upload.maxBytes, 1000u);
+  EXPECT_EQ(o.admission.requestsPerSecond, 0u);  // no limit
   ASSERT_EQ(o.admission.allow.size(), 1u);
   EXPECT_EQ(o.admission.allow[0].bits, 96u + 8u);
 
   const std::pair<std::vector<std::string>, const char*> faults[] = {
       {{}, "no ROOT"},
       {{"r", "--port", "65536"}, "--port"},
+      {{"r", "--request-rate", "-1"}, "--request-rate takes"},
       {{"r", "--overwrite"}, "--overwrite needs"},
       {{"r", "--upload=yes"}, "takes no value"},
       {{"r", "--quiet", "--log-json"}, "do not go together"},
