@@ -18,7 +18,6 @@
 #include "cliutil/PasswordScrub.h"
 #include "fleet/Backup.h"
 #include "archive/ProcessId.h"
-#include "fleet/BackupPlatform.h"
 #include "net/SocketApi.h"
 #include "serve/ServeCommand.h"
 #include "tftp/TFTPSend.h"
