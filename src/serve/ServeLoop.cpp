@@ -135,6 +135,7 @@ struct ServeLoop::Impl {
     std::size_t listener = 0;
     SocketAddress client{};
     std::string name;
+    std::string gated;  // the gate's name for an upload it took; empty otherwise
     RequestKind kind = RequestKind::Read;
     TransferMode mode = TransferMode::Octet;
     TimePoint started;
@@ -232,12 +233,13 @@ struct ServeLoop::Impl {
     if (!t.Finished()) return Schedule(id, t.Deadline());
     const tftp::TransferOutcome& o = t.Outcome();
     const bool done = o.state == tftp::TransferState::Succeeded;
+    s.sink.reset();  // an unfinished upload's temporary file goes with it
     Record(s.client, s.name, s.kind, s.mode, done ? "done" : "failed", done ? std::string() : o.reason, &o,
            std::chrono::duration<double>(now - s.started).count());
+    CloseGated(s.gated, done);
     admission.Finished(s.client);
     --running;
     s.source.reset();
-    s.sink.reset();  // an unfinished upload's temporary file goes with it
     const std::optional<tftp::Linger> linger = t.Lingering();
     if (!linger || draining) return Free(id);
     s.lingerUntil = linger->until;
@@ -266,6 +268,21 @@ struct ServeLoop::Impl {
     }
   }
 
+  void CloseGated(std::string& gated, bool published) {
+    if (gated.empty()) return;
+    settings.gate->Closed(gated, published);
+    gated.clear();
+  }
+
+  // The gate's say on an upload, and the name it is written under.
+  Refusal ConsultGate(const SocketAddress& from, ServerRequest& request, std::string& gated) {
+    if (!settings.gate || request.kind != RequestKind::Write || request.verdict != RequestVerdict::Serve)
+      return {};
+    Refusal refusal = settings.gate->Open(from, request.name, gated);
+    if (!refusal.Refused()) request.name = gated;
+    return refusal;
+  }
+
   // A request at a listening socket from a client with no transfer here.
   void OnRequest(std::size_t listener, const SocketAddress& from, std::string_view datagram, TimePoint now) {
     const ServerRequest request = ParseServerRequest(datagram);
@@ -286,11 +303,17 @@ struct ServeLoop::Impl {
                     0.0);
     }
     TransferStart start;
-    if (request.verdict == RequestVerdict::Serve)
-      start = StartTransfer(request, tree, uploads, settings.upload, settings.caps);
+    std::string gated;
+    ServerRequest asked = request;  // the gate renames a taken upload; the log keeps the client's name
+    const Refusal gateRefusal = ConsultGate(from, asked, gated);
+    if (gateRefusal.Refused())
+      start.refusal = gateRefusal;
+    else if (request.verdict == RequestVerdict::Serve)
+      start = StartTransfer(asked, tree, uploads, settings.upload, settings.caps);
     else
       start.refusal = request.refusal;
     if (start.refusal.Refused()) {
+      CloseGated(gated, false);
       admission.Finished(from);
       SendError(listener, from, start.refusal.code);
       return Record(from, request.name, request.kind, request.mode, "refused", start.refusal.reason, nullptr,
@@ -303,6 +326,8 @@ struct ServeLoop::Impl {
       std::string reason;
       socket = tftp::OpenBoundSocket(local, false, reason);
       if (!reason.empty()) {
+        start.upload.reset();
+        CloseGated(gated, false);
         admission.Finished(from);
         SendError(listener, from, kErrorNotDefined);
         return Record(from, request.name, request.kind, request.mode, "failed", reason, nullptr, 0.0);
@@ -322,6 +347,7 @@ struct ServeLoop::Impl {
     s.listener = listener;
     s.client = from;
     s.name = request.name;
+    s.gated = std::move(gated);
     s.kind = request.kind;
     s.mode = request.mode;
     s.started = now;

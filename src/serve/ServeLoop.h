@@ -19,6 +19,7 @@
 #include "serve/RootTree.h"
 #include "serve/ServerRequest.h"
 #include "serve/TransferLog.h"
+#include "serve/UploadGate.h"
 #include "serve/UploadTarget.h"
 #include "tftp/DatagramSocket.h"
 
@@ -45,6 +46,9 @@ struct ServeLoopSettings {
   int retries = 5;
   // After a stop: how long running transfers may take to finish.
   std::chrono::milliseconds drain{10000};
+  // When set, every WRQ goes through it (serve --archive) and lands in the
+  // upload folder under the name it gives; must outlive the loop.
+  UploadGate* gate = nullptr;
 };
 
 class ServeLoop {
