@@ -1,12 +1,15 @@
 // The state file is text, one device a line, so a person can read it and a
 // damaged line is easy to skip:
 //
-//   tarnwick-state 1
+//   tarnwick-state 2
 //   <name> TAB <attempt> TAB <success> TAB <change> TAB <failing since> TAB <error time> TAB <error>
+//     TAB <last push> TAB <push sender>
 //
-// Times are decimal UTC seconds. In names and errors a backslash, tab, line
-// break and every other control byte is written as a backslash escape (\\ \t
-// \n \r \xHH), so each record is exactly one line of seven fields.
+// Times are decimal UTC seconds. In names, errors and senders a backslash,
+// tab, line break and every other control byte is written as a backslash
+// escape (\\ \t \n \r \xHH), so each record is exactly one line of nine
+// fields. Version 1 files (written before devices could push) have the first
+// seven fields only and are still read.
 #include "archive/RunState.h"
 
 #include <algorithm>
@@ -17,8 +20,10 @@
 namespace tarnwick::archive {
 namespace {
 
-constexpr std::string_view kHeader = "tarnwick-state 1";
-constexpr std::size_t kFields = 7;
+constexpr std::string_view kHeader = "tarnwick-state 2";
+constexpr std::string_view kHeaderBeforePushes = "tarnwick-state 1";
+constexpr std::size_t kFields = 9;
+constexpr std::size_t kFieldsBeforePushes = 7;
 
 std::string Escaped(const std::string& text) {
   std::string out;
@@ -111,10 +116,10 @@ std::vector<std::string_view> SplitTabs(std::string_view line) {
 }
 
 // Why the line is not a record, or empty when `device` now holds it.
-std::string ParseRecord(std::string_view line, DeviceState& device) {
+std::string ParseRecord(std::string_view line, std::size_t expected, DeviceState& device) {
   std::vector<std::string_view> fields = SplitTabs(line);
-  if (fields.size() != kFields)
-    return std::to_string(fields.size()) + " fields instead of " + std::to_string(kFields);
+  if (fields.size() != expected)
+    return std::to_string(fields.size()) + " fields instead of " + std::to_string(expected);
   if (!Unescaped(fields[0], device.name) || device.name.empty()) return "no readable device name";
   std::int64_t* times[] = {&device.lastAttempt, &device.lastSuccess, &device.lastChange, &device.failingSince,
                            &device.lastErrorTime};
@@ -122,6 +127,9 @@ std::string ParseRecord(std::string_view line, DeviceState& device) {
     if (!ParseTime(fields[i + 1], *times[i])) return "a time that is not a number of seconds";
   }
   if (!Unescaped(fields[6], device.lastError)) return "a broken escape in the error text";
+  if (expected == kFieldsBeforePushes) return {};
+  if (!ParseTime(fields[7], device.lastPush)) return "a time that is not a number of seconds";
+  if (!Unescaped(fields[8], device.lastPushFrom)) return "a broken escape in the push sender";
   return {};
 }
 
@@ -166,6 +174,14 @@ void RecordAttempt(RunState& state, const std::string& name, std::int64_t now, b
   if (device.failingSince == 0 || device.failingSince > now) device.failingSince = now;
 }
 
+void RecordPush(RunState& state, const std::string& name, std::int64_t now, bool succeeded, bool changed,
+                const std::string& error, const std::string& from) {
+  RecordAttempt(state, name, now, succeeded, changed, error);
+  DeviceState& device = StateOf(state, name);
+  device.lastPush = now;
+  device.lastPushFrom = from;
+}
+
 InventoryChange CompareInventory(const RunState& state, const std::vector<std::string>& inventory) {
   std::set<std::string> known, named(inventory.begin(), inventory.end());
   for (const DeviceState& device : state.devices) known.insert(device.name);
@@ -190,6 +206,10 @@ std::string SerializeRunState(const RunState& state) {
     }
     out += '\t';
     out += Escaped(d.lastError);
+    out += '\t';
+    out += std::to_string(std::max<std::int64_t>(d.lastPush, 0));
+    out += '\t';
+    out += Escaped(d.lastPushFrom);
     out += '\n';
   }
   return out;
@@ -201,7 +221,10 @@ ParsedRunState ParseRunState(const std::string& bytes) {
   std::size_t end = text.find('\n');
   std::string_view header = text.substr(0, end);
   if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
-  if (header != kHeader) {
+  const std::size_t expected = header == kHeader               ? kFields
+                               : header == kHeaderBeforePushes ? kFieldsBeforePushes
+                                                               : 0;
+  if (expected == 0) {
     parsed.warnings.push_back("state file: not a state file this version reads (first line \"" +
                               Escaped(std::string(header.substr(0, 40))) + "\"): starting with no history");
     return parsed;
@@ -223,7 +246,7 @@ ParsedRunState ParseRunState(const std::string& bytes) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
     DeviceState device;
-    std::string why = ParseRecord(line, device);
+    std::string why = ParseRecord(line, expected, device);
     if (why.empty() && !seen.insert(device.name).second) why = "a second record for " + Escaped(device.name);
     if (!why.empty()) {
       parsed.warnings.push_back(where + why + ", skipped");

@@ -21,7 +21,9 @@ struct DeviceState {
   // where a device that never succeeded counts as stale from.
   std::int64_t failingSince = 0;
   std::int64_t lastErrorTime = 0;
-  std::string lastError;  // UTF-8, password already scrubbed
+  std::string lastError;      // UTF-8, password already scrubbed
+  std::int64_t lastPush = 0;  // the last push serve received, accepted or not
+  std::string lastPushFrom;   // its sender's address ("192.0.2.10", "2001:db8::7")
 };
 
 struct RunState {
@@ -35,6 +37,10 @@ DeviceState& StateOf(RunState& state, const std::string& name);
 void RecordAttempt(RunState& state, const std::string& name, std::int64_t now, bool succeeded, bool changed,
                    const std::string& error);
 
+// A push serve received, folded in like an attempt, with its time and sender.
+void RecordPush(RunState& state, const std::string& name, std::int64_t now, bool succeeded, bool changed,
+                const std::string& error, const std::string& from);
+
 struct InventoryChange {
   std::vector<std::string> added;  // named by the inventory, unknown to the state
   std::vector<std::string> gone;   // remembered by the state, no longer named
@@ -45,7 +51,8 @@ struct InventoryChange {
 // caller says so only when a state file was read.)
 InventoryChange CompareInventory(const RunState& state, const std::vector<std::string>& inventory);
 
-// The file's bytes. Names and errors are escaped, so hostile text cannot
+// The file's bytes, always in the current version. Names, errors and
+// addresses are escaped, so hostile text cannot
 // make a second record or break a field.
 std::string SerializeRunState(const RunState& state);
 
@@ -57,6 +64,8 @@ struct ParsedRunState {
   std::vector<std::string> warnings;
 };
 
+// Reads the current version and the one before it (whose records have no
+// push fields: they stay 0 and empty).
 ParsedRunState ParseRunState(const std::string& bytes);
 
 constexpr int kDefaultStaleHours = 48;

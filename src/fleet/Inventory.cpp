@@ -18,6 +18,8 @@ namespace {
 // on one path component.
 constexpr std::size_t kMaxNameBytes = 100;
 constexpr std::size_t kMaxPatternBytes = 200;
+// A TFTP file name the device sends fits one path component.
+constexpr std::size_t kMaxPushBytes = 255;
 
 enum Column {
   kName,
@@ -35,11 +37,12 @@ enum Column {
   kExpect,
   kIgnore,
   kEnabled,
+  kPush,
   kColumnCount
 };
 constexpr std::array<const char*, kColumnCount> kColumnNames = {
     "name",    "host",    "port",  "remote",    "password", "delimiter", "blksize", "windowsize",
-    "timeout", "retries", "tsize", "min_ratio", "expect",   "ignore",    "enabled"};
+    "timeout", "retries", "tsize", "min_ratio", "expect",   "ignore",    "enabled", "push"};
 constexpr int kRequiredColumns = 6;
 
 std::string Lower(std::string_view text) {
@@ -151,8 +154,13 @@ Device ReadRow(const CsvRecord& record, std::size_t columns, const std::array<in
   std::string& delimiter = d.delimiter;
   delimiter = row.Cell(kDelimiter);
   if (delimiter.empty()) delimiter = defaults.delimiter;
+  std::string pushFault;
+  d.push = ResolvePush(row.Cell(kPush), d.name, pushFault);
+  if (!pushFault.empty()) AddFault(d, pushFault);
   if (TrimName(d.remote).empty()) {
-    AddFault(d, "device \"" + d.name + "\" has no remote file name");
+    // A device that uploads its own configuration needs no remote name.
+    d.remote.clear();
+    if (d.push.empty() && pushFault.empty()) AddFault(d, "device \"" + d.name + "\" has no remote file name");
   } else if (!Utf8ToCp932(d.remote)) {
     AddFault(d, "remote name \"" + Printable(d.remote) + "\" cannot be written in CP932");
   } else {
@@ -218,6 +226,28 @@ Device ReadRow(const CsvRecord& record, std::size_t columns, const std::array<in
 }
 
 }  // namespace
+
+std::string ResolvePush(const std::string& cell, const std::string& name, std::string& fault) {
+  fault.clear();
+  std::string push = TrimName(cell);
+  const std::string lower = Lower(push);
+  if (lower.empty() || lower == "no") return {};
+  if (lower == "yes") return name + ".cfg";
+  if (push.size() > kMaxPushBytes)
+    fault = "push \"" + Printable(push.substr(0, 40)) + "...\" is longer than " +
+            std::to_string(kMaxPushBytes) + " bytes";
+  else if (std::any_of(push.begin(), push.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 32 || c == '\x7f'; }))
+    fault = "push \"" + Printable(push) + "\" holds a control byte";
+  else if (!Utf8ToUtf16Strict(push))
+    fault = "push \"" + Printable(push) + "\" is not valid UTF-8";
+  else if (std::size_t at = push.find_first_of("[]{}\\"); at != std::string::npos)
+    // Only '*' and '?' match: a set or an escape would silently match
+    // nothing the administrator meant.
+    fault = "push \"" + Printable(push) + "\" holds '" + push[at] +
+            "', which a push name does not understand (only * and ? match)";
+  return fault.empty() ? push : std::string();
+}
 
 std::string Printable(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";

@@ -1,6 +1,8 @@
 // The backup inventory: one device a row, read from CSV with a header row
 // (name,host,port,remote,password,delimiter and the optional
-// blksize,windowsize,timeout,retries,tsize,min_ratio,expect,ignore,enabled). Inventories
+// blksize,windowsize,timeout,retries,tsize,min_ratio,expect,ignore,enabled,push). A
+// row with a push name and no remote is push-only: the device uploads its
+// configuration to serve --archive and backup never fetches it. Inventories
 // come from CMDB exports nobody checked: a faulty row fails that device only
 // (with its line number), columns we do not know are ignored, and only a
 // file without a usable header stops the run.
@@ -49,6 +51,8 @@ struct Device {
   // (empty for none); checked against the file by the command.
   std::string ignoreSet;
   bool enabled = true;  // "no": kept in the inventory, never fetched
+  std::string push;     // the name or glob it may upload to serve --archive; empty: never
+  bool PushOnly() const { return !push.empty() && remote.empty(); }
   // Why this row cannot be fetched (printable, never holds a password);
   // empty for a good row. Such a device fails, the others run.
   std::string fault;
@@ -79,6 +83,12 @@ std::string PatternFault(const std::string& pattern, archive::Pattern* compiled 
 // Empty when name can be a file name on every system the program runs on,
 // else why not.
 std::string DeviceNameFault(std::string_view name);
+
+// The push cell resolved: empty or "no" (any case) never uploads, "yes"
+// (any case) is "<name>.cfg", anything else is the name or glob as written
+// ('*' and '?' as GlobMatches reads them). `fault` says why a cell is
+// unusable.
+std::string ResolvePush(const std::string& cell, const std::string& name, std::string& fault);
 
 // Bytes below 32, 127 and '\\' escaped as \xNN so a message cannot move the
 // cursor or fake lines.

@@ -146,6 +146,43 @@ TEST(Inventory, OptionColumnsOutOfRange) {
   EXPECT_TRUE(good.devices[0].expect);
 }
 
+// push: never, yes (<name>.cfg), a name or glob; no remote makes the row
+// push-only; a bad cell is that row's fault.
+TEST(Inventory, PushColumn) {
+  const std::string header = "name,host,port,remote,password,delimiter,push\n";
+  struct Row {
+    std::string cells;  // remote,password,delimiter,push
+    std::string push;
+    bool pushOnly;
+    std::string says;  // the fault, empty for none
+  } rows[] = {
+      {"f,,,", "", false, ""},
+      {"f,,,No", "", false, ""},  // "no" never means a file named "no"
+      {",,,YES", "sw.cfg", true, ""},
+      {"f,,, sw-*.cfg ", "sw-*.cfg", false, ""},
+      {",,,\"a\x01"
+       "b\"",
+       "", false, "control byte"},
+      {",,," + std::string(256, 'x'), "", false, "longer than 255"},
+      {",,,sw[12].cfg", "", false, "'['"},
+      {",,,\xff.cfg", "", false, "UTF-8"},
+      {" ,,,", "", false, "no remote"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.cells);
+    Inventory inv = ParseInventory(header + "sw,h,," + row.cells + "\n", {});
+    ASSERT_EQ(inv.devices.size(), 1u);
+    const Device& d = inv.devices[0];
+    EXPECT_EQ(d.push, row.push);
+    EXPECT_EQ(d.PushOnly(), row.pushOnly);
+    if (row.says.empty())
+      EXPECT_EQ(d.fault, "");
+    else
+      EXPECT_NE(d.fault.find(row.says), std::string::npos) << d.fault;
+  }
+  EXPECT_EQ(ParseInventory(header + "sw,h,,,,,yes\n", {}).devices[0].wireName, "");
+}
+
 TEST(Inventory, HeaderFaults) {
   struct Row {
     std::string text;

@@ -45,16 +45,32 @@ TEST(RunState, HostileTextSurvivesTheRoundTripAndInventoryChanges) {
   archive::RunState state;
   archive::RecordAttempt(state, "core\t1\nfake\t0", kNow - kHour, true, true, "");
   archive::RecordAttempt(state, "edge\\x", kNow, false, false, "no answer\r\n\x01\x7f\\t tab\there");
+  archive::RecordPush(state, "pushed", kNow - 2 * kHour, true, true, "", "192.0.2.10");
+  archive::RecordPush(state, "pushed", kNow, false, false, "empty upload", "2001:db8::7\t1\n\\x\x1b");
   archive::ParsedRunState parsed = archive::ParseRunState(archive::SerializeRunState(state));
   EXPECT_TRUE(parsed.warnings.empty());
-  ASSERT_EQ(parsed.state.devices.size(), 2u);
+  ASSERT_EQ(parsed.state.devices.size(), 3u);
+  const archive::DeviceState& pushed = parsed.state.devices[2];
+  EXPECT_EQ(pushed.lastPush, kNow);
+  EXPECT_EQ(pushed.lastPushFrom, "2001:db8::7\t1\n\\x\x1b");
+  EXPECT_EQ(pushed.lastSuccess, kNow - 2 * kHour);  // a refused push keeps the last good one
+  EXPECT_EQ(pushed.lastChange, kNow - 2 * kHour);
+  EXPECT_EQ(pushed.failingSince, kNow);
+  EXPECT_EQ(pushed.lastError, "empty upload");
+  // A file from before pushes existed keeps its history.
+  parsed = archive::ParseRunState("tarnwick-state 1\nold\t5\t4\t3\t0\t0\t\n");
+  ASSERT_EQ(parsed.state.devices.size(), 1u);
+  EXPECT_EQ(parsed.state.devices[0].lastSuccess, 4);
+  EXPECT_EQ(parsed.state.devices[0].lastPush, 0);
+  EXPECT_EQ(parsed.state.devices[0].lastPushFrom, "");
+  parsed = archive::ParseRunState(archive::SerializeRunState(state));
   EXPECT_EQ(Names(parsed.state), Names(state));
   EXPECT_EQ(parsed.state.devices[0].lastChange, kNow - kHour);
   EXPECT_EQ(parsed.state.devices[1].lastError, state.devices[1].lastError);
   EXPECT_EQ(parsed.state.devices[1].failingSince, kNow);
   archive::InventoryChange change = archive::CompareInventory(parsed.state, {"new", "edge\\x"});
   EXPECT_EQ(change.added, std::vector<std::string>{"new"});
-  EXPECT_EQ(change.gone, std::vector<std::string>{"core\t1\nfake\t0"});
+  EXPECT_EQ(change.gone, (std::vector<std::string>{"core\t1\nfake\t0", "pushed"}));
   // Prune limits: a few devices, or a small share, go freely.
   struct {
     std::size_t gone, known;
@@ -68,6 +84,7 @@ TEST(RunState, HostileTextSurvivesTheRoundTripAndInventoryChanges) {
 
 TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
   const std::string good = "a\t1\t1\t1\t0\t0\t\n";
+  const std::string good2 = "a\t1\t1\t1\t0\t0\t\t1\t::1\n";
   struct Row {
     std::string bytes;
     std::vector<std::string> kept;
@@ -82,6 +99,12 @@ TEST(RunState, DamagedFileKeepsReadableRecordsAndWarns) {
       {"tarnwick-state 1\n" + good + "b\t1\t1\t1\t0\t0\t\\x4", {"a"}, "line 3: cut off"},
       {"tarnwick-state 1\n" + good + good, {"a"}, "line 3: a second record for a"},
       {"tarnwick-state 1\n\t1\t1\t1\t0\t0\t\n" + good, {"a"}, "line 2: no readable device name"},
+      {"tarnwick-state 2\n" + good2 + good, {"a"}, "line 3: 7 fields instead of 9"},
+      {"tarnwick-state 2\nb\t1\t1\t1\t0\t0\t\tx\t::1\n" + good2, {"a"}, "line 2: a time"},
+      {"tarnwick-state 2\n" + good2 + "b\t1\t1\t1\t0\t0\t\t1\t\\q\n",
+       {"a"},
+       "line 3: a broken escape in the push"},
+      {"tarnwick-state 3\n" + good2, {}, "not a state file"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.bytes);
