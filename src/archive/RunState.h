@@ -68,6 +68,10 @@ struct ParsedRunState {
 // push fields: they stay 0 and empty).
 ParsedRunState ParseRunState(const std::string& bytes);
 
+// The state's file in DEST, and the most of it that is read.
+inline constexpr char kStateFileName[] = ".tarnwick.state";
+inline constexpr std::size_t kMaxStateBytes = 64u << 20;
+
 constexpr int kDefaultStaleHours = 48;
 
 struct StaleDevice {

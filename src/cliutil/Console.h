@@ -42,6 +42,13 @@ void SetStopPolling(StopPolling polling);
 // copied into storage that the handler may read.
 void GuardTemporaryFile(const std::string& path);
 
+// A long-running process that reads its configuration again on request:
+// from now on SIGHUP asks for that instead of stopping the process, and
+// TakeReloadRequest says (once) whether one came. Windows has no such
+// signal: nothing ever asks.
+void WatchReloadSignal();
+bool TakeReloadRequest();
+
 bool StandardErrorIsTerminal();
 std::optional<std::string> EnvironmentValue(const char* name);  // UTF-8
 

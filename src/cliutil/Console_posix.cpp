@@ -91,6 +91,21 @@ void GuardTemporaryFile(const std::string& path) {
   g_guarded.store(true);
 }
 
+namespace {
+std::atomic<bool> g_reload{false};
+void OnReloadSignal(int) { g_reload.store(true); }
+}  // namespace
+
+void WatchReloadSignal() {
+  struct sigaction action {};
+  action.sa_handler = OnReloadSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGHUP, &action, nullptr);
+}
+
+bool TakeReloadRequest() { return g_reload.exchange(false); }
+
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::optional<std::string> EnvironmentValue(const char* name) {

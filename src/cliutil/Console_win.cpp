@@ -89,6 +89,9 @@ void GuardTemporaryFile(const std::string& path) {
   g_guarded.store(true);
 }
 
+void WatchReloadSignal() {}
+bool TakeReloadRequest() { return false; }
+
 bool StandardErrorIsTerminal() {
   DWORD mode = 0;
   return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

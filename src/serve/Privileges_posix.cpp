@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "serve/Privileges.h"
@@ -19,6 +20,7 @@ bool DropPrivileges(const std::string& user, std::string& error) {
   }
   const uid_t uid = entry->pw_uid;
   const gid_t gid = entry->pw_gid;
+  const std::string home = entry->pw_dir ? entry->pw_dir : "/";
   if (uid == 0) {
     error = "--user " + user + " is root: name an unprivileged user";
     return false;
@@ -33,6 +35,9 @@ bool DropPrivileges(const std::string& user, std::string& error) {
     error = "still able to become root after switching to " + user;
     return false;
   }
+  // The user's own home from now on, as after a login: root's is closed to
+  // it, and git refuses to start when it cannot look at its configuration.
+  ::setenv("HOME", home.c_str(), 1);
   return true;
 }
 

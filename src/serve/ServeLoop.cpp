@@ -147,7 +147,7 @@ struct ServeLoop::Impl {
 
   ServeLoopSettings settings;
   std::vector<ServeListener> listeners;
-  RootTree& tree;
+  RootTree* tree;
   const RootFolder& uploads;
   RecordHandler onRecord;
   Admission admission;
@@ -164,7 +164,7 @@ struct ServeLoop::Impl {
   bool draining = false;
   std::string errorPacket;
 
-  Impl(ServeLoopSettings s, std::vector<ServeListener> l, RootTree& t, const RootFolder& u, RecordHandler r)
+  Impl(ServeLoopSettings s, std::vector<ServeListener> l, RootTree* t, const RootFolder& u, RecordHandler r)
       : settings(std::move(s)),
         listeners(std::move(l)),
         tree(t),
@@ -492,7 +492,7 @@ struct ServeLoop::Impl {
   }
 };
 
-ServeLoop::ServeLoop(ServeLoopSettings settings, std::vector<ServeListener> listeners, RootTree& tree,
+ServeLoop::ServeLoop(ServeLoopSettings settings, std::vector<ServeListener> listeners, RootTree* tree,
                      const RootFolder& uploads, RecordHandler onRecord)
     : impl_(std::make_unique<Impl>(std::move(settings), std::move(listeners), tree, uploads,
                                    std::move(onRecord))) {}

@@ -54,9 +54,9 @@ struct ServeLoopSettings {
 class ServeLoop {
  public:
   using RecordHandler = std::function<void(const TransferRecord&)>;
-  // tree: where reads are served from; uploads: where uploads land. Both
-  // must outlive the loop.
-  ServeLoop(ServeLoopSettings settings, std::vector<ServeListener> listeners, RootTree& tree,
+  // tree: where reads are served from (null: nothing is); uploads: where
+  // uploads land. Both must outlive the loop.
+  ServeLoop(ServeLoopSettings settings, std::vector<ServeListener> listeners, RootTree* tree,
             const RootFolder& uploads, RecordHandler onRecord);
   ~ServeLoop();
   ServeLoop(const ServeLoop&) = delete;

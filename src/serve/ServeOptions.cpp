@@ -1,6 +1,7 @@
 #include "serve/ServeOptions.h"
 
 #include "cliutil/BoundedDecimal.h"
+#include "archive/GitArchive.h"
 #include "cliutil/OptionWalk.h"
 
 namespace tarnwick::serve {
@@ -32,18 +33,20 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
       o.help = true;
       continue;
     }
-    if (walk.IsOneOf({"--single-port", "--upload", "--overwrite", "--log-json", "--quiet"})) {
+    if (walk.IsOneOf({"--single-port", "--upload", "--overwrite", "--log-json", "--quiet", "--git"})) {
       if (walk.HasInlineValue()) return refuse(name + " takes no value");
       if (name == "--single-port") o.singlePort = true;
       if (name == "--upload") o.upload.enabled = true;
       if (name == "--overwrite") overwrite = true;
       if (name == "--log-json") o.logJson = true;
       if (name == "--quiet") o.quiet = true;
+      if (name == "--git") o.git = true;
       continue;
     }
     if (!walk.IsOneOf({"--port", "--listen", "--upload-dir", "--max-upload-bytes", "--max-blksize",
                        "--max-windowsize", "--max-transfers", "--per-client", "--request-rate", "--allow",
-                       "--user"}))
+                       "--user", "--archive", "--inventory", "--git-branch", "--git-push", "--on-change",
+                       "--on-failure", "--hook-timeout"}))
       return refuse("unknown option " + name);
     std::string value;
     if (!walk.TakeValue(value)) return refuse(name + " needs a value");
@@ -85,6 +88,21 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
       auto range = ParseAddressRange(value);
       if (!range) return refuse("--allow takes an address or ADDRESS/LENGTH, not " + value);
       o.admission.allow.push_back(*range);
+    } else if (name == "--archive" || name == "--inventory") {
+      if (value.empty()) return refuse(name + " needs a " + (name == "--archive" ? "folder" : "file"));
+      (name == "--archive" ? o.archive : o.inventory) = value;
+    } else if (name == "--git-branch") {
+      if (!archive::GitArchive::ValidBranchName(value))
+        return refuse("--git-branch \"" + value + "\" is no branch name");
+      o.gitBranch = value;
+    } else if (name == "--git-push") {
+      if (value.empty()) return refuse("--git-push needs a remote (a bare repository's path or a URL)");
+      o.gitPush = value;
+    } else if (name == "--on-change" || name == "--on-failure") {
+      (name == "--on-change" ? o.onChange : o.onFailure) = value;
+    } else if (name == "--hook-timeout") {
+      if (!ParseCount(value, 1, 86400, number)) return refuse("--hook-timeout takes seconds from 1 to 86400");
+      o.hookTimeoutSeconds = static_cast<std::uint32_t>(number);
     } else if (name == "--user") {
       if (value.empty()) return refuse("--user needs a user name");
       o.user = value;
@@ -95,9 +113,23 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
     return result;
   }
   const std::vector<std::string>& positional = walk.Positional();
-  if (positional.size() != 1)
-    return refuse(positional.empty() ? "no ROOT folder given" : "one ROOT folder only");
-  o.root = positional[0];
+  if (positional.size() > 1) return refuse("one ROOT folder only");
+  if (positional.empty() && o.archive.empty()) return refuse("no ROOT folder given");
+  if (!positional.empty()) o.root = positional[0];
+  if (o.archive.empty() != o.inventory.empty())
+    return refuse(o.archive.empty() ? "--inventory needs --archive" : "--archive needs --inventory");
+  // With the archive every upload is a device's push: a second place for
+  // uploads would take what the inventory refuses.
+  if (!o.archive.empty() && (o.upload.enabled || overwrite))
+    return refuse("--archive takes the inventory's pushes; it does not go with --upload or --overwrite");
+  if (o.archive.empty() && (o.git || !o.onChange.empty() || !o.onFailure.empty()))
+    return refuse(std::string(o.git ? "--git" : "--on-change and --on-failure") + " need --archive");
+  if (!o.gitBranch.empty() && !o.git) return refuse("--git-branch needs --git");
+  if (!o.gitPush.empty() && !o.git) return refuse("--git-push needs --git");
+  if (!o.archive.empty()) {
+    o.upload.enabled = true;
+    o.upload.overwrite = false;
+  }
   // A flag that would silently do nothing is a mistake worth saying.
   if (overwrite && !o.upload.enabled) return refuse("--overwrite needs --upload or --upload-dir");
   o.upload.overwrite = overwrite;
@@ -108,6 +140,7 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
 
 std::string ServeUsageText() {
   return "usage: tarnwick-cli serve ROOT [options]\n"
+         "       tarnwick-cli serve [ROOT] --archive DEST --inventory FILE [options]\n"
          "  Serves the files beneath ROOT over TFTP (RFC 1350, with the blksize, tsize,\n"
          "  timeout and windowsize options). Names are resolved beneath ROOT only: no '..',\n"
          "  no symbolic links, no devices or FIFOs. Uploads are off unless asked for.\n"
@@ -126,12 +159,24 @@ std::string ServeUsageText() {
          "                         (default 20; 0: no limit)\n"
          "  --allow CIDR           serve only these addresses (repeatable; default all)\n"
          "  --user NAME            started as root: run as NAME once bound (default nobody)\n"
+         "  --archive DEST         uploads are pushes of the inventory's devices, stored in\n"
+         "                         backup's folder DEST (checked, history, state) as a pulled\n"
+         "                         copy is; only from a device's address, only the name its\n"
+         "                         push column allows, one at a time\n"
+         "  --inventory FILE       backup's inventory (the push column); SIGHUP reads it again\n"
+         "  --git                  commit DEST after each batch of pushes\n"
+         "  --git-branch B         commit onto branch B\n"
+         "  --git-push R           push the branch to R after each commit, never forced\n"
+         "  --on-change CMD        run CMD for each push that changed a configuration\n"
+         "  --on-failure CMD       run CMD for each push the checks refused\n"
+         "  --hook-timeout S       time limit of each hook (default 60)\n"
          "  --log-json             one JSON object per transfer instead of the text line\n"
          "  --quiet                no line per transfer\n"
          "  Writes 'serve: listening on ADDR:PORT' to standard error per socket once all are\n"
          "  bound. SIGTERM or SIGINT: new requests are refused, running transfers get 10 s\n"
          "  to finish. Exit status: 0 after a stop signal, 1 when privileges cannot be\n"
-         "  dropped or ROOT cannot be opened, 2 on a usage error or when no socket binds.\n";
+         "  dropped or ROOT or DEST cannot be opened, 2 on a usage error or when no socket\n"
+         "  binds.\n";
 }
 
 }  // namespace tarnwick::serve

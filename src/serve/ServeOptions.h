@@ -14,7 +14,7 @@
 namespace tarnwick::serve {
 
 struct ServeOptions {
-  std::string root;
+  std::string root;  // empty only with --archive: nothing is served for reading
   std::uint16_t port = 69;          // 0: a free port, for tests and scripts
   std::vector<std::string> listen;  // address literals; empty: IPv4 and IPv6 any
   bool singlePort = false;
@@ -23,6 +23,14 @@ struct ServeOptions {
   ServerCaps caps;
   AdmissionLimits admission;
   std::string user = "nobody";  // dropped to after binding, when started as root
+  // --archive DEST --inventory FILE: uploads are the inventory's devices
+  // pushing their configurations into the backup archive.
+  std::string archive;
+  std::string inventory;
+  bool git = false;
+  std::string gitBranch, gitPush;
+  std::string onChange, onFailure;  // hooks, as backup's
+  std::uint32_t hookTimeoutSeconds = 60;
   bool logJson = false;
   bool quiet = false;
   bool help = false;

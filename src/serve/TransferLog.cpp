@@ -82,4 +82,25 @@ std::string FormatJsonLine(const TransferRecord& r) {
   return out + "}\n";
 }
 
+std::string FormatHumanLine(const ArchiveRecord& r) {
+  std::string line = UtcTimestamp(r.unixMs) + " archive ";
+  if (!r.device.empty()) line += ShownText(r.device) + " pushed from " + ShownText(r.from) + " ";
+  line += ShownText(r.result);
+  if (!r.history.empty()) line += ", previous copy in " + ShownText(r.history);
+  if (!r.commit.empty()) line += " " + ShownText(r.commit);
+  if (!r.reason.empty()) line += ": " + ShownText(r.reason);
+  return line + "\n";
+}
+
+std::string FormatJsonLine(const ArchiveRecord& r) {
+  std::string out = "{\"time\":" + JsonText(UtcTimestamp(r.unixMs)) + ",\"event\":\"archive\"";
+  out += ",\"device\":" + JsonText(r.device);
+  out += ",\"from\":" + JsonText(r.from);
+  out += ",\"result\":" + JsonText(r.result);
+  out += ",\"history\":" + JsonText(r.history);
+  out += ",\"commit\":" + JsonText(r.commit);
+  out += ",\"reason\":" + JsonText(r.reason);
+  return out + "}\n";
+}
+
 }  // namespace tarnwick::serve

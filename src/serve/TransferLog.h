@@ -26,11 +26,25 @@ struct TransferRecord {
   std::string reason;  // why not done, cause first; empty when done
 };
 
+// What serve --archive did with a push once it could have DEST (device
+// set), or with a batch's commit (device empty).
+struct ArchiveRecord {
+  std::int64_t unixMs = 0;
+  std::string device;
+  std::string from;     // the sender's address
+  std::string result;   // new, changed, unchanged, refused, failed; committed, nothing to commit
+  std::string history;  // changed: where the copy it replaced went
+  std::string commit;   // committed: the commit's id
+  std::string reason;   // refused, failed: why; a commit's warning
+};
+
 // "2026-12-08T11:25:31.123Z"
 std::string UtcTimestamp(std::int64_t unixMs);
 
 // Both end with a line break.
 std::string FormatHumanLine(const TransferRecord& record);
 std::string FormatJsonLine(const TransferRecord& record);
+std::string FormatHumanLine(const ArchiveRecord& record);
+std::string FormatJsonLine(const ArchiveRecord& record);
 
 }  // namespace tarnwick::serve

@@ -2,7 +2,7 @@
 
 namespace tarnwick::serve {
 
-TransferStart StartTransfer(const ServerRequest& request, RootTree& tree, const RootFolder& uploads,
+TransferStart StartTransfer(const ServerRequest& request, RootTree* tree, const RootFolder& uploads,
                             const UploadPolicy& policy, const ServerCaps& caps) {
   TransferStart start;
   if (request.verdict != RequestVerdict::Serve) {
@@ -10,7 +10,11 @@ TransferStart StartTransfer(const ServerRequest& request, RootTree& tree, const 
     return start;
   }
   if (request.kind == RequestKind::Read) {
-    ReadOpening opening = tree.OpenForReading(request.name);
+    if (!tree) {
+      start.refusal = Refuse(kErrorNotFound, "nothing is served for reading here (no ROOT)");
+      return start;
+    }
+    ReadOpening opening = tree->OpenForReading(request.name);
     if (!opening.file) {
       start.refusal = std::move(opening.refusal);
       return start;

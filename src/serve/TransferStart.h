@@ -21,8 +21,10 @@ struct TransferStart {
   std::unique_ptr<UploadTarget> upload;      // a write
 };
 
-// uploads: the tree uploads go beneath (ROOT's own folder, or --upload-dir).
-TransferStart StartTransfer(const ServerRequest& request, RootTree& tree, const RootFolder& uploads,
+// tree: where reads come from (null: nothing is served for reading);
+// uploads: the tree uploads go beneath (ROOT's own folder, --upload-dir or
+// the push spool).
+TransferStart StartTransfer(const ServerRequest& request, RootTree* tree, const RootFolder& uploads,
                             const UploadPolicy& policy, const ServerCaps& caps);
 
 }  // namespace tarnwick::serve

@@ -49,7 +49,7 @@ TEST_P(ServeLoopPorts, TwoTransfersRunBesideAHostileClient) {
   settings.drain = std::chrono::milliseconds(300);
   std::mutex lock;
   std::vector<TransferRecord> records;
-  ServeLoop loop(settings, std::move(listeners), *root, root->Root(), [&](const TransferRecord& r) {
+  ServeLoop loop(settings, std::move(listeners), root.get(), root->Root(), [&](const TransferRecord& r) {
     std::lock_guard<std::mutex> guard(lock);
     records.push_back(r);
   });

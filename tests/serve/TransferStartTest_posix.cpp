@@ -38,7 +38,7 @@ TEST(TransferStart, RequestsToTheirFirstPacket) {
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.datagram));
     const TransferStart s =
-        StartTransfer(ParseServerRequest(row.datagram), *tree, tree->Root(), row.policy, {});
+        StartTransfer(ParseServerRequest(row.datagram), tree.get(), tree->Root(), row.policy, {});
     EXPECT_TRUE(s.refusal.code == row.code && s.refusal.Refused() == (row.code != 0)) << s.refusal.reason;
     EXPECT_EQ(s.answer.oack, row.oack);
     EXPECT_EQ(s.source != nullptr, row.code == 0 && row.datagram[1] == 1);
