@@ -99,6 +99,12 @@ ServeProcess::~ServeProcess() {
   }
 }
 
+std::string ServeProcess::Said() const { return ReadWhole(scratch_ + "/serve.err"); }
+
+void ServeProcess::Signal(int number) const {
+  if (pid_ > 0) ::kill(static_cast<pid_t>(pid_), number);
+}
+
 std::string ServeProcess::Log() const { return ReadWhole(scratch_ + "/serve.out"); }
 
 }  // namespace tarnwick::testing_support

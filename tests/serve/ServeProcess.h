@@ -27,6 +27,9 @@ class ServeProcess {
   const std::string& Outside() const { return outside_; }
   // Everything the server wrote to standard output (the JSON log) so far.
   std::string Log() const;
+  // What it wrote to standard error (the listening and archive notices).
+  std::string Said() const;
+  void Signal(int number) const;
 
  private:
   std::string unavailable_, scratch_, root_, outside_;
