@@ -5,23 +5,11 @@
 
 #include <cstring>
 
+#include "TestAddress.h"
 #include "serve/Admission.h"
 
 namespace tarnwick::serve {
 namespace {
-
-// An address record of either family from its text.
-SocketAddress Addr(const char* text, std::uint16_t port = 1) {
-  SocketAddress a{};
-  const auto range = ParseAddressRange(text);
-  EXPECT_TRUE(range) << text;
-  const bool v4 = std::strchr(text, ':') == nullptr;
-  a.family = v4 ? kFamilyIPv4 : kFamilyIPv6;
-  a.port = port;
-  if (range)
-    std::memcpy(v4 ? a.IPv4Bytes() : a.IPv6Bytes(), range->prefix.data() + (v4 ? 12 : 0), v4 ? 4 : 16);
-  return a;
-}
 
 TEST(AddressRange, ParsesAndMatchesBothFamilies) {
   struct Row {

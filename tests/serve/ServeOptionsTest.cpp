@@ -32,7 +32,16 @@ TEST(ServeOptions, DefaultsValuesAndUsageErrors) {
       {{"r", "--upload=yes"}, "takes no value"},
       {{"r", "--quiet", "--log-json"}, "do not go together"},
       {{"r", "--color"}, "unknown option"},
+      {{"--archive", "d"}, "--archive needs --inventory"},
+      {{"--archive", "d", "--inventory", "i", "--upload"}, "does not go with --upload"},
+      {{"r", "--git"}, "--git need --archive"},
+      {{"--archive", "d", "--inventory", "i", "--git-push", "x"}, "--git-push needs --git"},
+      {{"--archive", "d", "--inventory", "i", "--git", "--git-branch", "a..b"}, "no branch name"},
   };
+  // With the archive ROOT may go: nothing is then served for reading.
+  p = ParseServeArguments({"--archive", "d", "--inventory", "i", "--git", "--on-change", "mail x"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.options.root.empty() && p.options.upload.enabled && !p.options.upload.overwrite);
   for (const auto& [args, error] : faults) {
     SCOPED_TRACE(error);
     p = ParseServeArguments(args);
