@@ -16,7 +16,7 @@ cli=$build/src/cli/tarnwick-cli
 source "$root/scripts/process-lib.sh"
 ulimit -n 65536 2>/dev/null || true
 
-work=$(mktemp -d /tmp/tarnwick-push-bench-XXXXXX)
+work=$(mktemp -d "${BENCH_TMP:-/tmp}/tarnwick-push-bench-XXXXXX")
 serve_pid= reader_pid=
 trap 'stop_pid "$reader_pid"; stop_pid "$serve_pid"; rm -rf "$work"' EXIT
 chmod 777 "$work"  # serve runs as nobody when started as root
@@ -84,4 +84,8 @@ echo "devices: $devices pushing 64 KiB each at once"
 echo "pushes done (every put exited): $(( pushed - start )) ms, failed puts: $failed"
 echo "last push archived: $(( archived - start )) ms after the first started"
 echo "saved copies equal to the pushed file: $same of $devices; commits: $commits; git fsck: $fsck"
+# The server's own view of each read: request to last ACK, without the
+# reader's process start (which 300 puts starting on the same cores delay).
+served=$(grep '"direction":"read"' "$work/serve.jsonl" | sed -n 's/.*"seconds":\([0-9.]*\).*/\1/p' | sort -n)
 echo "reads meanwhile (get of 4 KiB, process start included): $reads, median ${median:-?} ms, worst ${worst:-?} ms, failed $read_failures"
+echo "the same reads as the server timed them: worst $(echo "$served" | tail -1) s, median $(echo "$served" | sed -n "$(( ($(echo "$served" | wc -l) + 1) / 2 ))p") s"
