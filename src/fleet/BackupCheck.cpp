@@ -50,6 +50,9 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
       line += "cannot be fetched: inventory line " + std::to_string(d.line) + ": " + d.fault;
     else if (!d.enabled)
       line += "disabled";
+    else if (d.PushOnly())
+      line += problems.count(i) ? "pushes, but " + Printable(problems[i])
+                                : "not fetched: pushes " + Printable(d.push);
     else if (problems.count(i))
       line += "cannot be fetched: " + Printable(problems[i]);
     else

@@ -172,7 +172,8 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
   page.totals = {{"devices", rows.size()}, {"new", t.created},
                  {"changed", t.changed},   {"unchanged", t.unchanged},
                  {"failed", t.failed},     {"stale", stale},
-                 {"disabled", t.disabled}, {"not reached", t.notReached + t.interrupted}};
+                 {"disabled", t.disabled}, {"not reached", t.notReached + t.interrupted},
+                 {"pushed", t.pushed},     {"not pushed", t.notPushed}};
   for (const DeviceReport& r : rows) {
     HtmlDeviceRow row;
     row.device = r.name;
@@ -182,6 +183,8 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
     if (r.lastSuccess) row.lastSuccess = archive::UtcMinuteText(r.lastSuccess);
     row.stale = r.stale;
     row.error = r.error;
+    row.via = IntakeName(r);
+    row.lastPush = LastPushText(r);
     page.devices.push_back(std::move(row));
     if (!r.diff.empty()) page.diffs.push_back({r.name, r.diff});
   }

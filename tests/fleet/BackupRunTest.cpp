@@ -770,7 +770,7 @@ TEST(BackupRun, NightlyRunTable) {
   std::vector<SimDevice> fleet(4);
   const char* const names[] = {"steady", "stamped", "flaky", "off"};
   // Every row has the ignore and enabled columns the header adds below.
-  const char* const cells[] = {",,,,,,,,,", ",,,,,,,,ios,", ",,,,,,,,,", ",,,,,,,,,no"};
+  const char* const cells[] = {",,,,,,,,,,", ",,,,,,,,ios,,", ",,,,,,,,,,", ",,,,,,,,,no,"};
   for (int i = 0; i < 4; ++i) fleet[i].name = names[i], fleet[i].extraCells = cells[i];
   fleet[1].behaviour = "stamped";
   fleet[2].behaviour = "flaky";
@@ -780,7 +780,8 @@ TEST(BackupRun, NightlyRunTable) {
   SimDevice dead;                      // first in the inventory, failing seconds after the others are done
   dead.name = "dead";
   dead.behaviour = "silent";
-  dead.extraCells = ",,,1000,1,,,,,";
+  dead.extraCells = ",,,1000,1,,,,,,";
+  std::string pushOnlyRow;  // a device that uploads its own configuration: no simulator, never fetched
   struct Row {
     std::string what;
     std::function<void()> change;  // to the fleet, before the night
@@ -1020,6 +1021,35 @@ TEST(BackupRun, NightlyRunTable) {
            EXPECT_EQ(json.find(fleet::JsonString(head).substr(1, 18)), std::string::npos) << head;
          }
        }},
+      {"a push-only device is listed, never fetched, and no alarm on its first night",
+       [&] { pushOnlyRow = "branch,127.0.0.1,9,,,/,,,,,,,,,,yes\n"; },
+       61,
+       "--report " + scratch.Str() + "/push.html",
+       0,
+       {"\nbranch ", "not pushed", "no push received", "no device stale"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         EXPECT_NE(ReadAll(scratch.Path() / "push.html").find(">push</td>"), std::string::npos);
+       }},
+      {"stale once it has not pushed for --stale hours since first listed",
+       [] {},
+       110,
+       "",
+       1,
+       {"\nbranch ", "not pushed", "(stale)",
+        "1 device stale, since " + archive::UtcMinuteText(t0 + 61 * 3600)},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
+      {"a push recorded in the state: pushed, fresh, its time and sender shown",
+       [&] {
+         archive::ParsedRunState parsed = archive::ParseRunState(ReadAll(dest / ".tarnwick.state"));
+         archive::RecordPush(parsed.state, "branch", t0 + 111 * 3600, true, true, "", "127.0.0.9");
+         WriteAll(dest / ".tarnwick.state", archive::SerializeRunState(parsed.state));
+       },
+       112,
+       "--only 'bra*'",
+       0,
+       {"\nbranch ", "pushed", "last push " + archive::UtcMinuteText(t0 + 111 * 3600) + " from 127.0.0.9",
+        "no device stale"},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -1027,7 +1057,8 @@ TEST(BackupRun, NightlyRunTable) {
     FleetSim sim(fleet, scratch.Str());
     ASSERT_EQ(sim.Error(), "");
     std::string rowsText = InventoryFor(fleet);
-    rowsText.replace(rowsText.find("expect\n"), 7, "expect,ignore,enabled\n");
+    rowsText.replace(rowsText.find("expect\n"), 7, "expect,ignore,enabled,push\n");
+    rowsText += pushOnlyRow;
     WriteAll(inventory, rowsText);
     ::chmod(inventory.c_str(), 0600);
     // Bounded: a run that hangs fails its row instead of the whole suite.
