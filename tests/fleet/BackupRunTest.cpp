@@ -400,8 +400,10 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       {"odd entries under history/ are left out, never the end of the run",
        "mkdir -p history/odd && ln -s loop history/odd/loop && ln -s /etc/hostname history/odd/outside", 0,
        "commit ", ""},
-      {"a second run on a held DEST is refused", "true", 3,
+      {"a second run on a held DEST is refused at once", "true", 3,
        "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)", ""},
+      {"DEST held by serve storing pushes: the night waits its turn", "true", 0,
+       "is held by serve pid 4243, storing pushes; waiting for its turn", ""},
       {"--git-push sends a site's branch to a bare repository", "git init -q --bare ../central.git", 0,
        "pushed to ", "--git-branch site/east --git-push @CENTRAL@"},
       {"a rejected push (the remote branch moved) is reported, never forced, and heals",
@@ -444,16 +446,30 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     fleet[0].version = 2;  // a change for the run under test
     ASSERT_EQ(RunCommand("cd " + dest.string() + " && " + row.before).status, 0);
     if (row.what.find("held") != std::string::npos) {
-      const int held = ::open((dest / ".tarnwick.lock").c_str(), O_RDWR);
+      int held = ::open((dest / ".tarnwick.lock").c_str(), O_RDWR | O_CLOEXEC);  // children must not hold it
       ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
       ASSERT_EQ(::ftruncate(held, 0), 0);
-      const std::string holder = "pid 4242, started 2026-12-08T01:30:00Z\n";
+      const std::string holder =
+          row.status ? "pid 4242, started 2026-12-08T01:30:00Z\n" : "serve pid 4243, storing pushes\n";
       ASSERT_EQ(::write(held, holder.data(), holder.size()), static_cast<ssize_t>(holder.size()));
-      ProcessResult r = run();
-      ::close(held);
-      EXPECT_EQ(r.status, row.status) << r.output;
-      EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
-      EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));  // nothing fetched
+      // The holder lets go once the run says it waits: one refused at once
+      // never gets DEST, one that waits does (bounded, should it wait unsaid).
+      FleetSim sim(fleet, scratch.Str());
+      WriteAll(inventory, InventoryFor(fleet));
+      FILE* pipe =
+          ::popen(("timeout 60 " + Cli(inventory + " --dest " + dest.string()) + " 2>&1").c_str(), "r");
+      ASSERT_TRUE(pipe);
+      std::string output;
+      for (char line[4096]; std::fgets(line, sizeof line, pipe);) {
+        output += line;
+        if (held >= 0 && output.find("waiting for its turn") != std::string::npos) held = (::close(held), -1);
+      }
+      const int raw = ::pclose(pipe);
+      if (held >= 0) ::close(held);
+      EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, row.status) << output;
+      EXPECT_NE(output.find(row.says), std::string::npos) << output;
+      EXPECT_TRUE(ReadAll(dest / "sw1.cfg") ==
+                  Content("sw1", row.status ? 1 : 2, 1000));  // fetched once let in
       continue;
     }
     const std::string central = scratch.Str() + "/central.git";
