@@ -118,9 +118,6 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 namespace {
 
 constexpr const char* kStateName = ".tarnwick.state";
-// The lock line serve writes while it stores pushes ("serve pid 123, ...").
-constexpr const char* kServeLockHolder = "serve ";
-constexpr std::chrono::minutes kServeLockWait{10};
 constexpr std::size_t kMaxStateBytes = 64u << 20;
 
 // Now as UTC seconds; TARNWICK_TEST_NOW stands in for the clock (Backup.h).
@@ -361,18 +358,11 @@ bool OpenDest(Night& n) {
   // serve takes DEST for each batch of pushes it stores, seconds at most:
   // the night waits its turn rather than failing. Another backup holds it
   // for the night and is refused at once.
-  archive::LockWait wait;
-  wait.limit = kServeLockWait;
-  wait.holderPrefix = kServeLockHolder;
-  wait.stop = [] { return cli::StopRequested(); };
-  wait.waitsFor = [&n, &o](const std::string& holder) {
-    n.Say(o.dest + " is held by " + Printable(holder) + "; waiting for its turn (up to 10 minutes)");
-  };
   {
     StopPollingScope stopPolling;
     n.store = archive::ConfigStore::Open(
         o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", started " + n.facts.started + "\n",
-        n.opening, wait);
+        n.opening, ServeTurn(o.dest, n.err));
   }
   for (const std::string& warning : n.opening.warnings) n.Warn(warning);
   if (!n.store) return n.Say(n.opening.error), false;

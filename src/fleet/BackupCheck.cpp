@@ -11,6 +11,7 @@
 #include "archive/ProcessId.h"
 #include "cliutil/Console.h"
 #include "fleet/BackupPlatform.h"
+#include "fleet/NightlyRun.h"
 #include "fleet/Resolver.h"
 
 namespace tarnwick::fleet {
@@ -66,7 +67,8 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
   } else {
     archive::DestOpening opening;
     std::unique_ptr<archive::ConfigStore> store = archive::ConfigStore::Open(
-        o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", --check\n", opening);
+        o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", --check\n", opening,
+        ServeTurn(o.dest, err));
     for (const std::string& warning : opening.warnings)
       err << "tarnwick-cli backup: warning: " << warning << '\n';
     if (!store) {

@@ -34,7 +34,7 @@ const char* ResultName(DeviceResult result) {
 
 std::string IntakeName(const DeviceReport& row) {
   if (row.pushOnly) return "push";
-  return row.lastPush ? "pull+push" : "pull";
+  return row.pushes || row.lastPush ? "pull+push" : "pull";
 }
 
 std::string LastPushText(const DeviceReport& row) {
@@ -283,7 +283,7 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
     if (!r.error.empty()) out += ", \"error\": " + JsonString(r.error);
     if (!r.history.empty()) out += ", \"history\": " + JsonString(r.history);
     if (r.stale) out += ", \"stale\": true";
-    if (r.pushOnly || r.lastPush) out += ", \"via\": " + JsonString(IntakeName(r));
+    if (r.pushOnly || r.pushes || r.lastPush) out += ", \"via\": " + JsonString(IntakeName(r));
     if (r.lastPush)
       out += ", \"last_push\": " + JsonString(IsoSeconds(r.lastPush)) +
              ", \"last_push_from\": " + JsonString(r.lastPushFrom);

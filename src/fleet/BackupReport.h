@@ -55,6 +55,7 @@ struct DeviceReport {
   std::int64_t lastSuccess = 0;  // UTC seconds, 0 for never
   bool faultyRow = false;        // its inventory row was refused: no device, no hook
   bool pushOnly = false;         // never fetched: its configuration arrives by push
+  bool pushes = false;           // the inventory lets it upload (push-only or not)
   std::int64_t lastPush = 0;     // the last push serve received, accepted or not; 0 for none
   std::string lastPushFrom;      // that push's sender
 };

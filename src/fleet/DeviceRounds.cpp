@@ -48,6 +48,7 @@ class BackupRun {
       row.line = d.line;
       row.name = d.name;
       row.pushOnly = d.PushOnly();
+      row.pushes = !d.push.empty();
       if (!d.host.empty()) row.host = d.host + ":" + d.port;
       if (!d.fault.empty()) {
         row.result = DeviceResult::Failed;

@@ -161,6 +161,19 @@ std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInvento
          "%): nothing is pruned or forgotten; --prune-force prunes them";
 }
 
+archive::LockWait ServeTurn(const std::string& dest, std::ostream& err) {
+  archive::LockWait wait;
+  wait.limit = std::chrono::minutes(10);
+  wait.holderPrefix = "serve ";  // the line serve writes: "serve pid 123, storing pushes"
+  wait.stop = [] { return cli::StopRequested(); };
+  wait.waitsFor = [dest, &err](const std::string& holder) {
+    err << "tarnwick-cli backup: " << dest << " is held by " << Printable(holder)
+        << "; waiting for its turn (up to 10 minutes)\n"
+        << std::flush;
+  };
+  return wait;
+}
+
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts) {
   HtmlRunPage page;
   page.started = facts.started;

@@ -94,6 +94,7 @@ TEST(BackupReport, CsvQuotesWhatNeedsIt) {
   std::vector<DeviceReport> rows = SampleRows();
   rows[3].error = "=HYPERLINK(\"http://x\")";
   rows[1].error = "@SUM(A1)";
+  rows[1].pushes = true;  // pulled, and may upload too
   std::string csv =
       CsvReport(rows, {"s", "2026-12-08T01:31:00Z", {true, true, "0123abcd", ""}, "", {}, {}, {}});
   EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
@@ -102,7 +103,8 @@ TEST(BackupReport, CsvQuotesWhatNeedsIt) {
             std::string::npos)
       << csv;
   // A spreadsheet must not take a device's text for a formula.
-  EXPECT_NE(csv.find("\r\nedge,10.0.0.2:69,unchanged,100,0.250,,'@SUM(A1),,pull,,\r\n"), std::string::npos)
+  EXPECT_NE(csv.find("\r\nedge,10.0.0.2:69,unchanged,100,0.250,,'@SUM(A1),,pull+push,,\r\n"),
+            std::string::npos)
       << csv;
   EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\",,pull,,\r\n"), std::string::npos) << csv;
   EXPECT_NE(
