@@ -140,8 +140,8 @@ bool TempConfig::ReadBack(const std::function<void(std::string_view)>& piece) {
 }
 
 std::unique_ptr<ConfigStore> ConfigStore::Open(const std::string& dest, const std::string& runInfo,
-                                               DestOpening& opening, std::chrono::milliseconds waitForLock) {
-  std::unique_ptr<DestFolder> folder = DestFolder::Open(dest, runInfo, opening, waitForLock);
+                                               DestOpening& opening, const LockWait& wait) {
+  std::unique_ptr<DestFolder> folder = DestFolder::Open(dest, runInfo, opening, wait);
   if (!folder) return nullptr;
   std::unique_ptr<ConfigStore> store(new ConfigStore(std::move(folder)));
   store->Sweep();

@@ -77,10 +77,14 @@ class ConfigStore {
  public:
   // Opens (or creates) DEST, takes its lock and removes what dead runs left
   // behind. Empty with opening.error (opening.busy when locked) on failure.
-  // waitForLock: as DestFolder::Open.
+  // waitForLock, wait: as DestFolder::Open.
   static std::unique_ptr<ConfigStore> Open(
       const std::string& dest, const std::string& runInfo, DestOpening& opening,
-      std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
+      std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0)) {
+    return Open(dest, runInfo, opening, LockWait{waitForLock, {}, {}, {}});
+  }
+  static std::unique_ptr<ConfigStore> Open(const std::string& dest, const std::string& runInfo,
+                                           DestOpening& opening, const LockWait& wait);
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;
 

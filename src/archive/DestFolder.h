@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,32 @@ struct DestOpening {
   std::vector<std::string> warnings;
 };
 
+// How a held lock is waited for.
+struct LockWait {
+  std::chrono::milliseconds limit{0};  // then it counts as busy
+  // Non-empty: wait only while the holder's line in the lock file starts
+  // with this (a serve storing pushes holds DEST for seconds; another
+  // backup for the night, so it is refused at once).
+  std::string holderPrefix;
+  std::function<bool()> stop;                        // true ends the wait (Ctrl+C)
+  std::function<void(const std::string&)> waitsFor;  // told once, with the holder's line
+};
+
+// One look at a held lock for Open: true after waiting kLockRetry when the
+// lock is worth trying again, false to give up (stopped() says whether a
+// stop did it).
+class LockWaiter {
+ public:
+  explicit LockWaiter(const LockWait& wait);
+  bool KeepWaiting(const cli::FileHandle& lock);
+  bool Stopped() const { return stopped_; }
+
+ private:
+  const LockWait& wait_;
+  std::chrono::steady_clock::time_point started_, giveUp_;
+  bool told_ = false, stopped_ = false;
+};
+
 class DestFolder {
  public:
   // Creates DEST when missing, takes the lock (writing runInfo into the lock
@@ -34,7 +61,11 @@ class DestFolder {
   // turn; a run started by hand is told at once).
   static std::unique_ptr<DestFolder> Open(
       const std::string& dest, const std::string& runInfo, DestOpening& opening,
-      std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0));
+      std::chrono::milliseconds waitForLock = std::chrono::milliseconds(0)) {
+    return Open(dest, runInfo, opening, LockWait{waitForLock, {}, {}, {}});
+  }
+  static std::unique_ptr<DestFolder> Open(const std::string& dest, const std::string& runInfo,
+                                          DestOpening& opening, const LockWait& wait);
   ~DestFolder();
   DestFolder(const DestFolder&) = delete;
   DestFolder& operator=(const DestFolder&) = delete;
@@ -79,6 +110,10 @@ constexpr std::chrono::milliseconds kLockRetry{20};
 // The refusal when another run holds DEST's lock, quoting the holder's
 // line from the lock file ("holder unknown" when it is empty).
 std::string LockHeldText(const std::string& dest, const cli::FileHandle& lock);
+// That line, without its line break; empty when the holder wrote none (yet).
+std::string LockHolderLine(const cli::FileHandle& lock);
+// The refusal when a stop ended the wait.
+std::string LockWaitStoppedText(const std::string& dest, const cli::FileHandle& lock);
 
 // "what" of an error about rel: "history/sw1 is a symbolic link" etc.
 std::string FileErrorText(const std::string& what, const cli::FileError& error);

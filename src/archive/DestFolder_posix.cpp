@@ -120,7 +120,7 @@ DestFolder::DestFolder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 DestFolder::~DestFolder() = default;
 
 std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std::string& runInfo,
-                                             DestOpening& opening, std::chrono::milliseconds waitForLock) {
+                                             DestOpening& opening, const LockWait& wait) {
   auto impl = std::make_unique<Impl>();
   auto fail = [&](const std::string& what) {
     opening.error = FileErrorText(what, FileError::Last());
@@ -161,16 +161,13 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
     return nullptr;
   }
   impl->lock = FileHandle::Adopt(lockFd);
-  const auto giveUp = std::chrono::steady_clock::now() + waitForLock;
+  LockWaiter waiter(wait);
   while (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return fail("cannot lock " + dest + "/" + kLockName);
-    if (std::chrono::steady_clock::now() < giveUp) {
-      std::this_thread::sleep_for(kLockRetry);
-      continue;
-    }
+    if (waiter.KeepWaiting(impl->lock)) continue;
     opening.busy = true;
-    opening.error = LockHeldText(dest, impl->lock);
+    opening.error = waiter.Stopped() ? LockWaitStoppedText(dest, impl->lock) : LockHeldText(dest, impl->lock);
     return nullptr;
   }
   if (::ftruncate(lockFd, 0) != 0 || !impl->lock.WriteAll(runInfo.data(), runInfo.size()))

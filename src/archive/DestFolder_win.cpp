@@ -82,7 +82,7 @@ DestFolder::DestFolder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 DestFolder::~DestFolder() = default;
 
 std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std::string& runInfo,
-                                             DestOpening& opening, std::chrono::milliseconds waitForLock) {
+                                             DestOpening& opening, const LockWait& wait) {
   auto impl = std::make_unique<Impl>();
   impl->root = Utf8ToWide(dest);
   // Missing parents are made as mkdir -p makes them.
@@ -105,14 +105,11 @@ std::unique_ptr<DestFolder> DestFolder::Open(const std::string& dest, const std:
   impl->lock = FileHandle::Adopt(reinterpret_cast<std::intptr_t>(h));
   OVERLAPPED at{};
   at.OffsetHigh = kLockOffsetHigh;
-  const auto giveUp = std::chrono::steady_clock::now() + waitForLock;
+  LockWaiter waiter(wait);
   while (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-    if (std::chrono::steady_clock::now() < giveUp) {
-      std::this_thread::sleep_for(kLockRetry);
-      continue;
-    }
+    if (waiter.KeepWaiting(impl->lock)) continue;
     opening.busy = true;
-    opening.error = LockHeldText(dest, impl->lock);
+    opening.error = waiter.Stopped() ? LockWaitStoppedText(dest, impl->lock) : LockHeldText(dest, impl->lock);
     return nullptr;
   }
   // Ours now: the text says who holds it.

@@ -182,6 +182,12 @@ void RecordPush(RunState& state, const std::string& name, std::int64_t now, bool
   device.lastPushFrom = from;
 }
 
+void AwaitPush(RunState& state, const std::string& name, std::int64_t now) {
+  DeviceState& device = StateOf(state, name);
+  if (device.lastSuccess == 0 && (device.failingSince == 0 || device.failingSince > now))
+    device.failingSince = now;
+}
+
 InventoryChange CompareInventory(const RunState& state, const std::vector<std::string>& inventory) {
   std::set<std::string> known, named(inventory.begin(), inventory.end());
   for (const DeviceState& device : state.devices) known.insert(device.name);
@@ -258,6 +264,11 @@ ParsedRunState ParseRunState(const std::string& bytes) {
 }
 
 std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, int hours) {
+  return StaleDevices(state, now, hours, {});
+}
+
+std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, int hours,
+                                      const std::set<std::string>& pushOnly) {
   const std::int64_t limit = static_cast<std::int64_t>(std::max(hours, 0)) * 3600;
   std::vector<StaleDevice> stale;
   for (const DeviceState& d : state.devices) {
@@ -268,7 +279,9 @@ std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, i
       // is as stale as its failures since make it.
       if (d.failingSince > 0 && d.failingSince <= now && now - d.failingSince > limit)
         stale.push_back({d.name, d.failingSince, false});
-    } else if (d.failingSince > 0) {
+    } else if (d.failingSince > 0 && !pushOnly.count(d.name)) {
+      stale.push_back({d.name, d.failingSince, true});
+    } else if (d.failingSince > 0 && d.failingSince <= now && now - d.failingSince > limit) {
       stale.push_back({d.name, d.failingSince, true});
     }
   }

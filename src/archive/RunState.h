@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@ struct DeviceState {
   std::int64_t lastSuccess = 0;
   std::int64_t lastChange = 0;
   // First failure of the current run of failures (0 once it succeeds again):
-  // where a device that never succeeded counts as stale from.
+  // where a device that never succeeded counts as stale from. For a device
+  // that only pushes and has not yet pushed, the first run that listed it
+  // (AwaitPush): it has been failing to deliver since.
   std::int64_t failingSince = 0;
   std::int64_t lastErrorTime = 0;
   std::string lastError;      // UTF-8, password already scrubbed
@@ -40,6 +43,10 @@ void RecordAttempt(RunState& state, const std::string& name, std::int64_t now, b
 // A push serve received, folded in like an attempt, with its time and sender.
 void RecordPush(RunState& state, const std::string& name, std::int64_t now, bool succeeded, bool changed,
                 const std::string& error, const std::string& from);
+
+// A push-only device listed by a run: one that has never succeeded starts
+// its wait for a first push now, unless it already waits or has failed.
+void AwaitPush(RunState& state, const std::string& name, std::int64_t now);
 
 struct InventoryChange {
   std::vector<std::string> added;  // named by the inventory, unknown to the state
@@ -85,6 +92,11 @@ struct StaleDevice {
 // under a clock set ahead) counts as unknown: stale once the device has
 // failed for longer than `hours`.
 std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, int hours);
+// The same, where the devices named in pushOnly, which backup never fetches,
+// are stale without a success only once they have waited (or failed) for
+// longer than `hours`: a device added today has had no night to push in.
+std::vector<StaleDevice> StaleDevices(const RunState& state, std::int64_t now, int hours,
+                                      const std::set<std::string>& pushOnly);
 
 // Devices whose last success is later than `now`, for a warning.
 std::vector<std::string> SuccessesInTheFuture(const RunState& state, std::int64_t now);

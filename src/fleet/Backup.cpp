@@ -208,7 +208,8 @@ std::map<std::string, std::string> LeftUnannounced(archive::ConfigStore& store,
     lastSuccess[known.name] = std::max(known.lastSuccess, known.lastChange);
   std::map<std::string, std::string> left;
   for (const Device& d : devices) {
-    if (!d.fault.empty() || !d.enabled) continue;
+    // A push-only device's copy is put in place by serve, which announces it.
+    if (!d.fault.empty() || !d.enabled || d.PushOnly()) continue;
     auto known = lastSuccess.find(d.name);
     if (known == lastSuccess.end() || known->second == 0) {
       if (store.HasSaved(d.name)) left[d.name] = "";
@@ -354,9 +355,15 @@ bool OpenDest(Night& n) {
   n.realStart = std::time(nullptr);
   n.startedAt = static_cast<std::time_t>(n.now);
   n.facts.started = IsoTime(n.startedAt);
-  n.store = archive::ConfigStore::Open(
-      o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", started " + n.facts.started + "\n",
-      n.opening);
+  // serve takes DEST for each batch of pushes it stores, seconds at most:
+  // the night waits its turn rather than failing. Another backup holds it
+  // for the night and is refused at once.
+  {
+    StopPollingScope stopPolling;
+    n.store = archive::ConfigStore::Open(
+        o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", started " + n.facts.started + "\n",
+        n.opening, ServeTurn(o.dest, n.err));
+  }
   for (const std::string& warning : n.opening.warnings) n.Warn(warning);
   if (!n.store) return n.Say(n.opening.error), false;
   if (n.store->Swept() && !o.quiet)
@@ -428,28 +435,43 @@ void RecordState(Night& n) {
     if (!r.name.empty() && n.devices[i].fault.empty() && (ok || r.result == DeviceResult::Failed))
       archive::RecordAttempt(n.state, r.name, n.now, ok, Saved(r.result), r.error);
   }
+  // A push-only device is never attempted here; listing it starts the wait
+  // for its first push.
+  for (const Device& d : n.devices)
+    if (d.fault.empty() && d.enabled && d.PushOnly()) archive::AwaitPush(n.state, d.name, n.now);
   SettleGone(o, !n.inventory.errors.empty(), *n.store, n.state, n.facts, archive::HistoryStamp(n.startedAt),
              n.err);
-  // Stale among the devices the inventory still fetches: a disabled one is
-  // left alone on purpose.
-  std::set<std::string> enabled;
-  for (const Device& d : n.inventory.devices)
+  // Stale among the devices the inventory still fetches or takes pushes
+  // from: a disabled one is left alone on purpose.
+  std::set<std::string> enabled, pushOnly;
+  for (const Device& d : n.inventory.devices) {
     if (d.enabled) enabled.insert(d.name);
+    if (d.enabled && d.fault.empty() && d.PushOnly()) pushOnly.insert(d.name);
+  }
   archive::RunState listed;
   for (const archive::DeviceState& known : n.state.devices)
     if (enabled.count(known.name)) listed.devices.push_back(known);
-  n.stale = archive::StaleDevices(listed, n.now, o.staleHours);
+  n.stale = archive::StaleDevices(listed, n.now, o.staleHours, pushOnly);
   for (const std::string& name : archive::SuccessesInTheFuture(listed, n.now))
     n.Warn(Printable(name) +
            ": its last success is later than now (a clock that was wrong then): counted as unknown");
   n.facts.staleLine = archive::StaleLine(n.stale);
-  std::map<std::string, std::int64_t> lastSuccess;
-  for (const archive::DeviceState& known : listed.devices) lastSuccess[known.name] = known.lastSuccess;
+  std::map<std::string, const archive::DeviceState*> known;
+  for (const archive::DeviceState& device : listed.devices) known[device.name] = &device;
   std::set<std::string> staleNames;
   for (const archive::StaleDevice& d : n.stale) staleNames.insert(d.name);
   for (DeviceReport& r : n.rows) {
-    if (auto found = lastSuccess.find(r.name); found != lastSuccess.end()) r.lastSuccess = found->second;
     r.stale = staleNames.count(r.name) > 0;
+    auto found = known.find(r.name);
+    if (found == known.end()) continue;
+    const archive::DeviceState& s = *found->second;
+    r.lastSuccess = s.lastSuccess;
+    r.lastPush = s.lastPush;
+    r.lastPushFrom = s.lastPushFrom;
+    if (r.result != DeviceResult::NotPushed) continue;
+    if (s.lastSuccess > 0) r.result = DeviceResult::Pushed;
+    // The push serve refused last, until one is accepted.
+    if (s.failingSince > 0) r.error = s.lastError;
   }
   std::string error;
   if (!n.store->WriteAtomically(kStateName, archive::SerializeRunState(n.state), error)) {

@@ -11,6 +11,7 @@
 #include "archive/ProcessId.h"
 #include "cliutil/Console.h"
 #include "fleet/BackupPlatform.h"
+#include "fleet/NightlyRun.h"
 #include "fleet/Resolver.h"
 
 namespace tarnwick::fleet {
@@ -50,6 +51,9 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
       line += "cannot be fetched: inventory line " + std::to_string(d.line) + ": " + d.fault;
     else if (!d.enabled)
       line += "disabled";
+    else if (d.PushOnly())
+      line += problems.count(i) ? "pushes, but " + Printable(problems[i])
+                                : "not fetched: pushes " + Printable(d.push);
     else if (problems.count(i))
       line += "cannot be fetched: " + Printable(problems[i]);
     else
@@ -63,7 +67,8 @@ int RunBackupCheck(const BackupOptions& o, const std::vector<Device>& devices, s
   } else {
     archive::DestOpening opening;
     std::unique_ptr<archive::ConfigStore> store = archive::ConfigStore::Open(
-        o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", --check\n", opening);
+        o.dest, "pid " + std::to_string(archive::CurrentProcessId()) + ", --check\n", opening,
+        ServeTurn(o.dest, err));
     for (const std::string& warning : opening.warnings)
       err << "tarnwick-cli backup: warning: " << warning << '\n';
     if (!store) {

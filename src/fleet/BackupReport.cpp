@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "archive/RunState.h"
 #include "base/TextCodec.h"
 
 namespace tarnwick::fleet {
@@ -23,8 +24,22 @@ const char* ResultName(DeviceResult result) {
       return "disabled";
     case DeviceResult::New:
       return "new";
+    case DeviceResult::Pushed:
+      return "pushed";
+    case DeviceResult::NotPushed:
+      return "not pushed";
   }
   return "?";
+}
+
+std::string IntakeName(const DeviceReport& row) {
+  if (row.pushOnly) return "push";
+  return row.pushes || row.lastPush ? "pull+push" : "pull";
+}
+
+std::string LastPushText(const DeviceReport& row) {
+  if (!row.lastPush) return "";
+  return archive::UtcMinuteText(row.lastPush) + (row.lastPushFrom.empty() ? "" : " from " + row.lastPushFrom);
 }
 
 RunTotals CountResults(const std::vector<DeviceReport>& rows) {
@@ -52,6 +67,12 @@ RunTotals CountResults(const std::vector<DeviceReport>& rows) {
       case DeviceResult::New:
         ++t.created;
         break;
+      case DeviceResult::Pushed:
+        ++t.pushed;
+        break;
+      case DeviceResult::NotPushed:
+        ++t.notPushed;
+        break;
     }
   }
   return t;
@@ -66,9 +87,22 @@ std::string Seconds(double s) {
 }
 
 std::string Detail(const DeviceReport& r) {
+  if (r.pushOnly) {
+    std::string detail = r.lastPush ? "last push " + OneLineText(LastPushText(r)) : "no push received";
+    return r.error.empty() ? detail : detail + ": " + OneLineText(r.error);
+  }
   if (r.result == DeviceResult::Changed && !r.history.empty()) return "previous kept as " + r.history;
   if (r.errorCode >= 0) return "ERROR " + std::to_string(r.errorCode) + ": " + OneLineText(r.error);
   return OneLineText(r.error);
+}
+
+// "2026-12-08T01:30:00Z", as the reports' other times.
+std::string IsoSeconds(std::int64_t t) {
+  const std::int64_t second = ((t % 60) + 60) % 60;
+  std::string minute = archive::UtcMinuteText(t);  // "2026-12-08 01:30 UTC"
+  char tail[8];
+  std::snprintf(tail, sizeof tail, ":%02d", static_cast<int>(second));
+  return minute.substr(0, 10) + "T" + minute.substr(11, 5) + tail + "Z";
 }
 
 std::string Pad(std::string text, std::size_t width) {
@@ -86,6 +120,8 @@ std::string TotalsLine(const RunTotals& t, std::size_t devices) {
   if (t.interrupted) line += ", " + std::to_string(t.interrupted) + " interrupted";
   if (t.notReached) line += ", " + std::to_string(t.notReached) + " not reached";
   if (t.disabled) line += ", " + std::to_string(t.disabled) + " disabled";
+  if (t.pushed) line += ", " + std::to_string(t.pushed) + " pushed";
+  if (t.notPushed) line += ", " + std::to_string(t.notPushed) + " not pushed";
   return line;
 }
 
@@ -217,7 +253,9 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
       ", \"changed\": " + std::to_string(t.changed) + ", \"unchanged\": " + std::to_string(t.unchanged) +
       ", \"failed\": " + std::to_string(t.failed) + ", \"interrupted\": " + std::to_string(t.interrupted) +
       ", \"not_reached\": " + std::to_string(t.notReached) +
-      (t.disabled ? ", \"disabled\": " + std::to_string(t.disabled) : std::string()) + "},\n";
+      (t.disabled ? ", \"disabled\": " + std::to_string(t.disabled) : std::string()) +
+      (t.pushed ? ", \"pushed\": " + std::to_string(t.pushed) : std::string()) +
+      (t.notPushed ? ", \"not_pushed\": " + std::to_string(t.notPushed) : std::string()) + "},\n";
   if (!run.staleLine.empty()) out += "  \"stale\": " + JsonString(run.staleLine) + ",\n";
   const auto names = [](const std::vector<std::string>& list) {
     std::string text = "[";
@@ -245,6 +283,10 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
     if (!r.error.empty()) out += ", \"error\": " + JsonString(r.error);
     if (!r.history.empty()) out += ", \"history\": " + JsonString(r.history);
     if (r.stale) out += ", \"stale\": true";
+    if (r.pushOnly || r.pushes || r.lastPush) out += ", \"via\": " + JsonString(IntakeName(r));
+    if (r.lastPush)
+      out += ", \"last_push\": " + JsonString(IsoSeconds(r.lastPush)) +
+             ", \"last_push_from\": " + JsonString(r.lastPushFrom);
     if (!r.diff.empty()) out += ", \"diff\": " + JsonString(r.diff);
     if (!r.diff.empty() && !run.archive.commit.empty())
       out += ", \"commit\": " + JsonString(run.archive.commit);
@@ -254,12 +296,15 @@ std::string JsonReport(const std::vector<DeviceReport>& rows, const RunFacts& ru
 }
 
 std::string CsvReport(const std::vector<DeviceReport>& rows, const RunFacts& run) {
-  std::string out = "device,host,result,bytes,seconds,error_code,error,history\r\n";
+  // The push columns come last: readers that count columns keep theirs.
+  std::string out =
+      "device,host,result,bytes,seconds,error_code,error,history,via,last_push,last_push_from\r\n";
   for (const DeviceReport& r : rows) {
     out += CsvField(r.name) + "," + CsvField(r.host) + "," + CsvField(ResultName(r.result)) + "," +
            std::to_string(r.bytes) + "," + Seconds(r.seconds) + "," +
            (r.errorCode >= 0 ? std::to_string(r.errorCode) : "") + "," + CsvField(r.error) + "," +
-           CsvField(r.history) + "\r\n";
+           CsvField(r.history) + "," + IntakeName(r) + "," + (r.lastPush ? IsoSeconds(r.lastPush) : "") +
+           "," + CsvField(r.lastPushFrom) + "\r\n";
   }
   // The run's own row: no device name, the finish time as its host cell.
   std::string archive;
@@ -267,7 +312,7 @@ std::string CsvReport(const std::vector<DeviceReport>& rows, const RunFacts& run
     archive = !run.archive.ok              ? "archive failed: " + run.archive.error
               : run.archive.commit.empty() ? "archive unchanged"
                                            : "archive commit " + run.archive.commit;
-  out += ",finished " + CsvField(run.finished) + ",run,,,," + CsvField(archive) + ",\r\n";
+  out += ",finished " + CsvField(run.finished) + ",run,,,," + CsvField(archive) + ",,,,\r\n";
   return out;
 }
 

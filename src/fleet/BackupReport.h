@@ -12,8 +12,20 @@
 
 namespace tarnwick::fleet {
 
-// New: the first copy of a device saved (nothing it replaced).
-enum class DeviceResult { Changed, Unchanged, Failed, Interrupted, NotReached, Disabled, New };
+// New: the first copy of a device saved (nothing it replaced). Pushed and
+// NotPushed are the devices backup never fetches (push-only rows): one that
+// has had a push accepted by serve, and one that has not.
+enum class DeviceResult {
+  Changed,
+  Unchanged,
+  Failed,
+  Interrupted,
+  NotReached,
+  Disabled,
+  New,
+  Pushed,
+  NotPushed
+};
 
 const char* ResultName(DeviceResult result);
 
@@ -42,7 +54,16 @@ struct DeviceReport {
   bool stale = false;            // no success for longer than --stale
   std::int64_t lastSuccess = 0;  // UTC seconds, 0 for never
   bool faultyRow = false;        // its inventory row was refused: no device, no hook
+  bool pushOnly = false;         // never fetched: its configuration arrives by push
+  bool pushes = false;           // the inventory lets it upload (push-only or not)
+  std::int64_t lastPush = 0;     // the last push serve received, accepted or not; 0 for none
+  std::string lastPushFrom;      // that push's sender
 };
+
+// "pull", "push" or "pull+push": how a device's configuration arrives.
+std::string IntakeName(const DeviceReport& row);
+// "2026-12-08 01:30 UTC from 192.0.2.10", empty when it never pushed.
+std::string LastPushText(const DeviceReport& row);
 
 // The archive stage's result for the report.
 struct ArchiveReport {
@@ -63,7 +84,7 @@ struct RunFacts {
 
 struct RunTotals {
   std::size_t changed = 0, unchanged = 0, failed = 0, interrupted = 0, notReached = 0, disabled = 0,
-              created = 0;
+              created = 0, pushed = 0, notPushed = 0;
 };
 
 RunTotals CountResults(const std::vector<DeviceReport>& rows);

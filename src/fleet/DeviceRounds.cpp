@@ -47,6 +47,8 @@ class BackupRun {
       DeviceReport& row = rows_[i];
       row.line = d.line;
       row.name = d.name;
+      row.pushOnly = d.PushOnly();
+      row.pushes = !d.push.empty();
       if (!d.host.empty()) row.host = d.host + ":" + d.port;
       if (!d.fault.empty()) {
         row.result = DeviceResult::Failed;
@@ -56,6 +58,10 @@ class BackupRun {
         ++failedSoFar_;
       } else if (!d.enabled) {
         row.result = DeviceResult::Disabled;
+        ++done_;
+      } else if (d.PushOnly()) {
+        // Never fetched; the state tells later whether a push came.
+        row.result = DeviceResult::NotPushed;
         ++done_;
       } else {
         order_.push_back(i);

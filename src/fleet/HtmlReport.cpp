@@ -35,7 +35,8 @@ pre{margin:.4em 0;font-size:13px;white-space:pre-wrap;overflow-wrap:anywhere}
  td::before{content:attr(data-label);font-weight:bold;color:#555;flex:none}
 })";
 
-constexpr const char* kColumns[] = {"Device", "Host", "Result", "Bytes", "Last success", "Stale", "Error"};
+constexpr const char* kColumns[] = {"Device",       "Host",  "Via",   "Result",   "Bytes",
+                                    "Last success", "Stale", "Error", "Last push"};
 
 // Results are our words; anything else gets no colour rather than a class
 // made from its text.
@@ -43,7 +44,8 @@ const char* RowClass(const std::string& result) {
   if (result == "changed" || result == "new") return "chg";
   if (result == "failed" || result == "refused" || result == "interrupted" || result == "not reached")
     return "bad";
-  if (result == "disabled") return "off";
+  // Not pushed yet is no fault until it is stale, which the row says.
+  if (result == "disabled" || result == "not pushed") return "off";
   return "ok";
 }
 
@@ -69,11 +71,13 @@ void AppendDevices(std::string& out, const std::vector<HtmlDeviceRow>& rows) {
     out += std::string("<tr class=\"device ") + RowClass(row.result) + "\">";
     AppendCell(out, 0, HtmlEscaped(row.device));
     AppendCell(out, 1, HtmlEscaped(row.host));
-    AppendCell(out, 2, HtmlEscaped(row.result));
-    AppendCell(out, 3, std::to_string(row.bytes), "num");
-    AppendCell(out, 4, row.lastSuccess.empty() ? "never" : HtmlEscaped(row.lastSuccess));
-    AppendCell(out, 5, row.stale ? "<span class=\"mark\">stale</span>" : "");
-    AppendCell(out, 6, HtmlEscaped(row.error));
+    AppendCell(out, 2, HtmlEscaped(row.via));
+    AppendCell(out, 3, HtmlEscaped(row.result));
+    AppendCell(out, 4, std::to_string(row.bytes), "num");
+    AppendCell(out, 5, row.lastSuccess.empty() ? "never" : HtmlEscaped(row.lastSuccess));
+    AppendCell(out, 6, row.stale ? "<span class=\"mark\">stale</span>" : "");
+    AppendCell(out, 7, HtmlEscaped(row.error));
+    AppendCell(out, 8, HtmlEscaped(row.lastPush));
     out += "</tr>\n";
   }
   out += "</tbody>\n</table>\n";

@@ -17,7 +17,9 @@ std::vector<std::pair<const char*, std::size_t RunTotals::*>> Results() {
           {"failed", &RunTotals::failed},
           {"interrupted", &RunTotals::interrupted},
           {"not reached", &RunTotals::notReached},
-          {"disabled", &RunTotals::disabled}};
+          {"disabled", &RunTotals::disabled},
+          {"pushed", &RunTotals::pushed},
+          {"not pushed", &RunTotals::notPushed}};
 }
 
 void Gauge(std::string& out, const std::string& name, const std::string& help, long long value) {

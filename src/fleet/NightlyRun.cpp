@@ -161,6 +161,19 @@ std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInvento
          "%): nothing is pruned or forgotten; --prune-force prunes them";
 }
 
+archive::LockWait ServeTurn(const std::string& dest, std::ostream& err) {
+  archive::LockWait wait;
+  wait.limit = std::chrono::minutes(10);
+  wait.holderPrefix = "serve ";  // the line serve writes: "serve pid 123, storing pushes"
+  wait.stop = [] { return cli::StopRequested(); };
+  wait.waitsFor = [dest, &err](const std::string& holder) {
+    err << "tarnwick-cli backup: " << dest << " is held by " << Printable(holder)
+        << "; waiting for its turn (up to 10 minutes)\n"
+        << std::flush;
+  };
+  return wait;
+}
+
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts) {
   HtmlRunPage page;
   page.started = facts.started;
@@ -172,7 +185,8 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
   page.totals = {{"devices", rows.size()}, {"new", t.created},
                  {"changed", t.changed},   {"unchanged", t.unchanged},
                  {"failed", t.failed},     {"stale", stale},
-                 {"disabled", t.disabled}, {"not reached", t.notReached + t.interrupted}};
+                 {"disabled", t.disabled}, {"not reached", t.notReached + t.interrupted},
+                 {"pushed", t.pushed},     {"not pushed", t.notPushed}};
   for (const DeviceReport& r : rows) {
     HtmlDeviceRow row;
     row.device = r.name;
@@ -182,6 +196,8 @@ HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& f
     if (r.lastSuccess) row.lastSuccess = archive::UtcMinuteText(r.lastSuccess);
     row.stale = r.stale;
     row.error = r.error;
+    row.via = IntakeName(r);
+    row.lastPush = LastPushText(r);
     page.devices.push_back(std::move(row));
     if (!r.diff.empty()) page.diffs.push_back({r.name, r.diff});
   }

@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "archive/DestFolder.h"
 #include "fleet/BackupReport.h"
 #include "fleet/HtmlReport.h"
 #include "fleet/IgnoreRules.h"
@@ -53,6 +55,11 @@ constexpr std::size_t kPrunePercent = 10;
 // Why the devices gone from the inventory are not pruned tonight, or empty
 // when they may be. known counts the devices the state remembered.
 std::string PruneRefusal(std::size_t gone, std::size_t known, bool faultyInventory, bool force);
+
+// How backup waits for DEST's lock: its turn after a serve storing pushes
+// (which holds it for seconds; up to 10 minutes, said once on err, a stop
+// request ends it), never after another backup.
+archive::LockWait ServeTurn(const std::string& dest, std::ostream& err);
 
 HtmlRunPage MorningPage(const std::vector<DeviceReport>& rows, const RunFacts& facts);
 

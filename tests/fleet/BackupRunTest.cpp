@@ -400,8 +400,10 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
       {"odd entries under history/ are left out, never the end of the run",
        "mkdir -p history/odd && ln -s loop history/odd/loop && ln -s /etc/hostname history/odd/outside", 0,
        "commit ", ""},
-      {"a second run on a held DEST is refused", "true", 3,
+      {"a second run on a held DEST is refused at once", "true", 3,
        "is in use by another backup run (pid 4242, started 2026-12-08T01:30:00Z)", ""},
+      {"DEST held by serve storing pushes: the night waits its turn", "true", 0,
+       "is held by serve pid 4243, storing pushes; waiting for its turn", ""},
       {"--git-push sends a site's branch to a bare repository", "git init -q --bare ../central.git", 0,
        "pushed to ", "--git-branch site/east --git-push @CENTRAL@"},
       {"a rejected push (the remote branch moved) is reported, never forced, and heals",
@@ -444,16 +446,30 @@ TEST(BackupRun, ArchiveFailuresAndHealing) {
     fleet[0].version = 2;  // a change for the run under test
     ASSERT_EQ(RunCommand("cd " + dest.string() + " && " + row.before).status, 0);
     if (row.what.find("held") != std::string::npos) {
-      const int held = ::open((dest / ".tarnwick.lock").c_str(), O_RDWR);
+      int held = ::open((dest / ".tarnwick.lock").c_str(), O_RDWR | O_CLOEXEC);  // children must not hold it
       ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
       ASSERT_EQ(::ftruncate(held, 0), 0);
-      const std::string holder = "pid 4242, started 2026-12-08T01:30:00Z\n";
+      const std::string holder =
+          row.status ? "pid 4242, started 2026-12-08T01:30:00Z\n" : "serve pid 4243, storing pushes\n";
       ASSERT_EQ(::write(held, holder.data(), holder.size()), static_cast<ssize_t>(holder.size()));
-      ProcessResult r = run();
-      ::close(held);
-      EXPECT_EQ(r.status, row.status) << r.output;
-      EXPECT_NE(r.output.find(row.says), std::string::npos) << r.output;
-      EXPECT_TRUE(ReadAll(dest / "sw1.cfg") == Content("sw1", 1, 1000));  // nothing fetched
+      // The holder lets go once the run says it waits: one refused at once
+      // never gets DEST, one that waits does (bounded, should it wait unsaid).
+      FleetSim sim(fleet, scratch.Str());
+      WriteAll(inventory, InventoryFor(fleet));
+      FILE* pipe =
+          ::popen(("timeout 60 " + Cli(inventory + " --dest " + dest.string()) + " 2>&1").c_str(), "r");
+      ASSERT_TRUE(pipe);
+      std::string output;
+      for (char line[4096]; std::fgets(line, sizeof line, pipe);) {
+        output += line;
+        if (held >= 0 && output.find("waiting for its turn") != std::string::npos) held = (::close(held), -1);
+      }
+      const int raw = ::pclose(pipe);
+      if (held >= 0) ::close(held);
+      EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, row.status) << output;
+      EXPECT_NE(output.find(row.says), std::string::npos) << output;
+      EXPECT_TRUE(ReadAll(dest / "sw1.cfg") ==
+                  Content("sw1", row.status ? 1 : 2, 1000));  // fetched once let in
       continue;
     }
     const std::string central = scratch.Str() + "/central.git";
@@ -770,7 +786,7 @@ TEST(BackupRun, NightlyRunTable) {
   std::vector<SimDevice> fleet(4);
   const char* const names[] = {"steady", "stamped", "flaky", "off"};
   // Every row has the ignore and enabled columns the header adds below.
-  const char* const cells[] = {",,,,,,,,,", ",,,,,,,,ios,", ",,,,,,,,,", ",,,,,,,,,no"};
+  const char* const cells[] = {",,,,,,,,,,", ",,,,,,,,ios,,", ",,,,,,,,,,", ",,,,,,,,,no,"};
   for (int i = 0; i < 4; ++i) fleet[i].name = names[i], fleet[i].extraCells = cells[i];
   fleet[1].behaviour = "stamped";
   fleet[2].behaviour = "flaky";
@@ -780,7 +796,8 @@ TEST(BackupRun, NightlyRunTable) {
   SimDevice dead;                      // first in the inventory, failing seconds after the others are done
   dead.name = "dead";
   dead.behaviour = "silent";
-  dead.extraCells = ",,,1000,1,,,,,";
+  dead.extraCells = ",,,1000,1,,,,,,";
+  std::string pushOnlyRow;  // a device that uploads its own configuration: no simulator, never fetched
   struct Row {
     std::string what;
     std::function<void()> change;  // to the fleet, before the night
@@ -1020,6 +1037,35 @@ TEST(BackupRun, NightlyRunTable) {
            EXPECT_EQ(json.find(fleet::JsonString(head).substr(1, 18)), std::string::npos) << head;
          }
        }},
+      {"a push-only device is listed, never fetched, and no alarm on its first night",
+       [&] { pushOnlyRow = "branch,127.0.0.1,9,,,/,,,,,,,,,,yes\n"; },
+       61,
+       "--report " + scratch.Str() + "/push.html",
+       0,
+       {"\nbranch ", "not pushed", "no push received", "no device stale"},
+       [&](const std::string&, std::map<std::string, SimStats>&) {
+         EXPECT_NE(ReadAll(scratch.Path() / "push.html").find(">push</td>"), std::string::npos);
+       }},
+      {"stale once it has not pushed for --stale hours since first listed",
+       [] {},
+       110,
+       "",
+       1,
+       {"\nbranch ", "not pushed", "(stale)",
+        "1 device stale, since " + archive::UtcMinuteText(t0 + 61 * 3600)},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
+      {"a push recorded in the state: pushed, fresh, its time and sender shown",
+       [&] {
+         archive::ParsedRunState parsed = archive::ParseRunState(ReadAll(dest / ".tarnwick.state"));
+         archive::RecordPush(parsed.state, "branch", t0 + 111 * 3600, true, true, "", "127.0.0.9");
+         WriteAll(dest / ".tarnwick.state", archive::SerializeRunState(parsed.state));
+       },
+       112,
+       "--only 'bra*'",
+       0,
+       {"\nbranch ", "pushed", "last push " + archive::UtcMinuteText(t0 + 111 * 3600) + " from 127.0.0.9",
+        "no device stale"},
+       [](const std::string&, std::map<std::string, SimStats>&) {}},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -1027,7 +1073,8 @@ TEST(BackupRun, NightlyRunTable) {
     FleetSim sim(fleet, scratch.Str());
     ASSERT_EQ(sim.Error(), "");
     std::string rowsText = InventoryFor(fleet);
-    rowsText.replace(rowsText.find("expect\n"), 7, "expect,ignore,enabled\n");
+    rowsText.replace(rowsText.find("expect\n"), 7, "expect,ignore,enabled,push\n");
+    rowsText += pushOnlyRow;
     WriteAll(inventory, rowsText);
     ::chmod(inventory.c_str(), 0600);
     // Bounded: a run that hangs fails its row instead of the whole suite.

@@ -146,6 +146,22 @@ TEST(RunState, StaleRuleAndItsLine) {
   EXPECT_EQ(archive::StaleLine({}), "no device stale");
   // A jump of the clock makes the rest stale too.
   EXPECT_EQ(archive::StaleDevices(state, kNow + 200 * kHour, archive::kDefaultStaleHours).size(), 7u);
+  // Devices that only push: silent since first listed, stale only after the
+  // limit; a refused push is no success; one that pushed waits no more.
+  archive::RunState pushes;
+  archive::AwaitPush(pushes, "quiet47", kNow - 47 * kHour);
+  archive::AwaitPush(pushes, "quiet49", kNow - 49 * kHour);
+  archive::AwaitPush(pushes, "quiet49", kNow);  // a later night does not restart the wait
+  archive::AwaitPush(pushes, "refused", kNow - 49 * kHour);
+  archive::RecordPush(pushes, "refused", kNow - kHour, false, false, "empty upload", "192.0.2.1");
+  archive::RecordPush(pushes, "pushed", kNow - 49 * kHour, true, true, "", "192.0.2.2");
+  archive::AwaitPush(pushes, "pushed", kNow);
+  stale = archive::StaleDevices(pushes, kNow, 48, {"quiet47", "quiet49", "refused", "pushed"});
+  std::vector<std::string> staleNames;
+  for (const archive::StaleDevice& d : stale) staleNames.push_back(d.name);
+  EXPECT_EQ(staleNames, (std::vector<std::string>{"quiet49", "refused", "pushed"}));
+  EXPECT_TRUE(stale[0].neverSucceeded && !stale[2].neverSucceeded);
+  EXPECT_EQ(archive::StaleDevices(pushes, kNow, 48).size(), 4u);  // pulled, each would be stale at once
 }
 
 // The heartbeat: a finished run's figures survive the next run's start.
@@ -442,14 +458,18 @@ HtmlRunPage SamplePage() {
   page.started = "2026-12-10 01:30 UTC";
   page.finished = "2026-12-10 01:31 UTC";
   page.staleLine = "1 device stale, since 2026-12-06 01:30 UTC";
-  page.totals = {{"devices", 5}, {"changed", 1}, {"unchanged", 1}, {"failed", 2}, {"stale", 1}};
+  page.totals = {{"devices", 6}, {"changed", 1}, {"unchanged", 1},
+                 {"failed", 2},  {"stale", 1},   {"pushed", 1}};
   page.devices = {
-      {"core-1", "10.0.0.1:69", "changed", 2048, "2026-12-10 01:30 UTC", false, ""},
-      {"edge-2", "10.0.0.2:69", "unchanged", 1024, "2026-12-10 01:30 UTC", false, ""},
-      {"<script>console.error('x')</script>", "10.0.0.3:69", "failed", 0, "", true, "no answer"},
+      {"core-1", "10.0.0.1:69", "changed", 2048, "2026-12-10 01:30 UTC", false, "", "pull", ""},
+      {"edge-2", "10.0.0.2:69", "unchanged", 1024, "2026-12-10 01:30 UTC", false, "", "pull+push",
+       "2026-12-09 14:02 UTC from 10.0.0.2"},
+      {"<script>console.error('x')</script>", "10.0.0.3:69", "failed", 0, "", true, "no answer", "pull", ""},
       {"wan\"3'", "10.0.0.4:69", "failed", 0, "2026-12-06 01:30 UTC", true,
-       "ERROR 2: <img src=x onerror=alert(1)> \xff\x1b[31m"},
-      {"lab-5", "[::1]:69", "disabled", 0, "", false, ""},
+       "ERROR 2: <img src=x onerror=alert(1)> \xff\x1b[31m", "pull", ""},
+      {"lab-5", "[::1]:69", "disabled", 0, "", false, "", "pull", ""},
+      {"branch-6", "10.0.0.6:69", "pushed", 0, "2026-12-09 23:10 UTC", false, "", "push",
+       "2026-12-09 23:10 UTC from <b>10.0.0.6</b>"},
   };
   // Through the run's masking layer: the page shows that the community
   // changed, never what it is (check-page.sh looks for both).
@@ -488,7 +508,11 @@ TEST(HtmlReport, SamplePage) {
   EXPECT_EQ(rows, sample.devices.size());
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("<img"), std::string::npos);
-  EXPECT_NE(page.find("<li><b>5</b> devices</li>"), std::string::npos);
+  EXPECT_NE(page.find("<li><b>6</b> devices</li>"), std::string::npos);
+  // Pushed and pulled devices side by side, each saying which.
+  EXPECT_NE(page.find("<td data-label=\"Via\">push</td><td data-label=\"Result\">pushed</td>"),
+            std::string::npos);
+  EXPECT_NE(page.find(">2026-12-09 23:10 UTC from &lt;b&gt;10.0.0.6&lt;/b&gt;</td></tr>"), std::string::npos);
   EXPECT_NE(page.find(">Page made 2026-12-10 01:31 UTC, by the run started "), std::string::npos);
   EXPECT_NE(page.find("<span class=\"del\">-hostname &lt;old&gt;</span>"), std::string::npos);
   EXPECT_NE(page.find("name=\"viewport\""), std::string::npos);

@@ -32,7 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     Check(DeviceNameFault(d.name).empty());
-    Check(!d.host.empty() && !d.wireName.empty());
+    // A push-only row is never fetched: no request name, a push name within bounds.
+    Check(!d.host.empty() && (d.PushOnly() || !d.wireName.empty()));
+    Check(d.push.size() <= 255);
+    for (char c : d.push) Check(static_cast<unsigned char>(c) >= 32 && c != 127);
     Check(d.minRatio >= 0 && d.minRatio <= 1);
   }
   Check(inventory.errors.size() >= faulty);
