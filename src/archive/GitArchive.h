@@ -38,6 +38,9 @@ class GitArchive {
   // (letters, digits, - _ . /; no "..", "//", leading '-' or '/', trailing
   // '/', '.' or ".lock").
   static bool ValidBranchName(const std::string& name);
+  // The usage error of a --git-branch or --git-push value (backup's and
+  // serve's), empty when it may be used.
+  static std::string OptionFault(const std::string& option, const std::string& value);
   void UseBranch(const std::string& name);
   // --git-push: sends the branch the commits go onto to remote (a path or
   // any URL libgit2 takes) under the same name, fast-forward only: a remote

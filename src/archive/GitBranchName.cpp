@@ -20,4 +20,10 @@ bool GitArchive::ValidBranchName(const std::string& name) {
   return name != "HEAD";
 }
 
+std::string GitArchive::OptionFault(const std::string& option, const std::string& value) {
+  if (option == "--git-branch" && !ValidBranchName(value)) return "--git-branch \"" + value + "\" is no branch name";
+  if (option == "--git-push" && value.empty()) return "--git-push needs a remote (a bare repository's path or a URL)";
+  return {};
+}
+
 }  // namespace tarnwick::archive

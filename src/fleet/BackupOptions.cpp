@@ -145,13 +145,9 @@ BackupParse ParseBackupArguments(const std::vector<std::string>& args, bool gitA
     } else if (name == "--keep") {
       if (!ParseCount(value, 1, 1000000, number)) return refuse("--keep takes 1 to 1000000");
       o.keep = static_cast<std::size_t>(number);
-    } else if (name == "--git-branch") {
-      if (!archive::GitArchive::ValidBranchName(value))
-        return refuse("--git-branch \"" + value + "\" is no branch name");
-      o.gitBranch = value;
-    } else if (name == "--git-push") {
-      if (value.empty()) return refuse("--git-push needs a remote (a bare repository's path or a URL)");
-      o.gitPush = value;
+    } else if (name == "--git-branch" || name == "--git-push") {
+      if (std::string fault = archive::GitArchive::OptionFault(name, value); !fault.empty()) return refuse(fault);
+      (name == "--git-branch" ? o.gitBranch : o.gitPush) = value;
     } else if (name == "--delimiter") {
       if (value.empty()) return refuse("--delimiter needs at least one character");
       o.defaults.delimiter = value;

@@ -91,13 +91,9 @@ ServeParse ParseServeArguments(const std::vector<std::string>& args) {
     } else if (name == "--archive" || name == "--inventory") {
       if (value.empty()) return refuse(name + " needs a " + (name == "--archive" ? "folder" : "file"));
       (name == "--archive" ? o.archive : o.inventory) = value;
-    } else if (name == "--git-branch") {
-      if (!archive::GitArchive::ValidBranchName(value))
-        return refuse("--git-branch \"" + value + "\" is no branch name");
-      o.gitBranch = value;
-    } else if (name == "--git-push") {
-      if (value.empty()) return refuse("--git-push needs a remote (a bare repository's path or a URL)");
-      o.gitPush = value;
+    } else if (name == "--git-branch" || name == "--git-push") {
+      if (std::string fault = archive::GitArchive::OptionFault(name, value); !fault.empty()) return refuse(fault);
+      (name == "--git-branch" ? o.gitBranch : o.gitPush) = value;
     } else if (name == "--on-change" || name == "--on-failure") {
       (name == "--on-change" ? o.onChange : o.onFailure) = value;
     } else if (name == "--hook-timeout") {
