@@ -57,7 +57,7 @@ struct DeviceReport {
   bool pushOnly = false;         // never fetched: its configuration arrives by push
   bool pushes = false;           // the inventory lets it upload (push-only or not)
   std::int64_t lastPush = 0;     // the last push serve received, accepted or not; 0 for none
-  std::string lastPushFrom;      // that push's sender
+  std::string lastPushFrom{};    // that push's sender
 };
 
 // "pull", "push" or "pull+push": how a device's configuration arrives.

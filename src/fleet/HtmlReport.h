@@ -20,8 +20,8 @@ struct HtmlDeviceRow {
   std::string lastSuccess;  // "2026-12-06 01:30 UTC", empty when never
   bool stale = false;
   std::string error;
-  std::string via;       // "pull", "push", "pull+push": pushed and pulled devices side by side
-  std::string lastPush;  // "2026-12-06 01:30 UTC from 192.0.2.10", empty when it never pushed
+  std::string via{};       // "pull", "push", "pull+push": pushed and pulled devices side by side
+  std::string lastPush{};  // "2026-12-06 01:30 UTC from 192.0.2.10", empty when it never pushed
 };
 
 struct HtmlTotal {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -97,12 +98,13 @@ std::string InventoryFor(const std::vector<SimDevice>& devices) {
   return text;
 }
 
-ProcessResult RunCommand(const std::string& command) {
+ProcessResult RunCommand(const std::string& command, const std::function<void(const std::string&)>& seen) {
   ProcessResult result;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (!pipe) return result;
   char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
+  for (ssize_t n; (n = ::read(::fileno(pipe), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0 && (result.output.append(buffer, static_cast<std::size_t>(n)), seen)) seen(result.output);
   int raw = ::pclose(pipe);
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return result;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,6 +53,8 @@ struct ProcessResult {
   int status = -1;
   std::string output;
 };
-ProcessResult RunCommand(const std::string& command);
+// seen: the output so far, each time more arrives.
+ProcessResult RunCommand(const std::string& command,
+                         const std::function<void(const std::string&)>& seen = {});
 
 }  // namespace tarnwick::fleet_sim

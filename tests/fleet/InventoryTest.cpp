@@ -119,68 +119,50 @@ TEST(Inventory, FaultsAreReportedWithTheirLineNumbers) {
 
 TEST(Inventory, OptionColumnsOutOfRange) {
   const std::string header =
-      "name,host,port,remote,password,delimiter,blksize,windowsize,timeout,retries,tsize,min_ratio,expect\n";
+      "name,host,port,remote,password,delimiter,blksize,windowsize,timeout,retries,tsize,min_ratio,expect,"
+      "push\n";
   struct Row {
     std::string cells;
     std::string says;
   } rows[] = {
-      {"7,,,", "blksize"},        {"65465,,,", "blksize"},  {",0,,", "windowsize"},
-      {",65536,,", "windowsize"}, {",,0,", "timeout"},      {",,600001,", "timeout"},
-      {",,,0", "retries"},        {",,,x", "retries"},      {",,,,maybe,,", "tsize"},
-      {",,,,,1.5,", "min_ratio"}, {",,,,,x,", "min_ratio"}, {",,,,,,(", "expect"},
+      {"7,,,", "blksize"},          {"65465,,,", "blksize"},
+      {",0,,", "windowsize"},       {",65536,,", "windowsize"},
+      {",,0,", "timeout"},          {",,600001,", "timeout"},
+      {",,,0", "retries"},          {",,,x", "retries"},
+      {",,,,maybe,,", "tsize"},     {",,,,,1.5,", "min_ratio"},
+      {",,,,,x,", "min_ratio"},     {",,,,,,(", "expect"},
       {",,,,,,(a)\\1", "expect"},  // a backreference cannot be matched in linear time
+      {",,,,,,,a\x01-b", "push"},   {",,,,,,," + std::string(256, 'x'), "push"},
+      {",,,,,,,sw[1].cfg", "push"}, {",,,,,,,\xff.cfg", "push"},  // only * and ?, UTF-8
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.cells);
     std::string cells = row.cells;
-    while (std::count(cells.begin(), cells.end(), ',') < 6) cells += ',';
+    while (std::count(cells.begin(), cells.end(), ',') < 7) cells += ',';
     Inventory inv = ParseInventory(header + "a,h,,f,,," + cells + "\n", {});
     ASSERT_EQ(inv.errors.size(), 1u);
     EXPECT_EQ(inv.errors[0].line, 2);
     EXPECT_EQ(inv.errors[0].message.rfind(row.says, 0), 0u) << inv.errors[0].message;
   }
-  Inventory good = ParseInventory(header + "a,h,,f,,,8,65535,600000,100,no,0.25,^hostname \n", {});
+  Inventory good = ParseInventory(header + "a,h,,f,,,8,65535,600000,100,no,0.25,^hostname ,\n", {});
   ASSERT_TRUE(good.errors.empty()) << good.errors[0].message;
   EXPECT_FALSE(good.devices[0].tsize);
   EXPECT_EQ(good.devices[0].minRatio, 0.25);
   EXPECT_TRUE(good.devices[0].expect);
 }
 
-// push: never, yes (<name>.cfg), a name or glob; no remote makes the row
-// push-only; a bad cell is that row's fault.
+// push: never (empty, no), yes (<name>.cfg), a name or glob; no remote: push-only; neither: a fault.
 TEST(Inventory, PushColumn) {
-  const std::string header = "name,host,port,remote,password,delimiter,push\n";
-  struct Row {
-    std::string cells;  // remote,password,delimiter,push
-    std::string push;
-    bool pushOnly;
-    std::string says;  // the fault, empty for none
-  } rows[] = {
-      {"f,,,", "", false, ""},
-      {"f,,,No", "", false, ""},  // "no" never means a file named "no"
-      {",,,YES", "sw.cfg", true, ""},
-      {"f,,, sw-*.cfg ", "sw-*.cfg", false, ""},
-      {",,,\"a\x01"
-       "b\"",
-       "", false, "control byte"},
-      {",,," + std::string(256, 'x'), "", false, "longer than 255"},
-      {",,,sw[12].cfg", "", false, "'['"},
-      {",,,\xff.cfg", "", false, "UTF-8"},
-      {" ,,,", "", false, "no remote"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.cells);
-    Inventory inv = ParseInventory(header + "sw,h,," + row.cells + "\n", {});
-    ASSERT_EQ(inv.devices.size(), 1u);
-    const Device& d = inv.devices[0];
-    EXPECT_EQ(d.push, row.push);
-    EXPECT_EQ(d.PushOnly(), row.pushOnly);
-    if (row.says.empty())
-      EXPECT_EQ(d.fault, "");
-    else
-      EXPECT_NE(d.fault.find(row.says), std::string::npos) << d.fault;
-  }
-  EXPECT_EQ(ParseInventory(header + "sw,h,,,,,yes\n", {}).devices[0].wireName, "");
+  Inventory inv = ParseInventory(
+      "name,host,port,remote,password,delimiter,push\na,h,,f,,,\nb,h,,f,,,No\nc,h,,,,,YES\nd,h,,f,,, d-*.cfg "
+      "\ne,h,,,,,\n",
+      {});
+  ASSERT_EQ(inv.devices.size(), 5u);
+  std::vector<std::string> pushes;
+  for (const Device& d : inv.devices) pushes.push_back(d.push + (d.PushOnly() ? " only" : ""));
+  EXPECT_EQ(pushes, (std::vector<std::string>{"", "", "c.cfg only", "d-*.cfg", ""}));
+  ASSERT_EQ(inv.errors.size(), 1u);
+  EXPECT_NE(inv.errors[0].message.find("\"e\" has no remote"), std::string::npos);
 }
 
 TEST(Inventory, HeaderFaults) {
