@@ -117,8 +117,8 @@ std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::stri
 
 namespace {
 
-constexpr const char* kStateName = ".tarnwick.state";
-constexpr std::size_t kMaxStateBytes = 64u << 20;
+using archive::kMaxStateBytes;
+constexpr const char* kStateName = archive::kStateFileName;
 
 // Now as UTC seconds; TARNWICK_TEST_NOW stands in for the clock (Backup.h).
 std::int64_t Now() {
@@ -366,6 +366,14 @@ bool OpenDest(Night& n) {
   }
   for (const std::string& warning : n.opening.warnings) n.Warn(warning);
   if (!n.store) return n.Say(n.opening.error), false;
+  // The night starts once it has DEST: pushes serve stored while it waited
+  // are then earlier than its clock, never successes "in the future".
+  if (const std::time_t waited = std::time(nullptr) - n.realStart; waited > 0) {
+    n.now += waited;
+    n.realStart += waited;
+    n.startedAt = static_cast<std::time_t>(n.now);
+    n.facts.started = IsoTime(n.startedAt);
+  }
   if (n.store->Swept() && !o.quiet)
     n.Say("removed " + std::to_string(n.store->Swept()) + " temporary files of an earlier run that stopped");
   StartMetrics(o.metrics, n.now, n.metrics, n.err);

@@ -18,6 +18,10 @@ using SteadyClock = std::chrono::steady_clock;
 // Pushes stored under one hold of DEST's lock: a burst of a whole fleet is
 // a few batches, and a backup waiting its turn waits for one at most.
 constexpr std::size_t kBatch = 500;
+// Between two batches DEST is left free this long, so a backup waiting for
+// it (it tries every kLockRetry) gets its turn under a steady stream of
+// pushes, and what arrives meanwhile joins the next batch.
+constexpr std::chrono::milliseconds kTurnGap = 5 * archive::kLockRetry;
 
 std::int64_t UnixMsNow() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -126,8 +130,11 @@ void PushArchiver::Run() {
     arrived_ = false;
     hold.unlock();
     // A burst larger than a batch is taken batch after batch.
-    bool more = true;
-    while (more && !giveUp()) more = StoreWaiting(giveUp) == Batch::Full;
+    Batch batch = Batch::Full;
+    while (batch == Batch::Full && !giveUp()) {
+      batch = StoreWaiting(giveUp);
+      if (batch != Batch::NotStored && !finishing) std::this_thread::sleep_for(kTurnGap);
+    }
     hold.lock();
     if (finishing) return;
   }
