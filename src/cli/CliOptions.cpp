@@ -270,6 +270,7 @@ std::string UsageText() {
          "       tarnwick-cli put HOST LOCAL [REMOTE]\n"
          "       tarnwick-cli backup INVENTORY --dest DIR [options]   (see tarnwick-cli backup --help)\n"
          "       tarnwick-cli serve ROOT [options]                    (see tarnwick-cli serve --help)\n"
+         "       tarnwick-cli serve [ROOT] --archive DEST --inventory FILE [options]\n"
          "HOST is a name, an IPv4 address or an IPv6 address (::1 or [::1]).\n"
          "options:\n"
          "  --port PORT          server port, 1..65535 (default 69)\n"
