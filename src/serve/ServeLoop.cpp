@@ -7,9 +7,11 @@
 
 #include "net/SocketError.h"
 #include "net/SocketPoll.h"
+#include "serve/PublishingSink.h"
 #include "serve/RequestName.h"
 #include "serve/ServedSource.h"
 #include "serve/TransferStart.h"
+#include "serve/UploadFlusher.h"
 #include "serve/UploadSink.h"
 #include "tftp/DeadlineHeap.h"
 #include "tftp/EndpointText.h"
@@ -27,6 +29,7 @@ using tftp::OwnedSocket;
 using tftp::TimePoint;
 
 constexpr std::chrono::milliseconds kStopCheck{100};
+constexpr std::chrono::milliseconds kPublishCheck{2};
 constexpr std::size_t kReceiveBuffer = 65536;
 constexpr std::size_t kBatch = 8;
 // Datagrams read from one socket per turn: a flood on one port waits for
@@ -42,36 +45,6 @@ std::int64_t UnixMs() {
              std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
-
-// An upload as the receiving role sees it: the file is published (flushed,
-// renamed into place) when the role flushes before its final ACK, so the
-// client hears "done" only once the file is there. An upload shorter or
-// longer than the tsize its client announced is never published.
-class PublishingSink : public tftp::FileSink {
- public:
-  PublishingSink(std::unique_ptr<UploadSink> sink, std::optional<std::uint64_t> announced)
-      : sink_(std::move(sink)), announced_(announced) {}
-  bool Write(std::string_view bytes) override {
-    received_ += bytes.size();
-    return sink_->Write(bytes);
-  }
-  std::string WriteFailure() const override { return failure_.empty() ? sink_->WriteFailure() : failure_; }
-  bool DiskFull() const override { return failure_.empty() && sink_->DiskFull(); }
-  bool FlushToDisk() override {
-    if (announced_ && *announced_ != received_) {
-      failure_ = "received " + std::to_string(received_) + " bytes, the client announced " +
-                 std::to_string(*announced_);
-      return false;
-    }
-    return sink_->Finish();
-  }
-
- private:
-  std::unique_ptr<UploadSink> sink_;
-  std::optional<std::uint64_t> announced_;
-  std::uint64_t received_ = 0;
-  std::string failure_;
-};
 
 SocketAddress ListenAddress(const ListenSocket& wanted, std::string& error) {
   SocketAddress address{};
@@ -143,6 +116,13 @@ struct ServeLoop::Impl {
     TimePoint scheduled = TimePoint::max();  // the earliest heap entry of this generation
     std::optional<TimePoint> lingerUntil;    // finished, still answering a repeated last block
     bool used = false;
+    // An upload's sink (owned by `sink`); while it is being published the
+    // transfer's datagrams (its final ACK) are held, and a failure to
+    // publish turns its "done" into a failure.
+    PublishingSink* upload = nullptr;
+    enum class Publishing { No, Running, Done } publishing = Publishing::No;
+    std::vector<tftp::Outbox::Datagram> held;
+    std::string publishFailure;
   };
 
   ServeLoopSettings settings;
@@ -163,6 +143,7 @@ struct ServeLoop::Impl {
   std::vector<std::size_t> pollSlot;  // per poll entry: listener index, or listeners.size() + slot
   bool draining = false;
   std::string errorPacket;
+  UploadFlusher flusher;  // last: it ends, publishing what it was given, before the slots go
 
   Impl(ServeLoopSettings s, std::vector<ServeListener> l, RootTree* t, const RootFolder& u, RecordHandler r)
       : settings(std::move(s)),
@@ -179,6 +160,19 @@ struct ServeLoop::Impl {
     return out;
   }
   void Flush() { tftp::SendOutbox(sendingOn, out); }
+  // What one call on a transfer put in the outbox goes out -- unless its
+  // upload is being published: then it waits (the final ACK) until the file
+  // is in place.
+  void SendFor(std::size_t id) {
+    Served& s = slots[id];
+    if (s.upload && s.upload->PublishAsked() && s.publishing == Served::Publishing::No) {
+      s.publishing = Served::Publishing::Running;
+      flusher.Submit(id, s.generation, s.upload);
+    }
+    if (s.publishing != Served::Publishing::Running) return Flush();
+    for (std::size_t i = 0; i < out.Count(); ++i) s.held.push_back(out[i]);
+    out.Clear();
+  }
   SocketHandle SocketOf(const Served& s) const {
     return s.socket.Get() != kNoSocket ? s.socket.Get() : listeners[s.listener].socket.Get();
   }
@@ -228,20 +222,22 @@ struct ServeLoop::Impl {
   // its next deadline otherwise.
   void Settle(std::size_t id, TimePoint now) {
     Served& s = slots[id];
-    if (s.lingerUntil) return;
+    if (s.lingerUntil || s.publishing == Served::Publishing::Running) return;
     tftp::ServerTransfer& t = *s.transfer;
     if (!t.Finished()) return Schedule(id, t.Deadline());
     const tftp::TransferOutcome& o = t.Outcome();
-    const bool done = o.state == tftp::TransferState::Succeeded;
+    const bool done = o.state == tftp::TransferState::Succeeded && s.publishFailure.empty();
+    const std::string& reason = s.publishFailure.empty() ? o.reason : s.publishFailure;
+    s.upload = nullptr;
     s.sink.reset();  // an unfinished upload's temporary file goes with it
-    Record(s.client, s.name, s.kind, s.mode, done ? "done" : "failed", done ? std::string() : o.reason, &o,
+    Record(s.client, s.name, s.kind, s.mode, done ? "done" : "failed", done ? std::string() : reason, &o,
            std::chrono::duration<double>(now - s.started).count());
     CloseGated(s.gated, done);
     admission.Finished(s.client);
     --running;
     s.source.reset();
     const std::optional<tftp::Linger> linger = t.Lingering();
-    if (!linger || draining) return Free(id);
+    if (!linger || draining || !done) return Free(id);
     s.lingerUntil = linger->until;
     Schedule(id, linger->until);
   }
@@ -262,7 +258,7 @@ struct ServeLoop::Impl {
       }
       if (s.transfer->Deadline() <= now) {
         s.transfer->OnTimer(now, Via(SocketOf(s)));
-        Flush();
+        SendFor(e.id);
       }
       Settle(e.id, now);
     }
@@ -281,6 +277,27 @@ struct ServeLoop::Impl {
     Refusal refusal = settings.gate->Open(from, request.name, gated);
     if (!refusal.Refused()) request.name = gated;
     return refusal;
+  }
+
+  // Uploads the flusher has published (or failed to): the held final ACK
+  // goes out, or an ERROR in its place, and the transfer ends.
+  void OnPublished(TimePoint now) {
+    for (const UploadFlusher::Done& d : flusher.TakeDone()) {
+      Served& s = slots[d.id];
+      if (!s.used || s.generation != d.generation) continue;
+      s.publishing = Served::Publishing::Done;
+      tftp::Outbox& box = Via(SocketOf(s));
+      if (d.published) {
+        for (const tftp::Outbox::Datagram& held : s.held) box.Add(held.to) = held.bytes;
+      } else {
+        const Refusal& failure = s.upload->PublishFailure();
+        s.publishFailure = failure.Refused() ? failure.reason : "the upload could not be put in place";
+        tftp::BuildErrorPacket(box.Add(s.client), failure.code, ClientText(failure.code));
+      }
+      s.held.clear();
+      Flush();
+      Settle(d.id, now);
+    }
   }
 
   // A request at a listening socket from a client with no transfer here.
@@ -363,15 +380,17 @@ struct ServeLoop::Impl {
     } else {
       // Netascii line ends become the local system's own.
       const std::string lineEnd = NativeNameRules() ? "\r\n" : "\n";
-      s.sink = std::make_unique<PublishingSink>(
+      auto upload = std::make_unique<PublishingSink>(
           std::make_unique<UploadSink>(std::move(start.upload), request.mode, lineEnd),
           start.answer.agreed.transferSize);
+      s.upload = upload.get();
+      s.sink = std::move(upload);
       s.transfer = std::make_unique<tftp::ServerTransfer>(from, std::move(setup), s.sink.get());
     }
     byClient[KeyOf(from)] = id;
     ++running;
     s.transfer->Start(now, Via(SocketOf(s)));
-    Flush();
+    SendFor(id);
     Settle(id, now);
   }
 
@@ -396,7 +415,7 @@ struct ServeLoop::Impl {
     } else {
       return;  // its transfer has a port of its own
     }
-    Flush();
+    SendFor(id);
     Settle(id, now);
   }
 
@@ -424,19 +443,22 @@ struct ServeLoop::Impl {
       Served& s = slots[id];
       const TimePoint now = Clock::now();
       s.transfer->OnDatagram(from, datagram, now, Via(s.socket.Get()));
-      Flush();
+      SendFor(id);
       Settle(id, now);
       return slots[id].used && slots[id].generation == generation;
     });
   }
 
   void AbandonAll(TimePoint now) {
+    // Uploads being published are let finish: their files are complete.
+    flusher.WaitIdle();
+    OnPublished(now);
     for (std::size_t id = 0; id < slots.size(); ++id) {
       Served& s = slots[id];
       if (!s.used) continue;
       if (!s.lingerUntil) {
         s.transfer->Abandon(kShuttingDown, Via(SocketOf(s)));
-        Flush();
+        SendFor(id);
         Settle(id, now);
       }
       if (slots[id].used) Free(id);
@@ -458,6 +480,7 @@ struct ServeLoop::Impl {
         drainUntil = now + settings.drain;
       }
       if (draining && (running == 0 || now >= drainUntil)) return AbandonAll(now);
+      OnPublished(now);
       FireTimers(now);
       poll.clear();
       pollSlot.clear();
@@ -470,8 +493,10 @@ struct ServeLoop::Impl {
         poll.push_back(PollEntry{slots[id].socket.Get(), false});
         pollSlot.push_back(listeners.size() + id);
       }
+      // While an upload is being published, its answer is looked for often.
+      const std::chrono::milliseconds longest = flusher.Busy() ? kPublishCheck : kStopCheck;
       const auto wait = std::clamp<std::int64_t>(
-          std::chrono::ceil<std::chrono::milliseconds>(NextWake(now) - now).count(), 0, kStopCheck.count());
+          std::chrono::ceil<std::chrono::milliseconds>(NextWake(now) - now).count(), 0, longest.count());
       const int ready = PollReadable(poll.data(), poll.size(), static_cast<int>(wait));
       if (ready <= 0) continue;
       for (std::size_t i = 0; i < poll.size(); ++i) {

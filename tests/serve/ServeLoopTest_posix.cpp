@@ -2,7 +2,8 @@
 // client beside them that floods duplicate requests, asks for a name outside
 // ROOT and sends junk. The honest transfers end intact, the hostile one is
 // one transfer that sends at most two datagrams, and nothing outside ROOT is
-// touched; an upload short of its announced size is never published.
+// touched; an upload short of its announced size, or whose name is taken
+// while it runs, is never published.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -104,6 +105,19 @@ TEST_P(ServeLoopPorts, TwoTransfersRunBesideAHostileClient) {
   ASSERT_TRUE(stopped.has_value());
   EXPECT_EQ((*stopped)[1], 5);
   EXPECT_FALSE(std::filesystem::exists(tree.Root() + "/short.bin"));
+  // An upload whose name is taken while it runs is not published (that
+  // waits off the loop): the client hears ERROR 6, not the final ACK.
+  ScriptedPeer late;
+  late.SendTo(port, Request(2, "late.bin"));
+  const std::optional<std::string> ack0 = late.Receive(3000);
+  ASSERT_TRUE(ack0.has_value());
+  EXPECT_EQ(*ack0, std::string({0, 4, 0, 0}));
+  ScratchTree::Write(tree.Root() + "/late.bin", "there first");
+  late.Reply(testing_support::Data(1, "abc"));
+  const std::optional<std::string> taken = late.Receive(3000);
+  ASSERT_TRUE(taken.has_value());
+  EXPECT_EQ(taken->substr(0, 4), std::string({0, 5, 0, 6}));
+  EXPECT_EQ(ScratchTree::Read(tree.Root() + "/late.bin"), "there first");
   stop = true;
   serving.join();
   EXPECT_EQ(loop.Running(), 0u);
@@ -117,7 +131,7 @@ TEST_P(ServeLoopPorts, TwoTransfersRunBesideAHostileClient) {
   }
   EXPECT_EQ(done, 2);
   EXPECT_EQ(refused, 1);
-  EXPECT_EQ(records.size(), 5u);  // and the short upload, failed
+  EXPECT_EQ(records.size(), 6u);  // and the short and the late upload, failed
   EXPECT_EQ(hostileReads, 1);     // the duplicates were never second transfers
 }
 
