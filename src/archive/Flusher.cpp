@@ -16,9 +16,17 @@ Flusher::~Flusher() {
 }
 
 void Flusher::Submit(std::size_t ticket, TempConfig& temp) {
+  Submit(ticket, [&temp] {
+    std::string error;
+    temp.Sync(error);
+    return error;
+  });
+}
+
+void Flusher::Submit(std::size_t ticket, std::function<std::string()> job) {
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    queue_.emplace_back(ticket, &temp);
+    queue_.emplace_back(ticket, std::move(job));
     ++pending_;
   }
   work_.notify_one();
@@ -41,18 +49,23 @@ std::size_t Flusher::Pending() const {
   return pending_;
 }
 
+bool Flusher::Idle() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return pending_ == 0 && finished_.empty();
+}
+
 void Flusher::Work() {
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
     // Queued flushes are done before closing: their files are complete.
     work_.wait(hold, [this] { return closing_ || !queue_.empty(); });
     if (queue_.empty()) return;
-    auto [ticket, temp] = queue_.front();
+    auto [ticket, job] = std::move(queue_.front());
     queue_.pop_front();
     hold.unlock();
     Done done;
     done.ticket = ticket;
-    temp->Sync(done.error);
+    done.error = job();
     hold.lock();
     finished_.push_back(std::move(done));
     --pending_;

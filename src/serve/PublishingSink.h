@@ -1,14 +1,14 @@
 // An upload as the receiving role sees it. The role asks for a flush before
 // its final ACK; the size check (an upload shorter or longer than the tsize
-// its client announced is never published) answers at once, the publishing
-// itself (flush, rename into place, flush the folder: two disk waits) is
-// only asked for, and done by Publish on the upload flusher's thread. The
-// loop holds the transfer's final ACK until it is done, so the client hears
-// "done" only once the file is there, and a burst of finishing uploads
-// never stalls every other transfer behind its disk waits.
+// its client announced is never published) answers at once, while the
+// publishing itself (flush, rename into place, flush the folder: two disk
+// waits) is only asked for, and done by Publish on a flusher thread
+// (archive::Flusher). The loop holds the transfer's final ACK until it is
+// done, so the client hears "done" only once the file is there, and a burst
+// of finishing uploads never stalls every other transfer behind its disk
+// waits.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>

@@ -5,13 +5,13 @@
 #include <optional>
 #include <utility>
 
+#include "archive/Flusher.h"
 #include "net/SocketError.h"
 #include "net/SocketPoll.h"
 #include "serve/PublishingSink.h"
 #include "serve/RequestName.h"
 #include "serve/ServedSource.h"
 #include "serve/TransferStart.h"
-#include "serve/UploadFlusher.h"
 #include "serve/UploadSink.h"
 #include "tftp/DeadlineHeap.h"
 #include "tftp/EndpointText.h"
@@ -143,7 +143,9 @@ struct ServeLoop::Impl {
   std::vector<std::size_t> pollSlot;  // per poll entry: listener index, or listeners.size() + slot
   bool draining = false;
   std::string errorPacket;
-  UploadFlusher flusher;  // last: it ends, publishing what it was given, before the slots go
+  // Publishes finished uploads off the loop. Last: it ends, publishing what
+  // it was given, before the slots go.
+  archive::Flusher flusher{2};
 
   Impl(ServeLoopSettings s, std::vector<ServeListener> l, RootTree* t, const RootFolder& u, RecordHandler r)
       : settings(std::move(s)),
@@ -167,7 +169,8 @@ struct ServeLoop::Impl {
     Served& s = slots[id];
     if (s.upload && s.upload->PublishAsked() && s.publishing == Served::Publishing::No) {
       s.publishing = Served::Publishing::Running;
-      flusher.Submit(id, s.generation, s.upload);
+      PublishingSink* upload = s.upload;
+      flusher.Submit(id, [upload] { return upload->Publish() ? std::string() : std::string("not published"); });
     }
     if (s.publishing != Served::Publishing::Running) return Flush();
     for (std::size_t i = 0; i < out.Count(); ++i) s.held.push_back(out[i]);
@@ -282,12 +285,12 @@ struct ServeLoop::Impl {
   // Uploads the flusher has published (or failed to): the held final ACK
   // goes out, or an ERROR in its place, and the transfer ends.
   void OnPublished(TimePoint now) {
-    for (const UploadFlusher::Done& d : flusher.TakeDone()) {
-      Served& s = slots[d.id];
-      if (!s.used || s.generation != d.generation) continue;
+    // A slot is never freed while its upload is being published.
+    for (const archive::Flusher::Done& d : flusher.Take()) {
+      Served& s = slots[d.ticket];
       s.publishing = Served::Publishing::Done;
       tftp::Outbox& box = Via(SocketOf(s));
-      if (d.published) {
+      if (d.error.empty()) {
         for (const tftp::Outbox::Datagram& held : s.held) box.Add(held.to) = held.bytes;
       } else {
         const Refusal& failure = s.upload->PublishFailure();
@@ -296,7 +299,7 @@ struct ServeLoop::Impl {
       }
       s.held.clear();
       Flush();
-      Settle(d.id, now);
+      Settle(d.ticket, now);
     }
   }
 
@@ -451,7 +454,7 @@ struct ServeLoop::Impl {
 
   void AbandonAll(TimePoint now) {
     // Uploads being published are let finish: their files are complete.
-    flusher.WaitIdle();
+    while (flusher.Pending() > 0) flusher.WaitForOne();
     OnPublished(now);
     for (std::size_t id = 0; id < slots.size(); ++id) {
       Served& s = slots[id];
@@ -494,7 +497,7 @@ struct ServeLoop::Impl {
         pollSlot.push_back(listeners.size() + id);
       }
       // While an upload is being published, its answer is looked for often.
-      const std::chrono::milliseconds longest = flusher.Busy() ? kPublishCheck : kStopCheck;
+      const std::chrono::milliseconds longest = flusher.Idle() ? kStopCheck : kPublishCheck;
       const auto wait = std::clamp<std::int64_t>(
           std::chrono::ceil<std::chrono::milliseconds>(NextWake(now) - now).count(), 0, longest.count());
       const int ready = PollReadable(poll.data(), poll.size(), static_cast<int>(wait));
