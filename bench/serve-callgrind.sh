@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# User instructions per MiB that `tarnwick-cli serve` spends sending: serve
+# runs under callgrind and serves one 8 MiB file in 512-byte blocks, lock
+# step (no options), to `tarnwick-cli get` on 127.0.0.1. Prints the serve
+# process's total instructions (start-up and exit included) divided by 8,
+# and keeps the profile for callgrind_annotate when BENCH_KEEP names a file.
+# Not part of the test run.
+# Usage: bench/serve-callgrind.sh [build dir, default build/native]
+#   BENCH_KEEP=/tmp/serve.callgrind  keep the profile there
+#   BENCH_BLKSIZE=1428               another block size (still lock step)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath "${1:-$root/build/native}")
+cli=$build/src/cli/tarnwick-cli
+blksize=${BENCH_BLKSIZE:-512}
+[ -x "$cli" ] || { echo "missing: $cli (build tarnwick-cli)" >&2; exit 2; }
+command -v valgrind >/dev/null || { echo "missing: valgrind" >&2; exit 2; }
+source "$root/scripts/process-lib.sh"
+
+work=$(mktemp -d /tmp/tarnwick-serve-callgrind-XXXXXX)
+serve_pid=
+trap 'stop_pid "$serve_pid"; [ -n "${BENCH_DEBUG:-}" ] || rm -rf "$work"' EXIT
+mkdir "$work/srv"
+# Started as root, serve would drop to nobody after callgrind opened its
+# profile as root and could not write it at exit: run it as nobody from the
+# start instead, with the profile in a folder nobody may write.
+as_nobody=()
+[ "$(id -u)" != 0 ] || as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+chmod 755 "$work" "$work/srv"
+head -c $((8 * 1048576)) /dev/urandom >"$work/srv/image.bin"
+chmod 644 "$work/srv/image.bin"
+mkdir "$work/out"
+chmod 777 "$work/out"
+
+"${as_nobody[@]}" valgrind --tool=callgrind --callgrind-out-file="$work/out/serve.callgrind" "$cli" serve "$work/srv" --port 0 \
+  --listen 127.0.0.1 --quiet </dev/null >/dev/null 2>"$work/serve.err" &
+serve_pid=$!
+for _ in $(seq 300); do grep -q 'listening on' "$work/serve.err" 2>/dev/null && break; sleep 0.1; done
+port=$(sed -n 's/^serve: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/serve.err" | head -1)
+[ -n "$port" ] || { echo "serve did not start: $(cat "$work/serve.err")" >&2; exit 2; }
+
+options=(--no-options)
+[ "$blksize" = 512 ] || options=(--blksize "$blksize")
+# Under callgrind the server is some 50 times slower: a long first wait keeps
+# the client from sending again while the server is merely slow.
+"$cli" get 127.0.0.1 image.bin "$work/got.bin" --port "$port" --timeout 5000 --quiet "${options[@]}"
+cmp -s "$work/got.bin" "$work/srv/image.bin" || { echo "the copy differs from the file" >&2; exit 1; }
+
+# A stop signal lets serve exit through its own path, so callgrind writes the profile.
+kill -TERM "$serve_pid"
+wait "$serve_pid" || true
+serve_pid=
+profile=$work/out/serve.callgrind
+[ -z "${BENCH_KEEP:-}" ] || cp "$profile" "$BENCH_KEEP"
+total=$(awk '/^summary:/ { print $2 }' "$profile")
+[ -n "$total" ] || { echo "no profile written" >&2; exit 1; }
+awk -v t="$total" -v b="$blksize" 'BEGIN {
+  printf "serve, 8 MiB at blksize %d lock step: %.0f instructions in all, %.3f M instructions/MiB\n", b, t, t / 8 / 1e6 }'
