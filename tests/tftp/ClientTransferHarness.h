@@ -151,6 +151,18 @@ class PatternSource : public tftp::FileSource {
     FillPattern(offset, out, n);
     return static_cast<long long>(n);
   }
+  // With lend set, blocks are lent from buffers of the source's own, as a
+  // server's shared reads lend them.
+  bool Lend(std::uint64_t offset, std::size_t length, std::string_view& bytes,
+            std::shared_ptr<const void>& keep) override {
+    if (!lend) return false;
+    auto block = std::make_shared<std::string>(length, '\0');
+    block->resize(static_cast<std::size_t>(Read(offset, block->data(), length)));
+    bytes = *block;
+    keep = block;
+    return true;
+  }
+  bool lend = false;
 
  private:
   std::uint64_t size_;
