@@ -89,29 +89,31 @@ class OctetSource : public tftp::FileSource {
     const std::uint64_t left = file_->Size() - offset;
     return file_->ReadAt(offset, out, left < length ? static_cast<std::size_t>(left) : length);
   }
-  bool Lend(std::uint64_t offset, std::size_t length, std::string_view& bytes,
-            std::shared_ptr<const void>& keep) override {
-    if (offset >= file_->Size()) return false;
+  const std::shared_ptr<const void>* Lend(std::uint64_t offset, std::size_t length,
+                                          std::string_view& bytes) override {
+    if (offset >= file_->Size()) return nullptr;
     length = static_cast<std::size_t>(std::min<std::uint64_t>(length, file_->Size() - offset));
     // The stretch of the block before serves the next 31 (at 512 bytes):
     // only a block past its end looks further.
     if (!at_ || offset < at_->offset || offset + length > at_->End()) {
-      at_ = reads_->Find(offset, length);
-      if (!at_) return false;
+      std::shared_ptr<const Stretch> found = reads_->Find(offset, length);
+      if (!found) return nullptr;
+      at_ = found.get();
+      owner_ = std::move(found);
     }
     // Short (or empty) only where the file ended early.
-    const std::string_view all(at_->data.get(), at_->size);
     const auto skip = static_cast<std::size_t>(offset - at_->offset);
-    bytes = skip < all.size() ? all.substr(skip, length) : std::string_view();
-    keep = at_;
-    return true;
+    bytes = skip < at_->size ? std::string_view(at_->data.get() + skip, std::min(length, at_->size - skip))
+                             : std::string_view();
+    return &owner_;
   }
   std::string Changed() override { return file_->Changed(); }
 
  private:
   std::shared_ptr<const ServedFile> file_;
   std::shared_ptr<SharedReads> reads_;
-  std::shared_ptr<const Stretch> at_;
+  const Stretch* at_ = nullptr;        // the stretch blocks are lent from
+  std::shared_ptr<const void> owner_;  // ... and what keeps it
 };
 
 }  // namespace

@@ -52,13 +52,13 @@ bool RoleCore::SendWindow(Outbox& out) {
     }
     // Lent bytes go out from the source's buffer: no copy into the datagram.
     std::string_view lent;
-    std::shared_ptr<const void> keep;
-    const bool lending = length && put.source->Lend(offset, length, lent, keep);
+    const std::shared_ptr<const void>* owner = length ? put.source->Lend(offset, length, lent) : nullptr;
+    const bool lending = owner != nullptr;
     std::string& datagram = out.AddSized(*peer, kHeaderSize + (lending ? 0 : length));
     WriteHeader(datagram, kData, static_cast<std::uint16_t>(block));
     long long got = 0;
     if (lending) {
-      out.AttachPayload(lent, std::move(keep));
+      out.AttachPayload(lent, *owner);
       got = static_cast<long long>(lent.size());
     } else if (length) {
       got = put.source->Read(offset, &datagram[kHeaderSize], length);

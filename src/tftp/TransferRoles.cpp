@@ -39,7 +39,6 @@ Outbox::Datagram& Outbox::NextSlot(const SocketAddress& to) {
   Datagram& slot = slots_[count_++];
   slot.to = to;
   slot.payload = {};
-  if (slot.keep) slot.keep.reset();
   return slot;
 }
 

@@ -55,7 +55,10 @@ TEST(ServedSource, OctetAndNetasciiByOffsetAndUploadsBack) {
 std::string Lent(tftp::FileSource& source, std::uint64_t offset, std::size_t length,
                  std::shared_ptr<const void>& keep) {
   std::string_view bytes;
-  return source.Lend(offset, length, bytes, keep) ? std::string(bytes) : "not lent";
+  const std::shared_ptr<const void>* owner = source.Lend(offset, length, bytes);
+  if (!owner) return "not lent";
+  keep = *owner;
+  return std::string(bytes);
 }
 
 // Octet blocks lent from reads shared by every transfer of the file: blocks
