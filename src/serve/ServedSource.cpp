@@ -29,8 +29,8 @@ constexpr std::size_t kAlign = 4096;
 // Stretches a file keeps for transfers that come to them later.
 constexpr std::size_t kKept = 16;
 
-// The recently read stretches of one served file, for all its transfers.
-// A kept stretch may hold bytes the file no longer has (written in place):
+// The recently read stretches of one served file, for all its transfers
+// (which one loop runs, on one thread). A kept stretch may hold bytes the file no longer has (written in place):
 // the transfer's Changed() question before its last block catches that, as
 // it catches a file written in place between two reads.
 class SharedReads {
