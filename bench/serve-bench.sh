@@ -85,18 +85,19 @@ cpu_of() { awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); print ($12 + $13
 # counted in its own stat; the last 100 ms of each child may be missed).
 # One reading is two awk runs over all the processes' files at once (with
 # 256 children, a run per child took the sample most of a second and a core):
-# a child that ended meanwhile is skipped by cat, and a zombie, which has no
-# VmRSS line, adds nothing.
+# a child that ended meanwhile is skipped (its cat's failure must not end
+# the sampler under pipefail), and a zombie, which has no VmRSS line, adds
+# nothing.
 sample_tree() {
   local pid=$1 peak=0 now c cpu
   declare -A child_cpu=()
   while [ ! -e "$work/stop-sampling" ]; do
     local children=()
     for c in $(pgrep -P "$pid" || true); do children+=("/proc/$c"); done
-    now=$(for c in "/proc/$pid" "${children[@]}"; do cat "$c/status" 2>/dev/null; done |
+    now=$(for c in "/proc/$pid" "${children[@]}"; do cat "$c/status" 2>/dev/null || true; done |
       awk '/^VmRSS/ { s += $2 } END { print s + 0 }')
     while read -r c cpu; do child_cpu[$c]=$cpu; done < <(
-      for c in "${children[@]}"; do cat "$c/stat" 2>/dev/null; done |
+      for c in "${children[@]}"; do cat "$c/stat" 2>/dev/null || true; done |
         awk '{ p = $1; sub(/^.*\) /, ""); print p, $12 + $13 }')
     [ "$now" -gt "$peak" ] && peak=$now
     sleep 0.1
