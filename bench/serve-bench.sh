@@ -9,14 +9,17 @@
 #         b1428 blksize 1428, lock step
 #         w16   blksize 1428 + windowsize 16 (tftpd-hpa and dnsmasq answer
 #               without windowsize: they run it in lock step)
-#   N     1 32 256 concurrent clients; then N=1 at 1 % loss and 1 ms each way
-#         through tarnwick-impair; then serve alone with 1000 at once.
+#   N     1 32 256 concurrent clients; then N=1 through tarnwick-impair with
+#         1 ms each way, lossless and at 1 % loss (the lossless relay row is
+#         what "within 1.5x of lossless" is measured against); then serve
+#         alone with 1000 at once.
 # Reported per row: aggregate throughput (MiB/s), server CPU seconds
 # (/proc/PID/stat utime+stime, its children's added for the forking server),
 # peak RSS of the server's process tree (sampled every 100 ms), failures.
 # Not part of the test run.
 # Usage: bench/serve-bench.sh [--setup] [build dir, default build/release]
 #   BENCH_N="1 32 256" BENCH_ROWS="b512 b1428 w16" BENCH_SERVERS="serve tftpd-hpa atftpd dnsmasq"
+#   BENCH_LOSS="0 1" (loss % of the relay rows; empty: no relay rows)
 #   BENCH_BIG=1000 (0: skip the 1000-transfer row)
 # Build first: cmake --build build/release -j2 --target tarnwick-cli tarnwick-impair
 set -euo pipefail
@@ -33,6 +36,7 @@ impair=$build/tools/impair/tarnwick-impair
 ns=${BENCH_N:-1 32 256}
 rows=${BENCH_ROWS:-b512 b1428 w16}
 servers=${BENCH_SERVERS:-serve tftpd-hpa atftpd dnsmasq}
+losses=${BENCH_LOSS-0 1}
 big=${BENCH_BIG:-1000}
 dnsmasq=$(command -v dnsmasq || echo /usr/sbin/dnsmasq)
 [ -x "$impair" ] || { echo "missing: $impair (build it)" >&2; exit 2; }
@@ -79,15 +83,22 @@ cpu_of() { awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); print ($12 + $13
 # process and its children together, and the CPU seconds its children used
 # (their last reading: a forking server's children are not always reaped and
 # counted in its own stat; the last 100 ms of each child may be missed).
+# One reading is two awk runs over all the processes' files at once (with
+# 256 children, a run per child took the sample most of a second and a core):
+# a child that ended meanwhile is skipped (its cat's failure must not end
+# the sampler under pipefail), and a zombie, which has no VmRSS line, adds
+# nothing.
 sample_tree() {
-  local pid=$1 peak=0 now c
+  local pid=$1 peak=0 now c cpu
   declare -A child_cpu=()
   while [ ! -e "$work/stop-sampling" ]; do
-    now=$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
-    for c in $(pgrep -P "$pid" || true); do
-      now=$((now + $(awk '/^VmRSS/ { print $2 }' "/proc/$c/status" 2>/dev/null || echo 0)))
-      child_cpu[$c]=$(awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$c/stat" 2>/dev/null || echo "${child_cpu[$c]}")
-    done
+    local children=()
+    for c in $(pgrep -P "$pid" || true); do children+=("/proc/$c"); done
+    now=$(for c in "/proc/$pid" "${children[@]}"; do cat "$c/status" 2>/dev/null || true; done |
+      awk '/^VmRSS/ { s += $2 } END { print s + 0 }')
+    while read -r c cpu; do child_cpu[$c]=$cpu; done < <(
+      for c in "${children[@]}"; do cat "$c/stat" 2>/dev/null || true; done |
+        awk '{ p = $1; sub(/^.*\) /, ""); print p, $12 + $13 }')
     [ "$now" -gt "$peak" ] && peak=$now
     sleep 0.1
   done
@@ -95,12 +106,14 @@ sample_tree() {
   printf '%s\n' 0 "${child_cpu[@]}" | awk -v hz="$(getconf CLK_TCK)" '{ s += $1 } END { print s / hz }' >"$work/child-cpu"
 }
 
-# measure <server> <row> <N> <loss %>: one load run; prints a table line.
+# measure <server> <row> <N> <loss %> [relay]: one load run, through the
+# relay (1 ms each way) when asked or when loss is not 0; prints a table line.
 measure() {
-  local server=$1 row=$2 n=$3 loss=$4 pid target_port b= w= cpu0 cpu1 start end failed wall
+  local server=$1 row=$2 n=$3 loss=$4 via=${5:-direct} pid target_port b= w= cpu0 cpu1 start end failed wall
   pid=$(pid_of "$server") target_port=$(port_of "$server")
   case $row in b1428) b=1428 ;; w16) b=1428 w=16 ;; esac
-  if [ "$loss" != 0 ]; then
+  [ "$loss" = 0 ] || via=relay
+  if [ "$via" = relay ]; then
     bench_relay_start "$impair" "$target_port" --seed 1 --delay 1 --loss "$(awk -v l="$loss" 'BEGIN { print l / 100 }')"
     target_port=$relay_port
   fi
@@ -117,25 +130,27 @@ measure() {
   cpu1=$(cpu_of "$pid")
   touch "$work/stop-sampling"
   wait "$sampler"
-  [ "$loss" != 0 ] && bench_relay_stop
+  [ "$via" = direct ] || bench_relay_stop
   # A copy that differs from the image counts as a failure.
   failed=0
   for i in $(seq "$n"); do cmp -s "$work/dest/d$i.cfg" "$work/srv/image.bin" || failed=$((failed + 1)); done
   [ "$failed" = 0 ] || tail -3 "$work/backup.err" >&2
   wall=$(awk -v s="$start" -v e="$end" 'BEGIN { print e - s }')
-  awk -v sv="$server" -v r="$row" -v n="$n" -v l="$loss" -v w="$wall" -v c0="$cpu0" -v c1="$(awk -v a="$cpu1" -v b="$(cat "$work/child-cpu")" 'BEGIN { print a + b }')" \
+  awk -v sv="$server" -v r="$row" -v n="$n" -v l="$loss" -v via="$via" -v w="$wall" -v c0="$cpu0" -v c1="$(awk -v a="$cpu1" -v b="$(cat "$work/child-cpu")" 'BEGIN { print a + b }')" \
     -v rss="$(cat "$work/rss")" -v f="$failed" 'BEGIN {
-      printf "| %-9s | %-5s | %4d | %3s%% | %8.1f | %7.2f | %7.2f | %8.1f | %6d |\n",
-        sv, r, n, l, (n - f) * 8 / w, w, c1 - c0, rss / 1024, f }'
+      printf "| %-9s | %-5s | %4d | %-6s | %3s%% | %8.1f | %7.2f | %7.2f | %8.1f | %6d |\n",
+        sv, r, n, via, l, (n - f) * 8 / w, w, c1 - c0, rss / 1024, f }'
 }
 
 echo "# serve-bench $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, 8 MiB image, clients: tarnwick-cli backup"
-echo "| server    | row   |    N | loss | MiB/s agg | wall s  | srv CPU s | peak RSS MiB | failed |"
-echo "|-----------|-------|------|------|----------|---------|---------|----------|--------|"
+echo "| server    | row   |    N | path   | loss | MiB/s agg | wall s  | srv CPU s | peak RSS MiB | failed |"
+echo "|-----------|-------|------|--------|------|----------|---------|---------|----------|--------|"
 for row in $rows; do
   for n in $ns; do
     for server in $servers; do measure "$server" "$row" "$n" 0; done
   done
-  for server in $servers; do measure "$server" "$row" 1 1; done
+  for loss in $losses; do
+    for server in $servers; do measure "$server" "$row" 1 "$loss" relay; done
+  done
 done
 if [ "$big" -gt 0 ] && [ -n "$serve_pid" ]; then measure serve b1428 "$big" 0; fi

@@ -19,6 +19,7 @@
 #include <new>
 #include <string>
 
+#include "net/NativeAddress_posix.h"
 #include "net/PosixErrors.h"
 #include "net/SocketApi.h"
 
@@ -422,6 +423,10 @@ int gethostnameAdapter(char* name, int length) {
 void FillPosixResolverEntries(SocketFunctionTable& table);
 
 namespace detail {
+
+socklen_t NativeAddress(const SocketAddress& in, sockaddr_storage& out) {
+  return ToNative(&in, SocketAddressLength(in), out);
+}
 
 int SystemSocketError() { return lastError; }
 void SetSystemSocketError(int code) { lastError = code; }

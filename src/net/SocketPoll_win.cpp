@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "net/SocketPoll.h"
@@ -71,6 +72,55 @@ int PollReadable(PollEntry* entries, std::size_t count, int timeoutMs) {
     ready += entries[i].ready ? 1 : 0;
   }
   return ready;
+}
+
+// The kept set: the entries PollReadable takes, in the order they joined
+// (a leaving one's place goes to the last), and where each handle stands.
+struct SocketPollSet::Impl {
+  std::vector<PollEntry> entries;
+  std::vector<std::uint64_t> tags;
+  std::map<SocketHandle, std::size_t> at;
+};
+
+SocketPollSet::SocketPollSet() : impl_(std::make_unique<Impl>()) {}
+SocketPollSet::~SocketPollSet() = default;
+
+bool SocketPollSet::Add(SocketHandle handle, std::uint64_t tag) {
+  Impl& s = *impl_;
+  if (!s.at.emplace(handle, s.entries.size()).second) {
+    detail::SetSystemSocketError(10022);  // WSAEINVAL: already watched
+    return false;
+  }
+  s.entries.push_back(PollEntry{handle, false});
+  s.tags.push_back(tag);
+  return true;
+}
+
+void SocketPollSet::Remove(SocketHandle handle) {
+  Impl& s = *impl_;
+  const auto found = s.at.find(handle);
+  if (found == s.at.end()) return;
+  const std::size_t i = found->second;
+  s.at.erase(found);
+  if (i + 1 != s.entries.size()) {
+    s.entries[i] = s.entries.back();
+    s.tags[i] = s.tags.back();
+    s.at[s.entries[i].handle] = i;
+  }
+  s.entries.pop_back();
+  s.tags.pop_back();
+}
+
+std::size_t SocketPollSet::Size() const { return impl_->entries.size(); }
+
+int SocketPollSet::Wait(int timeoutMs, std::vector<std::uint64_t>& ready) {
+  Impl& s = *impl_;
+  ready.clear();
+  const int n = PollReadable(s.entries.data(), s.entries.size(), timeoutMs);
+  if (n <= 0) return n;
+  for (std::size_t i = 0; i < s.entries.size(); ++i)
+    if (s.entries[i].ready) ready.push_back(s.tags[i]);
+  return static_cast<int>(ready.size());
 }
 
 }  // namespace tarnwick

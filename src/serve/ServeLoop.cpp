@@ -139,8 +139,12 @@ struct ServeLoop::Impl {
   tftp::Outbox out;
   SocketHandle sendingOn = kNoSocket;
   std::string buffer = std::string(kReceiveBuffer, '\0');
-  std::vector<PollEntry> poll;
-  std::vector<std::size_t> pollSlot;  // per poll entry: listener index, or listeners.size() + slot
+  // Every socket the loop reads, kept from turn to turn: a listener's tag
+  // is its index, a transfer's listeners.size() + its slot. A transfer's
+  // socket joins once its request is settled and leaves when it is freed.
+  SocketPollSet pollSet;
+  std::vector<std::uint64_t> ready;
+  std::vector<bool> watched;  // per slot: its socket is in pollSet
   bool draining = false;
   std::string errorPacket;
   // Publishes finished uploads off the loop. Last: it ends, publishing what
@@ -155,6 +159,7 @@ struct ServeLoop::Impl {
         onRecord(std::move(r)),
         admission(settings.admission) {
     out.SendThrough([this](tftp::Outbox& box) { tftp::SendOutbox(sendingOn, box); }, kBatch);
+    for (std::size_t i = 0; i < listeners.size(); ++i) pollSet.Add(listeners[i].socket.Get(), i);
   }
 
   tftp::Outbox& Via(SocketHandle socket) {
@@ -214,6 +219,10 @@ struct ServeLoop::Impl {
 
   void Free(std::size_t id) {
     Served& s = slots[id];
+    if (id < watched.size() && watched[id]) {
+      pollSet.Remove(s.socket.Get());  // before the socket closes below
+      watched[id] = false;
+    }
     byClient.erase(KeyOf(s.client));
     const std::uint64_t generation = s.generation + 1;
     s = Served();
@@ -291,7 +300,7 @@ struct ServeLoop::Impl {
       s.publishing = Served::Publishing::Done;
       tftp::Outbox& box = Via(SocketOf(s));
       if (d.error.empty()) {
-        for (const tftp::Outbox::Datagram& held : s.held) box.Add(held.to) = held.bytes;
+        for (const tftp::Outbox::Datagram& held : s.held) box.Add(held.to) = held.Whole();
       } else {
         const Refusal& failure = s.upload->PublishFailure();
         s.publishFailure = failure.Refused() ? failure.reason : "the upload could not be put in place";
@@ -404,7 +413,10 @@ struct ServeLoop::Impl {
                                                   tftp::ReadOpcode(datagram) == tftp::kWrq);
     if (known == byClient.end()) {
       // Without a transfer, only requests are answered here.
-      if (request) OnRequest(listener, from, datagram, now);
+      if (request) {
+        OnRequest(listener, from, datagram, now);
+        Watch(from, now);
+      }
       return;
     }
     const std::size_t id = known->second;
@@ -420,6 +432,30 @@ struct ServeLoop::Impl {
     }
     SendFor(id);
     Settle(id, now);
+  }
+
+  // A transfer the request from `from` started (and did not end at once)
+  // with a socket of its own: its socket joins the poll set.
+  void Watch(const SocketAddress& from, TimePoint now) {
+    const auto started = byClient.find(KeyOf(from));
+    if (started == byClient.end()) return;
+    const std::size_t id = started->second;
+    Served& s = slots[id];
+    if (s.socket.Get() == kNoSocket) return;
+    if (watched.size() < slots.size()) watched.resize(slots.size(), false);
+    if (watched[id]) return;
+    if (pollSet.Add(s.socket.Get(), listeners.size() + id)) {
+      watched[id] = true;
+      return;
+    }
+    // Never read, it could only time out: it ends now, with the reason.
+    const std::string reason = tftp::SocketFailure("cannot wait on the transfer's socket", SocketLastError());
+    if (!s.lingerUntil) {
+      s.transfer->Abandon(reason, Via(s.socket.Get()));
+      Flush();
+      Settle(id, now);
+    }
+    if (slots[id].used) Free(id);
   }
 
   // Reads what waits on one socket, at most kReadsPerTurn datagrams.
@@ -485,35 +521,24 @@ struct ServeLoop::Impl {
       if (draining && (running == 0 || now >= drainUntil)) return AbandonAll(now);
       OnPublished(now);
       FireTimers(now);
-      poll.clear();
-      pollSlot.clear();
-      for (std::size_t i = 0; i < listeners.size(); ++i) {
-        poll.push_back(PollEntry{listeners[i].socket.Get(), false});
-        pollSlot.push_back(i);
-      }
-      for (std::size_t id = 0; id < slots.size(); ++id) {
-        if (!slots[id].used || slots[id].socket.Get() == kNoSocket) continue;
-        poll.push_back(PollEntry{slots[id].socket.Get(), false});
-        pollSlot.push_back(listeners.size() + id);
-      }
       // While an upload is being published, its answer is looked for often.
       const std::chrono::milliseconds longest = flusher.Idle() ? kStopCheck : kPublishCheck;
       const auto wait = std::clamp<std::int64_t>(
           std::chrono::ceil<std::chrono::milliseconds>(NextWake(now) - now).count(), 0, longest.count());
-      const int ready = PollReadable(poll.data(), poll.size(), static_cast<int>(wait));
-      if (ready <= 0) continue;
-      for (std::size_t i = 0; i < poll.size(); ++i) {
-        if (!poll[i].ready) continue;
-        if (pollSlot[i] < listeners.size()) {
-          const std::size_t listener = pollSlot[i];
+      if (pollSet.Wait(static_cast<int>(wait), ready) <= 0) continue;
+      for (const std::uint64_t tag : ready) {
+        if (tag < listeners.size()) {
+          const auto listener = static_cast<std::size_t>(tag);
           ReadSocket(listeners[listener].socket.Get(),
                      [&](const SocketAddress& from, std::string_view datagram) {
                        OnListenerDatagram(listener, from, datagram, Clock::now());
                        return true;
                      });
         } else {
-          const std::size_t id = pollSlot[i] - listeners.size();
-          if (slots[id].used) OnTransferReadable(id);
+          // A slot freed (and perhaps taken again) since the wait reads an
+          // empty socket at worst.
+          const auto id = static_cast<std::size_t>(tag - listeners.size());
+          if (id < slots.size() && slots[id].used && slots[id].socket.Get() != kNoSocket) OnTransferReadable(id);
         }
       }
     }

@@ -1,6 +1,8 @@
 // A served file as the sending half of a transfer reads it: the engine's
 // FileSource, by byte offset of the data it sends. In octet mode that is
-// the file's own offset on the shared descriptor. In netascii the data is
+// the file's own offset on the shared descriptor, and blocks are lent from
+// reads of 16 KiB that every transfer of the file shares, sent from there
+// without a copy. In netascii the data is
 // longer than the file and its size unknown until the end, so the source
 // keeps where in the file each block it was asked for began, and builds any
 // block of the window again from there; blocks the client has acknowledged

@@ -98,6 +98,18 @@ class FileSource {
   // no tsize is offered and the file ends at the first short read.
   virtual bool SizeKnown() const { return true; }
   virtual long long Read(std::uint64_t offset, char* out, std::size_t length) = 0;
+  // Lends up to length bytes at offset without copying them: `bytes` points
+  // into a read buffer of the source's, so the datagram is sent with header
+  // and payload as two pieces. Short only at the end of the file. Returns
+  // the buffer's owner, of which the datagram keeps a share until it is
+  // sent (the source may move on to another buffer meanwhile); null when
+  // the source cannot lend them (it has no such buffer, or reading failed):
+  // the engine then Reads into its own.
+  virtual const std::shared_ptr<const void>* Lend(std::uint64_t offset, std::size_t length,
+                                                  std::string_view& bytes) {
+    (void)offset, (void)length, (void)bytes;
+    return nullptr;
+  }
   // Every byte before offset has been acknowledged: a stream may forget it.
   // A stream is only ever asked to Read at or after the last such offset.
   virtual void Release(std::uint64_t offset) { (void)offset; }
@@ -119,9 +131,18 @@ class FileSource {
 // of buffers.
 class Outbox {
  public:
+  // The datagram is bytes followed by payload: a payload lent by the file
+  // source goes out from the source's own buffer, which keep holds. A slot
+  // keeps its share until it is given another buffer's, so a transfer that
+  // sends block after block from one buffer moves no reference count.
   struct Datagram {
     SocketAddress to;
     std::string bytes;
+    std::string_view payload;
+    std::shared_ptr<const void> keep;
+    std::size_t Size() const { return bytes.size() + payload.size(); }
+    // The whole datagram as one string, for readers that want it so (tests).
+    std::string Whole() const { return bytes + std::string(payload); }
   };
   // Sends every datagram held and clears the box.
   using Sender = std::function<void(Outbox&)>;
@@ -132,6 +153,12 @@ class Outbox {
   // are whatever the slot held before (the caller writes them all). Saves
   // clearing and refilling a block buffer on every block.
   std::string& AddSized(const SocketAddress& to, std::size_t size);
+  // Sends `bytes` after the datagram added last, from where they lie.
+  void AttachPayload(std::string_view bytes, const std::shared_ptr<const void>& keep) {
+    Datagram& slot = slots_[count_ - 1];
+    slot.payload = bytes;
+    if (slot.keep != keep) slot.keep = keep;
+  }
   std::size_t Count() const { return count_; }
   const Datagram& operator[](std::size_t i) const { return slots_[i]; }
   void Clear() { count_ = 0; }

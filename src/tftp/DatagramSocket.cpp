@@ -1,5 +1,8 @@
 #include "tftp/DatagramSocket.h"
 
+#include <algorithm>
+
+#include "net/DatagramSend.h"
 #include "net/SocketError.h"
 
 namespace tarnwick::tftp {
@@ -73,19 +76,30 @@ SocketAddress LocalAddress(SocketHandle socket) {
 }
 
 std::uint64_t SendOutbox(SocketHandle socket, Outbox& box) {
-  SocketFunctionTable& api = SocketApi();
   const std::uint64_t count = box.Count();
-  for (std::size_t i = 0; i < box.Count() && socket != kNoSocket; ++i) {
-    const Outbox::Datagram& d = box[i];
+  OutgoingDatagram batch[kDatagramBatch];
+  std::size_t done = 0;
+  int waits = 0;  // for the datagram at `done`
+  while (done < box.Count() && socket != kNoSocket) {
+    const std::size_t n = std::min(box.Count() - done, kDatagramBatch);
+    for (std::size_t i = 0; i < n; ++i) {
+      const Outbox::Datagram& d = box[done + i];
+      batch[i] = OutgoingDatagram{&d.to, d.bytes.data(), d.bytes.size(), d.payload.data(), d.payload.size()};
+    }
+    const int sent = SendDatagrams(socket, batch, n);
+    if (sent > 0) {
+      done += static_cast<std::size_t>(sent);
+      waits = 0;
+      continue;
+    }
     // A full send buffer is waited on: the datagram is not lost, only
     // early. Any other failure is a lost datagram the time-out sends again.
-    for (int attempt = 0;; ++attempt) {
-      if (api.sendto(socket, d.bytes.data(), static_cast<int>(d.bytes.size()), 0, &d.to,
-                     SocketAddressLength(d.to)) >= 0)
-        break;
-      if (SocketLastError() != kErrorWouldBlock || attempt == kSendWaits || !WaitWritable(socket, kSendWait))
-        break;
+    if (SocketLastError() == kErrorWouldBlock && waits < kSendWaits && WaitWritable(socket, kSendWait)) {
+      ++waits;
+      continue;
     }
+    ++done;
+    waits = 0;
   }
   box.Clear();
   return count;

@@ -51,7 +51,9 @@ OwnedSocket OpenSocket(std::uint16_t family, std::string& reason);
 SocketAddress LocalAddress(SocketHandle socket);
 
 // Sends every datagram of box through socket (none when there is no
-// socket) and clears it; a full send buffer is waited on a few times.
+// socket), several per system call where the system allows, each header
+// and lent payload gathered by the system, and clears it; a full send
+// buffer is waited on a few times.
 // Returns the datagrams handed to the system.
 std::uint64_t SendOutbox(SocketHandle socket, Outbox& box);
 

@@ -50,9 +50,19 @@ bool RoleCore::SendWindow(Outbox& out) {
       put.changeAsked = true;
       if (!AskSourceUnchanged(out)) return false;
     }
-    std::string& datagram = out.AddSized(*peer, kHeaderSize + length);
+    // Lent bytes go out from the source's buffer: no copy into the datagram.
+    std::string_view lent;
+    const std::shared_ptr<const void>* owner = length ? put.source->Lend(offset, length, lent) : nullptr;
+    const bool lending = owner != nullptr;
+    std::string& datagram = out.AddSized(*peer, kHeaderSize + (lending ? 0 : length));
     WriteHeader(datagram, kData, static_cast<std::uint16_t>(block));
-    const long long got = length ? put.source->Read(offset, &datagram[kHeaderSize], length) : 0;
+    long long got = 0;
+    if (lending) {
+      out.AttachPayload(lent, *owner);
+      got = static_cast<long long>(lent.size());
+    } else if (length) {
+      got = put.source->Read(offset, &datagram[kHeaderSize], length);
+    }
     if (got < 0) {
       out.RemoveLast();
       std::string reason = put.source->ReadFailure();
@@ -71,7 +81,7 @@ bool RoleCore::SendWindow(Outbox& out) {
       return false;
     }
     if (count < length) {
-      datagram.resize(kHeaderSize + count);  // shrinking keeps the buffer
+      if (!lending) datagram.resize(kHeaderSize + count);  // shrinking keeps the buffer
       if (put.lastBlock == 0) {
         put.lastBlock = block;
         put.endBytes = offset + count;

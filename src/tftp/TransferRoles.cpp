@@ -38,6 +38,7 @@ Outbox::Datagram& Outbox::NextSlot(const SocketAddress& to) {
   if (count_ == slots_.size()) slots_.emplace_back();
   Datagram& slot = slots_[count_++];
   slot.to = to;
+  slot.payload = {};
   return slot;
 }
 

@@ -151,6 +151,19 @@ class PatternSource : public tftp::FileSource {
     FillPattern(offset, out, n);
     return static_cast<long long>(n);
   }
+  // With lend set, blocks are lent from buffers of the source's own, as a
+  // server's shared reads lend them.
+  const std::shared_ptr<const void>* Lend(std::uint64_t offset, std::size_t length,
+                                          std::string_view& bytes) override {
+    if (!lend) return nullptr;
+    auto block = std::make_shared<std::string>(length, '\0');
+    block->resize(static_cast<std::size_t>(Read(offset, block->data(), length)));
+    bytes = *block;
+    lent = block;
+    return &lent;
+  }
+  bool lend = false;
+  std::shared_ptr<const void> lent;  // the block lent last
 
  private:
   std::uint64_t size_;

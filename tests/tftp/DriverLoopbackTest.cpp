@@ -10,6 +10,7 @@
 #include "ClientTransferHarness.h"
 #include "ScriptedPeer.h"
 #include "net/SocketError.h"
+#include "tftp/DatagramSocket.h"
 #include "tftp/TransferDriver.h"
 
 namespace tarnwick::testing_support {
@@ -210,6 +211,38 @@ TEST(TransferDriver, SocketThatCannotOpenFailsTheTransfer) {
   EXPECT_TRUE(driver.Run());
   EXPECT_EQ(transfer.Outcome().state, TransferState::Failed);
   EXPECT_NE(reported.find("cannot open a UDP socket"), std::string::npos) << reported;
+}
+
+// More datagrams than one system call takes, header and lent payload in two
+// pieces or the header alone: each arrives once, in order, whole.
+TEST(TransferDriver, OutboxSentInBatchesArrivesWhole) {
+  ScriptedPeer peer;
+  std::string reason;
+  tftp::OwnedSocket socket = tftp::OpenSocket(kFamilyIPv4, reason);
+  ASSERT_EQ(reason, "");
+  const SocketAddress to = Loopback(false, peer.Port());
+  const auto payload = std::make_shared<std::string>(Pattern(40 * 512));
+  Outbox box;
+  std::vector<std::string> expected;
+  for (std::uint16_t i = 0; i < 40; ++i) {
+    std::string& header = box.Add(to);
+    header = DataPacket(i, "");
+    if (i % 3 == 0) {
+      expected.push_back(header);  // an empty last block: the header only
+      continue;
+    }
+    const std::string_view bytes = std::string_view(*payload).substr(i * 512, 512 - i);
+    box.AttachPayload(bytes, payload);
+    expected.push_back(header + std::string(bytes));
+  }
+  EXPECT_EQ(tftp::SendOutbox(socket.Get(), box), 40u);
+  EXPECT_EQ(box.Count(), 0u);
+  for (const std::string& want : expected) {
+    const std::optional<std::string> got = peer.Receive(2000);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(*got, want);
+  }
+  EXPECT_FALSE(peer.Receive(100).has_value());
 }
 
 TEST(ResolveServer, LiteralsNamesAndFamilies) {

@@ -22,7 +22,7 @@ struct ServerHarness {
     std::vector<std::string> sent;
     for (std::size_t i = 0; i < out.Count(); ++i) {
       EXPECT_TRUE(SameEndpoint(out[i].to, kClient) || SameEndpoint(out[i].to, kStranger));
-      sent.push_back(out[i].bytes);
+      sent.push_back(out[i].Whole());
     }
     out.Clear();
     return sent;
@@ -94,17 +94,30 @@ TEST(ServerTransferRules, OpeningMovesOfEachRequest) {
 
 TEST(ServerTransferRules, BlockNumbersWrapPast65535BothWays) {
   const std::uint64_t size = 65537ull * 8 + 3;  // blocks 1..65538: the numbers wrap to 0, 1, 2
-  PatternSource file(size);
-  ServerHarness read(Options(8, 4, OackPacket({{"blksize", "8"}, {"windowsize", "4"}})), &file);
-  read.Start();
-  Sent sent = read.Feed(AckPacket(0));
-  std::uint64_t acked = 0;
-  while (!read.transfer.Finished() && !sent.empty()) {
-    acked += sent.size();
-    sent = read.Feed(AckPacket(static_cast<std::uint16_t>(acked)));
+  for (const bool lend : {false, true}) {  // the payload copied into the datagram, or lent
+    SCOPED_TRACE(lend ? "lent" : "copied");
+    PatternSource file(size);
+    file.lend = lend;
+    ServerHarness read(Options(8, 4, OackPacket({{"blksize", "8"}, {"windowsize", "4"}})), &file);
+    read.Start();
+    Sent sent = read.Feed(AckPacket(0));
+    std::uint64_t acked = 0, wrong = 0;
+    std::string expected;
+    while (!read.transfer.Finished() && !sent.empty()) {
+      for (const std::string& d : sent) {  // every DATA whole: its number and bytes, the short last one too
+        const std::uint64_t block = acked + 1 + (&d - sent.data());
+        expected.resize(static_cast<std::size_t>(std::min<std::uint64_t>(8, size - (block - 1) * 8)));
+        FillPattern((block - 1) * 8, expected.data(), expected.size());
+        wrong += d != DataPacket(static_cast<std::uint16_t>(block), expected);
+      }
+      acked += sent.size();
+      sent = read.Feed(AckPacket(static_cast<std::uint16_t>(acked)));
+    }
+    EXPECT_EQ(read.transfer.Outcome().state, TransferState::Succeeded);
+    EXPECT_EQ(read.transfer.Outcome().bytes, size);
+    EXPECT_EQ(acked, 65538u);
+    EXPECT_EQ(wrong, 0u);
   }
-  EXPECT_EQ(read.transfer.Outcome().state, TransferState::Succeeded);
-  EXPECT_EQ(read.transfer.Outcome().bytes, size);
 
   PatternSink sink;
   ServerHarness write(Options(8, 1, ""), &sink);
