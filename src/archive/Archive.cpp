@@ -4,6 +4,22 @@
 
 namespace tarnwick::archive {
 
+const char* FateName(Fate fate) {
+  switch (fate) {
+    case Fate::New:
+      return "new";
+    case Fate::Changed:
+      return "changed";
+    case Fate::Unchanged:
+      return "unchanged";
+    case Fate::Refused:
+      return "refused";
+    case Fate::Failed:
+      break;
+  }
+  return "failed";
+}
+
 std::string Archive::Check(const Candidate& c, TempConfig& temp, const std::function<bool()>& stop,
                            Outcome& outcome) {
   FetchedFacts facts;

@@ -31,6 +31,9 @@ struct Candidate {
 
 enum class Fate { New, Changed, Unchanged, Refused, Failed };
 
+// "new", "changed", "unchanged", "refused", "failed".
+const char* FateName(Fate fate);
+
 struct Outcome {
   Fate fate = Fate::Failed;
   std::string reason;         // Refused, Failed: why

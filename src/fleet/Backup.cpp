@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -39,6 +38,7 @@
 #include "fleet/Metrics.h"
 #include "fleet/NightlyRun.h"
 #include "fleet/Resolver.h"
+#include "fleet/TextFile.h"
 
 namespace tarnwick::fleet {
 
@@ -47,7 +47,6 @@ using tftp::Clock;
 namespace {
 
 constexpr int kExitDone = 0, kExitFailed = 1, kExitUsage = 2, kExitArchive = 3;
-constexpr std::size_t kMaxInventoryBytes = 16u << 20;
 
 std::string IsoTime(std::time_t t) {
   std::string s = archive::HistoryStamp(t);  // 20261208T013000Z
@@ -67,33 +66,6 @@ struct StopPollingScope {
   StopPollingScope(const StopPollingScope&) = delete;
   StopPollingScope& operator=(const StopPollingScope&) = delete;
 };
-
-// The inventory from a file, a pipe or FIFO, or standard input ("-"): read
-// in order, never by size, so a stream works as well as a file.
-bool ReadInventory(const std::string& path, std::string& text, std::string& error) {
-  text.clear();
-  char buffer[65536];
-  if (path == "-") {
-    while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
-      text.append(buffer, static_cast<std::size_t>(std::cin.gcount()));
-      if (text.size() > kMaxInventoryBytes) return error = "the inventory is larger than 16 MiB", false;
-    }
-    if (std::cin.bad()) return error = "cannot read the inventory from standard input", false;
-    return true;
-  }
-  cli::FileHandle file = cli::FileHandle::OpenForReading(path);
-  if (!file.Valid())
-    return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
-  for (;;) {
-    const long long n = file.Read(buffer, sizeof buffer);
-    if (n < 0)
-      return error = archive::FileErrorText("cannot read inventory " + path, cli::FileError::Last()), false;
-    if (n == 0) return true;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxInventoryBytes)
-      return error = "inventory " + path + " is larger than 16 MiB", false;
-  }
-}
 
 std::string CommitMessage(const std::vector<DeviceReport>& rows, const std::string& started) {
   std::vector<std::string> names;
@@ -128,36 +100,6 @@ std::int64_t Now() {
     if (end && *end == '\0' && value > 0) return value;
   }
   return static_cast<std::int64_t>(std::time(nullptr));
-}
-
-bool ReadWholeFile(const std::string& path, const char* what, std::string& text, std::string& error) {
-  text.clear();
-  cli::FileHandle file = cli::FileHandle::OpenForReading(path);
-  if (!file.Valid())
-    return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path,
-                                          cli::FileError::Last()),
-           false;
-  char buffer[65536];
-  for (;;) {
-    const long long n = file.Read(buffer, sizeof buffer);
-    if (n < 0)
-      return error = archive::FileErrorText(std::string("cannot read ") + what + " " + path,
-                                            cli::FileError::Last()),
-             false;
-    if (n == 0) return true;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxInventoryBytes)
-      return error = std::string(what) + " " + path + " is larger than 16 MiB", false;
-  }
-}
-
-// The command's own words for a hook, split once before anything runs.
-bool SplitHook(const std::string& option, const std::string& line, std::vector<std::string>& words,
-               std::string& error) {
-  if (line.empty()) return true;
-  if (SplitCommandLine(line, words, error)) return true;
-  error = option + ": " + error;
-  return false;
 }
 
 // Devices gone from the inventory: listed once, forgotten by the state and,
@@ -229,7 +171,7 @@ std::map<std::string, std::string> LeftUnannounced(archive::ConfigStore& store,
 void StartMetrics(const std::string& path, std::int64_t now, RunMetrics& metrics, std::ostream& err) {
   if (path.empty()) return;
   std::string previous, error;
-  if (ReadWholeFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
+  if (ReadTextFile(path, "metrics", previous, error)) metrics = FinishedRunIn(previous);
   metrics.running = true;
   metrics.started = now;
   if (!archive::WriteReportFile(path, MetricsText(metrics), archive::ReportReaders::All, error))
@@ -296,20 +238,20 @@ bool ReadRulesAndHooks(Night& n) {
   std::string text, error;
   if (!CompileIgnoreRules(o.ignore, n.commonRules, error)) return n.Say("--ignore: " + error), false;
   if (!o.ignoreFile.empty()) {
-    if (!ReadWholeFile(o.ignoreFile, "ignore file", text, error)) return n.Say(error), false;
+    if (!ReadTextFile(o.ignoreFile, "ignore file", text, error)) return n.Say(error), false;
     if (!ParseIgnoreFile(text, n.ignoreFile, error)) return n.Say(o.ignoreFile + ": " + error), false;
   }
   std::vector<archive::Pattern> secretRules;
   if (!SecretRules(o.secret, n.ignoreFile, secretRules, error)) return n.Say("--secret: " + error), false;
   n.secretMask.emplace(archive::SecretMask::RandomKey(), std::move(secretRules));
   n.hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
-  if (!SplitHook("--on-change", o.onChange, n.hooks.onChange, error) ||
-      !SplitHook("--on-failure", o.onFailure, n.hooks.onFailure, error) ||
-      !SplitHook("--on-done", o.onDone, n.hooks.onDone, error) ||
-      !SplitHook("--on-change-batch", o.onChangeBatch, n.hooks.onChangeBatch, error))
+  if (!SplitHookOption("--on-change", o.onChange, n.hooks.onChange, error) ||
+      !SplitHookOption("--on-failure", o.onFailure, n.hooks.onFailure, error) ||
+      !SplitHookOption("--on-done", o.onDone, n.hooks.onDone, error) ||
+      !SplitHookOption("--on-change-batch", o.onChangeBatch, n.hooks.onChangeBatch, error))
     return n.Say(error), false;
   if (!o.retryFailed.empty() &&
-      (!ReadWholeFile(o.retryFailed, "report", text, error) || !FailedInReport(text, n.retryNames, error)))
+      (!ReadTextFile(o.retryFailed, "report", text, error) || !FailedInReport(text, n.retryNames, error)))
     return n.Say("--retry-failed " + o.retryFailed + ": " + error), false;
   return true;
 }
@@ -318,7 +260,7 @@ bool ReadRulesAndHooks(Night& n) {
 bool ReadDevices(Night& n) {
   const BackupOptions& o = n.opts;
   std::string text, error;
-  if (!ReadInventory(o.inventory, text, error)) return n.Say(error), false;
+  if (!ReadInventoryFile(o.inventory, text, error)) return n.Say(error), false;
   n.inventory = ParseInventory(text, o.defaults);
   for (const InventoryError& e : n.inventory.errors)
     n.err << o.inventory << ":" << e.line << ": " << e.message << '\n';

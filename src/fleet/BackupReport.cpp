@@ -42,6 +42,21 @@ std::string LastPushText(const DeviceReport& row) {
   return archive::UtcMinuteText(row.lastPush) + (row.lastPushFrom.empty() ? "" : " from " + row.lastPushFrom);
 }
 
+DeviceResult ResultOf(archive::Fate fate) {
+  switch (fate) {
+    case archive::Fate::New:
+      return DeviceResult::New;
+    case archive::Fate::Changed:
+      return DeviceResult::Changed;
+    case archive::Fate::Unchanged:
+      return DeviceResult::Unchanged;
+    case archive::Fate::Refused:
+    case archive::Fate::Failed:
+      break;
+  }
+  return DeviceResult::Failed;
+}
+
 RunTotals CountResults(const std::vector<DeviceReport>& rows) {
   RunTotals t;
   for (const DeviceReport& r : rows) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/TransferNames.h"
+#include "archive/Archive.h"
 
 namespace tarnwick::fleet {
 
@@ -28,6 +29,10 @@ enum class DeviceResult {
 };
 
 const char* ResultName(DeviceResult result);
+
+// A device's result from what the archive made of its copy: a refused copy
+// is a failed device (its row says refused).
+DeviceResult ResultOf(archive::Fate fate);
 
 // A copy was saved tonight: a new device's first or a changed one.
 inline bool Saved(DeviceResult result) {

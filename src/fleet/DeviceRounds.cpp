@@ -232,9 +232,7 @@ class BackupRun {
         const archive::Outcome placed = archive_.Place(d.name, *temp);
         error = placed.reason;
         if (placed.fate != archive::Fate::Failed) {
-          row.result = placed.fate == archive::Fate::Unchanged ? DeviceResult::Unchanged
-                       : placed.fate == archive::Fate::New     ? DeviceResult::New
-                                                               : DeviceResult::Changed;
+          row.result = ResultOf(placed.fate);
           row.history = placed.history;
           row.file = d.name + ".cfg";
         }

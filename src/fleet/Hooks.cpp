@@ -152,4 +152,11 @@ std::string HookOutputCap::Note() const {
          std::to_string(dropped_) + " more bytes dropped]\n";
 }
 
+bool SplitHookOption(const std::string& option, const std::string& line, std::vector<std::string>& words,
+                     std::string& error) {
+  if (line.empty() || SplitCommandLine(line, words, error)) return true;
+  error = option + ": " + error;
+  return false;
+}
+
 }  // namespace tarnwick::fleet

@@ -18,6 +18,10 @@ namespace tarnwick::fleet {
 // stand for " and \; outside quotes a backslash keeps the next character.
 // False and `error` for an unclosed quote, a trailing backslash or no words.
 bool SplitCommandLine(const std::string& line, std::vector<std::string>& words, std::string& error);
+// An option's hook (--on-change CMD...), split once before anything runs:
+// nothing for an empty line; false with error naming the option.
+bool SplitHookOption(const std::string& option, const std::string& line, std::vector<std::string>& words,
+                     std::string& error);
 
 // The facts of one event, UTF-8. Empty facts are not set in the hook's
 // environment (Windows cannot hold an empty variable).

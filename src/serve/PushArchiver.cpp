@@ -23,28 +23,6 @@ constexpr std::size_t kBatch = 500;
 // pushes, and what arrives meanwhile joins the next batch.
 constexpr std::chrono::milliseconds kTurnGap = 5 * archive::kLockRetry;
 
-std::int64_t UnixMsNow() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
-const char* FateName(archive::Fate fate) {
-  switch (fate) {
-    case archive::Fate::New:
-      return "new";
-    case archive::Fate::Changed:
-      return "changed";
-    case archive::Fate::Unchanged:
-      return "unchanged";
-    case archive::Fate::Refused:
-      return "refused";
-    case archive::Fate::Failed:
-      break;
-  }
-  return "failed";
-}
-
 bool Saved(archive::Fate fate) { return fate == archive::Fate::New || fate == archive::Fate::Changed; }
 
 struct Handled {
@@ -70,10 +48,7 @@ fleet::DeviceReport HookRow(const Handled& h) {
   row.name = h.entry.device;
   row.host = h.entry.from;
   const archive::Fate fate = h.outcome.fate;
-  row.result = fate == archive::Fate::New         ? fleet::DeviceResult::New
-               : fate == archive::Fate::Changed   ? fleet::DeviceResult::Changed
-               : fate == archive::Fate::Unchanged ? fleet::DeviceResult::Unchanged
-                                                  : fleet::DeviceResult::Failed;
+  row.result = fleet::ResultOf(fate);
   row.refused = fate == archive::Fate::Refused;
   row.error = h.outcome.reason;
   row.history = h.outcome.history;
@@ -259,7 +234,7 @@ PushArchiver::Batch PushArchiver::StoreWaiting(const std::function<bool()>& give
     r.unixMs = UnixMsNow();
     r.device = h.entry.device;
     r.from = h.entry.from;
-    r.result = FateName(h.outcome.fate);
+    r.result = archive::FateName(h.outcome.fate);
     r.history = h.outcome.history;
     r.reason = h.outcome.reason;
     if (r.reason.rfind("refused: ", 0) == 0) r.reason.erase(0, 9);  // the result says it already

@@ -7,12 +7,6 @@
 
 namespace tarnwick::serve {
 
-std::string SenderText(const SocketAddress& from) {
-  const std::string text = tftp::EndpointText(from);
-  if (!text.empty() && text.front() == '[') return text.substr(1, text.rfind(']') - 1);
-  return text.substr(0, text.rfind(':'));
-}
-
 Refusal PushIntake::Open(const SocketAddress& from, std::string_view wireName, std::string& storedName) {
   // The name is only ever matched, never a path; the request name rules
   // still keep hostile bytes (control characters, "..") out of the log's
@@ -30,7 +24,7 @@ Refusal PushIntake::Open(const SocketAddress& from, std::string_view wireName, s
         if (fleet::GlobMatches(d.allowed, asked)) matching.push_back(&d);
         break;
       }
-  if (fromThere.empty()) return Refuse(kErrorAccess, "no inventory device may push from " + SenderText(from));
+  if (fromThere.empty()) return Refuse(kErrorAccess, "no inventory device may push from " + tftp::AddressText(from));
   if (matching.empty()) {
     std::string allowed;
     for (const PushDevice* d : fromThere) allowed += (allowed.empty() ? "" : ", ") + d->name + ": " + d->allowed;
@@ -41,7 +35,7 @@ Refusal PushIntake::Open(const SocketAddress& from, std::string_view wireName, s
                                     " at this address: the inventory must tell them apart");
   const std::string& device = matching.front()->name;
   if (!pushing_.insert(device).second) return Refuse(kErrorAccess, device + " is already pushing");
-  storedName = SpoolEntryName(now_(), sequence_++, SenderText(from), device);
+  storedName = SpoolEntryName(now_(), sequence_++, tftp::AddressText(from), device);
   running_[storedName] = device;
   return {};
 }

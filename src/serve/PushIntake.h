@@ -45,7 +45,4 @@ class PushIntake : public UploadGate {
   std::uint32_t sequence_ = 0;
 };
 
-// The address of a client without its port: "192.0.2.10", "2001:db8::7".
-std::string SenderText(const SocketAddress& from);
-
 }  // namespace tarnwick::serve

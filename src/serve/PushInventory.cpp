@@ -1,32 +1,13 @@
 #include "serve/PushInventory.h"
 
-#include "cliutil/FileHandle.h"
 #include "fleet/Resolver.h"
+#include "fleet/TextFile.h"
 
 namespace tarnwick::serve {
 
-namespace {
-
-constexpr std::size_t kMaxInventoryBytes = 16u << 20;
-
-bool ReadInventoryFile(const std::string& path, std::string& text, std::string& error) {
-  cli::FileHandle file = cli::FileHandle::OpenForReading(path);
-  if (!file.Valid()) return error = "cannot read " + path + ": " + cli::FileError::Last().text, false;
-  char buffer[65536];
-  for (;;) {
-    const long long n = file.Read(buffer, sizeof buffer);
-    if (n < 0) return error = "cannot read " + path + ": " + cli::FileError::Last().text, false;
-    if (n == 0) return true;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxInventoryBytes) return error = path + " is larger than 16 MiB", false;
-  }
-}
-
-}  // namespace
-
 bool LoadPushInventory(const std::string& path, PushInventory& out, std::string& error) {
   std::string text;
-  if (!ReadInventoryFile(path, text, error)) return false;
+  if (!fleet::ReadInventoryFile(path, text, error)) return false;
   fleet::Inventory inventory = fleet::ParseInventory(text, fleet::DeviceDefaults{});
   if (!inventory.usable) {
     error = path + ": cannot be used";

@@ -25,12 +25,6 @@ namespace {
 // it is left in the spool for the next start.
 constexpr std::chrono::milliseconds kArchiveDrain{10000};
 
-std::int64_t UnixMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 // One line at a time from the loop and the archiver's thread.
 class ServeLog {
  public:
@@ -63,13 +57,6 @@ struct PushArchive {
   std::unique_ptr<PushIntake> intake;
 };
 
-bool SplitHook(const std::string& option, const std::string& line, std::vector<std::string>& words,
-               std::string& error) {
-  if (line.empty() || fleet::SplitCommandLine(line, words, error)) return true;
-  error = option + ": " + error;
-  return false;
-}
-
 // Everything is checked before a socket answers: the inventory, the hooks,
 // git, DEST (made when missing) and its spool.
 int OpenPushArchive(const ServeOptions& o, ServeLog& log, PushArchive& archive, std::ostream& err) {
@@ -82,8 +69,8 @@ int OpenPushArchive(const ServeOptions& o, ServeLog& log, PushArchive& archive, 
   settings.gitPush = o.gitPush;
   settings.maxBytes = o.upload.maxBytes;
   settings.hooks.timeLimit = std::chrono::seconds(o.hookTimeoutSeconds);
-  if (!SplitHook("--on-change", o.onChange, settings.hooks.onChange, error) ||
-      !SplitHook("--on-failure", o.onFailure, settings.hooks.onFailure, error)) {
+  if (!fleet::SplitHookOption("--on-change", o.onChange, settings.hooks.onChange, error) ||
+      !fleet::SplitHookOption("--on-failure", o.onFailure, settings.hooks.onFailure, error)) {
     err << "tarnwick-cli serve: " << error << '\n';
     return kServeExitUsage;
   }
@@ -116,7 +103,7 @@ int OpenPushArchive(const ServeOptions& o, ServeLog& log, PushArchive& archive, 
       [&log](const std::string& line) { log.Say("archive: " + line); });
   archive.archiver->UseInventory(std::move(inventory.devices));
   PushArchiver* archiver = archive.archiver.get();
-  archive.intake = std::make_unique<PushIntake>([archiver] { archiver->Arrived(); }, UnixMs);
+  archive.intake = std::make_unique<PushIntake>([archiver] { archiver->Arrived(); }, UnixMsNow);
   log.Say(std::to_string(inventory.pushers.size()) + " inventory devices may push");
   archive.intake->Use(std::move(inventory.pushers));
   return kServeExitDone;

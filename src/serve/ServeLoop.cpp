@@ -40,12 +40,6 @@ constexpr char kShuttingDown[] = "The server is shutting down";
 using Endpoint = std::pair<AddressBytes, std::uint16_t>;
 Endpoint KeyOf(const SocketAddress& a) { return {AddressKey(a), a.port}; }
 
-std::int64_t UnixMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 SocketAddress ListenAddress(const ListenSocket& wanted, std::string& error) {
   SocketAddress address{};
   const bool v6 = wanted.address.find(':') != std::string::npos;
@@ -189,7 +183,7 @@ struct ServeLoop::Impl {
               const char* result, std::string reason, const tftp::TransferOutcome* outcome, double seconds) {
     if (!onRecord) return;
     TransferRecord r;
-    r.unixMs = UnixMs();
+    r.unixMs = UnixMsNow();
     r.client = tftp::EndpointText(client);
     r.file = std::string(name);
     r.direction = kind;

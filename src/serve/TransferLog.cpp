@@ -1,5 +1,6 @@
 #include "serve/TransferLog.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -21,6 +22,12 @@ const char* Direction(RequestKind kind) { return kind == RequestKind::Read ? "re
 const char* Mode(TransferMode mode) { return mode == TransferMode::Octet ? "octet" : "netascii"; }
 
 }  // namespace
+
+std::int64_t UnixMsNow() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 std::string UtcTimestamp(std::int64_t unixMs) {
   std::int64_t days = unixMs / 86400000;

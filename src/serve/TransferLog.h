@@ -38,6 +38,9 @@ struct ArchiveRecord {
   std::string reason;   // refused, failed: why; a commit's warning
 };
 
+// Now, as milliseconds since 1970 (the records' time).
+std::int64_t UnixMsNow();
+
 // "2026-12-08T11:25:31.123Z"
 std::string UtcTimestamp(std::int64_t unixMs);
 

@@ -214,12 +214,7 @@ void ClientTransfer::OnDatagram(const SocketAddress& from, std::string_view data
 
 void ClientTransfer::OnTimer(TimePoint now, Outbox& out) { s_->OnTimer(now, out); }
 
-void ClientTransfer::Abandon(std::string_view reason, Outbox& out) {
-  State& s = *s_;
-  if (s.IsGet()) s.Get().lingerUntil.reset();
-  if (s.Finished()) return;
-  s.FailWithError(0, reason, std::string(reason), out);
-}
+void ClientTransfer::Abandon(std::string_view reason, Outbox& out) { s_->Abandon(reason, out); }
 
 TimePoint ClientTransfer::Deadline() const { return s_->deadline; }
 bool ClientTransfer::Finished() const { return s_->Finished(); }

@@ -48,17 +48,21 @@ std::string IPv6Text(const std::uint8_t* bytes) {
 
 }  // namespace
 
-std::string EndpointText(const SocketAddress& address) {
-  char text[32];
+std::string AddressText(const SocketAddress& address) {
   if (address.family == kFamilyIPv4) {
+    char text[16];
     const std::uint8_t* b = address.IPv4Bytes();
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", b[0], b[1], b[2], b[3], HostPort(address));
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
     return text;
   }
-  if (address.family == kFamilyIPv6) {
-    std::snprintf(text, sizeof text, "]:%u", HostPort(address));
-    return "[" + IPv6Text(address.IPv6Bytes()) + text;
-  }
+  if (address.family == kFamilyIPv6) return IPv6Text(address.IPv6Bytes());
+  return "(no address)";
+}
+
+std::string EndpointText(const SocketAddress& address) {
+  const std::string port = std::to_string(HostPort(address));
+  if (address.family == kFamilyIPv4) return AddressText(address) + ":" + port;
+  if (address.family == kFamilyIPv6) return "[" + AddressText(address) + "]:" + port;
   return "(no address)";
 }
 

@@ -10,5 +10,7 @@
 namespace tarnwick::tftp {
 
 std::string EndpointText(const SocketAddress& address);
+// The address alone: "192.0.2.1", "2001:db8::1".
+std::string AddressText(const SocketAddress& address);
 
 }  // namespace tarnwick::tftp

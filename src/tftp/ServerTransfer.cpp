@@ -168,12 +168,7 @@ void ServerTransfer::OnTimer(TimePoint now, Outbox& out) {
   s.Arm(now);
 }
 
-void ServerTransfer::Abandon(std::string_view reason, Outbox& out) {
-  State& s = *s_;
-  if (s.IsGet()) s.Get().lingerUntil.reset();
-  if (s.Finished()) return;
-  s.FailWithError(0, reason, std::string(reason), out);
-}
+void ServerTransfer::Abandon(std::string_view reason, Outbox& out) { s_->Abandon(reason, out); }
 
 TimePoint ServerTransfer::Deadline() const { return s_->deadline; }
 bool ServerTransfer::Finished() const { return s_->Finished(); }

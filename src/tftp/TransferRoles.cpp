@@ -79,6 +79,12 @@ void RoleCore::Fail(std::string reason) {
 }
 
 // Tells the peer why we stop (when we know who it is) and fails.
+void RoleCore::Abandon(std::string_view reason, Outbox& out) {
+  if (IsGet()) Get().lingerUntil.reset();
+  if (Finished()) return;
+  FailWithError(0, reason, std::string(reason), out);
+}
+
 void RoleCore::FailWithError(std::uint16_t code, std::string_view text, std::string reason, Outbox& out) {
   if (peer) BuildErrorPacket(out.Add(*peer), code, text);
   Fail(std::move(reason));

@@ -99,6 +99,9 @@ struct RoleCore {
   void Finish(TransferState state);
   void Fail(std::string reason);
   void FailWithError(std::uint16_t code, std::string_view text, std::string reason, Outbox& out);
+  // Ended from our side (Ctrl+C, shutdown): ERROR 0 with the reason, and
+  // no linger for a get that had already finished.
+  void Abandon(std::string_view reason, Outbox& out);
   void FailFromPeer(std::string_view datagram);
   void FailLocally(std::uint16_t code, std::string_view text, std::string reason, Outbox& out);
   void AnswerStranger(const SocketAddress& from, std::string_view datagram, Outbox& out);
